@@ -1,0 +1,66 @@
+#pragma once
+
+#include "core/DbError.h"
+#include "core/DbUrl.h"
+#include "core/Dialect.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariant>
+#include <QVariantList>
+
+namespace tallyvo {
+
+// One named connection to the site's database. Every statement goes through run() with bound
+// values; a refused statement throws DbError with the database's own text.
+class Database {
+public:
+    explicit Database(DbUrl url);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    // Opens the connection (creating an embedded file that does not exist yet). On failure
+    // returns false and says why in *error, naming the file or server.
+    bool open(QString* error = nullptr);
+    bool isOpen() const;
+    void close();
+
+    const DbUrl& url() const { return m_url; }
+    Engine engine() const { return m_url.engine; }
+    const Dialect& dialect() const { return m_dialect; }
+    QSqlDatabase handle() const;
+    QString connectionName() const { return m_name; }
+
+    // Runs one statement; '?' marks each bound value in order. The result is positioned before
+    // its first row.
+    QSqlQuery run(const QString& sql, const QVariantList& values = {}) const;
+    // First column of the first row; an invalid QVariant when there is no row.
+    QVariant scalar(const QString& sql, const QVariantList& values = {}) const;
+    // Runs an INSERT ... RETURNING <key> and gives the new key.
+    qint64 insert(const QString& sql, const QVariantList& values = {}) const;
+    // Column names of a table in their stored order (lower case on PostgreSQL).
+    QStringList columns(const QString& table) const;
+    bool hasTable(const QString& table) const;
+
+private:
+    DbUrl m_url;
+    Dialect m_dialect;
+    QString m_name;
+};
+
+// Rolls back unless committed. Nested use is not supported: keep transactions short.
+class Transaction {
+public:
+    explicit Transaction(const Database& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    const Database& m_db;
+    bool m_open = true;
+};
+
+} // namespace tallyvo

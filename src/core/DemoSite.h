@@ -1,0 +1,16 @@
+#pragma once
+
+namespace tallyvo {
+
+class Database;
+
+// A small site to try the program on: two departments, three services, three counters with
+// logins, two display themes with their regions, and a news message. Nothing is added to a
+// database that already has departments.
+namespace DemoSite {
+
+// Counter logins of the demo: counter1/1111, counter2/2222, counter3/3333.
+bool create(const Database& db);
+
+} // namespace DemoSite
+} // namespace tallyvo

@@ -1,0 +1,138 @@
+#include "core/Schema.h"
+
+#include "core/Database.h"
+#include "core/Passwords.h"
+
+#include <functional>
+#include <vector>
+
+namespace tallyvo::Schema {
+
+namespace {
+
+using Step = std::function<void(const Database&)>;
+
+void createTables(const Database& db)
+{
+    const QString key = db.dialect().autoKey();
+    const QString real = db.dialect().realType();
+    auto create = [&](const QString& ddl) { db.run(ddl.arg(key)); };
+
+    create(QStringLiteral("CREATE TABLE tblTicket (tickAuto %1, servAuto INTEGER NOT NULL, "
+                          "tickNo INTEGER NOT NULL, tickDate TEXT NOT NULL, tickTime TEXT, "
+                          "call TEXT NOT NULL DEFAULT '0', no_abr TEXT, attended INTEGER NOT NULL DEFAULT 0, "
+                          "attTime TEXT NOT NULL DEFAULT '', finished TEXT NOT NULL DEFAULT '', "
+                          "status TEXT NOT NULL DEFAULT '', ref TEXT NOT NULL DEFAULT '')"));
+    create(QStringLiteral("CREATE TABLE tblCall (callauto %1, cntAuto INTEGER, no_abr TEXT, displayName TEXT, "
+                          "status TEXT NOT NULL DEFAULT '0', tickAuto INTEGER, tickDate TEXT, "
+                          "callNote TEXT NOT NULL DEFAULT '')"));
+    create(QStringLiteral("CREATE TABLE tblService (servAuto %1, deptAuto INTEGER, ServName TEXT, servdesc TEXT, "
+                          "active TEXT NOT NULL DEFAULT '1', startno TEXT, endno TEXT, abrno TEXT)"));
+    create(QStringLiteral("CREATE TABLE tblDept (deptAuto %1, deptName TEXT, deptDesc TEXT, "
+                          "active TEXT NOT NULL DEFAULT '1')"));
+    create(QStringLiteral("CREATE TABLE tblCounter (cntAuto %1, servAuto INTEGER, contName TEXT, displayName TEXT, "
+                          "username TEXT, pass TEXT, active TEXT NOT NULL DEFAULT '1')"));
+    create(QStringLiteral(
+        "CREATE TABLE tbltheme (themeauto %1, themename TEXT, colums TEXT, rows TEXT, colwidth TEXT, "
+        "rowheight TEXT, logo TEXT, displaytime INTEGER, clockfile TEXT, fonttime TEXT, sizetime TEXT, "
+        "clrtime INTEGER, backgroundclr INTEGER, linecolor INTEGER, altcolr INTEGER, bgimage TEXT, "
+        "hdfont TEXT, hdclrbg INTEGER, hdfntclr INTEGER, hdfntsize TEXT, fntcrr TEXT, sizecrr TEXT, "
+        "clrcrr INTEGER, bgcrr INTEGER, fntval TEXT, sizeval TEXT, clrval INTEGER, bgval INTEGER, "
+        "type TEXT, screenclr INTEGER, linewidth TEXT, videofile TEXT, onlinevideo TEXT, volume TEXT, "
+        "enablemovie INTEGER, ttlname TEXT, ttlfont TEXT, ttlcolor INTEGER, ttlsize TEXT, "
+        "scroll INTEGER, tformat TEXT, enableH INTEGER, Column1 TEXT, Column2 TEXT, img1 TEXT, img2 TEXT, "
+        "newsBG INTEGER)"));
+    QString pos = QStringLiteral("CREATE TABLE tblpos (posauto %1, themeauto INTEGER");
+    for (const char* c : {"logoleft", "logotop", "logowidth", "logoheight", "timeleft", "timetop", "timewidth",
+                          "timeheight", "tblleft", "tbltop", "tblwidth", "tblheight", "videoleft", "videotop",
+                          "videowidth", "videoheight", "meleft", "metop", "mewidth", "meheight", "ttlleft",
+                          "ttltop", "ttlwidth", "ttlheight", "newsleft", "newstop", "newswidth", "newsheight"})
+        pos += QStringLiteral(", %1 ").arg(QLatin1String(c)) + real;
+    create(pos + QLatin1Char(')'));
+    // Header captions: column i of the token table takes position i; position 0 is the theme.
+    db.run(QStringLiteral("CREATE TABLE tblheader (themeauto INTEGER, caption1 TEXT, caption2 TEXT, "
+                          "caption3 TEXT, caption4 TEXT, caption5 TEXT, caption6 TEXT)"));
+    create(QStringLiteral("CREATE TABLE tblscroll (scrollAuto %1, message TEXT, msgrtf TEXT, msgrtfcopy TEXT, "
+                          "active TEXT NOT NULL DEFAULT '1', fontname TEXT, fontsize TEXT, fontcolor INTEGER, "
+                          "bold INTEGER, italic INTEGER, direction TEXT)"));
+    create(QStringLiteral("CREATE TABLE tblVideo (vidAuto %1, vidPath TEXT, vidDesc TEXT, "
+                          "active TEXT NOT NULL DEFAULT '1')"));
+    create(QStringLiteral("CREATE TABLE tbluser (userAuto %1, username TEXT, password TEXT, usertype TEXT)"));
+    create(QStringLiteral("CREATE TABLE tblComp (compAuto %1, compName TEXT, compAddress TEXT)"));
+
+    // Two stations can never store the same number for a service and day.
+    db.run(QStringLiteral("CREATE UNIQUE INDEX ux_ticket_number ON tblTicket (servAuto, tickDate, tickNo)"));
+    // Today's tokens of a counter (served, cancelled, transferred lists, last served).
+    db.run(QStringLiteral("CREATE INDEX ix_ticket_counter ON tblTicket (tickDate, attended, call)"));
+    // Tokens of a date range (reports, clearing).
+    db.run(QStringLiteral("CREATE INDEX ix_ticket_date ON tblTicket (tickDate)"));
+    // The display's feed: today's calls by status, newest first.
+    db.run(QStringLiteral("CREATE INDEX ix_call_feed ON tblCall (tickDate, status, callauto)"));
+    db.run(QStringLiteral("CREATE INDEX ix_call_ticket ON tblCall (tickAuto)"));
+
+    if (db.engine() == Engine::Postgres) {
+        // Displays listen instead of polling: every call row written or set back to unshown wakes them.
+        db.run(QStringLiteral("CREATE OR REPLACE FUNCTION tallyvo_call_notify() RETURNS trigger AS $$ "
+                              "BEGIN IF NEW.status = '0' THEN PERFORM pg_notify('tallyvo_call', "
+                              "NEW.callauto::text); END IF; RETURN NEW; END $$ LANGUAGE plpgsql"));
+        db.run(QStringLiteral("CREATE TRIGGER trg_call_notify AFTER INSERT OR UPDATE OF status ON tblCall "
+                              "FOR EACH ROW EXECUTE FUNCTION tallyvo_call_notify()"));
+    }
+
+    // A new database can be logged into at once: the company row and the first administrator.
+    db.run(QStringLiteral("INSERT INTO tblComp (compAuto, compName, compAddress) VALUES (1, ?, ?)"),
+           {QStringLiteral("Tallyvo"), QString()});
+    db.run(QStringLiteral("INSERT INTO tbluser (username, password, usertype) VALUES (?, ?, ?)"),
+           {QStringLiteral("ADMIN"), Passwords::hash(defaultAdminPassword), QStringLiteral("Admin")});
+}
+
+// Step n brings the database from version n-1 to n. Add new steps at the end; never edit one
+// that has shipped.
+const std::vector<Step>& steps()
+{
+    static const std::vector<Step> all{createTables};
+    return all;
+}
+
+} // namespace
+
+int latestVersion()
+{
+    return static_cast<int>(steps().size());
+}
+
+int version(const Database& db)
+{
+    if (!db.hasTable(QStringLiteral("tblversion")))
+        return 0;
+    return db.scalar(QStringLiteral("SELECT max(version) FROM tblversion")).toInt();
+}
+
+void upgrade(const Database& db)
+{
+    if (version(db) >= latestVersion())
+        return;
+    for (int target = 1; target <= latestVersion(); ++target) {
+        Transaction t(db);
+        const QString lock = db.dialect().migrationLock();
+        if (!lock.isEmpty())
+            db.run(lock);
+        db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS tblversion (version INTEGER NOT NULL)"));
+        // Another station may have run this step while we waited for the lock.
+        if (db.scalar(QStringLiteral("SELECT max(version) FROM tblversion")).toInt() >= target)
+            continue;
+        steps()[static_cast<size_t>(target - 1)](db);
+        db.run(QStringLiteral("INSERT INTO tblversion (version) VALUES (?)"), {target});
+        t.commit();
+    }
+}
+
+QStringList tables()
+{
+    return {QStringLiteral("tblTicket"), QStringLiteral("tblCall"),    QStringLiteral("tblService"),
+            QStringLiteral("tblDept"),   QStringLiteral("tblCounter"), QStringLiteral("tbltheme"),
+            QStringLiteral("tblpos"),    QStringLiteral("tblheader"),  QStringLiteral("tblscroll"),
+            QStringLiteral("tblVideo"),  QStringLiteral("tbluser"),    QStringLiteral("tblComp")};
+}
+
+} // namespace tallyvo::Schema

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace tallyvo {
+
+class Database;
+
+// Creates the tables on a new database and brings an older one up to date: a version row and
+// numbered steps, each in its own transaction, so a station never sees half an upgrade.
+namespace Schema {
+
+// The password of the first administrator ("ADMIN") of a new database.
+inline const QString defaultAdminPassword = QStringLiteral("admin");
+
+int latestVersion();
+int version(const Database& db);
+// Runs every step the database has not had yet. Throws DbError.
+void upgrade(const Database& db);
+// The shared tables, in the order the schema defines them.
+QStringList tables();
+
+} // namespace Schema
+} // namespace tallyvo

@@ -1,0 +1,60 @@
+#include "core/ui/WidgetPrompt.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace tallyvo {
+
+namespace {
+
+QWidget* parentWindow()
+{
+    return QApplication::activeWindow();
+}
+
+QString titleOr(const QString& title)
+{
+    return title.isEmpty() ? QApplication::applicationName() : title;
+}
+
+} // namespace
+
+void WidgetPrompt::message(const QString& text, const QString& title)
+{
+    QMessageBox::information(parentWindow(), titleOr(title), text);
+}
+
+bool WidgetPrompt::question(const QString& text, const QString& title)
+{
+    return QMessageBox::question(parentWindow(), titleOr(title), text, QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+std::optional<QString> WidgetPrompt::input(const QString& text, const QString& title, const QString& initial)
+{
+    bool ok = false;
+    const QString value =
+        QInputDialog::getText(parentWindow(), titleOr(title), text, QLineEdit::Normal, initial, &ok);
+    if (!ok)
+        return std::nullopt;
+    return value;
+}
+
+QString WidgetPrompt::openFileName(const QString& title, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(parentWindow(), title, QString(), filter);
+}
+
+QString WidgetPrompt::saveFileName(const QString& title, const QString& filter)
+{
+    return QFileDialog::getSaveFileName(parentWindow(), title, QString(), filter);
+}
+
+QString WidgetPrompt::folder(const QString& title)
+{
+    return QFileDialog::getExistingDirectory(parentWindow(), title);
+}
+
+} // namespace tallyvo

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "core/Clock.h"
+#include "core/Database.h"
+#include "core/Prompt.h"
+#include "core/SettingsStore.h"
+
+#include <QQueue>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace tallyvo::test {
+
+// The engine this run of a test program is for: TALLYVO_TEST_ENGINE=sqlite|pg.
+Engine testEngine();
+// The PostgreSQL server of the test run, from TALLYVO_TEST_PG (a postgresql:// URL of a role that
+// may create databases); nullopt when none was given.
+std::optional<DbUrl> testServer();
+
+// A fresh, empty database on the test engine with the schema in place; gone when the object is.
+class TempDatabase {
+public:
+    TempDatabase();
+    ~TempDatabase();
+    TempDatabase(const TempDatabase&) = delete;
+    TempDatabase& operator=(const TempDatabase&) = delete;
+
+    Database& db() { return *m_db; }
+    const DbUrl& url() const { return m_url; }
+    // A second connection to the same database, as another station would have.
+    std::unique_ptr<Database> openAnother() const;
+
+private:
+    QTemporaryDir m_dir;
+    DbUrl m_url;
+    std::unique_ptr<Database> m_db;
+};
+
+// Answers message boxes, questions and input boxes from a script and records what was shown.
+class ScriptedPrompt final : public Prompt {
+public:
+    void message(const QString& text, const QString& title = QString()) override;
+    bool question(const QString& text, const QString& title = QString()) override;
+    std::optional<QString> input(const QString& text, const QString& title = QString(),
+                                 const QString& initial = QString()) override;
+    QString openFileName(const QString& title, const QString& filter) override;
+    QString saveFileName(const QString& title, const QString& filter) override;
+    QString folder(const QString& title) override;
+
+    QStringList messages;  // every message box text, in order
+    QStringList questions; // every question text, in order
+    QStringList inputs;    // every input box text, in order
+    QQueue<bool> answers;  // next answers to questions; No when empty
+    QQueue<std::optional<QString>> inputAnswers; // next input box answers; cancel when empty
+    QQueue<QString> fileAnswers; // next file or folder chosen; cancel when empty
+};
+
+class FakeClock final : public Clock {
+public:
+    explicit FakeClock(QDate d = QDate(2026, 3, 14), QTime t = QTime(10, 0, 0))
+        : day(d)
+        , time(t)
+    {
+    }
+    QDate today() const override { return day; }
+    QTime now() const override { return time; }
+
+    QDate day;
+    QTime time;
+};
+
+// A settings store in a folder of its own.
+class TempSettings {
+public:
+    TempSettings()
+        : store(m_dir.path())
+    {
+    }
+    QString folder() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+
+public:
+    SettingsStore store;
+};
+
+int runTests(QObject* test, int argc, char** argv);
+
+} // namespace tallyvo::test
+
+// Like QTEST_MAIN, with a full QApplication, and a skip (exit 77) for a PostgreSQL run that has no
+// server to run on.
+#define TALLYVO_TEST_MAIN(TestClass)                                                                           \
+    int main(int argc, char** argv)                                                                            \
+    {                                                                                                          \
+        QApplication app(argc, argv);                                                                          \
+        TestClass tc;                                                                                          \
+        return tallyvo::test::runTests(&tc, argc, argv);                                                       \
+    }
