@@ -120,8 +120,13 @@ QSqlQuery Database::run(const QString& sql, const QVariantList& values) const
     }
     if (!q.prepare(sql))
         throw DbError(errorText(q.lastError()));
-    for (const QVariant& v : values)
-        q.addBindValue(v);
+    for (const QVariant& v : values) {
+        // Text is never stored as NULL: a null QString is bound as "" so comparisons behave.
+        if (v.typeId() == QMetaType::QString && v.toString().isNull())
+            q.addBindValue(QStringLiteral(""));
+        else
+            q.addBindValue(v);
+    }
     if (!q.exec())
         throw DbError(errorText(q.lastError()));
     return q;

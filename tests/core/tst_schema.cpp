@@ -1,16 +1,166 @@
 #include "TestSupport.h"
+
+#include "core/Dialect.h"
+#include "core/Passwords.h"
 #include "core/Schema.h"
+
 #include <QApplication>
+#include <QSqlRecord>
 #include <QTest>
+
 using namespace tallyvo;
+
 class tst_schema : public QObject {
     Q_OBJECT
+
 private Q_SLOTS:
-    void version()
-    {
-        test::TempDatabase t;
-        QCOMPARE(Schema::version(t.db()), Schema::latestVersion());
-    }
+    void columnOrderOfEveryTable_data();
+    void columnOrderOfEveryTable();
+    void newDatabaseHasCompanyAndAdministrator();
+    void upgradeIsIdempotentAndSeenBySecondStation();
+    void tokenNumberIsUniquePerServiceAndDay();
+    void flagsDatesAndTimesAreText();
+    void minutesCountBoundariesCrossed();
 };
+
+void tst_schema::columnOrderOfEveryTable_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QStringList>("expected");
+    auto cols = [](const char* list) { return QString::fromLatin1(list).split(QLatin1Char(' ')); };
+    QTest::newRow("tblTicket") << "tblTicket"
+                               << cols("tickAuto servAuto tickNo tickDate tickTime call no_abr attended attTime "
+                                       "finished status ref");
+    QTest::newRow("tblCall") << "tblCall"
+                             << cols("callauto cntAuto no_abr displayName status tickAuto tickDate callNote");
+    QTest::newRow("tblService") << "tblService"
+                                << cols("servAuto deptAuto ServName servdesc active startno endno abrno");
+    QTest::newRow("tblDept") << "tblDept" << cols("deptAuto deptName deptDesc active");
+    QTest::newRow("tblCounter") << "tblCounter"
+                                << cols("cntAuto servAuto contName displayName username pass active");
+    QTest::newRow("tbltheme")
+        << "tbltheme"
+        << cols("themeauto themename colums rows colwidth rowheight logo displaytime clockfile fonttime sizetime "
+                "clrtime backgroundclr linecolor altcolr bgimage hdfont hdclrbg hdfntclr hdfntsize fntcrr sizecrr "
+                "clrcrr bgcrr fntval sizeval clrval bgval type screenclr linewidth videofile onlinevideo volume "
+                "enablemovie ttlname ttlfont ttlcolor ttlsize scroll tformat enableH Column1 Column2 img1 img2 "
+                "newsBG");
+    QTest::newRow("tblpos") << "tblpos"
+                            << cols("posauto themeauto logoleft logotop logowidth logoheight timeleft timetop "
+                                    "timewidth timeheight tblleft tbltop tblwidth tblheight videoleft videotop "
+                                    "videowidth videoheight meleft metop mewidth meheight ttlleft ttltop ttlwidth "
+                                    "ttlheight newsleft newstop newswidth newsheight");
+    QTest::newRow("tblscroll") << "tblscroll"
+                               << cols("scrollAuto message msgrtf msgrtfcopy active fontname fontsize fontcolor "
+                                       "bold italic direction");
+    QTest::newRow("tblVideo") << "tblVideo" << cols("vidAuto vidPath vidDesc active");
+    QTest::newRow("tbluser") << "tbluser" << cols("userAuto username password usertype");
+    QTest::newRow("tblComp") << "tblComp" << cols("compAuto compName compAddress");
+}
+
+void tst_schema::columnOrderOfEveryTable()
+{
+    QFETCH(QString, table);
+    QFETCH(QStringList, expected);
+    test::TempDatabase t;
+    // Record windows read columns by position: names and order must hold on both engines.
+    QSqlQuery q = t.db().run(QStringLiteral("SELECT * FROM %1").arg(table));
+    const QSqlRecord rec = q.record();
+    QStringList actual;
+    for (int i = 0; i < rec.count(); ++i)
+        actual << rec.fieldName(i).toLower();
+    QStringList lower;
+    for (const QString& c : expected)
+        lower << c.toLower();
+    QCOMPARE(actual, lower);
+}
+
+void tst_schema::newDatabaseHasCompanyAndAdministrator()
+{
+    test::TempDatabase t;
+    for (const QString& table : Schema::tables())
+        QVERIFY2(t.db().hasTable(table), qPrintable(table));
+    QSqlQuery comp = t.db().run(QStringLiteral("SELECT compAuto, compName FROM tblComp"));
+    QVERIFY(comp.next());
+    QCOMPARE(comp.value(0).toInt(), 1);
+    QVERIFY(!comp.value(1).toString().isEmpty());
+    QVERIFY(!comp.next());
+
+    const QString stored =
+        t.db().scalar(QStringLiteral("SELECT password FROM tbluser WHERE username='ADMIN'")).toString();
+    QVERIFY(Passwords::isHash(stored));
+    QCOMPARE(Passwords::verify(stored, Schema::defaultAdminPassword), Passwords::Check::Match);
+    QCOMPARE(Passwords::verify(stored, QStringLiteral("wrong")), Passwords::Check::NoMatch);
+    // A password an older database kept in plain text logs in once and asks to be rehashed.
+    QCOMPARE(Passwords::verify(QStringLiteral("secret"), QStringLiteral("secret")),
+             Passwords::Check::MatchNeedsRehash);
+    QCOMPARE(Passwords::verify(QString(), QString()), Passwords::Check::NoMatch);
+}
+
+void tst_schema::upgradeIsIdempotentAndSeenBySecondStation()
+{
+    test::TempDatabase t;
+    auto other = t.openAnother();
+    Schema::upgrade(*other);
+    Schema::upgrade(t.db());
+    QCOMPARE(Schema::version(*other), Schema::latestVersion());
+    QCOMPARE(t.db().scalar(QStringLiteral("SELECT count(*) FROM tblversion")).toInt(), Schema::latestVersion());
+    QCOMPARE(t.db().scalar(QStringLiteral("SELECT count(*) FROM tbluser")).toInt(), 1);
+}
+
+void tst_schema::tokenNumberIsUniquePerServiceAndDay()
+{
+    test::TempDatabase t;
+    const QString insert = QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, no_abr) "
+                                          "VALUES (?, ?, ?, '10:00:00', 'A7')");
+    t.db().run(insert, {1, 7, QStringLiteral("2026-03-14")});
+    t.db().run(insert, {2, 7, QStringLiteral("2026-03-14")}); // another service
+    t.db().run(insert, {1, 7, QStringLiteral("2026-03-15")}); // another day
+    try {
+        t.db().run(insert, {1, 7, QStringLiteral("2026-03-14")});
+        QFAIL("a second token 7 of the same service and day was stored");
+    } catch (const DbError& e) {
+        QVERIFY2(Dialect::isUniqueViolation(e.text()), qPrintable(e.text()));
+    }
+}
+
+void tst_schema::flagsDatesAndTimesAreText()
+{
+    test::TempDatabase t;
+    t.db().run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr) "
+                              "VALUES (1, 1, '2026-03-14', '09:30:00', ?, 'A1')"),
+               {QString::number(0)});
+    QSqlQuery q = t.db().run(QStringLiteral("SELECT call, attended, attTime, finished, status, ref FROM tblTicket "
+                                            "WHERE call='0' AND tickDate='2026-03-14'"));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString(), QStringLiteral("0"));
+    QCOMPARE(q.value(1).toInt(), 0);
+    for (int i = 2; i < 6; ++i)
+        QCOMPARE(q.value(i).toString(), QString());
+    // Date ranges compare as text.
+    QCOMPARE(t.db()
+                 .scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE tickDate>=? AND tickDate<=?"),
+                         {QStringLiteral("2026-03-01"), QStringLiteral("2026-03-31")})
+                 .toInt(),
+             1);
+}
+
+void tst_schema::minutesCountBoundariesCrossed()
+{
+    test::TempDatabase t;
+    auto diff = [&](const QString& from, const QString& to) {
+        t.db().run(QStringLiteral("DELETE FROM tblTicket"));
+        t.db().run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, attTime, finished) "
+                                  "VALUES (1, 1, '2026-03-14', ?, ?)"),
+                   {from, to});
+        return t.db().scalar(QStringLiteral("SELECT %1 FROM tblTicket")
+                                 .arg(Dialect::minutesBetween(QStringLiteral("attTime"), QStringLiteral("finished"))));
+    };
+    QCOMPARE(diff(QStringLiteral("10:05:00"), QStringLiteral("10:47:00")).toInt(), 42);
+    QCOMPARE(diff(QStringLiteral("10:05:59"), QStringLiteral("10:06:00")).toInt(), 1);
+    QCOMPARE(diff(QStringLiteral("10:05:00"), QStringLiteral("10:05:59")).toInt(), 0);
+    QVERIFY(diff(QStringLiteral("10:05:00"), QString()).isNull());
+}
+
 TALLYVO_TEST_MAIN(tst_schema)
 #include "tst_schema.moc"
