@@ -1,0 +1,86 @@
+#include "display/CallFeed.h"
+
+#include "display/FeedWorker.h"
+
+#include <QThread>
+
+namespace tallyvo {
+
+namespace {
+// Long enough for a clean close; a thread still inside a connection attempt is left to end by
+// itself rather than freeze the window that is closing.
+constexpr int kStopWaitMs = 2000;
+} // namespace
+
+CallFeed::CallFeed(DbUrl url, const Clock& clock, QObject* parent)
+    : QObject(parent)
+    , m_url(std::move(url))
+    , m_clock(clock)
+    , m_counters(std::make_shared<FeedCounters>())
+{
+    qRegisterMetaType<tallyvo::CallRow>();
+    qRegisterMetaType<QList<tallyvo::CallRow>>();
+}
+
+CallFeed::~CallFeed()
+{
+    if (!m_thread)
+        return;
+    m_counters->stop = true;
+    disconnect(m_worker, nullptr, this, nullptr);
+    QMetaObject::invokeMethod(m_worker, &FeedWorker::finish, Qt::QueuedConnection);
+    if (m_thread->wait(kStopWaitMs)) {
+        delete m_worker;
+        delete m_thread;
+        return;
+    }
+    connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+}
+
+void CallFeed::setTiming(const FeedTiming& timing)
+{
+    m_timing = timing;
+}
+
+void CallFeed::start(int recentRows)
+{
+    if (m_thread)
+        return;
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("CallFeed"));
+    m_worker = new FeedWorker(m_url, m_clock, m_timing, recentRows, m_counters);
+    m_worker->moveToThread(m_thread);
+    connect(m_thread, &QThread::started, m_worker, &FeedWorker::begin);
+    connect(m_worker, &FeedWorker::recentCalls, this, &CallFeed::recentCalls);
+    connect(m_worker, &FeedWorker::claimed, this, &CallFeed::callClaimed);
+    connect(m_worker, &FeedWorker::connectionChanged, this, &CallFeed::onConnectionChanged);
+    m_thread->start();
+}
+
+void CallFeed::pollNow()
+{
+    if (m_worker)
+        QMetaObject::invokeMethod(m_worker, &FeedWorker::pollNow, Qt::QueuedConnection);
+}
+
+FeedStats CallFeed::stats() const
+{
+    FeedStats s;
+    s.statements = m_counters->statements;
+    s.changeChecks = m_counters->changeChecks;
+    s.claims = m_counters->claims;
+    s.reconnects = m_counters->reconnects;
+    return s;
+}
+
+void CallFeed::onConnectionChanged(bool connected, const QString& why)
+{
+    m_lastError = why;
+    if (connected == m_connected)
+        return;
+    m_connected = connected;
+    emit connectionChanged(connected);
+}
+
+} // namespace tallyvo
