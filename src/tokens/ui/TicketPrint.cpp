@@ -1,0 +1,140 @@
+#include "tokens/ui/TicketPrint.h"
+
+#include "core/SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFontMetricsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+
+namespace tallyvo {
+
+QVector<TicketLine> ticketLines(const TicketText& t)
+{
+    // Columns and sizes are the ticket's established look; staff and visitors know where to find
+    // the number, so they stay as they are.
+    return {
+        {10, false, 1, {}},
+        {10, false, 1, {}},
+        {12, false, 3, t.company1},
+        {12, false, 10, t.company2},
+        {12, false, 1, {}},
+        {10, false, 10, t.printedAt},
+        {10, false, 5, t.serviceName},
+        {10, false, 1, {}},
+        {42, true, 3, t.label},
+        {10, true, 3, {}},
+        {10, true, 4, QCoreApplication::translate("frmTicket", "Now Serving : ") + t.nowServing},
+        {10, true, 1, t.description + QLatin1Char(' ')},
+        {10, true, 1, {}},
+        {10, true, 4, QCoreApplication::translate("frmTicket", "Thank you for waiting")},
+        {10, true, 1, {}},
+        {10, true, 1, {}},
+        {10, true, 1, {}},
+    };
+}
+
+qreal paintTicket(QPainter& painter, const QVector<TicketLine>& lines)
+{
+    QPaintDevice* device = painter.device();
+    qreal y = 0;
+    for (const TicketLine& line : lines) {
+        QFont font(QStringLiteral("Arial"));
+        font.setPointSizeF(line.pointSize);
+        font.setBold(line.bold);
+        // Measured on the device itself: a printer's resolution is not the screen's.
+        const QFont deviceFont(font, device);
+        const QFontMetricsF metrics(deviceFont, device);
+        if (!line.text.isEmpty()) {
+            const qreal x = (line.column - 1) * metrics.averageCharWidth();
+            painter.setFont(deviceFont);
+            painter.drawText(QPointF(x, y + metrics.ascent()), line.text);
+        }
+        y += metrics.height();
+    }
+    return y;
+}
+
+TicketPrint::TicketPrint(const SettingsStore& settings)
+    : m_settings(settings)
+{
+}
+
+QString TicketPrint::choosePrinter(const QString& wanted, const QStringList& installed, const QString& defaultPrinter)
+{
+    if (!wanted.isEmpty() && installed.contains(wanted))
+        return wanted;
+    return defaultPrinter;
+}
+
+void TicketPrint::setInstalledPrinters(const QStringList& installed, const QString& defaultPrinter)
+{
+    m_installed = installed;
+    m_default = defaultPrinter;
+}
+
+void TicketPrint::setPdfFolder(const QString& folder)
+{
+    m_pdfFolder = folder;
+}
+
+QStringList TicketPrint::installedPrinters() const
+{
+    return m_installed ? *m_installed : QPrinterInfo::availablePrinterNames();
+}
+
+QString TicketPrint::defaultPrinter() const
+{
+    return m_installed ? m_default : QPrinterInfo::defaultPrinterName();
+}
+
+QString TicketPrint::printerName() const
+{
+    return choosePrinter(m_settings.get(Keys::PrinterName), installedPrinters(), defaultPrinter());
+}
+
+bool TicketPrint::print(const TicketText& ticket, QString* error)
+{
+    auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+
+    Job job{printerName(), QString(), ticket.label};
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QCoreApplication::translate("frmTicket", "Ticket %1").arg(ticket.label));
+    printer.setCopyCount(1);
+    if (!m_pdfFolder.isEmpty()) {
+        job.file = QDir(m_pdfFolder).filePath(QStringLiteral("ticket-%1.pdf").arg(m_jobs.size() + 1, 4, 10,
+                                                                                   QLatin1Char('0')));
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(job.file);
+        // A receipt roll is 80 mm wide; the ticket fits in 100 mm of it.
+        printer.setPageSize(QPageSize(QSizeF(80, 100), QPageSize::Millimeter, QStringLiteral("Ticket")));
+        printer.setPageMargins(QMarginsF(4, 4, 4, 4), QPageLayout::Millimeter);
+    } else {
+        if (job.printer.isEmpty())
+            return fail(QCoreApplication::translate("frmTicket", "no printer is installed"));
+        printer.setPrinterName(job.printer);
+        if (!printer.isValid())
+            return fail(QCoreApplication::translate("frmTicket", "the printer %1 is not available").arg(job.printer));
+    }
+
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return fail(QCoreApplication::translate("frmTicket", "the printer %1 could not start the ticket")
+                        .arg(job.file.isEmpty() ? job.printer : job.file));
+    paintTicket(painter, ticketLines(ticket));
+    if (!painter.end() || printer.printerState() == QPrinter::Error)
+        return fail(QCoreApplication::translate("frmTicket", "the printer %1 reported an error")
+                        .arg(job.file.isEmpty() ? job.printer : job.file));
+    m_jobs.append(job);
+    return true;
+}
+
+} // namespace tallyvo

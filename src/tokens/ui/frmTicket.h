@@ -1,0 +1,107 @@
+#pragma once
+
+#include "tokens/TicketPrinter.h"
+#include "tokens/ui/TicketPrint.h"
+
+#include <QDate>
+#include <QPixmap>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class frmTicket;
+}
+
+namespace tallyvo {
+
+class Clock;
+class Connection;
+class Database;
+class Grid;
+class Prompt;
+class SettingsStore;
+struct Session;
+
+// The token issuing station ("Print Ticket"): a visitor picks a department, then a service, and
+// the station stores the next token of that service and prints its ticket.
+//
+// Construct it with the program's services; it connects (Connection::connectDb) and lists the
+// departments at once. The main window shows it with showAsConfigured(): full screen as a kiosk
+// when setting Ticket/screen is not "Normal" (grid centred, no date box, always today), else as a
+// normal window at the top left corner with a date box for issuing on another date.
+//
+// Copies per ticket come from Session::ticketCopies; the printer from setting printer/name, else
+// the default printer. A ticket that cannot be printed is reported with its token number; the
+// token stays stored.
+class frmTicket : public QWidget, public TicketPrinter {
+    Q_OBJECT
+public:
+    frmTicket(Connection& connection, SettingsStore& settings, Session& session, const Clock& clock,
+              Prompt& prompt, QWidget* parent = nullptr);
+    ~frmTicket() override;
+
+    // Full screen in kiosk mode, else a normal window at (0, 0).
+    void showAsConfigured();
+    bool isKiosk() const { return m_kiosk; }
+
+    // 0 while the grid lists departments, 1 while it lists one department's services.
+    int stage() const { return m_stage; }
+    // The date the next token is issued for.
+    QDate issueDate() const;
+
+    // The printer of this station; tests send its jobs to PDF files.
+    TicketPrint& printer() { return m_print; }
+
+    // Lists the active departments.
+    void addDept();
+    // Lists the active services of department `deptKey`, then "<-Back".
+    void addServ(int deptKey);
+    // Puts the picture behind every choice; a missing file leaves the choices plain.
+    void addimg(const QString& file);
+    // The kiosk arrangement: grid centred, no date box.
+    void makeCenter();
+    // Reads the two company lines printed on every ticket.
+    void getcompDet();
+    // The label of the token service `serviceKey` called last today; "" when none.
+    QString getNowServing(int serviceKey) const;
+    // Prints one ticket as one print job; false (and lastError() says why) when it could not be
+    // printed. The numbering calls it once per copy, after the token is stored.
+    bool startPrint(const TicketData& ticket) override;
+    QString lastError() const override { return m_printError; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::shared_ptr<Database> openDb() const;
+    void gridClicked();
+    void issue(int serviceKey, const QString& serviceName);
+    void setDateToday();
+    void sizeGrid();
+    void placeClose();
+
+    std::unique_ptr<Ui::frmTicket> m_ui;
+    Grid* m_fg;
+    Connection& m_connection;
+    SettingsStore& m_settings;
+    Session& m_session;
+    const Clock& m_clock;
+    Prompt& m_prompt;
+    TicketPrint m_print;
+
+    bool m_kiosk = false;
+    int m_stage = 0;
+    int m_rowHeight = 500;
+    QString m_company1;
+    QString m_company2;
+    QString m_designFile;
+    QString m_printError;
+    // The day the date box was last set to today: while the operator has not picked another
+    // date, tokens go to the current day even when the window stayed open past midnight.
+    QDate m_dateSetFor;
+    bool m_busy = false;
+};
+
+} // namespace tallyvo

@@ -1,0 +1,492 @@
+#include "TestSupport.h"
+
+#include "core/Connection.h"
+#include "core/Session.h"
+#include "shell/grid/Grid.h"
+#include "tokens/ui/frmTicket.h"
+
+#include <QApplication>
+#include <QDateEdit>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QHeaderView>
+#include <QLocale>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QTest>
+
+using namespace tallyvo;
+
+namespace {
+
+// One station against a fresh database: two departments (one without active services), a
+// service with prefix "A" from 100 to 102, and an inactive department and service.
+struct Station {
+    test::TempDatabase temp;
+    test::TempSettings settings;
+    Session session;
+    test::FakeClock clock{QDate(2026, 3, 14), QTime(9, 30, 0)};
+    test::ScriptedPrompt prompt;
+    Connection connection{settings.store, session};
+    QTemporaryDir pdfDir;
+    qint64 outpatients = 0;
+    qint64 empty = 0;
+    qint64 consult = 0;
+    qint64 lab = 0;
+    qint64 xray = 0;
+
+    Station()
+    {
+        connection.setOverride(temp.url());
+        Database& db = temp.db();
+        db.run(QStringLiteral("UPDATE tblComp SET compName=?, compAddress=? WHERE compAuto=1"),
+               {QStringLiteral("St. Mary's Clinic"), QStringLiteral("12 Harbour Road")});
+        outpatients = dept(QStringLiteral("Outpatients"), QStringLiteral("1"));
+        empty = dept(QStringLiteral("Radiology"), QStringLiteral("1"));
+        dept(QStringLiteral("Closed wing"), QStringLiteral("0"));
+        consult = service(outpatients, QStringLiteral("Consultation"), QStringLiteral("Ground floor, room 4"),
+                          QStringLiteral("100"), QStringLiteral("102"), QStringLiteral("A"), QStringLiteral("1"));
+        lab = service(outpatients, QStringLiteral("Blood test"), QStringLiteral("Lab"), QStringLiteral("1"),
+                      QStringLiteral("999"), QStringLiteral("B"), QStringLiteral("1"));
+        service(outpatients, QStringLiteral("Retired"), QString(), QStringLiteral("1"), QStringLiteral("9"),
+                QStringLiteral("R"), QStringLiteral("0"));
+        xray = service(empty, QStringLiteral("X-ray"), QString(), QStringLiteral("1"), QStringLiteral("9"),
+                QStringLiteral("X"), QStringLiteral("0"));
+    }
+
+    qint64 dept(const QString& name, const QString& active)
+    {
+        return temp.db().insert(
+            QStringLiteral("INSERT INTO tblDept (deptName, deptDesc, active) VALUES (?, '', ?) RETURNING deptAuto"),
+            {name, active});
+    }
+    qint64 service(qint64 deptKey, const QString& name, const QString& desc, const QString& start,
+                   const QString& end, const QString& prefix, const QString& active)
+    {
+        return temp.db().insert(QStringLiteral("INSERT INTO tblService (deptAuto, ServName, servdesc, active, "
+                                               "startno, endno, abrno) VALUES (?, ?, ?, ?, ?, ?, ?) "
+                                               "RETURNING servAuto"),
+                                {deptKey, name, desc, active, start, end, prefix});
+    }
+
+    std::unique_ptr<frmTicket> open()
+    {
+        auto w = std::make_unique<frmTicket>(connection, settings.store, session, clock, prompt);
+        w->printer().setPdfFolder(pdfDir.path());
+        w->printer().setInstalledPrinters({QStringLiteral("Kiosk"), QStringLiteral("Office")},
+                                          QStringLiteral("Office"));
+        w->resize(700, 700);
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()))
+            qWarning("window not exposed");
+        return w;
+    }
+
+    // Tokens stored so far: "label date" in key order.
+    QStringList tokens()
+    {
+        QStringList out;
+        QSqlQuery q = temp.db().run(QStringLiteral("SELECT no_abr, tickDate, call FROM tblTicket ORDER BY tickAuto"));
+        while (q.next())
+            out << q.value(0).toString() + QLatin1Char(' ') + q.value(1).toString();
+        return out;
+    }
+};
+
+Grid* grid(frmTicket& w)
+{
+    return w.findChild<Grid*>(QStringLiteral("FG"));
+}
+
+QStringList choices(frmTicket& w)
+{
+    QStringList out;
+    Grid* fg = grid(w);
+    for (int r = 0; r < fg->rows(); ++r)
+        out << fg->textMatrix(r, 1);
+    return out;
+}
+
+// Touches the choice that reads `text`, as a finger would.
+bool touch(frmTicket& w, const QString& text)
+{
+    Grid* fg = grid(w);
+    for (int r = Grid::fixedRows(); r < fg->rows(); ++r) {
+        if (fg->textMatrix(r, 1) != text)
+            continue;
+        const QModelIndex index = fg->model()->index(r - 1, 1);
+        fg->scrollTo(index);
+        QTest::mouseClick(fg->viewport(), Qt::LeftButton, {}, fg->visualRect(index).center());
+        return true;
+    }
+    return false;
+}
+
+// The text of a printed job, as pdftotext reads it, one trimmed non-empty line each.
+QStringList pdfLines(const QString& file, bool layout = false)
+{
+    QProcess p;
+    QStringList args;
+    if (layout)
+        args << QStringLiteral("-layout");
+    p.start(QStringLiteral("pdftotext"), args << file << QStringLiteral("-"));
+    if (!p.waitForFinished(20000))
+        return {QStringLiteral("pdftotext did not finish")};
+    QStringList out;
+    // NFKC turns the "fl" and "fi" ligatures of the printed font back into letters.
+    const QString text = QString::fromUtf8(p.readAllStandardOutput()).normalized(QString::NormalizationForm_KC);
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        if (!line.trimmed().isEmpty())
+            out << (layout ? line : line.trimmed());
+    }
+    return out;
+}
+
+// TALLYVO_SHOTS=<folder> keeps pictures of the window and the printed tickets for a person to look at.
+void keepShot(QWidget& w, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("TALLYVO_SHOTS");
+    if (!folder.isEmpty())
+        w.grab().save(QDir(folder).filePath(name + QStringLiteral(".png")));
+}
+
+void keepFile(const QString& file, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("TALLYVO_SHOTS");
+    if (!folder.isEmpty()) {
+        QFile::remove(QDir(folder).filePath(name));
+        QFile::copy(file, QDir(folder).filePath(name));
+    }
+}
+
+} // namespace
+
+class tst_ticket : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void departmentThenServiceIssuesAndReturns();
+    void backAndDepartmentWithoutServices();
+    void dateBoxIssuesForChosenDayThenReturnsToToday();
+    void kioskHidesDateAndAlwaysIssuesToday();
+    void copiesAreSeparateJobsOfOneToken();
+    void limitPrintsAndStoresNothing();
+    void printedTicketReadsInOrder();
+    void nowServingFollowsTodaysLastCall();
+    void printerChoiceFallsBackToDefault();
+    void ticketThatCannotPrintNamesTheStoredToken();
+    void tokenThatCannotBeStoredIsNotPrinted();
+    void withoutConnectionTheStationStaysEmpty();
+};
+
+void tst_ticket::departmentThenServiceIssuesAndReturns()
+{
+    Station s;
+    s.settings.store.set(Keys::PrinterRow, QStringLiteral("700"));
+    auto w = s.open();
+    Grid* fg = grid(*w);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Print Ticket"));
+    QCOMPARE(w->stage(), 0);
+    QCOMPARE(choices(*w), (QStringList{QStringLiteral("Select Department"), QStringLiteral("Outpatients"),
+                                       QStringLiteral("Radiology")}));
+    QCOMPARE(fg->rowHeight(0), 800);
+    QVERIFY(fg->rowHeight(1) >= 700);
+    QVERIFY(!fg->cellPicture(1, 1).isNull()); // the design picture behind every choice
+    QCOMPARE(fg->font().family(), QStringLiteral("Arial"));
+    QVERIFY(fg->font().bold());
+    QCOMPARE(fg->font().pointSizeF(), 14.25);
+    keepShot(*w, QStringLiteral("ticket-departments"));
+
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QCOMPARE(w->stage(), 1);
+    QCOMPARE(choices(*w), (QStringList{QStringLiteral("Select Service"), QStringLiteral("Consultation"),
+                                       QStringLiteral("Blood test"), QStringLiteral("<-Back")}));
+    QCOMPARE(fg->textMatrix(3, 0), QString()); // "<-Back" holds no key
+    QVERIFY(!fg->cellPicture(3, 1).isNull());
+    keepShot(*w, QStringLiteral("ticket-services"));
+
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(s.tokens(), QStringList{QStringLiteral("A100 2026-03-14")});
+    QCOMPARE(w->printer().jobs().size(), 1);
+    QCOMPARE(w->stage(), 0);
+    QCOMPARE(fg->textMatrix(0, 1), QStringLiteral("Select Department"));
+    QVERIFY(s.prompt.messages.isEmpty());
+
+    // The next visitor gets the next number of that service.
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(s.tokens().value(1), QStringLiteral("A101 2026-03-14"));
+    QSqlQuery q = s.temp.db().run(QStringLiteral("SELECT call, attended, tickTime FROM tblTicket ORDER BY tickAuto"));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString(), QStringLiteral("0"));
+    QCOMPARE(q.value(1).toInt(), 0);
+}
+
+void tst_ticket::backAndDepartmentWithoutServices()
+{
+    Station s;
+    auto w = s.open();
+    QVERIFY(touch(*w, QStringLiteral("Radiology")));
+    QCOMPARE(w->stage(), 1);
+    QCOMPARE(choices(*w), (QStringList{QStringLiteral("Select Service"), QStringLiteral("<-Back")}));
+
+    // Touching the header does nothing.
+    Grid* fg = grid(*w);
+    QTest::mouseClick(fg->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(40, 10));
+    QCOMPARE(w->stage(), 1);
+
+    QVERIFY(touch(*w, QStringLiteral("<-Back")));
+    QCOMPARE(w->stage(), 0);
+    QCOMPARE(choices(*w).value(0), QStringLiteral("Select Department"));
+    QVERIFY(s.tokens().isEmpty());
+    QVERIFY(w->printer().jobs().isEmpty());
+}
+
+void tst_ticket::dateBoxIssuesForChosenDayThenReturnsToToday()
+{
+    Station s;
+    auto w = s.open();
+    auto* dt = w->findChild<QDateEdit*>(QStringLiteral("DT"));
+    QVERIFY(dt->isVisible());
+    QCOMPARE(dt->displayFormat(), QStringLiteral("dd-MM-yyyy"));
+    QCOMPARE(dt->date(), s.clock.day);
+    QCOMPARE(w->pos(), QPoint(0, 0));
+
+    // The receptionist books a visitor for tomorrow: up on the day.
+    dt->setFocus();
+    dt->setSelectedSection(QDateTimeEdit::DaySection);
+    QTest::keyClick(dt, Qt::Key_Up);
+    QCOMPARE(dt->date(), QDate(2026, 3, 15));
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(dt->date(), s.clock.day);
+
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    // Tomorrow's booking does not move today's numbering.
+    QCOMPARE(s.tokens(), (QStringList{QStringLiteral("A100 2026-03-15"), QStringLiteral("A100 2026-03-14")}));
+
+    // Left open overnight, the station issues for the new day without anyone touching the date.
+    s.clock.day = QDate(2026, 3, 16);
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(s.tokens().value(2), QStringLiteral("A100 2026-03-16"));
+    QCOMPARE(dt->date(), QDate(2026, 3, 16));
+}
+
+void tst_ticket::kioskHidesDateAndAlwaysIssuesToday()
+{
+    Station s;
+    s.settings.store.set(Keys::TicketScreen, QStringLiteral("Full Screen"));
+    auto w = s.open();
+    QVERIFY(w->isKiosk());
+    w->resize(1200, 800);
+    QTest::qWait(20);
+    auto* dt = w->findChild<QDateEdit*>(QStringLiteral("DT"));
+    QVERIFY(!dt->isVisible());
+    QVERIFY(!w->findChild<QLabel*>(QStringLiteral("lblDate"))->isVisible());
+    QVERIFY(w->findChild<QPushButton*>(QStringLiteral("cmdExit"))->isVisible());
+    Grid* fg = grid(*w);
+    QVERIFY(qAbs(fg->geometry().center().x() - w->width() / 2) <= 2);
+    keepShot(*w, QStringLiteral("ticket-kiosk"));
+    auto* close = w->findChild<QLabel*>(QStringLiteral("lblClose"));
+    QCOMPARE(close->geometry().right(), w->width() - 1);
+    QCOMPARE(close->y(), 0);
+
+    // A stale date in the hidden box is never used.
+    dt->setDate(QDate(2026, 3, 1));
+    s.clock.day = QDate(2026, 3, 20);
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Blood test")));
+    QCOMPARE(s.tokens(), QStringList{QStringLiteral("B1 2026-03-20")});
+
+    // The corner label closes the station.
+    QTest::mouseClick(close, Qt::LeftButton);
+    QVERIFY(!w->isVisible());
+}
+
+void tst_ticket::copiesAreSeparateJobsOfOneToken()
+{
+    Station s;
+    s.session.ticketCopies = 2;
+    auto w = s.open();
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(s.tokens(), QStringList{QStringLiteral("A100 2026-03-14")});
+    const auto& jobs = w->printer().jobs();
+    QCOMPARE(jobs.size(), 2);
+    QVERIFY(jobs[0].file != jobs[1].file);
+    for (const auto& job : jobs)
+        QVERIFY2(pdfLines(job.file).contains(QStringLiteral("A100")), qPrintable(job.file));
+}
+
+void tst_ticket::limitPrintsAndStoresNothing()
+{
+    Station s;
+    for (int n = 100; n <= 102; ++n)
+        s.temp.db().run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, "
+                                       "attended) VALUES (?, ?, '2026-03-14', '08:00:00', '0', ?, 0)"),
+                        {s.consult, n, QStringLiteral("A%1").arg(n)});
+    auto w = s.open();
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(s.prompt.messages, QStringList{QStringLiteral("Limit")});
+    QCOMPARE(s.tokens().size(), 3);
+    QVERIFY(w->printer().jobs().isEmpty());
+    QCOMPARE(w->stage(), 0);
+    QCOMPARE(choices(*w).value(0), QStringLiteral("Select Department"));
+}
+
+void tst_ticket::printedTicketReadsInOrder()
+{
+    Station s;
+    auto w = s.open();
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(w->printer().jobs().size(), 1);
+    const QString file = w->printer().jobs().first().file;
+    const QStringList lines = pdfLines(file);
+    keepFile(file, QStringLiteral("ticket.pdf"));
+    const QString printedAt = QLocale::system().toString(QDateTime(s.clock.day, s.clock.time), QLocale::ShortFormat);
+    // Nothing called today: the line ends after the colon.
+    QCOMPARE(lines, (QStringList{QStringLiteral("St. Mary's Clinic"), QStringLiteral("12 Harbour Road"), printedAt,
+                                 QStringLiteral("Consultation"), QStringLiteral("A100"),
+                                 QStringLiteral("Now Serving :"), QStringLiteral("Ground floor, room 4"),
+                                 QStringLiteral("Thank you for waiting")}));
+
+    // Layout: the company name starts left of its address (column 3 against 10), and the token
+    // is printed far larger than the lines around it.
+    const QStringList layout = pdfLines(file, true);
+    auto indent = [](const QString& line) { return line.size() - line.trimmed().size(); };
+    QVERIFY2(indent(layout.value(0)) < indent(layout.value(1)), qPrintable(layout.join(QLatin1Char('\n'))));
+    QProcess bbox;
+    bbox.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), file, QStringLiteral("-")});
+    QVERIFY(bbox.waitForFinished(20000));
+    const QString html = QString::fromUtf8(bbox.readAllStandardOutput());
+    auto wordHeight = [&html](const QString& word) {
+        const QRegularExpression re(QStringLiteral("yMin=\"([0-9.]+)\" xMax=\"[0-9.]+\" yMax=\"([0-9.]+)\">%1<")
+                                        .arg(QRegularExpression::escape(word)));
+        const QRegularExpressionMatch m = re.match(html);
+        return m.hasMatch() ? m.captured(2).toDouble() - m.captured(1).toDouble() : -1.0;
+    };
+    const double label = wordHeight(QStringLiteral("A100"));
+    const double thanks = wordHeight(QStringLiteral("Thank"));
+    QVERIFY2(thanks > 0 && label > 3.5 * thanks, qPrintable(html));
+}
+
+void tst_ticket::nowServingFollowsTodaysLastCall()
+{
+    Station s;
+    Database& db = s.temp.db();
+    auto add = [&db](qint64 service, int no, const QString& label, const QString& date, const QString& call) {
+        db.run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended) "
+                              "VALUES (?, ?, ?, '08:00:00', ?, ?, 0)"),
+               {service, no, date, call, label});
+    };
+    add(s.lab, 7, QStringLiteral("B7"), QStringLiteral("2026-03-13"), QStringLiteral("1")); // yesterday
+    add(s.lab, 1, QStringLiteral("B1"), QStringLiteral("2026-03-14"), QStringLiteral("1"));
+    add(s.lab, 2, QStringLiteral("B2"), QStringLiteral("2026-03-14"), QStringLiteral("1"));
+    add(s.lab, 3, QStringLiteral("B3"), QStringLiteral("2026-03-14"), QStringLiteral("0"));
+    add(s.consult, 100, QStringLiteral("A100"), QStringLiteral("2026-03-14"), QStringLiteral("1"));
+    // B1 recalled after B2: the ticket still names the highest key among the called ones.
+    db.run(QStringLiteral("UPDATE tblTicket SET attTime='09:00:00' WHERE no_abr='B1'"));
+    auto w = s.open();
+    QCOMPARE(w->getNowServing(int(s.lab)), QStringLiteral("B2"));
+    QCOMPARE(w->getNowServing(int(s.xray)), QString());
+
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Blood test")));
+    QVERIFY(pdfLines(w->printer().jobs().value(0).file).contains(QStringLiteral("Now Serving : B2")));
+}
+
+void tst_ticket::printerChoiceFallsBackToDefault()
+{
+    const QStringList installed{QStringLiteral("Kiosk"), QStringLiteral("Office")};
+    QCOMPARE(TicketPrint::choosePrinter(QStringLiteral("Kiosk"), installed, QStringLiteral("Office")),
+             QStringLiteral("Kiosk"));
+    QCOMPARE(TicketPrint::choosePrinter(QStringLiteral("kiosk"), installed, QStringLiteral("Office")),
+             QStringLiteral("Office"));
+    QCOMPARE(TicketPrint::choosePrinter(QString(), installed, QStringLiteral("Office")), QStringLiteral("Office"));
+    QCOMPARE(TicketPrint::choosePrinter(QStringLiteral("Kiosk"), {}, QString()), QString());
+
+    // Through the station: a name that matches nothing prints on the default printer.
+    Station s;
+    s.settings.store.set(Keys::PrinterName, QStringLiteral("Front desk"));
+    auto w = s.open();
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    s.settings.store.set(Keys::PrinterName, QStringLiteral("Kiosk"));
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    const auto& jobs = w->printer().jobs();
+    QCOMPARE(jobs.size(), 2);
+    QCOMPARE(jobs[0].printer, QStringLiteral("Office"));
+    QCOMPARE(jobs[1].printer, QStringLiteral("Kiosk"));
+    QVERIFY(s.prompt.messages.isEmpty());
+}
+
+void tst_ticket::ticketThatCannotPrintNamesTheStoredToken()
+{
+    Station s;
+    s.session.ticketCopies = 2;
+    auto w = s.open();
+
+    // No printer on this machine at all.
+    w->printer().setPdfFolder(QString());
+    w->printer().setInstalledPrinters({}, QString());
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(s.tokens(), QStringList{QStringLiteral("A100 2026-03-14")});
+    QCOMPARE(s.prompt.messages.size(), 1);
+    QVERIFY2(s.prompt.messages[0].contains(QStringLiteral("A100")), qPrintable(s.prompt.messages[0]));
+    QCOMPARE(w->stage(), 0);
+
+    // The printer refuses the job (here: a folder that does not exist).
+    w->printer().setPdfFolder(s.pdfDir.filePath(QStringLiteral("missing/folder")));
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(s.tokens().value(1), QStringLiteral("A101 2026-03-14"));
+    QCOMPARE(s.prompt.messages.size(), 2);
+    QVERIFY2(s.prompt.messages[1].contains(QStringLiteral("A101")), qPrintable(s.prompt.messages[1]));
+    QVERIFY(w->printer().jobs().isEmpty());
+}
+
+void tst_ticket::tokenThatCannotBeStoredIsNotPrinted()
+{
+    Station s;
+    auto w = s.open();
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    // Another station's administrator takes the ticket table away under us.
+    s.temp.db().run(QStringLiteral("ALTER TABLE tblTicket RENAME TO tblTicketGone"));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(s.prompt.messages.size(), 1);
+    QVERIFY(!s.prompt.messages[0].isEmpty());
+    QVERIFY(w->printer().jobs().isEmpty());
+    QCOMPARE(w->stage(), 0);
+}
+
+void tst_ticket::withoutConnectionTheStationStaysEmpty()
+{
+    test::TempSettings settings;
+    Session session;
+    test::FakeClock clock;
+    test::ScriptedPrompt prompt;
+    Connection connection(settings.store, session);
+    connection.setOverride(DbUrl::sqlite(QStringLiteral("/proc/no/such/folder/station.sqlite")));
+    QStringList failures;
+    connection.setFailureHandler([&failures](const QString& why) { failures << why; });
+
+    frmTicket w(connection, settings.store, session, clock, prompt);
+    w.show();
+    QCOMPARE(failures.size(), 1);
+    QCOMPARE(choices(w), QStringList{QStringLiteral("Select Department")});
+    // The connection window has said what is wrong; the station does not repeat it.
+    QVERIFY(prompt.messages.isEmpty());
+}
+
+TALLYVO_TEST_MAIN(tst_ticket)
+
+#include "tst_ticket.moc"
