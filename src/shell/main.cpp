@@ -1,10 +1,12 @@
 // tallyvo: every station of a site, the role chosen at login.
+#include "core/Clock.h"
 #include "core/Connection.h"
 #include "core/Session.h"
 #include "core/SettingsStore.h"
 #include "core/StartOptions.h"
 #include "core/ui/WidgetPrompt.h"
-#include "core/ui/frmSql.h"
+#include "display/QtSpeechEngine.h"
+#include "shell/Startup.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -15,6 +17,9 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallyvo"));
+    QApplication::setApplicationVersion(QStringLiteral(TALLYVO_VERSION));
+    // The program ends when a role's own window says so, not when some window happens to be last.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     QString error;
     const std::optional<StartOptions> options = StartOptions::parse(app.arguments().mid(1), &error);
@@ -28,15 +33,12 @@ int main(int argc, char** argv)
     Connection connection(settings, session);
     connection.setOverride(options->db);
     WidgetPrompt prompt;
+    SystemClock clock;
 
-    frmSql sqlWindow(settings, session, connection, prompt);
-    connection.setFailureHandler([&](const QString&) {
-        sqlWindow.show();
-        sqlWindow.raise();
-    });
-    connection.loadSqlValues();
-    connection.connectDb();
-    // The connection window is the station's only window until the login and main window exist.
-    sqlWindow.show();
+    ShellServices services{settings, session, connection, prompt, clock,
+                           [] { return std::unique_ptr<SpeechEngine>(std::make_unique<QtSpeechEngine>()); }};
+    Startup startup(services);
+    QObject::connect(&startup, &Startup::programEnd, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    startup.start();
     return app.exec();
 }

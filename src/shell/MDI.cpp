@@ -1,0 +1,379 @@
+#include "shell/MDI.h"
+
+#include "core/Connection.h"
+#include "core/Database.h"
+#include "core/DbError.h"
+#include "core/Prompt.h"
+#include "core/SettingsStore.h"
+#include "core/modSub.h"
+#include "core/ui/frmSql.h"
+#include "display/Announcer.h"
+#include "display/SpeechEngine.h"
+#include "display/ui/frmDisplay.h"
+#include "shell/frmSettings.h"
+#include "tokens/ui/frmTicket.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QToolBar>
+
+namespace tallyvo {
+
+namespace {
+
+void bringForward(QWidget* w)
+{
+    if (w->isMinimized())
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+} // namespace
+
+MDI::MDI(ShellServices services, QWidget* parent)
+    : QMainWindow(parent)
+    , m_services(std::move(services))
+    , m_area(new QMdiArea(this))
+{
+    setObjectName(QStringLiteral("MDI"));
+    setWindowTitle(tr("Tallyvo"));
+    setCentralWidget(m_area);
+    m_area->setBackground(QColor(0x3a, 0x4a, 0x5c));
+    resize(1024, 700);
+    buildMenus();
+    buildToolbar();
+}
+
+MDI::~MDI()
+{
+    // The display borrows the announcer: it goes first.
+    delete m_display;
+}
+
+QAction* MDI::addEntry(QMenu* menu, const QString& name, const QString& text, bool available)
+{
+    QAction* a = menu->addAction(text);
+    a->setObjectName(name);
+    // Entries whose windows this station does not have yet stay visible but cannot be chosen.
+    a->setEnabled(available);
+    return a;
+}
+
+void MDI::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+
+    QMenu* file = bar->addMenu(tr("File"));
+    file->setObjectName(QStringLiteral("File"));
+    addEntry(file, QStringLiteral("deptLst"), tr("Department List"), false);
+    addEntry(file, QStringLiteral("Servlst"), tr("Service List"), false);
+    addEntry(file, QStringLiteral("Counter"), tr("Manage Counter"), false);
+    addEntry(file, QStringLiteral("thmLst"), tr("Theme List"), false);
+    addEntry(file, QStringLiteral("scrollnews"), tr("Scroll News"), false);
+    addEntry(file, QStringLiteral("Videolst"), tr("Video List"), false);
+    addEntry(file, QStringLiteral("compdet"), tr("Company Details"), false);
+    addEntry(file, QStringLiteral("sendto"), tr("Send to Excel"), false);
+    connect(addEntry(file, QStringLiteral("exit"), tr("Exit")), &QAction::triggered, this, &MDI::exit_Click);
+
+    QMenu* modules = bar->addMenu(tr("Modules"));
+    modules->setObjectName(QStringLiteral("modules"));
+    connect(addEntry(modules, QStringLiteral("printTicket"), tr("Print Ticket")), &QAction::triggered, this,
+            &MDI::printTicket_Click);
+    addEntry(modules, QStringLiteral("call"), tr("Call"), false);
+    connect(addEntry(modules, QStringLiteral("settings"), tr("Settings")), &QAction::triggered, this,
+            [this] { settings_Click(); });
+    m_display_action = addEntry(modules, QStringLiteral("display"), tr("Start Display"));
+    m_display_action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    connect(m_display_action, &QAction::triggered, this, &MDI::display_Click);
+    QAction* news = addEntry(modules, QStringLiteral("startNews"), tr("Start/Stop News"));
+    news->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(news, &QAction::triggered, this, &MDI::startNews_Click);
+    addEntry(modules, QStringLiteral("bkup"), tr("Backup & Restore"), false);
+    connect(addEntry(modules, QStringLiteral("connect"), tr("Connection")), &QAction::triggered, this,
+            [this] { connect_Click(); });
+    QMenu* users = modules->addMenu(tr("User Manage"));
+    users->setObjectName(QStringLiteral("usermanage"));
+    addEntry(users, QStringLiteral("userLst"), tr("User List"), false);
+    addEntry(users, QStringLiteral("chPass"), tr("Change Password"), false);
+    QMenu* clear = modules->addMenu(tr("Clear Data"));
+    clear->setObjectName(QStringLiteral("clearData"));
+    addEntry(clear, QStringLiteral("clrTickData"), tr("Clear Ticket Data"), false);
+    addEntry(clear, QStringLiteral("ClrCall"), tr("Clear Call Data"), false);
+
+    QMenu* reports = bar->addMenu(tr("Reports"));
+    reports->setObjectName(QStringLiteral("Reports"));
+    addEntry(reports, QStringLiteral("deptBased"), tr("Department Based"), false);
+    addEntry(reports, QStringLiteral("servBase"), tr("Service Based"), false);
+    addEntry(reports, QStringLiteral("cntBased"), tr("Counter Based"), false);
+    addEntry(reports, QStringLiteral("pendRep"), tr("Pending Report"), false);
+
+    QMenu* about = bar->addMenu(tr("About"));
+    about->setObjectName(QStringLiteral("About"));
+    connect(addEntry(about, QStringLiteral("aboutTallyvo"), tr("About Tallyvo")), &QAction::triggered, this,
+            &MDI::about_Click);
+}
+
+void MDI::buildToolbar()
+{
+    QToolBar* strip = addToolBar(tr("Toolbar"));
+    strip->setObjectName(QStringLiteral("toolbarStrip"));
+    strip->setMovable(false);
+    strip->setFloatable(false);
+    strip->setContextMenuPolicy(Qt::PreventContextMenu);
+    strip->setStyleSheet(QStringLiteral(
+        "QToolBar#toolbarStrip { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #f4f7fa, stop:1 #d5dde6);"
+        " border-bottom: 1px solid #9aa7b4; spacing: 6px; padding: 4px; }"));
+
+    auto button = [&](const QString& name, const QString& text, bool available) {
+        auto* b = new QPushButton(text, strip);
+        b->setObjectName(name);
+        b->setEnabled(available);
+        strip->addWidget(b);
+        return b;
+    };
+    connect(button(QStringLiteral("Command1"), tr("Print Ticket"), true), &QPushButton::clicked, this,
+            &MDI::Command1_Click);
+    m_chkStart = new QCheckBox(tr("Enable Scroll"), strip);
+    m_chkStart->setObjectName(QStringLiteral("chkStart"));
+    strip->addWidget(m_chkStart);
+    // Only a user's click (or Ctrl+N) is a click: setting the box from the store must not be.
+    connect(m_chkStart, &QCheckBox::clicked, this, &MDI::chkStart_Click);
+    button(QStringLiteral("Command2"), tr("Add Scroll"), false);
+    button(QStringLiteral("Command3"), tr("Transfer App"), false);
+    button(QStringLiteral("Command4"), tr("Call"), false);
+    m_cmbVoice = new QComboBox(strip);
+    m_cmbVoice->setObjectName(QStringLiteral("cmbVoice"));
+    m_cmbVoice->setAccessibleName(tr("Voice"));
+    m_cmbVoice->setToolTip(tr("Voice of the announcements"));
+    m_cmbVoice->setMinimumContentsLength(14);
+    m_cmbVoice->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    strip->addWidget(m_cmbVoice);
+    connect(m_cmbVoice, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (m_announcer && index >= 0)
+            m_announcer->setVoiceIndex(index);
+    });
+}
+
+QAction* MDI::action(const QString& objectName) const
+{
+    return findChild<QAction*>(objectName);
+}
+
+void MDI::load()
+{
+    if (m_loaded)
+        return;
+    SettingsStore& settings = m_services.settings;
+    m_services.connection.connectDb();
+
+    try {
+        m_themeKey = modSub::getThemeKey(*m_services.connection.db(), settings.get(Keys::ThemeTheme));
+    } catch (const DbError&) {
+    }
+
+    m_announcer = std::make_unique<Announcer>(settings, m_services.speech ? m_services.speech() : nullptr);
+
+    m_chkStart->setChecked(settings.get(Keys::ThemeScroll) == QLatin1String("1"));
+    m_scrollSpeed = settings.getInt(Keys::ScrollSpeed);
+
+    QString error;
+    if (!m_announcer->addVoice(&error))
+        m_services.prompt.message(error);
+    m_cmbVoice->clear();
+    m_cmbVoice->addItems(m_announcer->voices());
+    const int voice = settings.getInt(Keys::VoiceName);
+    m_cmbVoice->setCurrentIndex(voice < m_cmbVoice->count() ? voice : -1);
+    m_announcer->setVoiceIndex(voice);
+
+    m_loaded = true;
+    if (settings.get(Keys::DisplayAuto) == QLatin1String("1"))
+        display_Click();
+}
+
+bool MDI::isDisplayRunning() const
+{
+    return m_display_action->text() == tr("Stop Display");
+}
+
+void MDI::display_Click()
+{
+    if (m_themeKey == 0) {
+        m_services.prompt.message(tr("Please select a theme") + QLatin1Char('\n') +
+                                  tr("Go to Module Setting-> Select Theme"));
+        return;
+    }
+    if (isDisplayRunning())
+        stopDisplay();
+    else
+        startDisplay();
+}
+
+void MDI::startDisplay()
+{
+    m_announcer->readRate();
+    auto* display = new frmDisplay(m_services.connection.db()->url(), m_services.settings, m_services.clock,
+                                   *m_announcer);
+    display->setAttribute(Qt::WA_DeleteOnClose);
+    // The display is the only window a counter station with a running display can reach: its keys
+    // work there too.
+    auto* toggle = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_D), display);
+    connect(toggle, &QShortcut::activated, this, &MDI::display_Click);
+    auto* news = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), display);
+    connect(news, &QShortcut::activated, this, &MDI::startNews_Click);
+    // However the display goes (stopped here, or closed by the desktop), the switch follows it.
+    connect(display, &QObject::destroyed, this, &MDI::displayGone);
+    m_display = display;
+    display->show();
+    m_display_action->setText(tr("Stop Display"));
+    emit displayStarted();
+}
+
+void MDI::stopDisplay()
+{
+    if (frmDisplay* display = m_display) {
+        m_display = nullptr;
+        display->hide();
+        // Deleted later: Ctrl+D pressed in the display itself arrives from inside it.
+        display->deleteLater();
+    }
+    displayGone();
+}
+
+void MDI::displayGone()
+{
+    m_display = nullptr;
+    if (isDisplayRunning()) {
+        m_display_action->setText(tr("Start Display"));
+        emit displayStopped();
+    }
+}
+
+void MDI::chkStart_Click()
+{
+    m_services.settings.set(Keys::ThemeScroll, m_chkStart->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    // The news band of a running display follows the box once the display has one.
+}
+
+void MDI::startNews_Click()
+{
+    m_chkStart->setChecked(!m_chkStart->isChecked());
+    chkStart_Click();
+}
+
+void MDI::setScrollSpeed(int speed)
+{
+    m_scrollSpeed = speed;
+}
+
+void MDI::exit_Click()
+{
+    if (!m_services.prompt.question(tr("Do you want to exit ")))
+        return;
+    if (isDisplayRunning())
+        return;
+    emit programEnd();
+}
+
+void MDI::closeEvent(QCloseEvent* event)
+{
+    if (isDisplayRunning()) {
+        m_services.prompt.message(tr("Please stop the display first"));
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit programEnd();
+}
+
+void MDI::about_Click()
+{
+    m_services.prompt.message(
+        tr("Tallyvo %1\n\nQueue management for offices, clinics and laboratories: tokens at the ticket "
+           "station, calls from the counters, and a public display that shows and announces every call.\n\n"
+           "Built with Qt %2.")
+            .arg(QCoreApplication::applicationVersion(), QString::fromLatin1(qVersion())),
+        tr("About Tallyvo"));
+}
+
+frmTicket* MDI::ticket()
+{
+    if (!m_ticket) {
+        m_ticket = new frmTicket(m_services.connection, m_services.settings, m_services.session, m_services.clock,
+                                 m_services.prompt);
+        m_ticket->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    return m_ticket;
+}
+
+void MDI::Command1_Click()
+{
+    frmTicket* t = ticket();
+    if (m_services.settings.get(Keys::TicketScreen) == QLatin1String("Normal")) {
+        t->showNormal();
+        bringForward(t);
+    } else {
+        t->showAsConfigured();
+        bringForward(t);
+    }
+}
+
+void MDI::printTicket_Click()
+{
+    const bool opened = m_ticket;
+    frmTicket* t = ticket();
+    if (opened)
+        bringForward(t);
+    else
+        t->showAsConfigured();
+}
+
+frmSettings* MDI::settingsWindow()
+{
+    if (!m_settingsWindow) {
+        m_settingsWindow = new frmSettings(m_services.settings, m_services.session, m_services.connection,
+                                           m_services.prompt, m_services.speech, this);
+        connect(m_settingsWindow, &frmSettings::themeKeyChanged, this, &MDI::setThemeKey);
+        connect(m_settingsWindow, &frmSettings::scrollSpeedChanged, this, &MDI::setScrollSpeed);
+    }
+    return m_settingsWindow;
+}
+
+frmSettings* MDI::settings_Click()
+{
+    bringForward(settingsWindow());
+    return m_settingsWindow;
+}
+
+void MDI::applySettings()
+{
+    if (!settingsWindow()->Command1_Click())
+        bringForward(m_settingsWindow);
+}
+
+frmSql* MDI::connect_Click()
+{
+    if (!m_sql) {
+        m_sql = new frmSql(m_services.settings, m_services.session, m_services.connection, m_services.prompt, this);
+        m_sql->setWindowFlag(Qt::Window);
+        m_sql->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_sql);
+    return m_sql;
+}
+
+void MDI::disableCall()
+{
+    action(QStringLiteral("call"))->setEnabled(false);
+}
+
+} // namespace tallyvo

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "core/ui/frmSql.h"
+#include "display/ui/frmDisplay.h"
+#include "shell/ShellServices.h"
+#include "shell/frmSettings.h"
+#include "tokens/ui/frmTicket.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QMdiArea;
+class QMenu;
+class QPushButton;
+
+namespace tallyvo {
+
+class Announcer;
+
+// The main window "Tallyvo": the administrator's menus and toolbar strip. It opens the other
+// windows, starts and stops the public display, and owns for the whole run what the display
+// borrows: the theme key, the scroll speed and the announcer with its voice list.
+//
+// It lives from start-up to the end of the program, hidden on a counter station.
+class MDI : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MDI(ShellServices services, QWidget* parent = nullptr);
+    ~MDI() override;
+
+    // Connects, reads the theme, news and voice settings, fills the voice list, and starts the
+    // display when the station starts it by itself (Display/Auto). Done once, hidden.
+    void load();
+    bool isLoaded() const { return m_loaded; }
+
+    // "Start Display" / "Stop Display" (Ctrl+D here and in the display window).
+    void display_Click();
+    bool isDisplayRunning() const;
+    frmDisplay* displayWindow() const { return m_display; }
+    // "Start/Stop News" (Ctrl+N here and in the display window): flips "Enable Scroll".
+    void startNews_Click();
+    // "Exit": asks, and ends the program unless the display runs.
+    void exit_Click();
+    void about_Click();
+
+    // Toolbar "Print Ticket" (kiosk or normal window as the station is set up) and the menu
+    // entry of the same name (the window as it is).
+    void Command1_Click();
+    void printTicket_Click();
+    // "Settings": the station's settings window, owned by this window.
+    frmSettings* settings_Click();
+    // What an administrator login does: the settings window's "Save" at once, so the theme key,
+    // scroll speed and ticket copies follow the stored settings. The window shows only when it
+    // refuses to save.
+    void applySettings();
+    // "Connection": the connection window, owned by this window.
+    frmSql* connect_Click();
+    // After an administrator login: consoles are not for this station's administrator.
+    void disableCall();
+
+    int themeKey() const { return m_themeKey; }
+    void setThemeKey(int key) { m_themeKey = key; }
+    int scrollSpeed() const { return m_scrollSpeed; }
+    void setScrollSpeed(int speed);
+    Announcer& announcer() const { return *m_announcer; }
+
+    QAction* action(const QString& objectName) const;
+    frmTicket* ticketWindow() const { return m_ticket; }
+
+signals:
+    // The user ended the program (Exit, or closing this window with the display stopped).
+    void programEnd();
+    void displayStarted();
+    void displayStopped();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildToolbar();
+    QAction* addEntry(QMenu* menu, const QString& name, const QString& text, bool available = true);
+    void chkStart_Click();
+    void startDisplay();
+    void stopDisplay();
+    void displayGone();
+    frmTicket* ticket();
+    frmSettings* settingsWindow();
+
+    ShellServices m_services;
+    std::unique_ptr<Announcer> m_announcer;
+    QMdiArea* m_area;
+    QAction* m_display_action = nullptr;
+    QCheckBox* m_chkStart = nullptr;
+    QComboBox* m_cmbVoice = nullptr;
+    QPointer<frmDisplay> m_display;
+    QPointer<frmTicket> m_ticket;
+    QPointer<frmSettings> m_settingsWindow;
+    QPointer<frmSql> m_sql;
+    int m_themeKey = 0;
+    int m_scrollSpeed = 30;
+    bool m_loaded = false;
+};
+
+} // namespace tallyvo
