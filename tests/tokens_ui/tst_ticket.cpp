@@ -253,6 +253,9 @@ void tst_ticket::dateBoxIssuesForChosenDayThenReturnsToToday()
     QVERIFY(dt->isVisible());
     QCOMPARE(dt->displayFormat(), QStringLiteral("dd-MM-yyyy"));
     QCOMPARE(dt->date(), s.clock.day);
+    w->hide();
+    w->showAsConfigured();
+    QVERIFY(!w->isFullScreen());
     QCOMPARE(w->pos(), QPoint(0, 0));
 
     // The receptionist books a visitor for tomorrow: up on the day.
@@ -302,6 +305,10 @@ void tst_ticket::kioskHidesDateAndAlwaysIssuesToday()
     QVERIFY(touch(*w, QStringLiteral("Outpatients")));
     QVERIFY(touch(*w, QStringLiteral("Blood test")));
     QCOMPARE(s.tokens(), QStringList{QStringLiteral("B1 2026-03-20")});
+
+    w->hide();
+    w->showAsConfigured();
+    QVERIFY(w->isFullScreen());
 
     // The corner label closes the station.
     QTest::mouseClick(close, Qt::LeftButton);

@@ -224,7 +224,12 @@ void frmTicket::addimg(const QString& file)
         const QSize cell(twipsToPixels(m_fg->cellWidth(), dpiX), twipsToPixels(m_fg->cellHeight(), dpiY));
         if (cell.isEmpty())
             continue;
-        m_fg->setCellPicture(picture.scaled(cell, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        // Scaled once for the cell at the screen's own density, so it stays sharp on a
+        // high-density kiosk screen.
+        const qreal ratio = m_fg->devicePixelRatioF();
+        QPixmap scaled = picture.scaled(cell * ratio, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        scaled.setDevicePixelRatio(ratio);
+        m_fg->setCellPicture(scaled);
     }
     // Nothing chosen yet: only the row a finger presses lights up.
     m_fg->setRow(0);
