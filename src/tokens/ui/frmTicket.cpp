@@ -17,9 +17,8 @@
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QScrollBar>
-#include <QStyle>
+#include <QTimer>
 
 namespace tallyvo {
 
@@ -78,6 +77,15 @@ frmTicket::frmTicket(Connection& connection, SettingsStore& settings, Session& s
     connect(m_ui->DT, &QDateEdit::userDateChanged, this, [this](QDate date) {
         m_dateSetFor = date == m_clock.today() ? date : QDate();
     });
+
+    // The date box follows the day while nobody has picked another one, so what it shows after
+    // midnight is the day the next token goes to.
+    auto* dayTimer = new QTimer(this);
+    connect(dayTimer, &QTimer::timeout, this, [this] {
+        if (m_dateSetFor.isValid() && m_dateSetFor != m_clock.today())
+            setDateToday();
+    });
+    dayTimer->start(30000);
 
     m_kiosk = m_settings.get(Keys::TicketScreen) != QLatin1String("Normal");
     if (m_kiosk)
