@@ -98,7 +98,7 @@ void MDI::buildMenus()
     QAction* news = addEntry(modules, QStringLiteral("startNews"), tr("Start/Stop News"));
     news->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(news, &QAction::triggered, this, &MDI::startNews_Click);
-    addEntry(modules, QStringLiteral("bkup"), tr("Backup & Restore"), false);
+    addEntry(modules, QStringLiteral("bkup"), tr("Backup && Restore"), false);
     connect(addEntry(modules, QStringLiteral("connect"), tr("Connection")), &QAction::triggered, this,
             [this] { connect_Click(); });
     QMenu* users = modules->addMenu(tr("User Manage"));

@@ -3,10 +3,16 @@
 #include "calling/ui/frmLogin.h"
 #include "core/Connection.h"
 #include "core/SettingsStore.h"
+#include "display/QtSpeechEngine.h"
 #include "shell/MDI.h"
 #include "shell/frmSplash.h"
 
 #include <QEvent>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTextToSpeech>
 #include <QTimer>
 
 namespace tallyvo {
@@ -22,6 +28,28 @@ Startup::~Startup()
     delete m_console;
     delete m_login;
     delete m_splash;
+}
+
+std::function<std::unique_ptr<SpeechEngine>()> Startup::speechFactory()
+{
+    auto chosen = std::make_shared<std::optional<QString>>();
+    return [chosen]() -> std::unique_ptr<SpeechEngine> {
+        if (*chosen)
+            return std::make_unique<QtSpeechEngine>(**chosen);
+        QStringList names{QString()};
+        names += QTextToSpeech::availableEngines();
+        std::unique_ptr<SpeechEngine> fallback;
+        for (const QString& name : std::as_const(names)) {
+            auto engine = std::make_unique<QtSpeechEngine>(name);
+            if (engine->error().isEmpty()) {
+                *chosen = name;
+                return engine;
+            }
+            if (!fallback)
+                fallback = std::move(engine);
+        }
+        return fallback;
+    };
 }
 
 void Startup::setSplashTime(int ms)
@@ -65,9 +93,15 @@ void Startup::showLogin()
     connect(m_login, &frmLogin::adminLoggedIn, this, &Startup::adminIn);
     connect(m_login, &frmLogin::counterLoggedIn, this, &Startup::counterIn);
     connect(m_login, &frmLogin::exitRequested, this, &Startup::programEnd);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        m_login->move(screen->availableGeometry().center() - m_login->rect().center());
     m_login->show();
     m_login->raise();
     m_login->activateWindow();
+    // An administrator types the user name at once.
+    auto* admin = m_login->findChild<QRadioButton*>(QStringLiteral("optAdmin"));
+    if (auto* user = m_login->findChild<QLineEdit*>(QStringLiteral("txtUser")); user && admin && admin->isChecked())
+        user->setFocus(Qt::ActiveWindowFocusReason);
     if (m_services.settings.get(Keys::DisplayAuto) == QLatin1String("1"))
         m_login->login();
     if (m_splash)

@@ -22,6 +22,11 @@ public:
     explicit Startup(ShellServices services, QObject* parent = nullptr);
     ~Startup() override;
 
+    // Makes the station's speech engines: the first of the installed engines that starts here
+    // (speech-dispatcher, the usual default, is not always running); the default engine with its
+    // reason when none does.
+    static std::function<std::unique_ptr<SpeechEngine>()> speechFactory();
+
     // How long the splash stays before the login (2000 ms).
     void setSplashTime(int ms);
     // Shows the splash; everything else follows from its timer.

@@ -12,6 +12,7 @@
 
 #include <QCameraDevice>
 #include <QEvent>
+#include <QTimer>
 #include <QMediaDevices>
 #include <QPrinterInfo>
 #include <QSqlQuery>
@@ -79,6 +80,8 @@ bool frmSettings::isNumber(const QString& text)
 void frmSettings::Form_Load()
 {
     m_ui->chkAuto->setChecked(m_settings.get(Keys::DisplayAuto) == QLatin1String("1"));
+    if (!m_connection.db()->isOpen())
+        m_connection.connectDb();
     addPrinter();
     addTheme();
     addVoice();
@@ -113,20 +116,18 @@ void frmSettings::addVoice()
 {
     m_ui->cmbVoice->clear();
     m_speech = m_speechFactory ? m_speechFactory() : nullptr;
+    m_voiceError.clear();
     if (!m_speech) {
-        m_prompt.message(tr("No speech engine is installed on this station."));
+        m_voiceError = tr("No speech engine is installed on this station.");
         return;
     }
     connect(m_speech.get(), &SpeechEngine::finished, this, [this] {
         m_speaking = false;
         sayNext();
     });
-    const QString error = m_speech->error();
-    if (!error.isEmpty()) {
-        m_prompt.message(error);
-        return;
-    }
-    m_ui->cmbVoice->addItems(m_speech->voices());
+    m_voiceError = m_speech->error();
+    if (m_voiceError.isEmpty())
+        m_ui->cmbVoice->addItems(m_speech->voices());
 }
 
 void frmSettings::addInput()
@@ -177,6 +178,17 @@ void frmSettings::fixCopies()
     const double copies = m_ui->txtPrint->text().trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(copies) || std::lround(copies) < 1 || copies > std::numeric_limits<qint16>::max())
         m_ui->txtPrint->setText(QStringLiteral("1"));
+}
+
+void frmSettings::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Said when the window is first seen: the administrator login's save never shows it.
+    if (!m_voiceError.isEmpty() && !m_voiceErrorShown) {
+        m_voiceErrorShown = true;
+        const QString error = m_voiceError;
+        QTimer::singleShot(0, this, [this, error] { m_prompt.message(error); });
+    }
 }
 
 bool frmSettings::eventFilter(QObject* watched, QEvent* event)
@@ -240,13 +252,8 @@ bool frmSettings::Command1_Click()
 
 void frmSettings::Command2_Click()
 {
-    if (!m_speech) {
-        m_prompt.message(tr("No speech engine is installed on this station."));
-        return;
-    }
-    const QString error = m_speech->error();
-    if (!error.isEmpty()) {
-        m_prompt.message(error);
+    if (!m_voiceError.isEmpty()) {
+        m_prompt.message(m_voiceError);
         return;
     }
     // Earlier speech is let finish first; the test text waits its turn.

@@ -50,6 +50,8 @@ public:
     static bool isNumber(const QString& text);
 
     SpeechEngine* speechEngine() const { return m_speech.get(); }
+    // Why this window cannot speak ("" when it can).
+    QString voiceError() const { return m_voiceError; }
 
 signals:
     void themeKeyChanged(int themeKey);
@@ -58,6 +60,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void Form_Load();
@@ -72,6 +75,8 @@ private:
     Prompt& m_prompt;
     SpeechFactory m_speechFactory;
     std::unique_ptr<SpeechEngine> m_speech;
+    QString m_voiceError;
+    bool m_voiceErrorShown = false;
     bool m_speaking = false;
     QStringList m_toSay;
 };

@@ -5,7 +5,6 @@
 #include "core/SettingsStore.h"
 #include "core/StartOptions.h"
 #include "core/ui/WidgetPrompt.h"
-#include "display/QtSpeechEngine.h"
 #include "shell/Startup.h"
 
 #include <QApplication>
@@ -35,8 +34,7 @@ int main(int argc, char** argv)
     WidgetPrompt prompt;
     SystemClock clock;
 
-    ShellServices services{settings, session, connection, prompt, clock,
-                           [] { return std::unique_ptr<SpeechEngine>(std::make_unique<QtSpeechEngine>()); }};
+    ShellServices services{settings, session, connection, prompt, clock, Startup::speechFactory()};
     Startup startup(services);
     QObject::connect(&startup, &Startup::programEnd, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     startup.start();
