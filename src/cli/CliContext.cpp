@@ -57,6 +57,8 @@ const QList<CliCommand>& commands()
     static const QList<CliCommand> all = [] {
         QList<CliCommand> list;
         list << coreCommands();
+        list << tokenCommands();
+        list << callCommands();
         return list;
     }();
     return all;

@@ -28,6 +28,15 @@ struct Failure : std::runtime_error {
     }
 };
 
+// The command ran and the rules refused it (a limit reached, nothing waiting): exit code 3, with
+// this text alone on stderr when it is not empty.
+struct Refused : std::runtime_error {
+    explicit Refused(const QString& why = QString())
+        : std::runtime_error(why.toStdString())
+    {
+    }
+};
+
 struct CliContext {
     SettingsStore& settings;
     Session& session;
@@ -57,5 +66,7 @@ int toInt(const QString& text, const QString& what);
 
 const QList<CliCommand>& commands();
 QList<CliCommand> coreCommands();
+QList<CliCommand> tokenCommands();
+QList<CliCommand> callCommands();
 
 } // namespace tallyvo::cli

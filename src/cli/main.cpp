@@ -62,6 +62,12 @@ int main(int argc, char** argv)
     } catch (const UsageError& e) {
         return failWith(2, QStringLiteral("%1 (usage: tallyvoctl %2 %3)")
                                .arg(QString::fromStdString(e.what()), it->name, it->usage));
+    } catch (const Refused& e) {
+        out.flush();
+        const QString why = QString::fromStdString(e.what());
+        if (!why.isEmpty())
+            QTextStream(stderr) << why << '\n';
+        return 3;
     } catch (const Failure& e) {
         return failWith(1, QString::fromStdString(e.what()));
     } catch (const DbError& e) {

@@ -1,0 +1,359 @@
+#include "calling/CallEngine.h"
+
+#include "core/Clock.h"
+#include "core/Database.h"
+#include "core/Prompt.h"
+#include "core/Session.h"
+#include "core/SettingsStore.h"
+#include "core/modSub.h"
+
+#include <QStringList>
+
+namespace tallyvo {
+
+namespace {
+
+// A counter that loses a token to another counter takes the next one; every lost round means a
+// token was taken, so this bound is never reached by a queue of real size.
+constexpr int maxTakeAttempts = 10000;
+
+qint64 keyOf(const QString& text)
+{
+    bool ok = false;
+    const qint64 key = text.trimmed().toLongLong(&ok);
+    return ok ? key : 0;
+}
+
+} // namespace
+
+CallEngine::CallEngine(const Database& db, const Clock& clock, Session& session, const SettingsStore& settings,
+                       Prompt& prompt)
+    : m_db(db)
+    , m_clock(clock)
+    , m_session(session)
+    , m_settings(settings)
+    , m_prompt(prompt)
+    , m_callStatus(tr("Idle"))
+{
+}
+
+QString CallEngine::today() const
+{
+    return m_clock.todayText();
+}
+
+bool CallEngine::showBoth() const
+{
+    const QString fallback = m_showBothDefault ? QStringLiteral("1") : QStringLiteral("0");
+    return m_settings.get(Keys::ShowBoth, fallback).trimmed() == QLatin1String("1");
+}
+
+void CallEngine::open()
+{
+    m_callStatus = tr("Idle");
+    m_session.counterName = modSub::getCounterName(m_db, m_session, m_session.activeCounter);
+    getPending();
+    getLast();
+}
+
+bool CallEngine::chooseCounter(const QString& contName)
+{
+    QSqlQuery q = m_db.run(QStringLiteral("SELECT cntAuto, servAuto, contName, displayName FROM tblCounter "
+                                          "WHERE contName=? ORDER BY cntAuto LIMIT 1"),
+                           {contName});
+    if (!q.next())
+        return false;
+    const int counter = q.value(0).toInt();
+    const int service = q.value(1).toInt();
+    const QString name = q.value(2).toString();
+    const QString displayName = q.value(3).toString();
+    q.finish();
+    if (counter != m_session.activeCounter) {
+        // The token in hand belongs to the counter that called it: another counter must not
+        // finish or recall it.
+        m_currentKey.clear();
+        m_currentLabel.clear();
+    }
+    m_session.activeCounter = counter;
+    m_session.activeService = service;
+    m_session.counterName = name;
+    m_session.counterDisplayName = displayName;
+    getLast();
+    getPending();
+    return true;
+}
+
+void CallEngine::writeCallRow(qint64 key, const QString& label, Note note)
+{
+    const QString callNote = note == Note::LabReport
+        ? QStringLiteral("Lab Report")
+        : (showBoth() ? m_session.counterName : QString());
+    const QVariantList values{m_session.activeCounter, label, m_session.counterDisplayName, key, today(), callNote};
+    // The savepoint keeps the surrounding transaction usable when the insert fails, so the
+    // token's existing call row can be announced instead.
+    m_db.run(QStringLiteral("SAVEPOINT call_row"));
+    try {
+        m_db.run(QStringLiteral("INSERT INTO tblCall (cntAuto, no_abr, displayName, status, tickAuto, tickDate, "
+                                "callNote) VALUES (?, ?, ?, '0', ?, ?, ?)"),
+                 values);
+        m_db.run(QStringLiteral("RELEASE SAVEPOINT call_row"));
+        return;
+    } catch (const DbError& insertError) {
+        m_db.run(QStringLiteral("ROLLBACK TO SAVEPOINT call_row"));
+        const QVariant first =
+            m_db.scalar(QStringLiteral("SELECT min(callauto) FROM tblCall WHERE tickAuto=?"), {key});
+        if (!first.isValid() || first.isNull())
+            throw; // without a call row the display would never show this call: undo the take
+        QVariantList update = values;
+        update << first;
+        m_db.run(QStringLiteral("UPDATE tblCall SET cntAuto=?, no_abr=?, displayName=?, status='0', tickAuto=?, "
+                                "tickDate=?, callNote=? WHERE callauto=?"),
+                 update);
+    }
+}
+
+bool CallEngine::take(qint64 key, const QString& label, Note note, bool onlyWaiting)
+{
+    QString sql = QStringLiteral("UPDATE tblTicket SET call='1', attended=?, attTime=?, status='Finished' "
+                                 "WHERE tickAuto=?");
+    if (onlyWaiting)
+        sql += QStringLiteral(" AND call='0'");
+    QSqlQuery q = m_db.run(sql, {m_session.activeCounter, m_clock.nowText(), key});
+    if (q.numRowsAffected() < 1)
+        return false;
+    writeCallRow(key, label, note);
+    return true;
+}
+
+bool CallEngine::callNext()
+{
+    bool called = false;
+    for (int attempt = 0; attempt < maxTakeAttempts; ++attempt) {
+        Transaction t(m_db);
+        QSqlQuery q = m_db.run(QStringLiteral("SELECT tickAuto, no_abr FROM tblTicket WHERE call='0' AND tickDate=? "
+                                              "AND servAuto=? ORDER BY tickNo ASC LIMIT 1"),
+                               {today(), m_session.activeService});
+        if (!q.next()) {
+            m_callStatus = tr("Idle");
+            break;
+        }
+        const qint64 key = q.value(0).toLongLong();
+        const QString label = q.value(1).toString();
+        q.finish();
+        if (!take(key, label, Note::Normal, true))
+            continue; // another counter took it first: the next one
+        t.commit();
+        m_callStatus = tr("Calling");
+        m_currentLabel = label;
+        m_currentKey = QString::number(key);
+        called = true;
+        break;
+    }
+    getPending();
+    return called;
+}
+
+bool CallEngine::callThis(qint64 ticketKey, const QString& kind)
+{
+    const Note note = kind == QLatin1String("LAB") ? Note::LabReport : Note::Normal;
+    Transaction t(m_db);
+    QSqlQuery q = m_db.run(QStringLiteral("SELECT no_abr FROM tblTicket WHERE tickDate=? AND tickAuto=?"),
+                           {today(), ticketKey});
+    if (!q.next()) {
+        m_callStatus = tr("Idle");
+        return false;
+    }
+    const QString label = q.value(0).toString();
+    q.finish();
+    if (!take(ticketKey, label, note, false)) {
+        m_callStatus = tr("Idle"); // deleted since it was read
+        return false;
+    }
+    t.commit();
+    m_callStatus = tr("Calling");
+    m_currentLabel = label;
+    m_currentKey = QString::number(ticketKey);
+    getPending();
+    return true;
+}
+
+void CallEngine::callCurrent(Note note)
+{
+    if (m_currentKey.isEmpty())
+        return;
+    Transaction t(m_db);
+    writeCallRow(keyOf(m_currentKey), m_currentLabel, note);
+    t.commit();
+}
+
+void CallEngine::callRC()
+{
+    callCurrent(Note::Normal);
+}
+
+void CallEngine::callRC1()
+{
+    callCurrent(Note::LabReport);
+}
+
+bool CallEngine::updateRc()
+{
+    if (m_currentKey.isEmpty())
+        return false;
+    QSqlQuery q = m_db.run(QStringLiteral("UPDATE tblCall SET status='0' WHERE callauto="
+                                          "(SELECT min(callauto) FROM tblCall WHERE tickAuto=?)"),
+                           {keyOf(m_currentKey)});
+    return q.numRowsAffected() > 0;
+}
+
+void CallEngine::setFinish()
+{
+    if (m_currentKey.isEmpty())
+        return;
+    m_db.run(QStringLiteral("UPDATE tblTicket SET finished=? WHERE tickAuto=?"),
+             {m_clock.nowText(), keyOf(m_currentKey)});
+}
+
+void CallEngine::cancelToken()
+{
+    if (m_currentKey.isEmpty())
+        return;
+    m_db.run(QStringLiteral("UPDATE tblTicket SET status='Cancelled' WHERE tickAuto=?"), {keyOf(m_currentKey)});
+}
+
+bool CallEngine::transferToken(const QString& ticketKey, const QString& targetCounter, const QString& notes)
+{
+    if (ticketKey.trimmed().isEmpty()) {
+        m_prompt.message(tr("Select a token first"));
+        return false;
+    }
+    const int target = modSub::getCounterKey(m_db, targetCounter);
+    if (target == 0 || target == m_session.activeCounter)
+        return false;
+    m_db.run(QStringLiteral("UPDATE tblTicket SET call='0', attended=?, status='Transferred', ref=? "
+                            "WHERE tickAuto=?"),
+             {target, notes, keyOf(ticketKey)});
+    m_currentKey.clear();
+    m_prompt.message(tr("Updated"));
+    return true;
+}
+
+int CallEngine::getPending()
+{
+    const QVariant count = m_db.scalar(QStringLiteral("SELECT count(tickNo) FROM tblTicket WHERE call='0' "
+                                                      "AND tickDate=? AND servAuto=?"),
+                                       {today(), m_session.activeService});
+    m_pendingCount = count.toInt();
+    m_pendingText = tr("Total Pending : ") + QString::number(m_pendingCount);
+    return m_pendingCount;
+}
+
+void CallEngine::getLast()
+{
+    QSqlQuery q = m_db.run(QStringLiteral("SELECT no_abr, tickAuto FROM tblTicket WHERE call='1' AND tickDate=? "
+                                          "AND attended=? ORDER BY tickAuto DESC LIMIT 1"),
+                           {today(), m_session.activeCounter});
+    if (!q.next()) {
+        m_lastServed = tr("Last Served : Not Available");
+        return;
+    }
+    m_lastServed = tr("Last Served : ") + q.value(0).toString();
+    m_currentKey = QString::number(q.value(1).toLongLong());
+    m_currentLabel = q.value(0).toString();
+    q.finish();
+}
+
+bool CallEngine::nextAction()
+{
+    if (!m_currentKey.isEmpty()) {
+        setFinish();
+        m_currentKey.clear();
+    }
+    getLast();
+    return callNext();
+}
+
+QList<AttendRow> CallEngine::addAttend() const
+{
+    QList<AttendRow> rows;
+    QSqlQuery q = m_db.run(QStringLiteral("SELECT tickAuto, no_abr, attTime, finished FROM tblTicket WHERE call='1' "
+                                          "AND tickDate=? AND attended=? AND status<>'Cancelled' "
+                                          "ORDER BY tickAuto DESC"),
+                           {today(), m_session.activeCounter});
+    while (q.next())
+        rows.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
+    return rows;
+}
+
+QList<AttendRow> CallEngine::addCancelled() const
+{
+    QList<AttendRow> rows;
+    QSqlQuery q = m_db.run(QStringLiteral("SELECT tickAuto, no_abr, attTime, finished FROM tblTicket WHERE call='1' "
+                                          "AND tickDate=? AND attended=? AND status='Cancelled' "
+                                          "ORDER BY tickAuto DESC"),
+                           {today(), m_session.activeCounter});
+    while (q.next())
+        rows.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
+    return rows;
+}
+
+QList<TransferRow> CallEngine::addTrans() const
+{
+    QList<TransferRow> rows;
+    QSqlQuery q = m_db.run(QStringLiteral("SELECT tickAuto, no_abr, attTime, status, ref FROM tblTicket "
+                                          "WHERE call='0' AND tickDate=? AND attended=? AND status='Transferred' "
+                                          "ORDER BY tickAuto"),
+                           {today(), m_session.activeCounter});
+    while (q.next())
+        rows.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+                     q.value(4).toString()});
+    return rows;
+}
+
+QList<PendingRow> CallEngine::addPendings() const
+{
+    QList<PendingRow> rows;
+    const QString now = m_clock.nowText();
+    QSqlQuery q = m_db.run(QStringLiteral("SELECT tickAuto, no_abr, tickTime FROM tblTicket WHERE call='0' "
+                                          "AND tickDate=? AND servAuto=? ORDER BY tickAuto DESC"),
+                           {today(), m_session.activeService});
+    while (q.next()) {
+        const QString issued = q.value(2).toString();
+        rows.append({q.value(0).toLongLong(), q.value(1).toString(), issued, minutesBetween(issued, now)});
+    }
+    return rows;
+}
+
+QList<TokenEntry> CallEngine::addTokens() const
+{
+    QList<TokenEntry> rows;
+    QSqlQuery q = m_db.run(QStringLiteral("SELECT tickAuto, no_abr FROM tblTicket WHERE tickDate=? AND servAuto=? "
+                                          "ORDER BY tickNo ASC"),
+                           {today(), m_session.activeService});
+    while (q.next())
+        rows.append({q.value(0).toLongLong(), q.value(1).toString()});
+    return rows;
+}
+
+std::optional<int> CallEngine::minutesBetween(const QString& from, const QString& to)
+{
+    auto minuteOfDay = [](const QString& t) -> std::optional<int> {
+        const QStringList parts = t.trimmed().split(QLatin1Char(':'));
+        if (parts.size() < 2)
+            return std::nullopt;
+        bool okHour = false;
+        bool okMinute = false;
+        const int hour = parts[0].toInt(&okHour);
+        const int minute = parts[1].toInt(&okMinute);
+        if (!okHour || !okMinute)
+            return std::nullopt;
+        return hour * 60 + minute;
+    };
+    const std::optional<int> a = minuteOfDay(from);
+    const std::optional<int> b = minuteOfDay(to);
+    if (!a || !b)
+        return std::nullopt;
+    return *b - *a;
+}
+
+} // namespace tallyvo

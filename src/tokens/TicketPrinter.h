@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+namespace tallyvo {
+
+// What one paper ticket carries about its token.
+struct TicketData {
+    QString label;       // the token label, e.g. "A7"
+    int serviceKey = 0;  // servAuto
+    QString serviceName; // ServName, as the visitor chose it
+    QString serviceDesc; // servdesc, printed under the token
+};
+
+// Where issued tickets go. The ticket window prints on paper; tallyvoctl prints nothing; tests
+// record the calls. Called only after the token is stored, once per copy.
+class TicketPrinter {
+public:
+    virtual ~TicketPrinter() = default;
+
+    // Prints one copy as its own job. Returns false (or throws std::exception) when the printer
+    // refuses it; lastError() then says why.
+    virtual bool startPrint(const TicketData& ticket) = 0;
+    virtual QString lastError() const { return QString(); }
+};
+
+// Stores tokens without printing them: stations and scripts that hand out numbers some other way.
+class NoTicketPrinter final : public TicketPrinter {
+public:
+    bool startPrint(const TicketData&) override { return true; }
+};
+
+} // namespace tallyvo

@@ -1,0 +1,197 @@
+#include "tokens/TokenIssuer.h"
+
+#include "core/Clock.h"
+#include "core/Database.h"
+#include "core/Session.h"
+
+#include <exception>
+#include <limits>
+
+namespace tallyvo {
+
+namespace {
+
+// Two stations that read the same highest number both try to store the next one; the loser
+// reads again. Each round stores somebody's token, so this is only reached by a storm of stations.
+constexpr int maxStoreAttempts = 200;
+
+} // namespace
+
+QString IssueResult::message() const
+{
+    switch (status) {
+    case Status::Issued:
+        return QString();
+    case Status::Limit:
+        return tr("Limit");
+    case Status::Failed:
+        return error;
+    case Status::PrintFailed:
+        return tr("Token %1 is stored, but its ticket was not printed: %2").arg(token.label, error);
+    }
+    return QString();
+}
+
+TokenIssuer::TokenIssuer(const Database& db, const Clock& clock, const Session& session, TicketPrinter& printer)
+    : m_db(db)
+    , m_clock(clock)
+    , m_session(session)
+    , m_printer(printer)
+{
+}
+
+void TokenIssuer::setIssueDate(const QDate& date)
+{
+    m_issueDate = date;
+}
+
+QDate TokenIssuer::issueDate() const
+{
+    return m_issueDate.isValid() ? m_issueDate : m_clock.today();
+}
+
+QString TokenIssuer::issueDateText() const
+{
+    return issueDate().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString TokenIssuer::tokenLabel(const QString& prefix, int number)
+{
+    return prefix + QString::number(number);
+}
+
+int TokenIssuer::numberOf(const QString& text)
+{
+    bool ok = false;
+    const qlonglong v = text.trimmed().toLongLong(&ok);
+    if (!ok)
+        return 0;
+    if (v > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (v < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(v);
+}
+
+int TokenIssuer::getToken(int serviceKey) const
+{
+    const QVariant highest = m_db.scalar(
+        QStringLiteral("SELECT max(tickNo) FROM tblTicket WHERE servAuto=? AND tickDate=?"),
+        {serviceKey, issueDateText()});
+    if (highest.isValid() && !highest.isNull())
+        return highest.toInt() + 1;
+    const QVariant start = m_db.scalar(QStringLiteral("SELECT startno FROM tblService WHERE servAuto=?"), {serviceKey});
+    return start.isValid() ? numberOf(start.toString()) : 0;
+}
+
+std::optional<StoredToken> TokenIssuer::addRc(int serviceKey, const QString& prefix, int number, int lastNumber)
+{
+    // Choosing the number and storing it is one statement: no other station can store between
+    // the two. Where two statements still meet (PostgreSQL reads before it writes), the unique
+    // index refuses the second and it runs again on the new highest number.
+    static const QString sql = QStringLiteral(
+        "INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended) "
+        "SELECT CAST(? AS INTEGER), t.num, CAST(? AS TEXT), CAST(? AS TEXT), '0', "
+        "CAST(? AS TEXT) || CAST(t.num AS TEXT), 0 "
+        "FROM (SELECT CASE WHEN max(tickNo) IS NULL OR max(tickNo) < CAST(? AS INTEGER) "
+        "THEN CAST(? AS INTEGER) ELSE max(tickNo) + 1 END AS num "
+        "FROM tblTicket WHERE servAuto=? AND tickDate=?) t "
+        "WHERE t.num <= CAST(? AS INTEGER) "
+        "RETURNING tickAuto, tickNo, no_abr");
+    const QString date = issueDateText();
+    for (int attempt = 1;; ++attempt) {
+        try {
+            QSqlQuery q = m_db.run(sql, {serviceKey, date, m_clock.nowText(), prefix, number, number,
+                                         serviceKey, date, lastNumber});
+            if (!q.next())
+                return std::nullopt;
+            StoredToken token;
+            token.key = q.value(0).toLongLong();
+            token.number = q.value(1).toInt();
+            token.label = q.value(2).toString();
+            token.date = date;
+            return token;
+        } catch (const DbError& e) {
+            if (!Dialect::isUniqueViolation(e.text()) || attempt >= maxStoreAttempts)
+                throw;
+        }
+    }
+}
+
+IssueResult TokenIssuer::getEnd(int serviceKey, const QString& serviceName, int number)
+{
+    IssueResult result;
+    QString prefix;
+    QString description;
+    try {
+        QSqlQuery q = m_db.run(QStringLiteral("SELECT endno, abrno, servdesc FROM tblService WHERE servAuto=?"),
+                               {serviceKey});
+        if (!q.next()) {
+            result.error = tr("The service no longer exists.");
+            return result;
+        }
+        const int last = numberOf(q.value(0).toString());
+        prefix = q.value(1).toString();
+        description = q.value(2).toString();
+        // An open read would make SQLite's insert below upgrade a stale snapshot and fail busy.
+        q.finish();
+        if (number > last) {
+            result.status = IssueResult::Status::Limit;
+            return result;
+        }
+        const std::optional<StoredToken> token = addRc(serviceKey, prefix, number, last);
+        if (!token) {
+            // Another station took the last number between getToken and now.
+            result.status = IssueResult::Status::Limit;
+            return result;
+        }
+        result.token = *token;
+    } catch (const DbError& e) {
+        result.error = e.text();
+        return result;
+    }
+    m_issueDate = QDate();
+
+    result.status = IssueResult::Status::Issued;
+    const TicketData ticket{result.token.label, serviceKey, serviceName, description};
+    for (int copy = 0; copy < m_session.ticketCopies; ++copy) {
+        QString why;
+        try {
+            if (m_printer.startPrint(ticket)) {
+                ++result.copiesPrinted;
+                continue;
+            }
+            why = m_printer.lastError();
+        } catch (const std::exception& e) {
+            why = QString::fromLocal8Bit(e.what());
+        }
+        // The token is stored whatever the printer does: the other copies are still tried.
+        result.status = IssueResult::Status::PrintFailed;
+        if (result.error.isEmpty())
+            result.error = why.isEmpty() ? tr("The printer did not take the ticket.") : why;
+    }
+    return result;
+}
+
+IssueResult TokenIssuer::issue(int serviceKey, const QString& serviceName)
+{
+    int number = 0;
+    try {
+        number = getToken(serviceKey);
+    } catch (const DbError& e) {
+        IssueResult failed;
+        failed.error = e.text();
+        return failed;
+    }
+    return getEnd(serviceKey, serviceName, number);
+}
+
+QString TokenIssuer::getNowServing(int serviceKey) const
+{
+    const QVariant label = m_db.scalar(QStringLiteral("SELECT no_abr FROM tblTicket WHERE call='1' AND tickDate=? "
+                                                      "AND servAuto=? ORDER BY tickAuto DESC LIMIT 1"),
+                                       {m_clock.todayText(), serviceKey});
+    return label.isValid() ? label.toString() : QString();
+}
+
+} // namespace tallyvo

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "tokens/TicketPrinter.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QString>
+#include <optional>
+
+namespace tallyvo {
+
+class Clock;
+class Database;
+struct Session;
+
+// A token as stored in tblTicket.
+struct StoredToken {
+    qint64 key = 0; // tickAuto
+    int number = 0; // tickNo
+    QString label;  // no_abr
+    QString date;   // tickDate, "yyyy-MM-dd"
+};
+
+// What became of one issue.
+struct IssueResult {
+    Q_DECLARE_TR_FUNCTIONS(IssueResult)
+
+public:
+    enum class Status {
+        Issued,      // stored and every copy printed
+        Limit,       // the number is beyond the service's end number: nothing stored, nothing printed
+        Failed,      // the token could not be stored (error says why): nothing printed
+        PrintFailed, // stored, but at least one copy did not print (error says why)
+    };
+
+    Status status = Status::Failed;
+    StoredToken token;     // set for Issued and PrintFailed
+    int copiesPrinted = 0; // copies the printer accepted
+    QString error;         // the database's or the printer's text
+
+    bool stored() const { return status == Status::Issued || status == Status::PrintFailed; }
+    // What the operator is told: "" for Issued, "Limit", the database's error, or which token was
+    // stored without its ticket.
+    QString message() const;
+};
+
+// Numbering of tokens per service and issue date.
+//
+// The next number is the highest tickNo of the service on the issue date plus one, or the
+// service's startno for the first token of that date. Several stations issue at once: the
+// number is chosen and stored by one statement, and the unique rule on (servAuto, tickDate,
+// tickNo) turns a collision into a retry, so no number is ever stored twice. The ticket is
+// printed only after the token is stored.
+class TokenIssuer {
+    Q_DECLARE_TR_FUNCTIONS(TokenIssuer)
+
+public:
+    TokenIssuer(const Database& db, const Clock& clock, const Session& session, TicketPrinter& printer);
+
+    // The date tokens are issued for; today unless set. Returns to today after each stored token,
+    // as the ticket window's date box does.
+    void setIssueDate(const QDate& date);
+    QDate issueDate() const;
+
+    // The number the next token of the service gets on the issue date; 0 when the service does
+    // not exist. Another station may take it first: getEnd() then stores the next free one.
+    int getToken(int serviceKey) const;
+
+    // Checks the service's end number, stores the token and prints session.ticketCopies copies.
+    // `number` is what getToken() gave; when another station stored it meanwhile, the token gets
+    // the next free number, checked against the end number again. Database errors are returned
+    // as Failed, never thrown.
+    IssueResult getEnd(int serviceKey, const QString& serviceName, int number);
+
+    // getToken() and getEnd() in one: what the ticket window and tallyvoctl run for a click.
+    IssueResult issue(int serviceKey, const QString& serviceName);
+
+    // Stores a token of the service on the issue date with `number`, or with the next free number
+    // when the date already has that number or a higher one; only when the number stored is at
+    // most lastNumber (nullopt otherwise). Throws DbError when the database refuses the row.
+    std::optional<StoredToken> addRc(int serviceKey, const QString& prefix, int number, int lastNumber);
+
+    // The label called last today for the service (highest ticket key among today's called
+    // tokens); "" when it has called nothing today. What a ticket shows as "Now Serving".
+    QString getNowServing(int serviceKey) const;
+
+    // Prefix immediately followed by the number: "A" and 7 give "A7".
+    static QString tokenLabel(const QString& prefix, int number);
+    // The whole number a text of tblService stands for; empty or not a number counts as 0.
+    static int numberOf(const QString& text);
+
+private:
+    QString issueDateText() const;
+
+    const Database& m_db;
+    const Clock& m_clock;
+    const Session& m_session;
+    TicketPrinter& m_printer;
+    QDate m_issueDate;
+};
+
+} // namespace tallyvo

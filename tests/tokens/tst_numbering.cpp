@@ -1,0 +1,294 @@
+#include "TestSupport.h"
+
+#include "core/Session.h"
+#include "tokens/TokenIssuer.h"
+
+#include <QApplication>
+#include <QTest>
+#include <stdexcept>
+
+using namespace tallyvo;
+
+namespace {
+
+// Records every copy and, at the moment of printing, whether the token is already stored.
+class RecordingPrinter final : public TicketPrinter {
+public:
+    explicit RecordingPrinter(const Database& db)
+        : m_db(db)
+    {
+    }
+    bool startPrint(const TicketData& ticket) override
+    {
+        printed << ticket;
+        storedWhenPrinted << (m_db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE no_abr=?"),
+                                          {ticket.label})
+                                  .toInt()
+                              == 1);
+        if (throwOnCopy == printed.size())
+            throw std::runtime_error("paper jam");
+        return failOnCopy != printed.size();
+    }
+    QString lastError() const override { return QStringLiteral("out of paper"); }
+
+    QList<TicketData> printed;
+    QList<bool> storedWhenPrinted;
+    int failOnCopy = 0;  // 1-based copy that reports failure
+    int throwOnCopy = 0; // 1-based copy that throws
+
+private:
+    const Database& m_db;
+};
+
+} // namespace
+
+class tst_numbering : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void firstTokenCarriesStartNumberAndRowIsWaiting();
+    void nextFollowsHighestNumberEvenIfCancelled();
+    void endNumberIsInclusive();
+    void emptyOrNonNumericEndRefusesEverything_data();
+    void emptyOrNonNumericEndRefusesEverything();
+    void emptyPrefixGivesBareNumbers();
+    void anotherDateKeepsItsOwnNumbering();
+    void copiesArePrintedAfterTheTokenIsStored();
+    void printFailureKeepsTheTokenAndNamesIt();
+    void storeFailurePrintsNothing();
+    void numberTakenByAnotherStationMovesOnOrHitsTheLimit();
+    void missingServiceIsNotIssued();
+
+private:
+    int addService(const QString& prefix, const QString& start, const QString& end,
+                   const QString& desc = QStringLiteral("Bring your card"));
+    int count(const QString& where = QStringLiteral("1=1"));
+
+    std::unique_ptr<test::TempDatabase> m_t;
+    test::FakeClock m_clock{QDate(2026, 3, 14), QTime(10, 5, 30)};
+    Session m_session;
+    std::unique_ptr<RecordingPrinter> m_printer;
+    std::unique_ptr<TokenIssuer> m_issuer;
+};
+
+void tst_numbering::init()
+{
+    m_t = std::make_unique<test::TempDatabase>();
+    m_session = Session();
+    m_clock.day = QDate(2026, 3, 14);
+    m_printer = std::make_unique<RecordingPrinter>(m_t->db());
+    m_issuer = std::make_unique<TokenIssuer>(m_t->db(), m_clock, m_session, *m_printer);
+}
+
+void tst_numbering::cleanup()
+{
+    m_issuer.reset();
+    m_printer.reset();
+    m_t.reset();
+}
+
+int tst_numbering::addService(const QString& prefix, const QString& start, const QString& end, const QString& desc)
+{
+    return static_cast<int>(m_t->db().insert(
+        QStringLiteral("INSERT INTO tblService (deptAuto, ServName, servdesc, active, startno, endno, abrno) "
+                       "VALUES (1, ?, ?, '1', ?, ?, ?) RETURNING servAuto"),
+        {QStringLiteral("Service ") + prefix, desc, start, end, prefix}));
+}
+
+int tst_numbering::count(const QString& where)
+{
+    return m_t->db().scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE ") + where).toInt();
+}
+
+void tst_numbering::firstTokenCarriesStartNumberAndRowIsWaiting()
+{
+    const int s = addService(QStringLiteral("A"), QStringLiteral("100"), QStringLiteral("999"));
+    QCOMPARE(m_issuer->getToken(s), 100);
+    const IssueResult r = m_issuer->issue(s, QStringLiteral("Service A"));
+    QCOMPARE(r.status, IssueResult::Status::Issued);
+    QCOMPARE(r.token.label, QStringLiteral("A100"));
+    QCOMPARE(r.token.number, 100);
+    QVERIFY(r.message().isEmpty());
+
+    QSqlQuery q = m_t->db().run(QStringLiteral("SELECT servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, "
+                                               "attTime, finished, status, ref, tickAuto FROM tblTicket"));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toInt(), s);
+    QCOMPARE(q.value(1).toInt(), 100);
+    QCOMPARE(q.value(2).toString(), QStringLiteral("2026-03-14"));
+    QCOMPARE(q.value(3).toString(), QStringLiteral("10:05:30"));
+    QCOMPARE(q.value(4).toString(), QStringLiteral("0"));
+    QCOMPARE(q.value(5).toString(), QStringLiteral("A100"));
+    QCOMPARE(q.value(6).toInt(), 0);
+    for (int i = 7; i <= 10; ++i)
+        QCOMPARE(q.value(i).toString(), QString());
+    QCOMPARE(q.value(11).toLongLong(), r.token.key);
+
+    QCOMPARE(m_issuer->getToken(s), 101);
+    QCOMPARE(m_issuer->issue(s, QStringLiteral("Service A")).token.label, QStringLiteral("A101"));
+}
+
+void tst_numbering::nextFollowsHighestNumberEvenIfCancelled()
+{
+    const int s = addService(QStringLiteral("B"), QStringLiteral("100"), QStringLiteral("999"));
+    m_issuer->issue(s, QString());
+    m_issuer->issue(s, QString());
+    m_t->db().run(QStringLiteral("UPDATE tblTicket SET call='1', status='Cancelled' WHERE tickNo=101"));
+    QCOMPARE(m_issuer->getToken(s), 102);
+    QCOMPARE(m_issuer->issue(s, QString()).token.number, 102);
+}
+
+void tst_numbering::endNumberIsInclusive()
+{
+    const int s = addService(QStringLiteral("C"), QStringLiteral("149"), QStringLiteral(" 150 "));
+    QCOMPARE(m_issuer->issue(s, QString()).token.number, 149);
+    const IssueResult last = m_issuer->issue(s, QString());
+    QCOMPARE(last.status, IssueResult::Status::Issued);
+    QCOMPARE(last.token.number, 150);
+    m_printer->printed.clear();
+
+    const IssueResult refused = m_issuer->issue(s, QString());
+    QCOMPARE(refused.status, IssueResult::Status::Limit);
+    QCOMPARE(refused.message(), QStringLiteral("Limit"));
+    QVERIFY(!refused.stored());
+    QVERIFY(m_printer->printed.isEmpty());
+    QCOMPARE(count(), 2);
+}
+
+void tst_numbering::emptyOrNonNumericEndRefusesEverything_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("blank") << QStringLiteral("  ");
+    QTest::newRow("text") << QStringLiteral("many");
+}
+
+void tst_numbering::emptyOrNonNumericEndRefusesEverything()
+{
+    QFETCH(QString, end);
+    const int s = addService(QStringLiteral("D"), QStringLiteral("1"), end);
+    QCOMPARE(m_issuer->issue(s, QString()).status, IssueResult::Status::Limit);
+    QCOMPARE(count(), 0);
+    QVERIFY(m_printer->printed.isEmpty());
+}
+
+void tst_numbering::emptyPrefixGivesBareNumbers()
+{
+    const int s = addService(QString(), QStringLiteral("1"), QStringLiteral("50"));
+    QCOMPARE(m_issuer->issue(s, QString()).token.label, QStringLiteral("1"));
+    QCOMPARE(m_issuer->issue(s, QString()).token.label, QStringLiteral("2"));
+    QCOMPARE(m_t->db().scalar(QStringLiteral("SELECT no_abr FROM tblTicket WHERE tickNo=2")).toString(),
+             QStringLiteral("2"));
+}
+
+void tst_numbering::anotherDateKeepsItsOwnNumbering()
+{
+    const int s = addService(QStringLiteral("E"), QStringLiteral("10"), QStringLiteral("99"));
+    const int other = addService(QStringLiteral("F"), QStringLiteral("1"), QStringLiteral("99"));
+    m_issuer->issue(s, QString());
+    m_issuer->issue(other, QString());
+
+    m_issuer->setIssueDate(QDate(2026, 3, 15));
+    QCOMPARE(m_issuer->getToken(s), 10);
+    const IssueResult tomorrow = m_issuer->issue(s, QString());
+    QCOMPARE(tomorrow.token.number, 10);
+    QCOMPARE(tomorrow.token.date, QStringLiteral("2026-03-15"));
+    // Like the date box, the issue date returns to today after a stored token.
+    QCOMPARE(m_issuer->issueDate(), QDate(2026, 3, 14));
+    QCOMPARE(m_issuer->issue(s, QString()).token.number, 11);
+    QCOMPARE(count(QStringLiteral("tickDate='2026-03-15'")), 1);
+
+    // A refused issue keeps the chosen date.
+    m_t->db().run(QStringLiteral("UPDATE tblService SET endno='5' WHERE servAuto=?"), {s});
+    m_issuer->setIssueDate(QDate(2026, 3, 16));
+    QCOMPARE(m_issuer->issue(s, QString()).status, IssueResult::Status::Limit);
+    QCOMPARE(m_issuer->issueDate(), QDate(2026, 3, 16));
+}
+
+void tst_numbering::copiesArePrintedAfterTheTokenIsStored()
+{
+    m_session.ticketCopies = 2;
+    const int s = addService(QStringLiteral("G"), QStringLiteral("7"), QStringLiteral("99"), QStringLiteral("Desk 3"));
+    const IssueResult r = m_issuer->issue(s, QStringLiteral("X-Ray"));
+    QCOMPARE(r.status, IssueResult::Status::Issued);
+    QCOMPARE(r.copiesPrinted, 2);
+    QCOMPARE(count(), 1);
+    QCOMPARE(m_printer->printed.size(), 2);
+    QCOMPARE(m_printer->storedWhenPrinted, (QList<bool>{true, true}));
+    for (const TicketData& t : m_printer->printed) {
+        QCOMPARE(t.label, QStringLiteral("G7"));
+        QCOMPARE(t.serviceKey, s);
+        QCOMPARE(t.serviceName, QStringLiteral("X-Ray"));
+        QCOMPARE(t.serviceDesc, QStringLiteral("Desk 3"));
+    }
+}
+
+void tst_numbering::printFailureKeepsTheTokenAndNamesIt()
+{
+    m_session.ticketCopies = 3;
+    const int s = addService(QStringLiteral("H"), QStringLiteral("1"), QStringLiteral("99"));
+    m_printer->failOnCopy = 1;
+    m_printer->throwOnCopy = 2;
+    const IssueResult r = m_issuer->issue(s, QString());
+    QCOMPARE(r.status, IssueResult::Status::PrintFailed);
+    QVERIFY(r.stored());
+    QCOMPARE(r.token.label, QStringLiteral("H1"));
+    QCOMPARE(r.error, QStringLiteral("out of paper"));
+    QVERIFY2(r.message().contains(QStringLiteral("H1")), qPrintable(r.message()));
+    // Every copy is tried; the third still printed.
+    QCOMPARE(m_printer->printed.size(), 3);
+    QCOMPARE(r.copiesPrinted, 1);
+    QCOMPARE(count(QStringLiteral("no_abr='H1'")), 1);
+    QCOMPARE(m_issuer->issue(s, QString()).token.label, QStringLiteral("H2"));
+}
+
+void tst_numbering::storeFailurePrintsNothing()
+{
+    const int s = addService(QStringLiteral("J"), QStringLiteral("1"), QStringLiteral("99"));
+    const int number = m_issuer->getToken(s);
+    m_t->db().run(QStringLiteral("ALTER TABLE tblTicket RENAME TO tblTicketGone"));
+    const IssueResult r = m_issuer->getEnd(s, QString(), number);
+    QCOMPARE(r.status, IssueResult::Status::Failed);
+    QVERIFY(!r.error.isEmpty());
+    QCOMPARE(r.message(), r.error);
+    QVERIFY(m_printer->printed.isEmpty());
+}
+
+void tst_numbering::numberTakenByAnotherStationMovesOnOrHitsTheLimit()
+{
+    const int s = addService(QStringLiteral("K"), QStringLiteral("1"), QStringLiteral("3"));
+    const std::unique_ptr<Database> otherDb = m_t->openAnother();
+    NoTicketPrinter none;
+    TokenIssuer other(*otherDb, m_clock, m_session, none);
+
+    // Both stations read 1; the other stores it first.
+    const int mine = m_issuer->getToken(s);
+    QCOMPARE(mine, 1);
+    QCOMPARE(other.issue(s, QString()).token.number, 1);
+    const IssueResult r = m_issuer->getEnd(s, QString(), mine);
+    QCOMPARE(r.token.number, 2);
+    QCOMPARE(m_printer->printed.last().label, QStringLiteral("K2"));
+
+    // Both read the last number allowed; the loser is refused, not given one beyond the end.
+    const int last = m_issuer->getToken(s);
+    QCOMPARE(other.issue(s, QString()).token.number, last);
+    QCOMPARE(m_issuer->getEnd(s, QString(), last).status, IssueResult::Status::Limit);
+    QCOMPARE(count(), 3);
+    QCOMPARE(m_t->db().scalar(QStringLiteral("SELECT count(DISTINCT tickNo) FROM tblTicket")).toInt(), 3);
+}
+
+void tst_numbering::missingServiceIsNotIssued()
+{
+    QCOMPARE(m_issuer->getToken(4242), 0);
+    const IssueResult r = m_issuer->issue(4242, QString());
+    QCOMPARE(r.status, IssueResult::Status::Failed);
+    QVERIFY(!r.message().isEmpty());
+    QCOMPARE(count(), 0);
+    QVERIFY(m_printer->printed.isEmpty());
+}
+
+TALLYVO_TEST_MAIN(tst_numbering)
+#include "tst_numbering.moc"
