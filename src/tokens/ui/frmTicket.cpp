@@ -70,6 +70,7 @@ frmTicket::frmTicket(Connection& connection, SettingsStore& settings, Session& s
     closeFont.setBold(true);
     m_ui->lblClose->setFont(closeFont);
     m_ui->lblClose->installEventFilter(this);
+    m_fg->viewport()->installEventFilter(this);
 
     connect(m_ui->cmdExit, &QPushButton::clicked, this, &QWidget::close);
     connect(m_fg, &Grid::clicked, this, &frmTicket::gridClicked);
@@ -358,6 +359,10 @@ bool frmTicket::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
+    // A finger that slides off a choice before lifting cancels it; the choice must not stay lit
+    // as if it had been taken. Queued, so a real click is handled first.
+    if (watched == m_fg->viewport() && event->type() == QEvent::MouseButtonRelease)
+        QMetaObject::invokeMethod(this, [this] { m_fg->setRow(0); }, Qt::QueuedConnection);
     return QWidget::eventFilter(watched, event);
 }
 
