@@ -1,5 +1,7 @@
 #pragma once
 
+#include "display/SpeechEngine.h"
+
 #include <QObject>
 #include <QQueue>
 #include <QString>
@@ -11,7 +13,6 @@ class QTimer;
 namespace tallyvo {
 
 class SettingsStore;
-class SpeechEngine;
 
 // Speaks the calls: one speech engine and its voice list for the whole run, owned by the main
 // window and handed to every display it starts.

@@ -38,7 +38,7 @@ struct FeedStats {
 // The display's view of tblCall. It runs on a thread of its own with its own connection, so a
 // slow statement, a lost server or a reconnect never holds up the window that shows the calls.
 //
-// Once started it reads today's newest calls once (recentCalls), then takes today's newest
+// Once started it reads today's newest shown calls once (recentCalls), then takes today's newest
 // unshown call (status '0') whenever one appears: PostgreSQL pushes new calls through the
 // 'tallyvo_call' notification; SQLite is checked every few milliseconds. A call is taken only
 // while its status is still '0' (the UPDATE that sets '1' must change exactly one row), so two
@@ -67,7 +67,8 @@ public:
     FeedStats stats() const;
 
 signals:
-    // Today's newest calls at the first connection, newest first, whatever their status.
+    // Today's newest calls already shown, at the first connection, newest first. Calls still
+    // waiting follow as callClaimed, so none is listed twice.
     void recentCalls(const QList<tallyvo::CallRow>& rows);
     // A call this display has taken (its status is now '1').
     void callClaimed(const tallyvo::CallRow& call);

@@ -113,7 +113,6 @@ void FeedWorker::tryConnect()
     m_reportedDown = false;
     m_retryMs = 0;
     emit connectionChanged(true, QString());
-    m_lastDay = m_clock.todayText();
     m_tick->start();
     drain();
 }
@@ -176,12 +175,10 @@ void FeedWorker::tick()
     if (!m_db || m_finished)
         return;
     try {
-        const QString today = m_clock.todayText();
-        bool look = m_url.engine == Engine::Postgres || today != m_lastDay
-            || m_sinceFullLook.elapsed() >= m_timing.safetyMs;
+        // A new day needs no check of its own: its first call is a change like any other.
+        bool look = m_url.engine == Engine::Postgres || m_sinceFullLook.elapsed() >= m_timing.safetyMs;
         if (!look)
             look = changedSinceLastLook();
-        m_lastDay = today;
         if (look)
             drain();
     } catch (const DbError& e) {
@@ -268,7 +265,10 @@ QList<CallRow> FeedWorker::recent()
     if (m_recentRows == 0)
         return rows;
     ++m_counters->statements;
-    QSqlQuery q = m_db->run(QStringLiteral("SELECT %1 FROM tblCall WHERE tickDate=? ORDER BY callauto DESC LIMIT ?")
+    // Only calls already shown: an unshown one is taken right after and enters at the top, and
+    // would otherwise be listed twice.
+    QSqlQuery q = m_db->run(QStringLiteral("SELECT %1 FROM tblCall WHERE tickDate=? AND status<>'0' "
+                                           "ORDER BY callauto DESC LIMIT ?")
                                 .arg(kColumns),
                             {m_clock.todayText(), m_recentRows});
     while (q.next())

@@ -79,7 +79,6 @@ private:
     bool m_finished = false;
     bool m_draining = false;
     qint64 m_dataVersion = -1;
-    QString m_lastDay;
     QElapsedTimer m_sinceFullLook;
 };
 

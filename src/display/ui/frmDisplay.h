@@ -59,7 +59,7 @@ public:
     int blinkStep() const { return m_blinkStep; }
     bool isBlinking() const;
 
-    // Initial fill: today's newest calls into rows 1.. in the order given (newest first).
+    // Initial fill: today's newest shown calls into rows 1.. in the order given (newest first).
     void addFirst(const QList<tallyvo::CallRow>& recent);
     // One poll: the feed looks for an unshown call now rather than at its next check.
     void Timer1_Timer();
