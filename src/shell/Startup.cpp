@@ -1,5 +1,6 @@
 #include "shell/Startup.h"
 
+#include "calling/ui/frmCall.h"
 #include "calling/ui/frmLogin.h"
 #include "core/Connection.h"
 #include "core/SettingsStore.h"
@@ -135,6 +136,13 @@ void Startup::adminIn()
 void Startup::counterIn()
 {
     m_roleChosen = true;
+    // A counter station is its console alone; the console says when the program ends.
+    auto* console = new frmCall(m_services.connection, m_services.settings, m_services.session, m_services.clock,
+                                m_services.prompt);
+    console->setAttribute(Qt::WA_DeleteOnClose);
+    connect(console, &frmCall::programEnd, this, &Startup::programEnd);
+    m_console = console;
+    console->show();
     emit counterStarted();
 }
 
