@@ -339,6 +339,9 @@ void MDI::printTicket_Click()
 
 frmSettings* MDI::settingsWindow()
 {
+    // The window reads the store when it is made: one closed (and not yet gone) is made anew.
+    if (m_settingsWindow && !m_settingsWindow->isVisible())
+        delete m_settingsWindow;
     if (!m_settingsWindow) {
         m_settingsWindow = new frmSettings(m_services.settings, m_services.session, m_services.connection,
                                            m_services.prompt, m_services.speech, this);

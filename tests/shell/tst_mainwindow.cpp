@@ -1,0 +1,389 @@
+#include "ShellStation.h"
+
+#include "core/Database.h"
+#include "display/Announcer.h"
+#include "display/ui/frmDisplay.h"
+#include "shell/MDI.h"
+#include "shell/frmSettings.h"
+#include "tokens/ui/frmTicket.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace tallyvo;
+
+namespace {
+
+const QString kThemeMessage = QStringLiteral("Please select a theme\nGo to Module Setting-> Select Theme");
+
+// The entries of a menu, submenus indented by "· ", each as "name|text|shortcut|enabled".
+QStringList entries(const QMenu* menu, const QString& indent = QString())
+{
+    QStringList out;
+    for (QAction* a : menu->actions()) {
+        if (a->menu()) {
+            out << indent + a->menu()->objectName() + QLatin1Char('|') + a->text();
+            out += entries(a->menu(), indent + QStringLiteral("· "));
+            continue;
+        }
+        out << indent + a->objectName() + QLatin1Char('|') + a->text() + QLatin1Char('|') +
+                   a->shortcut().toString() + QLatin1Char('|') + (a->isEnabled() ? QLatin1Char('1') : QLatin1Char('0'));
+    }
+    return out;
+}
+
+void activate(QWidget* w)
+{
+    w->show();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+}
+
+} // namespace
+
+class tst_mainwindow : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void menusAndToolbarInOrder();
+    void loadReadsTheStationSettings();
+    void speechFailureIsReportedOnceAndStartupGoesOn();
+    void displaySwitchAndThemeCheck();
+    void displayStartsByItselfAtLoad();
+    void ctrlDAndCtrlNFromBothWindows();
+    void newsSwitchIsStored();
+    void exitAndCloseWhileTheDisplayRuns();
+    void displayClosedElsewhereResetsTheSwitch();
+    void ticketWindowFromToolbarAndMenu();
+    void settingsSaveReachesTheMainWindow();
+    void aboutShowsCredits();
+
+private:
+    template <typename T>
+    static T* child(QWidget* w, const char* name)
+    {
+        T* c = w->findChild<T*>(QString::fromLatin1(name));
+        if (!c)
+            qFatal("no control %s", name);
+        return c;
+    }
+};
+
+void tst_mainwindow::menusAndToolbarInOrder()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    QCOMPARE(w.windowTitle(), QStringLiteral("Tallyvo"));
+    QStringList top;
+    for (QAction* a : w.menuBar()->actions())
+        top << a->menu()->objectName() + QLatin1Char('|') + a->text();
+    QCOMPARE(top, (QStringList{QStringLiteral("File|File"), QStringLiteral("modules|Modules"),
+                               QStringLiteral("Reports|Reports"), QStringLiteral("About|About")}));
+
+    const QList<QAction*> menus = w.menuBar()->actions();
+    QCOMPARE(entries(menus.at(0)->menu()), (QStringList{
+        QStringLiteral("deptLst|Department List||0"), QStringLiteral("Servlst|Service List||0"),
+        QStringLiteral("Counter|Manage Counter||0"), QStringLiteral("thmLst|Theme List||0"),
+        QStringLiteral("scrollnews|Scroll News||0"), QStringLiteral("Videolst|Video List||0"),
+        QStringLiteral("compdet|Company Details||0"), QStringLiteral("sendto|Send to Excel||0"),
+        QStringLiteral("exit|Exit||1")}));
+    QCOMPARE(entries(menus.at(1)->menu()), (QStringList{
+        QStringLiteral("printTicket|Print Ticket||1"), QStringLiteral("call|Call||0"),
+        QStringLiteral("settings|Settings||1"), QStringLiteral("display|Start Display|Ctrl+D|1"),
+        QStringLiteral("startNews|Start/Stop News|Ctrl+N|1"), QStringLiteral("bkup|Backup && Restore||0"),
+        QStringLiteral("connect|Connection||1"), QStringLiteral("usermanage|User Manage"),
+        QStringLiteral("· userLst|User List||0"), QStringLiteral("· chPass|Change Password||0"),
+        QStringLiteral("clearData|Clear Data"), QStringLiteral("· clrTickData|Clear Ticket Data||0"),
+        QStringLiteral("· ClrCall|Clear Call Data||0")}));
+    QCOMPARE(entries(menus.at(2)->menu()), (QStringList{
+        QStringLiteral("deptBased|Department Based||0"), QStringLiteral("servBase|Service Based||0"),
+        QStringLiteral("cntBased|Counter Based||0"), QStringLiteral("pendRep|Pending Report||0")}));
+    QCOMPARE(entries(menus.at(3)->menu()), QStringList{QStringLiteral("aboutTallyvo|About Tallyvo||1")});
+
+    // The toolbar strip, left to right.
+    auto* strip = child<QWidget>(&w, "toolbarStrip");
+    QStringList names;
+    w.show();
+    QApplication::processEvents();
+    QList<QWidget*> controls = strip->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    controls.removeIf([](QWidget* c) { return c->objectName().isEmpty() || !c->isVisible(); });
+    std::sort(controls.begin(), controls.end(), [](QWidget* a, QWidget* b) { return a->x() < b->x(); });
+    for (QWidget* c : controls)
+        names << c->objectName();
+    QCOMPARE(names, (QStringList{QStringLiteral("Command1"), QStringLiteral("chkStart"), QStringLiteral("Command2"),
+                                 QStringLiteral("Command3"), QStringLiteral("Command4"), QStringLiteral("cmbVoice")}));
+    QCOMPARE(child<QPushButton>(&w, "Command1")->text(), QStringLiteral("Print Ticket"));
+    QCOMPARE(child<QCheckBox>(&w, "chkStart")->text(), QStringLiteral("Enable Scroll"));
+    QCOMPARE(child<QPushButton>(&w, "Command2")->text(), QStringLiteral("Add Scroll"));
+    QCOMPARE(child<QPushButton>(&w, "Command3")->text(), QStringLiteral("Transfer App"));
+    QCOMPARE(child<QPushButton>(&w, "Command4")->text(), QStringLiteral("Call"));
+}
+
+void tst_mainwindow::loadReadsTheStationSettings()
+{
+    test::ShellStation st;
+    st.settings.store.set(Keys::ThemeScroll, QStringLiteral("1"));
+    st.settings.store.set(Keys::ScrollSpeed, QStringLiteral("45"));
+    st.settings.store.set(Keys::VoiceName, QStringLiteral("1"));
+    MDI w(st.services());
+    w.load();
+    // No theme setting: "HR1" is looked up.
+    QCOMPARE(w.themeKey(),
+             st.temp.db().scalar(QStringLiteral("SELECT themeauto FROM tbltheme WHERE themename='HR1'")).toInt());
+    QVERIFY(child<QCheckBox>(&w, "chkStart")->isChecked());
+    QCOMPARE(st.get(Keys::ThemeScroll), QStringLiteral("1"));
+    QCOMPARE(w.scrollSpeed(), 45);
+    auto* voices = child<QComboBox>(&w, "cmbVoice");
+    QCOMPARE(voices->count(), 2);
+    QCOMPARE(voices->currentIndex(), 1);
+    QCOMPARE(w.announcer().voiceIndex(), 1);
+    voices->setCurrentIndex(0); // picked on the toolbar: the next announcement's voice
+    QCOMPARE(w.announcer().voiceIndex(), 0);
+    QVERIFY(!w.isDisplayRunning());
+    QVERIFY(!w.isVisible());
+    QVERIFY(st.prompt.messages.isEmpty());
+}
+
+void tst_mainwindow::speechFailureIsReportedOnceAndStartupGoesOn()
+{
+    test::ShellStation st;
+    st.speechFailure = QStringLiteral("No speech engine is installed.");
+    MDI w(st.services());
+    w.load();
+    QCOMPARE(st.prompt.messages, QStringList{st.speechFailure});
+    QCOMPARE(child<QComboBox>(&w, "cmbVoice")->count(), 0);
+    QVERIFY(w.isLoaded());
+    QVERIFY(w.themeKey() != 0);
+}
+
+void tst_mainwindow::displaySwitchAndThemeCheck()
+{
+    test::ShellStation st;
+    st.settings.store.set(Keys::ThemeTheme, QStringLiteral("Retired theme"));
+    st.settings.store.set(Keys::VoiceSpeed, QStringLiteral("3"));
+    MDI w(st.services());
+    w.load();
+    QAction* display = w.action(QStringLiteral("display"));
+    QCOMPARE(w.themeKey(), 0);
+    display->trigger();
+    QCOMPARE(st.prompt.messages, QStringList{kThemeMessage});
+    QCOMPARE(display->text(), QStringLiteral("Start Display"));
+    QVERIFY(!w.displayWindow());
+
+    w.setThemeKey(st.temp.db().scalar(QStringLiteral("SELECT themeauto FROM tbltheme WHERE themename='Black H'")).toInt());
+    QSignalSpy started(&w, &MDI::displayStarted);
+    display->trigger();
+    QCOMPARE(display->text(), QStringLiteral("Stop Display"));
+    QCOMPARE(started.size(), 1);
+    QPointer<frmDisplay> shown = w.displayWindow();
+    QVERIFY(shown && shown->isVisible());
+    QCOMPARE(w.announcer().rate(), 3); // read at the start
+
+    // The theme check comes first, also while the display runs.
+    w.setThemeKey(0);
+    display->trigger();
+    QCOMPARE(st.prompt.messages.size(), 2);
+    QVERIFY(w.isDisplayRunning());
+    QVERIFY(shown);
+
+    w.setThemeKey(1);
+    st.settings.store.set(Keys::VoiceSpeed, QStringLiteral("-4"));
+    display->trigger();
+    QCOMPARE(display->text(), QStringLiteral("Start Display"));
+    QTRY_VERIFY(shown.isNull());
+    display->trigger();
+    QCOMPARE(w.announcer().rate(), -4);
+    display->trigger();
+    QVERIFY(!w.isDisplayRunning());
+}
+
+void tst_mainwindow::displayStartsByItselfAtLoad()
+{
+    test::ShellStation st;
+    st.settings.store.set(Keys::DisplayAuto, QStringLiteral("1"));
+    MDI w(st.services());
+    w.load();
+    QVERIFY(w.isDisplayRunning());
+    QVERIFY(w.displayWindow() && w.displayWindow()->isVisible());
+    QVERIFY(!w.isVisible());
+
+    // With no usable theme the automatic start asks for one instead.
+    test::ShellStation other;
+    other.settings.store.set(Keys::DisplayAuto, QStringLiteral("1"));
+    other.settings.store.set(Keys::ThemeTheme, QStringLiteral("nothing"));
+    MDI w2(other.services());
+    w2.load();
+    QVERIFY(!w2.isDisplayRunning());
+    QCOMPARE(other.prompt.messages, QStringList{kThemeMessage});
+}
+
+void tst_mainwindow::ctrlDAndCtrlNFromBothWindows()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.load();
+    activate(&w);
+    auto* news = child<QCheckBox>(&w, "chkStart");
+
+    QTest::keyClick(&w, Qt::Key_D, Qt::ControlModifier);
+    QVERIFY(w.isDisplayRunning());
+    QPointer<frmDisplay> display = w.displayWindow();
+    QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+    QVERIFY(news->isChecked());
+    QCOMPARE(st.get(Keys::ThemeScroll), QStringLiteral("1"));
+
+    // In the display window: the only keyboard a counter station's running display has.
+    activate(display);
+    QTest::keyClick(display, Qt::Key_N, Qt::ControlModifier);
+    QVERIFY(!news->isChecked());
+    QCOMPARE(st.get(Keys::ThemeScroll), QStringLiteral("0"));
+    QTest::keyClick(display, Qt::Key_D, Qt::ControlModifier);
+    QVERIFY(!w.isDisplayRunning());
+    QTRY_VERIFY(display.isNull());
+
+    // Ctrl+D again from the main window starts a new display.
+    activate(&w);
+    QTest::keyClick(&w, Qt::Key_D, Qt::ControlModifier);
+    QVERIFY(w.isDisplayRunning());
+    w.display_Click();
+}
+
+void tst_mainwindow::newsSwitchIsStored()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.load();
+    // Loading sets the box without storing anything new.
+    QVERIFY(!st.has(Keys::ThemeScroll));
+    auto* news = child<QCheckBox>(&w, "chkStart");
+    news->click();
+    QCOMPARE(st.get(Keys::ThemeScroll), QStringLiteral("1"));
+    w.action(QStringLiteral("startNews"))->trigger();
+    QVERIFY(!news->isChecked());
+    QCOMPARE(st.get(Keys::ThemeScroll), QStringLiteral("0"));
+    QVERIFY(!w.isDisplayRunning()); // the switch alone starts nothing
+}
+
+void tst_mainwindow::exitAndCloseWhileTheDisplayRuns()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.load();
+    w.show();
+    QSignalSpy ended(&w, &MDI::programEnd);
+
+    st.prompt.answers.enqueue(false);
+    w.action(QStringLiteral("exit"))->trigger();
+    QCOMPARE(st.prompt.questions, QStringList{QStringLiteral("Do you want to exit ")});
+    QCOMPARE(ended.size(), 0);
+
+    w.display_Click();
+    st.prompt.answers.enqueue(true);
+    w.exit_Click();
+    QCOMPARE(ended.size(), 0); // ignored while the display runs
+    QVERIFY(st.prompt.messages.isEmpty());
+
+    QVERIFY(!w.close());
+    QCOMPARE(st.prompt.messages, QStringList{QStringLiteral("Please stop the display first")});
+    QVERIFY(w.isVisible());
+    QCOMPARE(ended.size(), 0);
+
+    w.display_Click();
+    st.prompt.answers.enqueue(true);
+    w.exit_Click();
+    QCOMPARE(ended.size(), 1);
+    QVERIFY(w.close());
+    QCOMPARE(ended.size(), 2);
+}
+
+void tst_mainwindow::displayClosedElsewhereResetsTheSwitch()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.load();
+    w.display_Click();
+    QPointer<frmDisplay> display = w.displayWindow();
+    display->close(); // by the desktop, say
+    QTRY_VERIFY(display.isNull());
+    QVERIFY(!w.isDisplayRunning());
+    QCOMPARE(w.action(QStringLiteral("display"))->text(), QStringLiteral("Start Display"));
+}
+
+void tst_mainwindow::ticketWindowFromToolbarAndMenu()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.load();
+    QTest::mouseClick(child<QPushButton>(&w, "Command1"), Qt::LeftButton);
+    QPointer<frmTicket> ticket = w.ticketWindow();
+    QVERIFY(ticket && ticket->isVisible());
+    QVERIFY(!ticket->isFullScreen());
+    QVERIFY(!ticket->isKiosk());
+
+    // The menu entry brings the same window forward as it is.
+    ticket->showMinimized();
+    w.action(QStringLiteral("printTicket"))->trigger();
+    QCOMPARE(w.ticketWindow(), ticket.data());
+    QVERIFY(!ticket->isMinimized());
+    ticket->close();
+    QTRY_VERIFY(ticket.isNull());
+
+    // A kiosk station's toolbar button opens it full screen.
+    st.settings.store.set(Keys::TicketScreen, QStringLiteral("Full Screen"));
+    QTest::mouseClick(child<QPushButton>(&w, "Command1"), Qt::LeftButton);
+    ticket = w.ticketWindow();
+    QVERIFY(ticket->isKiosk());
+    QVERIFY(ticket->windowState() & Qt::WindowFullScreen);
+    delete ticket;
+}
+
+void tst_mainwindow::settingsSaveReachesTheMainWindow()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.load();
+    frmSettings* settings = w.settings_Click();
+    QCOMPARE(settings->parentWidget(), &w);
+    QCOMPARE(w.settings_Click(), settings); // one window, brought forward
+    settings->findChild<QComboBox*>(QStringLiteral("cmbTheme"))->setEditText(QStringLiteral("Black H"));
+    settings->findChild<QLineEdit*>(QStringLiteral("txtSpeed"))->setText(QStringLiteral("fast"));
+    settings->findChild<QLineEdit*>(QStringLiteral("txtPrint"))->setText(QStringLiteral("2"));
+    QVERIFY(settings->Command1_Click());
+    QCOMPARE(w.scrollSpeed(), 30);
+    QCOMPARE(w.themeKey(),
+             st.temp.db().scalar(QStringLiteral("SELECT themeauto FROM tbltheme WHERE themename='Black H'")).toInt());
+    QCOMPARE(st.session.ticketCopies, 2);
+
+    // The administrator login's save: no window stays open when it succeeds...
+    st.settings.store.set(Keys::PrintNos, QStringLiteral("4"));
+    w.applySettings();
+    QCOMPARE(st.session.ticketCopies, 4);
+    QApplication::processEvents();
+    QVERIFY(!w.findChild<frmSettings*>() || !w.findChild<frmSettings*>()->isVisible());
+    // ...and the window shows with its message when the stored theme is empty.
+    st.settings.store.set(Keys::ThemeTheme, QString());
+    w.applySettings();
+    QCOMPARE(st.prompt.messages.last(), QStringLiteral("Cannot Save Please select a Theme"));
+    QTRY_VERIFY(w.findChild<frmSettings*>() && w.findChild<frmSettings*>()->isVisible());
+}
+
+void tst_mainwindow::aboutShowsCredits()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.action(QStringLiteral("aboutTallyvo"))->trigger();
+    QCOMPARE(st.prompt.messages.size(), 1);
+    QVERIFY(st.prompt.messages.first().startsWith(QStringLiteral("Tallyvo")));
+}
+
+TALLYVO_TEST_MAIN(tst_mainwindow)
+#include "tst_mainwindow.moc"
