@@ -29,6 +29,7 @@ qint64 keyOf(const QString& text)
 CallEngine::CallEngine(const Database& db, const Clock& clock, Session& session, const SettingsStore& settings,
                        Prompt& prompt)
     : m_db(db)
+    , m_statements(db)
     , m_clock(clock)
     , m_session(session)
     , m_settings(settings)
@@ -93,9 +94,9 @@ void CallEngine::writeCallRow(qint64 key, const QString& label, Note note)
     // token's existing call row can be announced instead.
     m_db.run(QStringLiteral("SAVEPOINT call_row"));
     try {
-        m_db.run(QStringLiteral("INSERT INTO tblCall (cntAuto, no_abr, displayName, status, tickAuto, tickDate, "
-                                "callNote) VALUES (?, ?, ?, '0', ?, ?, ?)"),
-                 values);
+        m_statements.write(QStringLiteral("INSERT INTO tblCall (cntAuto, no_abr, displayName, status, tickAuto, "
+                                          "tickDate, callNote) VALUES (?, ?, ?, '0', ?, ?, ?)"),
+                           values);
         m_db.run(QStringLiteral("RELEASE SAVEPOINT call_row"));
         return;
     } catch (const DbError& insertError) {
@@ -112,63 +113,52 @@ void CallEngine::writeCallRow(qint64 key, const QString& label, Note note)
     }
 }
 
-bool CallEngine::take(qint64 key, const QString& label, Note note, bool onlyWaiting)
-{
-    QString sql = QStringLiteral("UPDATE tblTicket SET call='1', attended=?, attTime=?, status='Finished' "
-                                 "WHERE tickAuto=?");
-    if (onlyWaiting)
-        sql += QStringLiteral(" AND call='0'");
-    QSqlQuery q = m_db.run(sql, {m_session.activeCounter, m_clock.nowText(), key});
-    if (q.numRowsAffected() < 1)
-        return false;
-    writeCallRow(key, label, note);
-    return true;
-}
-
 bool CallEngine::callNext()
 {
-    bool called = false;
+    // Taking is one statement that succeeds only while the token still waits. A counter that
+    // loses the race to another takes the next one; one that finds nothing waiting is idle.
+    static const QString takeSql = QStringLiteral(
+        "UPDATE tblTicket SET call='1', attended=?, attTime=?, status='Finished' WHERE call='0' AND tickAuto="
+        "(SELECT tickAuto FROM tblTicket WHERE call='0' AND tickDate=? AND servAuto=? ORDER BY tickNo ASC LIMIT 1) "
+        "RETURNING tickAuto, no_abr");
     for (int attempt = 0; attempt < maxTakeAttempts; ++attempt) {
-        Transaction t(m_db);
-        QSqlQuery q = m_db.run(QStringLiteral("SELECT tickAuto, no_abr FROM tblTicket WHERE call='0' AND tickDate=? "
-                                              "AND servAuto=? ORDER BY tickNo ASC LIMIT 1"),
-                               {today(), m_session.activeService});
-        if (!q.next()) {
-            m_callStatus = tr("Idle");
-            break;
+        {
+            Transaction t(m_db);
+            const std::optional<QVariantList> taken = m_statements.firstRow(
+                takeSql, {m_session.activeCounter, m_clock.nowText(), today(), m_session.activeService});
+            if (taken) {
+                const qint64 key = taken->value(0).toLongLong();
+                const QString label = taken->value(1).toString();
+                writeCallRow(key, label, Note::Normal);
+                t.commit();
+                m_callStatus = tr("Calling");
+                m_currentLabel = label;
+                m_currentKey = QString::number(key);
+                getPending();
+                return true;
+            }
         }
-        const qint64 key = q.value(0).toLongLong();
-        const QString label = q.value(1).toString();
-        q.finish();
-        if (!take(key, label, Note::Normal, true))
-            continue; // another counter took it first: the next one
-        t.commit();
-        m_callStatus = tr("Calling");
-        m_currentLabel = label;
-        m_currentKey = QString::number(key);
-        called = true;
-        break;
+        if (getPending() == 0)
+            break;
     }
-    getPending();
-    return called;
+    m_callStatus = tr("Idle");
+    return false;
 }
 
 bool CallEngine::callThis(qint64 ticketKey, const QString& kind)
 {
     const Note note = kind == QLatin1String("LAB") ? Note::LabReport : Note::Normal;
     Transaction t(m_db);
-    QSqlQuery q = m_db.run(QStringLiteral("SELECT no_abr FROM tblTicket WHERE tickDate=? AND tickAuto=?"),
-                           {today(), ticketKey});
-    if (!q.next()) {
+    const std::optional<QVariantList> taken = m_statements.firstRow(
+        QStringLiteral("UPDATE tblTicket SET call='1', attended=?, attTime=?, status='Finished' "
+                       "WHERE tickDate=? AND tickAuto=? RETURNING no_abr"),
+        {m_session.activeCounter, m_clock.nowText(), today(), ticketKey});
+    if (!taken) {
         m_callStatus = tr("Idle");
         return false;
     }
-    const QString label = q.value(0).toString();
-    q.finish();
-    if (!take(ticketKey, label, note, false)) {
-        m_callStatus = tr("Idle"); // deleted since it was read
-        return false;
-    }
+    const QString label = taken->value(0).toString();
+    writeCallRow(ticketKey, label, note);
     t.commit();
     m_callStatus = tr("Calling");
     m_currentLabel = label;
@@ -200,25 +190,26 @@ bool CallEngine::updateRc()
 {
     if (m_currentKey.isEmpty())
         return false;
-    QSqlQuery q = m_db.run(QStringLiteral("UPDATE tblCall SET status='0' WHERE callauto="
-                                          "(SELECT min(callauto) FROM tblCall WHERE tickAuto=?)"),
-                           {keyOf(m_currentKey)});
-    return q.numRowsAffected() > 0;
+    return m_statements.write(QStringLiteral("UPDATE tblCall SET status='0' WHERE callauto="
+                                             "(SELECT min(callauto) FROM tblCall WHERE tickAuto=?)"),
+                              {keyOf(m_currentKey)})
+        > 0;
 }
 
 void CallEngine::setFinish()
 {
     if (m_currentKey.isEmpty())
         return;
-    m_db.run(QStringLiteral("UPDATE tblTicket SET finished=? WHERE tickAuto=?"),
-             {m_clock.nowText(), keyOf(m_currentKey)});
+    m_statements.write(QStringLiteral("UPDATE tblTicket SET finished=? WHERE tickAuto=?"),
+                       {m_clock.nowText(), keyOf(m_currentKey)});
 }
 
 void CallEngine::cancelToken()
 {
     if (m_currentKey.isEmpty())
         return;
-    m_db.run(QStringLiteral("UPDATE tblTicket SET status='Cancelled' WHERE tickAuto=?"), {keyOf(m_currentKey)});
+    m_statements.write(QStringLiteral("UPDATE tblTicket SET status='Cancelled' WHERE tickAuto=?"),
+                       {keyOf(m_currentKey)});
 }
 
 bool CallEngine::transferToken(const QString& ticketKey, const QString& targetCounter, const QString& notes)
@@ -240,27 +231,28 @@ bool CallEngine::transferToken(const QString& ticketKey, const QString& targetCo
 
 int CallEngine::getPending()
 {
-    const QVariant count = m_db.scalar(QStringLiteral("SELECT count(tickNo) FROM tblTicket WHERE call='0' "
-                                                      "AND tickDate=? AND servAuto=?"),
-                                       {today(), m_session.activeService});
-    m_pendingCount = count.toInt();
+    const std::optional<QVariantList> count =
+        m_statements.firstRow(QStringLiteral("SELECT count(tickNo) FROM tblTicket WHERE call='0' AND tickDate=? "
+                                             "AND servAuto=?"),
+                              {today(), m_session.activeService});
+    m_pendingCount = count ? count->value(0).toInt() : 0;
     m_pendingText = tr("Total Pending : ") + QString::number(m_pendingCount);
     return m_pendingCount;
 }
 
 void CallEngine::getLast()
 {
-    QSqlQuery q = m_db.run(QStringLiteral("SELECT no_abr, tickAuto FROM tblTicket WHERE call='1' AND tickDate=? "
-                                          "AND attended=? ORDER BY tickAuto DESC LIMIT 1"),
-                           {today(), m_session.activeCounter});
-    if (!q.next()) {
+    const std::optional<QVariantList> last =
+        m_statements.firstRow(QStringLiteral("SELECT no_abr, tickAuto FROM tblTicket WHERE call='1' AND tickDate=? "
+                                             "AND attended=? ORDER BY tickAuto DESC LIMIT 1"),
+                              {today(), m_session.activeCounter});
+    if (!last) {
         m_lastServed = tr("Last Served : Not Available");
         return;
     }
-    m_lastServed = tr("Last Served : ") + q.value(0).toString();
-    m_currentKey = QString::number(q.value(1).toLongLong());
-    m_currentLabel = q.value(0).toString();
-    q.finish();
+    m_lastServed = tr("Last Served : ") + last->value(0).toString();
+    m_currentKey = QString::number(last->value(1).toLongLong());
+    m_currentLabel = last->value(0).toString();
 }
 
 bool CallEngine::nextAction()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "calling/StatementCache.h"
+
 #include <QCoreApplication>
 #include <QList>
 #include <QString>
@@ -117,14 +119,13 @@ public:
 
 private:
     enum class Note { Normal, LabReport };
-    // Takes or retakes a token for this counter and writes its call row, in one transaction.
-    bool take(qint64 key, const QString& label, Note note, bool onlyWaiting);
     void writeCallRow(qint64 key, const QString& label, Note note);
     bool showBoth() const;
     QString today() const;
     void callCurrent(Note note);
 
     const Database& m_db;
+    StatementCache m_statements;
     const Clock& m_clock;
     Session& m_session;
     const SettingsStore& m_settings;

@@ -93,15 +93,14 @@ std::optional<StoredToken> TokenIssuer::addRc(int serviceKey, const QString& pre
         "INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended) "
         "SELECT CAST(? AS INTEGER), t.num, CAST(? AS TEXT), CAST(? AS TEXT), '0', "
         "CAST(? AS TEXT) || CAST(t.num AS TEXT), 0 "
-        "FROM (SELECT CASE WHEN max(tickNo) IS NULL OR max(tickNo) < CAST(? AS INTEGER) "
-        "THEN CAST(? AS INTEGER) ELSE max(tickNo) + 1 END AS num "
+        "FROM (SELECT coalesce(max(tickNo) + 1, CAST(? AS INTEGER)) AS num "
         "FROM tblTicket WHERE servAuto=? AND tickDate=?) t "
         "WHERE t.num <= CAST(? AS INTEGER) "
         "RETURNING tickAuto, tickNo, no_abr");
     const QString date = issueDateText();
     for (int attempt = 1;; ++attempt) {
         try {
-            QSqlQuery q = m_db.run(sql, {serviceKey, date, m_clock.nowText(), prefix, number, number,
+            QSqlQuery q = m_db.run(sql, {serviceKey, date, m_clock.nowText(), prefix, number,
                                          serviceKey, date, lastNumber});
             if (!q.next())
                 return std::nullopt;
@@ -120,28 +119,41 @@ std::optional<StoredToken> TokenIssuer::addRc(int serviceKey, const QString& pre
 
 IssueResult TokenIssuer::getEnd(int serviceKey, const QString& serviceName, int number)
 {
+    return store(serviceKey, serviceName, number, true);
+}
+
+IssueResult TokenIssuer::issue(int serviceKey, const QString& serviceName)
+{
+    // getToken's number is worked out by the storing statement itself: the highest + 1, or the
+    // service's start number for the first token of the date.
+    return store(serviceKey, serviceName, 0, false);
+}
+
+IssueResult TokenIssuer::store(int serviceKey, const QString& serviceName, int number, bool checkNumber)
+{
     IssueResult result;
-    QString prefix;
     QString description;
     try {
-        QSqlQuery q = m_db.run(QStringLiteral("SELECT endno, abrno, servdesc FROM tblService WHERE servAuto=?"),
-                               {serviceKey});
+        QSqlQuery q = m_db.run(
+            QStringLiteral("SELECT startno, endno, abrno, servdesc FROM tblService WHERE servAuto=?"), {serviceKey});
         if (!q.next()) {
             result.error = tr("The service no longer exists.");
             return result;
         }
-        const int last = numberOf(q.value(0).toString());
-        prefix = q.value(1).toString();
-        description = q.value(2).toString();
+        if (!checkNumber)
+            number = numberOf(q.value(0).toString());
+        const int last = numberOf(q.value(1).toString());
+        const QString prefix = q.value(2).toString();
+        description = q.value(3).toString();
         // An open read would make SQLite's insert below upgrade a stale snapshot and fail busy.
         q.finish();
-        if (number > last) {
+        if (checkNumber && number > last) {
             result.status = IssueResult::Status::Limit;
             return result;
         }
         const std::optional<StoredToken> token = addRc(serviceKey, prefix, number, last);
         if (!token) {
-            // Another station took the last number between getToken and now.
+            // Beyond the end number, also when another station took the last one meanwhile.
             result.status = IssueResult::Status::Limit;
             return result;
         }
@@ -171,19 +183,6 @@ IssueResult TokenIssuer::getEnd(int serviceKey, const QString& serviceName, int 
             result.error = why.isEmpty() ? tr("The printer did not take the ticket.") : why;
     }
     return result;
-}
-
-IssueResult TokenIssuer::issue(int serviceKey, const QString& serviceName)
-{
-    int number = 0;
-    try {
-        number = getToken(serviceKey);
-    } catch (const DbError& e) {
-        IssueResult failed;
-        failed.error = e.text();
-        return failed;
-    }
-    return getEnd(serviceKey, serviceName, number);
 }
 
 QString TokenIssuer::getNowServing(int serviceKey) const

@@ -75,9 +75,9 @@ public:
     // getToken() and getEnd() in one: what the ticket window and tallyvoctl run for a click.
     IssueResult issue(int serviceKey, const QString& serviceName);
 
-    // Stores a token of the service on the issue date with `number`, or with the next free number
-    // when the date already has that number or a higher one; only when the number stored is at
-    // most lastNumber (nullopt otherwise). Throws DbError when the database refuses the row.
+    // Stores a token of the service on the issue date: its number follows the highest of that
+    // date, or is `number` when the date has none yet. Only when that number is at most
+    // lastNumber (nullopt otherwise). Throws DbError when the database refuses the row.
     std::optional<StoredToken> addRc(int serviceKey, const QString& prefix, int number, int lastNumber);
 
     // The label called last today for the service (highest ticket key among today's called
@@ -91,6 +91,7 @@ public:
 
 private:
     QString issueDateText() const;
+    IssueResult store(int serviceKey, const QString& serviceName, int number, bool checkNumber);
 
     const Database& m_db;
     const Clock& m_clock;
