@@ -56,8 +56,14 @@ MDI::MDI(ShellServices services, QWidget* parent)
 
 MDI::~MDI()
 {
-    // The display borrows the announcer: it goes first.
+    // The display borrows the announcer: it goes first. The independent windows end with the
+    // main window, which lives as long as the program.
     delete m_display;
+    delete m_ticket;
+    delete m_call;
+    delete m_selService;
+    delete m_callAdmin;
+    delete m_adminPass;
 }
 
 QAction* MDI::addEntry(QMenu* menu, const QString& name, const QString& text, bool available)
@@ -89,7 +95,8 @@ void MDI::buildMenus()
     modules->setObjectName(QStringLiteral("modules"));
     connect(addEntry(modules, QStringLiteral("printTicket"), tr("Print Ticket")), &QAction::triggered, this,
             &MDI::printTicket_Click);
-    addEntry(modules, QStringLiteral("call"), tr("Call"), false);
+    connect(addEntry(modules, QStringLiteral("call"), tr("Call")), &QAction::triggered, this,
+            [this] { call_Click(); });
     connect(addEntry(modules, QStringLiteral("settings"), tr("Settings")), &QAction::triggered, this,
             [this] { settings_Click(); });
     m_display_action = addEntry(modules, QStringLiteral("display"), tr("Start Display"));
@@ -104,7 +111,8 @@ void MDI::buildMenus()
     QMenu* users = modules->addMenu(tr("User Manage"));
     users->setObjectName(QStringLiteral("usermanage"));
     addEntry(users, QStringLiteral("userLst"), tr("User List"), false);
-    addEntry(users, QStringLiteral("chPass"), tr("Change Password"), false);
+    connect(addEntry(users, QStringLiteral("chPass"), tr("Change Password")), &QAction::triggered, this,
+            [this] { chPass_Click(); });
     QMenu* clear = modules->addMenu(tr("Clear Data"));
     clear->setObjectName(QStringLiteral("clearData"));
     addEntry(clear, QStringLiteral("clrTickData"), tr("Clear Ticket Data"), false);
@@ -149,8 +157,10 @@ void MDI::buildToolbar()
     // Only a user's click (or Ctrl+N) is a click: setting the box from the store must not be.
     connect(m_chkStart, &QCheckBox::clicked, this, &MDI::chkStart_Click);
     button(QStringLiteral("Command2"), tr("Add Scroll"), false);
-    button(QStringLiteral("Command3"), tr("Transfer App"), false);
-    button(QStringLiteral("Command4"), tr("Call"), false);
+    connect(button(QStringLiteral("Command3"), tr("Transfer App"), true), &QPushButton::clicked, this,
+            [this] { Command3_Click(); });
+    connect(button(QStringLiteral("Command4"), tr("Call"), true), &QPushButton::clicked, this,
+            [this] { Command4_Click(); });
     m_cmbVoice = new QComboBox(strip);
     m_cmbVoice->setObjectName(QStringLiteral("cmbVoice"));
     m_cmbVoice->setAccessibleName(tr("Voice"));
@@ -372,6 +382,48 @@ frmSql* MDI::connect_Click()
     }
     bringForward(m_sql);
     return m_sql;
+}
+
+frmCall* MDI::call_Click()
+{
+    if (!m_call) {
+        m_call = new frmCall(m_services.connection, m_services.settings, m_services.session, m_services.clock,
+                             m_services.prompt);
+        m_call->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_call);
+    return m_call;
+}
+
+frmSelService* MDI::Command3_Click()
+{
+    if (!m_selService) {
+        m_selService = new frmSelService(m_services.connection, m_services.settings, m_services.session,
+                                         m_services.clock, m_services.prompt);
+        m_selService->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_selService);
+    return m_selService;
+}
+
+frmCallAdmin* MDI::Command4_Click()
+{
+    // Its "Close" only hides it: the same console comes back.
+    if (!m_callAdmin)
+        m_callAdmin = new frmCallAdmin(m_services.connection, m_services.settings, m_services.session,
+                                       m_services.clock, m_services.prompt);
+    bringForward(m_callAdmin);
+    return m_callAdmin;
+}
+
+frmAdminPass* MDI::chPass_Click()
+{
+    if (!m_adminPass) {
+        m_adminPass = new frmAdminPass(m_services.connection, m_services.session, m_services.prompt);
+        m_adminPass->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_adminPass);
+    return m_adminPass;
 }
 
 void MDI::disableCall()

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "calling/ui/frmCall.h"
+#include "calling/ui/frmCallAdmin.h"
+#include "calling/ui/frmChPass.h"
+#include "calling/ui/frmSelService.h"
 #include "core/ui/frmSql.h"
 #include "display/ui/frmDisplay.h"
 #include "shell/ShellServices.h"
@@ -59,6 +63,14 @@ public:
     void applySettings();
     // "Connection": the connection window, owned by this window.
     frmSql* connect_Click();
+    // "Call": the counter console for the session's active counter.
+    frmCall* call_Click();
+    // Toolbar "Transfer App" and "Call": the counter chooser for transfers, the administrator
+    // console.
+    frmSelService* Command3_Click();
+    frmCallAdmin* Command4_Click();
+    // "Change Password": the administrator's own password.
+    frmAdminPass* chPass_Click();
     // After an administrator login: consoles are not for this station's administrator.
     void disableCall();
 
@@ -101,6 +113,10 @@ private:
     QPointer<frmTicket> m_ticket;
     QPointer<frmSettings> m_settingsWindow;
     QPointer<frmSql> m_sql;
+    QPointer<frmCall> m_call;
+    QPointer<frmSelService> m_selService;
+    QPointer<frmCallAdmin> m_callAdmin;
+    QPointer<frmAdminPass> m_adminPass;
     int m_themeKey = 0;
     int m_scrollSpeed = 30;
     bool m_loaded = false;

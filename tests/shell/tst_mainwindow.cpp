@@ -97,11 +97,11 @@ void tst_mainwindow::menusAndToolbarInOrder()
         QStringLiteral("compdet|Company Details||0"), QStringLiteral("sendto|Send to Excel||0"),
         QStringLiteral("exit|Exit||1")}));
     QCOMPARE(entries(menus.at(1)->menu()), (QStringList{
-        QStringLiteral("printTicket|Print Ticket||1"), QStringLiteral("call|Call||0"),
+        QStringLiteral("printTicket|Print Ticket||1"), QStringLiteral("call|Call||1"),
         QStringLiteral("settings|Settings||1"), QStringLiteral("display|Start Display|Ctrl+D|1"),
         QStringLiteral("startNews|Start/Stop News|Ctrl+N|1"), QStringLiteral("bkup|Backup && Restore||0"),
         QStringLiteral("connect|Connection||1"), QStringLiteral("usermanage|User Manage"),
-        QStringLiteral("· userLst|User List||0"), QStringLiteral("· chPass|Change Password||0"),
+        QStringLiteral("· userLst|User List||0"), QStringLiteral("· chPass|Change Password||1"),
         QStringLiteral("clearData|Clear Data"), QStringLiteral("· clrTickData|Clear Ticket Data||0"),
         QStringLiteral("· ClrCall|Clear Call Data||0")}));
     QCOMPARE(entries(menus.at(2)->menu()), (QStringList{
