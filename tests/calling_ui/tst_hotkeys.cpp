@@ -106,6 +106,22 @@ private slots:
         QCOMPARE(spy.count(), 3);
     }
 
+    void keyReachesUsWhileOurOwnWindowHasFocus()
+    {
+        GlobalHotKeys keys;
+        QVERIFY(keys.registerKey(0, Qt::Key_F4));
+        QSignalSpy spy(&keys, &GlobalHotKeys::activated);
+        QWidget own;
+        own.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&own));
+        QVERIFY(xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(own.winId())}));
+        QTRY_VERIFY(own.isActiveWindow());
+        for (int i = 1; i <= 3; ++i) {
+            QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("F4")}));
+            QTRY_COMPARE(spy.count(), i);
+        }
+    }
+
     void keysWorkWithNumLockAndCapsLockOn()
     {
         GlobalHotKeys keys;

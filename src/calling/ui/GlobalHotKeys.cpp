@@ -91,8 +91,10 @@ bool grab(Display* dpy, unsigned code)
     XSync(dpy, False);
     g_grabFailed = false;
     XErrorHandler previous = XSetErrorHandler(recordGrabError);
+    // owner_events False: the press and its release always come for the root window, also while one
+    // of this program's own windows has the focus (which would otherwise get them as plain keys).
     for (unsigned mods : lockCombinations)
-        XGrabKey(dpy, static_cast<int>(code), mods, DefaultRootWindow(dpy), True, GrabModeAsync, GrabModeAsync);
+        XGrabKey(dpy, static_cast<int>(code), mods, DefaultRootWindow(dpy), False, GrabModeAsync, GrabModeAsync);
     XSync(dpy, False);
     const bool failed = g_grabFailed;
     if (failed) {
