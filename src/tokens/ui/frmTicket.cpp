@@ -103,9 +103,12 @@ frmTicket::frmTicket(Connection& connection, SettingsStore& settings, Session& s
     m_fg->setRowHeight(0, m_rowHeight + 100);
     m_designFile = Paths::dataFile(QStringLiteral("design/01.jpg"));
 
-    // A failed connect has already opened the connection window through the connection's
-    // failure handler; the grid then stays empty instead of showing a second message.
-    m_connection.connectDb();
+    // The station shares the program's connection: it connects only when nothing is connected
+    // yet, so opening it never swaps a working connection for a failed one. A failed connect has
+    // already opened the connection window through the connection's failure handler; the grid
+    // then stays empty instead of showing a second message.
+    if (!m_connection.db()->isOpen())
+        m_connection.connectDb();
     addDept();
     getcompDet();
     sizeGrid();

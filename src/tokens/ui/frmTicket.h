@@ -26,10 +26,11 @@ struct Session;
 // The token issuing station ("Print Ticket"): a visitor picks a department, then a service, and
 // the station stores the next token of that service and prints its ticket.
 //
-// Construct it with the program's services; it connects (Connection::connectDb) and lists the
-// departments at once. The main window shows it with showAsConfigured(): full screen as a kiosk
-// when setting Ticket/screen is not "Normal" (grid centred, no date box, always today), else as a
-// normal window at the top left corner with a date box for issuing on another date.
+// Construct it with the program's services; it connects (Connection::connectDb) when the program
+// is not connected yet and lists the departments at once. The main window shows it with
+// showAsConfigured(): full screen as a kiosk when setting Ticket/screen is not "Normal" (grid
+// centred, no date box, always today), else as a normal window at the top left corner with a date
+// box for issuing on another date.
 //
 // Copies per ticket come from Session::ticketCopies; the printer from setting printer/name, else
 // the default printer. A ticket that cannot be printed is reported with its token number; the
