@@ -66,6 +66,8 @@ Grid* frmDisplay::FG1() const
 
 void frmDisplay::load(const FeedTiming& timing)
 {
+    m_mpSound->setObjectName(QStringLiteral("mpSound"));
+    m_timer6->setObjectName(QStringLiteral("Timer6"));
     // The chime first: a missing file only means no chime.
     m_mpSound->setSource(QUrl::fromLocalFile(Paths::dataFile(QStringLiteral("ding.wav"))));
     m_mpSound->setVolume(1.0f);
