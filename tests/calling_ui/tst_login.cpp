@@ -86,7 +86,12 @@ private:
     }
 
 private slots:
-    void initTestCase() { RememberedPassword::setKeyringAllowed(false); }
+    void initTestCase()
+    {
+        // Keep test passwords out of the developer's own keyring; TALLYVO_TEST_KEYRING=1 runs the
+        // same cases through whatever keyring the session offers (falling back to the file).
+        RememberedPassword::setKeyringAllowed(qEnvironmentVariableIsSet("TALLYVO_TEST_KEYRING"));
+    }
 
     void init()
     {

@@ -120,6 +120,8 @@ QString RememberedPassword::read()
 
 void RememberedPassword::write(const QString& password)
 {
+    // The file holds the login name either way: keep it the user's alone.
+    protectFile();
     const bool wasInKeyring = m_settings.get(Keys::LoginPass) == keyringMarker;
     if (password.isEmpty()) {
         m_settings.set(Keys::LoginPass, QString());
@@ -137,12 +139,12 @@ void RememberedPassword::write(const QString& password)
         job.setTextData(password);
         if (runJob(job)) {
             m_settings.set(Keys::LoginPass, keyringMarker);
+            protectFile();
             m_where = Where::Keyring;
             return;
         }
     }
     const QByteArray data = password.toUtf8();
-    protectFile();
     m_settings.set(Keys::LoginPass,
                    obfuscatedPrefix + QString::fromLatin1(xorWith(data, keyStream(data.size())).toBase64()));
     protectFile();
