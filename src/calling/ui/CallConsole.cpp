@@ -137,7 +137,8 @@ bool CallConsole::guarded(const std::function<void()>& action)
         action();
         return true;
     } catch (const DbError& e) {
-        m_prompt.message(e.text());
+        // A connection that never opened fails without a text of its own.
+        m_prompt.message(e.text().isEmpty() ? tr("The database is not connected.") : e.text());
         return false;
     }
 }
