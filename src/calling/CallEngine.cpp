@@ -99,7 +99,7 @@ void CallEngine::writeCallRow(qint64 key, const QString& label, Note note)
                            values);
         m_db.run(QStringLiteral("RELEASE SAVEPOINT call_row"));
         return;
-    } catch (const DbError& insertError) {
+    } catch (const DbError&) {
         m_db.run(QStringLiteral("ROLLBACK TO SAVEPOINT call_row"));
         const QVariant first =
             m_db.scalar(QStringLiteral("SELECT min(callauto) FROM tblCall WHERE tickAuto=?"), {key});
