@@ -159,6 +159,11 @@ void CallConsole::setupGrids()
     setupGrid(m_ui->FG1, {1, 600, 1500, 3000}, {tr("SN"), tr("Token"), tr("At"), tr("Cancelled")});
     setupGrid(m_ui->FGR, {1, 600, 1500, 1500, 1500, 1500}, {tr("SN"), tr("Token"), tr("At"), tr("Status"), tr("Time")});
     setupGrid(m_ui->FG4, {1, 600, 1500, 3000}, {tr("SN"), tr("Token"), tr("T.Time"), tr("Waiting")});
+    // Screen readers find each list by its tab's caption.
+    m_ui->FG->setAccessibleName(tr("Attended"));
+    m_ui->FG1->setAccessibleName(tr("Cancelled"));
+    m_ui->FGR->setAccessibleName(tr("Transfered"));
+    m_ui->FG4->setAccessibleName(tr("Pending"));
 }
 
 void CallConsole::startButtonTimer()
