@@ -125,7 +125,6 @@ void frmLogin::fillCounters()
 void frmLogin::login()
 {
     try {
-        BusyCursor busy;
         if (m_ui->optCounter->isChecked())
             loginCounter();
         else
@@ -139,7 +138,11 @@ void frmLogin::loginAdmin()
 {
     const QString user = m_ui->txtUser->text();
     const QString pass = m_ui->txtPass->text();
-    const std::optional<int> key = Credentials::checkAdmin(*m_connection.db(), user, pass);
+    std::optional<int> key;
+    {
+        BusyCursor busy;
+        key = Credentials::checkAdmin(*m_connection.db(), user, pass);
+    }
     if (!key) {
         m_prompt.message(tr("Please enter a valid username and password"));
         return;
@@ -167,8 +170,11 @@ void frmLogin::loginCounter()
     const QString counter = m_ui->cmbCounter->currentText();
     const QString user = m_ui->txtUser->text();
     const QString pass = m_ui->txtPass->text();
-    const std::optional<Credentials::CounterLogin> found =
-        Credentials::checkCounter(*m_connection.db(), counter, user, pass);
+    std::optional<Credentials::CounterLogin> found;
+    {
+        BusyCursor busy;
+        found = Credentials::checkCounter(*m_connection.db(), counter, user, pass);
+    }
     if (!found) {
         m_prompt.message(tr("Please enter a valid Username and Password"));
         return;
