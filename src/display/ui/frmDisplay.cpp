@@ -2,13 +2,26 @@
 
 #include "ui_frmDisplay.h"
 
+#include "core/Clock.h"
+#include "core/Database.h"
 #include "core/Paths.h"
+#include "core/SettingsStore.h"
 #include "display/Announcer.h"
 #include "display/CallFeed.h"
+#include "display/ClockFormat.h"
+#include "display/ui/MediaPane.h"
+#include "display/ui/MoviePanes.h"
+#include "display/ui/ScrollPanes.h"
+#include "shell/grid/BgrColor.h"
 #include "shell/grid/Grid.h"
 #include "shell/grid/Twips.h"
 
+#include <QDateTime>
+#include <QFrame>
 #include <QGuiApplication>
+#include <QImageReader>
+#include <QLabel>
+#include <QPainter>
 #include <QScreen>
 #include <QSoundEffect>
 #include <QTimer>
@@ -21,30 +34,77 @@ namespace {
 constexpr int kDefaultRows = 12;
 constexpr int kBlinkSteps = 10;
 constexpr int kBlinkIntervalMs = 200;
+constexpr int kClockIntervalMs = 100;
 // The scratch grid is a speck that shows nothing.
 constexpr int kScratchWidthTwips = 255;
 constexpr int kScratchHeightTwips = 30;
+// The news strip's own height when the theme does not place the band.
+constexpr int kNewsStripTwips = 615;
+// The table frame sits this far outside the table and is this much larger.
+constexpr int kFrameOffsetTwips = 10;
+constexpr int kFrameGrowTwips = 23;
+// Enough for any screen; a theme asking for more rows or columns is mistaken.
+constexpr int kMaxCols = 60;
+// The window's colour until the theme gives one.
+const QColor kDesignedBack(128, 128, 128);
+
+QColor bgr(const std::optional<int>& value)
+{
+    return value ? colorFromBgr(*value) : QColor();
+}
 
 } // namespace
 
 frmDisplay::frmDisplay(const DbUrl& url, SettingsStore& settings, const Clock& clock, Announcer& announcer,
                        QWidget* parent)
-    : frmDisplay(url, settings, clock, announcer, FeedTiming{}, parent)
+    : frmDisplay(url, settings, clock, announcer, DisplayStart{}, parent)
 {
 }
 
 frmDisplay::frmDisplay(const DbUrl& url, SettingsStore& settings, const Clock& clock, Announcer& announcer,
                        const FeedTiming& timing, QWidget* parent)
+    : frmDisplay(url, settings, clock, announcer, DisplayStart{0, 30, timing}, parent)
+{
+}
+
+frmDisplay::frmDisplay(const DbUrl& url, SettingsStore& settings, const Clock& clock, Announcer& announcer,
+                       const DisplayStart& start, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
     , m_ui(std::make_unique<Ui::frmDisplay>())
     , m_settings(settings)
+    , m_clockSource(clock)
     , m_announcer(announcer)
+    , m_db(std::make_unique<Database>(url))
     , m_feed(new CallFeed(url, clock, this))
     , m_mpSound(new QSoundEffect(this))
     , m_timer6(new QTimer(this))
+    , m_timer3(new QTimer(this))
+    , m_themeKey(start.themeKey)
+    , m_scrollSpeed(start.scrollSpeed)
 {
     m_ui->setupUi(this);
-    load(timing);
+    m_shape1 = new QFrame(this);
+    m_shape1->setObjectName(QStringLiteral("Shape1"));
+    m_shape1->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_shape1->hide();
+    m_news = new NewsPane([this](const QString& direction) { return readNews(direction); }, this);
+    m_news->hide();
+    m_video = new MediaPane([this] { return readPlaylist(); }, this);
+    m_video->hide();
+    m_lblTtl = new TitlePane(this);
+    m_lblTtl->setObjectName(QStringLiteral("lblTtl"));
+    m_lblTtl->hide();
+    m_logo = new LogoPane(this);
+    m_logo->setObjectName(QStringLiteral("SFLogo"));
+    m_logo->hide();
+    m_clock = new ClockPane([this] { return m_clockSource.now(); }, this);
+    m_clock->setObjectName(QStringLiteral("SFTime"));
+    m_clock->hide();
+    m_lblTime = new QLabel(this);
+    m_lblTime->setObjectName(QStringLiteral("lblTime"));
+    m_lblTime->setAlignment(Qt::AlignCenter);
+    m_lblTime->hide();
+    load(start.timing);
 }
 
 frmDisplay::~frmDisplay()
@@ -68,14 +128,42 @@ void frmDisplay::load(const FeedTiming& timing)
 {
     m_mpSound->setObjectName(QStringLiteral("mpSound"));
     m_timer6->setObjectName(QStringLiteral("Timer6"));
-    // The chime first: a missing file only means no chime.
+    m_timer3->setObjectName(QStringLiteral("Timer3"));
+    setAutoFillBackground(true);
+    QPalette designed = palette();
+    designed.setColor(QPalette::Window, kDesignedBack);
+    setPalette(designed);
+
+    // The picture time and the chime first: a missing chime only means no chime.
+    bool secondsOk = false;
+    const double seconds = m_settings.get(Keys::PicDuration).trimmed().toDouble(&secondsOk);
+    m_video->setPictureTime(secondsOk && seconds > 0 ? qint64(seconds * 1000.0) : 0);
     m_mpSound->setSource(QUrl::fromLocalFile(Paths::dataFile(QStringLiteral("ding.wav"))));
     m_mpSound->setVolume(1.0f);
 
     m_timer6->setInterval(kBlinkIntervalMs);
     connect(m_timer6, &QTimer::timeout, this, &frmDisplay::Timer6_Timer);
+    m_timer3->setInterval(kClockIntervalMs);
+    connect(m_timer3, &QTimer::timeout, this, &frmDisplay::Timer3_Timer);
+    m_lblTtl->setScrollSpeed(m_scrollSpeed);
+    m_news->setScrollSpeed(m_scrollSpeed);
 
-    applyDefaultLayout();
+    Grid* fg = FG();
+    fg->setHighlight(Grid::Highlight::Never);
+    fg->setFocusPolicy(Qt::NoFocus);
+    fg->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    fg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FG1()->resize(twipsToPixels(kScratchWidthTwips, logicalDpiX()), twipsToPixels(kScratchHeightTwips, logicalDpiY()));
+
+    // A display that cannot reach the database still comes up, in its designed look.
+    m_liveVideo = m_settings.get(Keys::VideoIn) == QLatin1String("1");
+    if (m_themeKey != 0 && m_db->open())
+        m_theme = ThemeLoader::loadTheme(*m_db, m_themeKey);
+    if (m_theme.found)
+        start();
+    else
+        applyDefaultLayout();
+    getData();
     // The speech rate is taken afresh at every display start.
     m_announcer.readRate();
 
@@ -94,6 +182,16 @@ void frmDisplay::setR(int rows)
     FG1()->setCols(FG()->cols());
 }
 
+int frmDisplay::twipsX(double twips) const
+{
+    return twipsToPixels(twips, logicalDpiX());
+}
+
+int frmDisplay::twipsY(double twips) const
+{
+    return twipsToPixels(twips, logicalDpiY());
+}
+
 void frmDisplay::applyDefaultLayout()
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -102,10 +200,6 @@ void frmDisplay::applyDefaultLayout()
 
     Grid* fg = FG();
     fg->setGeometry(rect());
-    fg->setHighlight(Grid::Highlight::Never);
-    fg->setFocusPolicy(Qt::NoFocus);
-    fg->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    fg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     fg->setCols(3);
     setR(kDefaultRows);
 
@@ -150,9 +244,367 @@ void frmDisplay::applyDefaultLayout()
         fg->setCellFontSize(r, 2, counterPoints);
         fg->setCellForeColor(r, 2, Qt::white);
     }
+    // The news band, when started, runs along the bottom edge.
+    m_newsHeight = twipsY(kNewsStripTwips);
+    m_newsTop = height() - m_newsHeight;
+}
 
-    Grid* fg1 = FG1();
-    fg1->resize(twipsToPixels(kScratchWidthTwips, dpiX), twipsToPixels(kScratchHeightTwips, dpiY));
+// Where the panes stand when the theme has no positions: logo, title and clock along the top,
+// table and video side by side, the news band along the bottom.
+void frmDisplay::placePanesAsDesigned()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    setGeometry(area);
+    const int w = area.width();
+    const int h = area.height();
+    auto at = [&](double x, double y, double pw, double ph) {
+        return QRect(int(x * w), int(y * h), int(pw * w), int(ph * h));
+    };
+    m_logo->setGeometry(at(0.01, 0.01, 0.16, 0.12));
+    m_clock->setGeometry(at(0.81, 0.01, 0.18, 0.12));
+    m_lblTime->setGeometry(m_clock->geometry());
+    m_lblTtl->setGeometry(at(0.19, 0.02, 0.60, 0.10));
+    FG()->setGeometry(at(0.01, 0.15, 0.46, 0.68));
+    m_video->setGeometry(at(0.49, 0.15, 0.50, 0.68));
+    m_newsHeight = twipsY(kNewsStripTwips);
+    m_newsTop = h - m_newsHeight;
+}
+
+void frmDisplay::start()
+{
+    const ThemeData& t = m_theme;
+    // 1. Panes and window.
+    placePanesAsDesigned();
+    if (m_db->isOpen()) {
+        if (const std::optional<ThemePositions> pos = ThemeLoader::loadPositions(*m_db, m_themeKey))
+            getpos(*pos);
+    }
+
+    // 2. Title.
+    if (!t.ttlname.isEmpty()) {
+        m_lblTtl->setTitle(t.ttlname);
+        m_lblTtl->show();
+        QFont f = m_lblTtl->font();
+        if (!t.ttlfont.isEmpty())
+            f.setFamily(t.ttlfont);
+        if (t.ttlsize && *t.ttlsize > 0)
+            f.setPointSizeF(*t.ttlsize);
+        m_lblTtl->setTitleFont(f);
+        m_lblTtl->setTextColor(bgr(t.ttlcolor));
+    } else {
+        m_lblTtl->hide();
+    }
+
+    // 3. Clock and logo.
+    if (t.displaytime == 1 && !t.clockfile.isEmpty()) {
+        m_timer3->stop();
+        m_lblTime->hide();
+        m_clock->show();
+        m_clock->setFace(Paths::dataFile(QStringLiteral("files/clock/") + t.clockfile));
+        m_clock->raise();
+    } else if (t.displaytime == 1) {
+        m_clock->hide();
+        QFont f = m_lblTime->font();
+        if (!t.fonttime.isEmpty())
+            f.setFamily(t.fonttime);
+        f.setBold(true);
+        if (t.sizetime && *t.sizetime > 0)
+            f.setPointSizeF(*t.sizetime);
+        m_lblTime->setFont(f);
+        const QColor color = bgr(t.clrtime);
+        if (color.isValid())
+            m_lblTime->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(color.name()));
+        m_clockFormat = t.tformat;
+        m_lblTime->show();
+        Timer3_Timer();
+        m_timer3->start();
+    } else {
+        m_clock->hide();
+        m_lblTime->hide();
+    }
+    if (!t.logo.isEmpty()) {
+        m_logo->show();
+        m_logo->setMovie(t.logo);
+        m_logo->raise();
+    } else {
+        m_logo->hide();
+    }
+
+    // 4. Background: a picture at its own size from the top-left corner, or the screen colour.
+    // The title takes the window's colour, which stays the designed grey under a picture.
+    if (!t.bgimage.isEmpty()) {
+        m_background.load(t.bgimage);
+        update();
+    } else if (const QColor screen = bgr(t.screenclr); screen.isValid()) {
+        QPalette p = palette();
+        p.setColor(QPalette::Window, screen);
+        setPalette(p);
+    }
+    m_lblTtl->setBackColor(palette().color(QPalette::Window));
+
+    buildTable();
+    buildMedia();
+}
+
+void frmDisplay::getpos(const ThemePositions& pos)
+{
+    // Each value is stored at half scale. A missing value ends the placement: the panes after
+    // it keep their designed places.
+    auto place = [this](const ThemePositions::Rect& r, std::initializer_list<QWidget*> panes) {
+        if (!r.complete())
+            return false;
+        const QRect g(twipsX(*r.left * 2), twipsY(*r.top * 2), twipsX(*r.width * 2), twipsY(*r.height * 2));
+        for (QWidget* pane : panes)
+            pane->setGeometry(g);
+        return true;
+    };
+    if (!place(pos.logo, {m_logo}) || !place(pos.time, {m_clock, m_lblTime}))
+        return;
+
+    QList<QRect> screens;
+    int primary = 0;
+    const QList<QScreen*> all = QGuiApplication::screens();
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        screens << all.at(i)->geometry();
+        if (all.at(i) == QGuiApplication::primaryScreen())
+            primary = int(i);
+    }
+    const QPoint origin = displayOrigin(m_settings.get(Keys::ThemeScreen), screens, primary);
+    move(origin);
+
+    if (!pos.mewidth || !pos.meheight)
+        return;
+    resize(twipsX(*pos.mewidth * 2), twipsY(*pos.meheight * 2));
+    if (!place(pos.table, {FG()}))
+        return;
+    if (!place(pos.title, {m_lblTtl}))
+        return;
+    m_lblTtl->setBackColor(palette().color(QPalette::Window));
+    // The video pane and the news band are placed here too, so they stay with the theme.
+    place(pos.video, {m_video});
+    if (pos.newstop && pos.newsheight) {
+        m_newsTop = twipsY(*pos.newstop * 2);
+        m_newsHeight = twipsY(*pos.newsheight * 2);
+    }
+}
+
+void frmDisplay::buildTable()
+{
+    const ThemeData& t = m_theme;
+    Grid* fg = FG();
+    // 5. Columns, 6. rows and header captions, 7. the scratch grid.
+    if (t.colums)
+        fg->setCols(std::clamp(*t.colums + 1, 2, kMaxCols));
+    setR(t.rows ? *t.rows : m_R);
+    if (t.enableH == 1) {
+        fg->setTextMatrix(0, 1, t.Column1);
+        fg->setTextMatrix(0, 2, t.Column2);
+        m_headerFlag = 1;
+    } else {
+        m_headerFlag = 0;
+    }
+    // 8. Colours.
+    if (const QColor line = bgr(t.linecolor); line.isValid()) {
+        fg->setGridColor(line);
+        fg->setGridColorFixed(line);
+    }
+    if (const QColor back = bgr(t.backgroundclr); back.isValid()) {
+        fg->setBackColorBkg(back);
+        fg->setBackColor(back);
+    }
+    if (const QColor header = bgr(t.hdclrbg); header.isValid())
+        fg->setBackColorFixed(header);
+    // 9. Every row at least twice the stored height.
+    if (t.rowheight && *t.rowheight >= 0)
+        fg->setRowHeightMin(int(std::lround(*t.rowheight * 2)));
+    // 10. Widths.
+    const int cols = fg->cols();
+    fg->setColWidth(0, 1);
+    if (t.colwidth) {
+        const QStringList parts = t.colwidth->split(QLatin1Char(';'));
+        for (int i = 1; i <= cols - 1 && i - 1 < parts.size(); ++i) {
+            bool ok = false;
+            const double width = parts.at(i - 1).trimmed().toDouble(&ok);
+            if (ok && width >= 0)
+                fg->setColWidth(i, int(std::lround(width * 2)));
+        }
+    }
+    // 11. Alternate rows.
+    if (const QColor alt = bgr(t.altcolr); alt.isValid()) {
+        for (int r = 1; r <= m_R; r += 2) {
+            for (int c = 1; c <= cols - 1; ++c)
+                fg->setCellBackColor(r, c, alt);
+        }
+    }
+    // 12. Token column, 14. counter column.
+    auto styleColumn = [&](int col, const QString& font, const std::optional<double>& size,
+                           const std::optional<int>& color) {
+        const QColor fore = bgr(color);
+        for (int r = 1; r <= m_R; ++r) {
+            if (!font.isEmpty())
+                fg->setCellFontName(r, col, font);
+            if (size && *size > 0)
+                fg->setCellFontSize(r, col, *size);
+            fg->setCellFontBold(r, col, true);
+            if (fore.isValid())
+                fg->setCellForeColor(r, col, fore);
+        }
+    };
+    styleColumn(1, t.fntcrr, t.sizecrr, t.clrcrr);
+    // 13. Header font and colour, only for the theme's own captions.
+    if (m_headerFlag == 1) {
+        for (int c = 1; c <= cols - 1; ++c) {
+            if (!t.hdfont.isEmpty())
+                fg->setCellFontName(0, c, t.hdfont);
+            if (t.hdfntsize && *t.hdfntsize > 0)
+                fg->setCellFontSize(0, c, *t.hdfntsize);
+            fg->setCellFontBold(0, c, true);
+        }
+        if (const QColor color = bgr(t.hdfntclr); color.isValid())
+            fg->setForeColorFixed(color);
+    }
+    styleColumn(2, t.fntval, t.sizeval, t.clrval);
+    // 15. Cell pictures.
+    if (!t.img1.isEmpty())
+        addimg1(t.img1);
+    if (!t.img2.isEmpty())
+        addimg2(t.img2);
+    // 16. Line width, 17. the frame around the table in the line colour.
+    if (t.linewidth && *t.linewidth >= 0)
+        fg->setGridLineWidth(std::min(*t.linewidth, 50));
+    const int frameWidth = t.linewidth ? std::clamp(*t.linewidth, 0, 50) : 1;
+    const QRect table = fg->geometry();
+    const int offset = twipsX(kFrameOffsetTwips);
+    m_shape1->setGeometry(table.x() - offset, table.y() - twipsY(kFrameOffsetTwips),
+                          table.width() + twipsX(kFrameGrowTwips), table.height() + twipsY(kFrameGrowTwips));
+    m_shape1->setStyleSheet(QStringLiteral("QFrame#Shape1 { border: %1px solid %2; background: transparent; }")
+                                .arg(frameWidth)
+                                .arg(fg->gridColor().name()));
+    m_shape1->show();
+    m_shape1->stackUnder(fg);
+}
+
+void frmDisplay::buildMedia()
+{
+    const ThemeData& t = m_theme;
+    // 18. Video pane: the live input wins over the playlist.
+    if (m_liveVideo) {
+        m_video->show();
+        m_video->startLive(m_settings.getInt(Keys::VideoSource));
+    } else if (t.enablemovie == 1) {
+        m_video->show();
+        m_video->startPlaylist(t.volume ? *t.volume : 0);
+    } else {
+        m_video->hide();
+    }
+    m_lblTtl->setScrolling(t.scroll == 1);
+    if (const QColor news = bgr(t.newsBG); news.isValid())
+        m_news->setStripColor(news);
+}
+
+void frmDisplay::getData()
+{
+    if (!m_theme.found || !m_db->isOpen())
+        return;
+    const std::optional<QStringList> captions = ThemeLoader::loadHeader(*m_db, m_themeKey);
+    if (!captions)
+        return;
+    for (int i = 1; i <= FG()->cols() - 1 && i - 1 < captions->size(); ++i)
+        FG()->setTextMatrix(0, i, captions->at(i - 1));
+}
+
+bool frmDisplay::addimg1(const QString& path)
+{
+    return addimg(path, 0, 0);
+}
+
+bool frmDisplay::addimg2(const QString& path)
+{
+    return addimg(path, 1, m_R);
+}
+
+bool frmDisplay::addimg(const QString& path, int firstRow, int lastRow)
+{
+    const QImage picture = QImageReader(path).read();
+    if (picture.isNull())
+        return false;
+    Grid* fg = FG();
+    for (int r = firstRow; r <= lastRow; ++r) {
+        for (int c = 1; c <= 2 && c < fg->cols(); ++c) {
+            const QSize cell(std::max(1, twipsX(fg->colWidth(c))), std::max(1, twipsY(fg->rowHeight(r))));
+            fg->setCellPicture(r, c, QPixmap::fromImage(picture.scaled(cell, Qt::IgnoreAspectRatio,
+                                                                       Qt::SmoothTransformation)));
+        }
+    }
+    return true;
+}
+
+void frmDisplay::Timer3_Timer()
+{
+    const QDateTime now(m_clockSource.today(), m_clockSource.now());
+    m_lblTime->setText(now.toString(qtClockFormat(m_clockFormat)));
+}
+
+void frmDisplay::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    if (!m_background.isNull()) {
+        QPainter p(this);
+        p.drawPixmap(0, 0, m_background);
+    }
+}
+
+void frmDisplay::startNews()
+{
+    // The strip runs the whole width of the window at the theme's news top.
+    m_news->setGeometry(0, m_newsTop >= 0 ? m_newsTop : height() - twipsY(kNewsStripTwips), width(),
+                        m_newsHeight > 0 ? m_newsHeight : twipsY(kNewsStripTwips));
+    m_news->start();
+    m_news->lower();
+}
+
+void frmDisplay::stopNews()
+{
+    m_news->stop();
+}
+
+bool frmDisplay::isNewsRunning() const
+{
+    return m_news->isRunning();
+}
+
+void frmDisplay::setScrollSpeed(int twips)
+{
+    m_scrollSpeed = twips;
+    m_lblTtl->setScrollSpeed(twips);
+    m_news->setScrollSpeed(twips);
+}
+
+QList<NewsMessage> frmDisplay::readNews(const QString& direction)
+{
+    // A database that is away for a moment keeps the band going with what it last read.
+    try {
+        if (m_db->isOpen() || m_db->open()) {
+            QList<NewsMessage> messages = ThemeLoader::loadNews(*m_db, direction);
+            m_lastNews.insert(direction, messages);
+            return messages;
+        }
+    } catch (const DbError&) {
+    }
+    return m_lastNews.value(direction);
+}
+
+QStringList frmDisplay::readPlaylist()
+{
+    try {
+        if (m_db->isOpen() || m_db->open()) {
+            m_lastPlaylist = ThemeLoader::loadPlaylist(*m_db);
+            return m_lastPlaylist;
+        }
+    } catch (const DbError&) {
+    }
+    return m_lastPlaylist;
 }
 
 void frmDisplay::addFirst(const QList<CallRow>& recent)

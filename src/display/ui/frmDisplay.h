@@ -1,11 +1,16 @@
 #pragma once
 
 #include "core/DbUrl.h"
+#include "display/CallFeed.h"
 #include "display/CallRow.h"
+#include "display/ThemeData.h"
 
+#include <QHash>
+#include <QPixmap>
 #include <QWidget>
 #include <memory>
 
+class QLabel;
 class QSoundEffect;
 class QTimer;
 
@@ -16,33 +21,81 @@ class frmDisplay;
 namespace tallyvo {
 
 class Announcer;
-class CallFeed;
+class ClockPane;
 class Clock;
+class Database;
 class Grid;
+class LogoPane;
+class MediaPane;
+class NewsPane;
 class SettingsStore;
-struct FeedTiming;
+class TitlePane;
+
+// What the main window hands a display it starts.
+struct DisplayStart {
+    int themeKey = 0;     // tbltheme key; a key without a theme leaves the designed look
+    int scrollSpeed = 30; // twips per scroll step of the title and the news
+    FeedTiming timing;
+};
 
 // The public display: a borderless window whose token table FG lists today's calls, newest on
 // top. Each call the feed takes enters row 1 (pushing the others down), blinks, chimes and is
 // spoken; a call of the token already on top (a recall) blinks and is announced again without
 // moving anything.
 //
-// Building the window is loading it: it lays itself out, loads the chime and starts the feed
-// on its own connection to url. The window never waits for the database: while the connection
-// is down it keeps drawing and blinking, and calls made meanwhile arrive when it returns.
+// Building the window is loading it: it connects, builds itself from the theme (size, screen,
+// background, panes, the token table's look), loads the chime and starts the feed on its own
+// connection to url. The window never waits for the database: while the connection is down it
+// keeps drawing and blinking, and calls made meanwhile arrive when it returns.
 //
-// Until the theme build exists the window uses a default layout: R = 12 token rows in two
-// columns filling the window.
+// Every step of the build that fails (a missing column, a bad number, a missing file) is skipped
+// and the build goes on. Without a theme the window keeps its designed look: R = 12 token rows in
+// two columns filling the primary screen.
+//
+// Around the table: the logo (SFLogo), the clock (SFTime, or the text clock lblTime), the title
+// (lblTtl), the video pane (VideoCapX: playlist or live input) and the news band (imgBG), which
+// the main window starts and stops.
 class frmDisplay : public QWidget {
     Q_OBJECT
 public:
     // announcer is the main window's: it outlives every display.
     frmDisplay(const DbUrl& url, SettingsStore& settings, const Clock& clock, Announcer& announcer,
+               const DisplayStart& start, QWidget* parent = nullptr);
+    // Without a theme (the designed look), scroll speed 30.
+    frmDisplay(const DbUrl& url, SettingsStore& settings, const Clock& clock, Announcer& announcer,
                QWidget* parent = nullptr);
-    // For tests and measurements: the same with the feed's timing given.
+    // For tests and measurements: without a theme, the feed's timing given.
     frmDisplay(const DbUrl& url, SettingsStore& settings, const Clock& clock, Announcer& announcer,
                const FeedTiming& timing, QWidget* parent = nullptr);
     ~frmDisplay() override;
+
+    // The news band (the main window's "Enable Scroll"): the left-moving messages start at the
+    // right edge over the strip in the theme's news colour; stopping empties and hides the band.
+    void startNews();
+    void stopNews();
+    bool isNewsRunning() const;
+    // Twips per step for the title and the news, from the next step on.
+    void setScrollSpeed(int twips);
+    int scrollSpeed() const { return m_scrollSpeed; }
+
+    int themeKey() const { return m_themeKey; }
+    // The theme as read at load (found is false without one).
+    const ThemeData& theme() const { return m_theme; }
+    // 1 when the theme shows its own header captions (enableH), else 0.
+    int headerFlag() const { return m_headerFlag; }
+    // The clock format the text clock uses (the theme's tformat).
+    QString clockFormat() const { return m_clockFormat; }
+
+    // The panes, for the main window's tests and measurements.
+    TitlePane* lblTtl() const { return m_lblTtl; }
+    NewsPane* newsBand() const { return m_news; }
+    MediaPane* videoPane() const { return m_video; }
+    LogoPane* SFLogo() const { return m_logo; }
+    ClockPane* SFTime() const { return m_clock; }
+    QLabel* lblTime() const { return m_lblTime; }
+    QWidget* Shape1() const { return m_shape1; }
+    // The window's background picture (bgimage), null when the theme has none.
+    QPixmap backgroundPicture() const { return m_background; }
 
     Grid* FG() const;
     Grid* FG1() const;
@@ -74,21 +127,64 @@ public:
     // Starts the chime and returns at once.
     void playSound();
 
+    // The build steps, run by the load in this order.
+    void start();
+    void getpos(const ThemePositions& pos);
+    void getData();
+    // Puts the picture into the header cells (addimg1) or the data cells (addimg2) of the token
+    // and counter columns, painted to each cell's size; false when the file is no picture.
+    bool addimg1(const QString& path);
+    bool addimg2(const QString& path);
+    // One refresh of the text clock.
+    void Timer3_Timer();
+
 signals:
     // After a call has been put on the table (before it is spoken).
     void callShown(const tallyvo::CallRow& call);
     void chimeStarted();
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     void load(const FeedTiming& timing);
     void applyDefaultLayout();
+    void placePanesAsDesigned();
+    void buildTable();
+    void buildMedia();
+    bool addimg(const QString& path, int firstRow, int lastRow);
+    int twipsX(double twips) const;
+    int twipsY(double twips) const;
+    QList<NewsMessage> readNews(const QString& direction);
+    QStringList readPlaylist();
 
     std::unique_ptr<Ui::frmDisplay> m_ui;
     SettingsStore& m_settings;
+    const Clock& m_clockSource;
     Announcer& m_announcer;
+    std::unique_ptr<Database> m_db;
     CallFeed* m_feed;
     QSoundEffect* m_mpSound;
     QTimer* m_timer6;
+    QTimer* m_timer3;
+    LogoPane* m_logo;
+    ClockPane* m_clock;
+    QLabel* m_lblTime;
+    TitlePane* m_lblTtl;
+    MediaPane* m_video;
+    NewsPane* m_news;
+    QWidget* m_shape1;
+    QPixmap m_background;
+    ThemeData m_theme;
+    QHash<QString, QList<NewsMessage>> m_lastNews; // kept for a moment the database is away
+    QStringList m_lastPlaylist;
+    QString m_clockFormat;
+    int m_themeKey = 0;
+    int m_scrollSpeed = 30;
+    int m_headerFlag = 0;
+    bool m_liveVideo = false;
+    int m_newsTop = -1;    // pixels, -1 until the theme places the band
+    int m_newsHeight = -1;
     qint16 m_R = 0;
     qint16 m_blinkStep = 0;
     QString m_lastLabel;
