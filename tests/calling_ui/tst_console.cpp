@@ -406,6 +406,30 @@ private slots:
         QTRY_VERIFY(guard.isNull()); // deleted on close
     }
 
+    void oneTransferConsoleAtATime()
+    {
+        site().session.isAdmin = true;
+        site().connection.connectDb();
+        auto choose = [&](const QString& counter) {
+            site().settings.store.set(Keys::TicketTransfer, counter);
+            auto* sel = new frmSelService(site().connection, site().settings.store, site().session, site().clock,
+                                          site().prompt);
+            sel->setAttribute(Qt::WA_DeleteOnClose); // as the main window makes them
+            QSignalSpy opened(sel, &frmSelService::consoleOpened);
+            sel->show();
+            [&] { QTRY_COMPARE(opened.count(), 1); }();
+            return QPointer<frmCall>(opened.at(0).at(0).value<frmCall*>());
+        };
+        QPointer<frmCall> first = choose(QStringLiteral("Room A"));
+        QVERIFY(first);
+        QPointer<frmCall> second = choose(QStringLiteral("Room B"));
+        QVERIFY(second);
+        // The first would now act for Room B under Room A's caption: it is gone.
+        QTRY_VERIFY(first.isNull());
+        QCOMPARE(second->windowTitle(), QStringLiteral("Room B"));
+        delete second.data();
+    }
+
     void administratorConsoleSwitchesCounters()
     {
         site().session.isAdmin = true;

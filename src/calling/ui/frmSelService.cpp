@@ -13,6 +13,19 @@
 
 namespace tallyvo {
 
+namespace {
+
+// Every console works for the session's one active counter: an older transfer console left open
+// would act for the counter chosen after it. Kept across Select Service windows, which the main
+// window makes anew each time.
+QPointer<frmCall>& transferConsole()
+{
+    static QPointer<frmCall> console;
+    return console;
+}
+
+} // namespace
+
 frmSelService::frmSelService(Connection& connection, SettingsStore& settings, Session& session,
                              const Clock& clock, Prompt& prompt, QWidget* parent)
     : QWidget(parent, Qt::Window)
@@ -92,13 +105,15 @@ void frmSelService::ok()
     m_session.activeService = q.value(1).toInt();
     close();
     // One transfer console at a time, for the counter just chosen.
-    if (m_console)
-        m_console->close();
-    m_console = new frmCall(m_connection, m_settings, m_session, m_clock, m_prompt);
-    m_console->setAttribute(Qt::WA_DeleteOnClose);
-    m_console->setTransferOnly();
-    m_console->show();
-    emit consoleOpened(m_console);
+    if (transferConsole())
+        transferConsole()->close();
+    auto* console = new frmCall(m_connection, m_settings, m_session, m_clock, m_prompt);
+    console->setAttribute(Qt::WA_DeleteOnClose);
+    console->setTransferOnly();
+    console->show();
+    transferConsole() = console;
+    m_console = console;
+    emit consoleOpened(console);
 }
 
 } // namespace tallyvo
