@@ -205,7 +205,8 @@ void frmTicket::addServ(int deptKey)
     try {
         QSqlQuery q;
         if (db)
-            q = db->run(QStringLiteral("SELECT servAuto, ServName FROM tblService WHERE deptAuto=? AND active='1'"), {deptKey});
+            q = db->run(QStringLiteral("SELECT servAuto, ServName FROM tblService WHERE deptAuto=? AND active='1'"),
+                        {deptKey});
         while (q.next()) {
             const int row = m_fg->rows();
             m_fg->setRows(row + 1);
