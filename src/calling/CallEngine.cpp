@@ -84,19 +84,25 @@ bool CallEngine::chooseCounter(const QString& contName)
     return true;
 }
 
-void CallEngine::writeCallRow(qint64 key, const QString& label, Note note)
+void CallEngine::writeCallRow(qint64 key, const QString& label, Note note, bool hasCallRow)
 {
     const QString callNote = note == Note::LabReport
         ? QStringLiteral("Lab Report")
         : (showBoth() ? m_session.counterName : QString());
     const QVariantList values{m_session.activeCounter, label, m_session.counterDisplayName, key, today(), callNote};
+    static const QString insertSql = QStringLiteral("INSERT INTO tblCall (cntAuto, no_abr, displayName, status, "
+                                                    "tickAuto, tickDate, callNote) VALUES (?, ?, ?, '0', ?, ?, ?)");
+    if (!hasCallRow) {
+        // Nothing to fall back on: a refused row undoes the whole call, so the display never
+        // misses a token that was taken.
+        m_statements.write(insertSql, values);
+        return;
+    }
     // The savepoint keeps the surrounding transaction usable when the insert fails, so the
     // token's existing call row can be announced instead.
     m_db.run(QStringLiteral("SAVEPOINT call_row"));
     try {
-        m_statements.write(QStringLiteral("INSERT INTO tblCall (cntAuto, no_abr, displayName, status, tickAuto, "
-                                          "tickDate, callNote) VALUES (?, ?, ?, '0', ?, ?, ?)"),
-                           values);
+        m_statements.write(insertSql, values);
         m_db.run(QStringLiteral("RELEASE SAVEPOINT call_row"));
         return;
     } catch (const DbError&) {
@@ -120,7 +126,7 @@ bool CallEngine::callNext()
     static const QString takeSql = QStringLiteral(
         "UPDATE tblTicket SET call='1', attended=?, attTime=?, status='Finished' WHERE call='0' AND tickAuto="
         "(SELECT tickAuto FROM tblTicket WHERE call='0' AND tickDate=? AND servAuto=? ORDER BY tickNo ASC LIMIT 1) "
-        "RETURNING tickAuto, no_abr");
+        "RETURNING tickAuto, no_abr, (SELECT count(*) FROM tblCall WHERE tblCall.tickAuto=tblTicket.tickAuto)");
     for (int attempt = 0; attempt < maxTakeAttempts; ++attempt) {
         {
             Transaction t(m_db);
@@ -129,7 +135,7 @@ bool CallEngine::callNext()
             if (taken) {
                 const qint64 key = taken->value(0).toLongLong();
                 const QString label = taken->value(1).toString();
-                writeCallRow(key, label, Note::Normal);
+                writeCallRow(key, label, Note::Normal, taken->value(2).toInt() > 0);
                 t.commit();
                 m_callStatus = tr("Calling");
                 m_currentLabel = label;
@@ -151,14 +157,15 @@ bool CallEngine::callThis(qint64 ticketKey, const QString& kind)
     Transaction t(m_db);
     const std::optional<QVariantList> taken = m_statements.firstRow(
         QStringLiteral("UPDATE tblTicket SET call='1', attended=?, attTime=?, status='Finished' "
-                       "WHERE tickDate=? AND tickAuto=? RETURNING no_abr"),
+                       "WHERE tickDate=? AND tickAuto=? "
+                       "RETURNING no_abr, (SELECT count(*) FROM tblCall WHERE tblCall.tickAuto=tblTicket.tickAuto)"),
         {m_session.activeCounter, m_clock.nowText(), today(), ticketKey});
     if (!taken) {
         m_callStatus = tr("Idle");
         return false;
     }
     const QString label = taken->value(0).toString();
-    writeCallRow(ticketKey, label, note);
+    writeCallRow(ticketKey, label, note, taken->value(1).toInt() > 0);
     t.commit();
     m_callStatus = tr("Calling");
     m_currentLabel = label;
@@ -172,7 +179,7 @@ void CallEngine::callCurrent(Note note)
     if (m_currentKey.isEmpty())
         return;
     Transaction t(m_db);
-    writeCallRow(keyOf(m_currentKey), m_currentLabel, note);
+    writeCallRow(keyOf(m_currentKey), m_currentLabel, note, true);
     t.commit();
 }
 

@@ -119,7 +119,9 @@ public:
 
 private:
     enum class Note { Normal, LabReport };
-    void writeCallRow(qint64 key, const QString& label, Note note);
+    // Writes the call row inside the caller's transaction. When the token has a call row already
+    // and the new one is refused, that row is written over and announced instead.
+    void writeCallRow(qint64 key, const QString& label, Note note, bool hasCallRow);
     bool showBoth() const;
     QString today() const;
     void callCurrent(Note note);

@@ -494,18 +494,35 @@ void tst_callengine::twoConsolesNeverTakeTheSameToken()
 
 void tst_callengine::failedCallRowLeavesTokenWaiting()
 {
-    const qint64 k1 = addToken(m_lab, 1, QStringLiteral("L1"));
+    addToken(m_lab, 1, QStringLiteral("L1"));
+    const qint64 k2 = addToken(m_lab, 2, QStringLiteral("L2"));
     Console& a = open(QStringLiteral("Counter A"));
-    m_t->db().run(QStringLiteral("ALTER TABLE tblCall RENAME TO tblCallGone"));
-    QVERIFY_THROWS_EXCEPTION(DbError, a.engine->nextAction());
-    QCOMPARE(ticketField(k1, QStringLiteral("call")), QStringLiteral("0"));
-    QCOMPARE(ticketField(k1, QStringLiteral("attended")).toInt(), 0);
-    QCOMPARE(a.engine->callStatus(), QStringLiteral("Idle"));
-    QVERIFY(a.engine->currentKey().isEmpty());
-
-    m_t->db().run(QStringLiteral("ALTER TABLE tblCallGone RENAME TO tblCall"));
     QVERIFY(a.engine->nextAction());
+    // From now on the database refuses a second call row of this counter.
+    m_t->db().run(QStringLiteral("CREATE UNIQUE INDEX ux_test_one_per_counter ON tblCall (cntAuto)"));
+    QVERIFY_THROWS_EXCEPTION(DbError, a.engine->nextAction());
+    QCOMPARE(ticketField(k2, QStringLiteral("call")), QStringLiteral("0"));
+    QCOMPARE(ticketField(k2, QStringLiteral("attended")).toInt(), 0);
+    QCOMPARE(ticketField(k2, QStringLiteral("status")), QString());
     QCOMPARE(calls().size(), 1);
+    QVERIFY(a.engine->currentKey() != QString::number(k2));
+
+    m_t->db().run(QStringLiteral("DROP INDEX ux_test_one_per_counter"));
+    QVERIFY(a.engine->nextAction());
+    QCOMPARE(a.engine->currentKey(), QString::number(k2));
+    QCOMPARE(calls().size(), 2);
+
+    // A database that refuses the statement altogether: the operator gets its text.
+    m_t->db().run(QStringLiteral("ALTER TABLE tblCall RENAME TO tblCallGone"));
+    addToken(m_lab, 3, QStringLiteral("L3"));
+    try {
+        a.engine->nextAction();
+        QFAIL("no error");
+    } catch (const DbError& e) {
+        QVERIFY(!e.text().isEmpty());
+    }
+    QCOMPARE(m_t->db().scalar(QStringLiteral("SELECT call FROM tblTicket WHERE tickNo=3")).toString(),
+             QStringLiteral("0"));
 }
 
 void tst_callengine::callRowFallsBackToExistingRow()
