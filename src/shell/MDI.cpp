@@ -232,7 +232,7 @@ void MDI::startDisplay()
 {
     m_announcer->readRate();
     auto* display = new frmDisplay(m_services.connection.db()->url(), m_services.settings, m_services.clock,
-                                   *m_announcer);
+                                   *m_announcer, DisplayStart{m_themeKey, m_scrollSpeed, FeedTiming{}});
     display->setAttribute(Qt::WA_DeleteOnClose);
     // The display is the only window a counter station with a running display can reach: its keys
     // work there too.
@@ -245,6 +245,8 @@ void MDI::startDisplay()
     m_display = display;
     display->show();
     m_display_action->setText(tr("Stop Display"));
+    if (m_chkStart->isChecked())
+        display->startNews();
     emit displayStarted();
 }
 
@@ -271,7 +273,12 @@ void MDI::displayGone()
 void MDI::chkStart_Click()
 {
     m_services.settings.set(Keys::ThemeScroll, m_chkStart->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
-    // The news band of a running display follows the box once the display has one.
+    if (frmDisplay* display = m_display) {
+        if (m_chkStart->isChecked())
+            display->startNews();
+        else
+            display->stopNews();
+    }
 }
 
 void MDI::startNews_Click()
@@ -283,6 +290,8 @@ void MDI::startNews_Click()
 void MDI::setScrollSpeed(int speed)
 {
     m_scrollSpeed = speed;
+    if (frmDisplay* display = m_display)
+        display->setScrollSpeed(speed);
 }
 
 void MDI::exit_Click()
