@@ -22,15 +22,14 @@ struct ConsoleSite {
     FakeClock clock{QDate(2026, 3, 14), QTime(10, 47, 0)};
     int serviceA = 0;
     int serviceX = 0;
-    int counterA = 0;  // "Room A", service A, display "Dr. Ames"
-    int counterB = 0;  // "Room B", service A, display "Dr. Bell"
-    int counterX = 0;  // "X-Ray", service X, inactive
+    int counterA = 0; // "Room A", service A, display "Dr. Ames"
+    int counterB = 0; // "Room B", service A, display "Dr. Bell"
+    int counterX = 0; // "X-Ray", service X, inactive
 
-    ConsoleSite()
-    {
+    ConsoleSite() {
         connection.setOverride(tdb.url());
-        const qint64 dept = db().insert(
-            QStringLiteral("INSERT INTO tblDept (deptName, deptDesc) VALUES ('Clinic', '') RETURNING deptAuto"));
+        const qint64 dept = db().insert(QStringLiteral(
+            "INSERT INTO tblDept (deptName, deptDesc) VALUES ('Clinic', '') RETURNING deptAuto"));
         serviceA = static_cast<int>(db().insert(
             QStringLiteral("INSERT INTO tblService (deptAuto, ServName, servdesc, startno, endno, abrno) "
                            "VALUES (?, 'Consult', '', '1', '999', 'A') RETURNING servAuto"),
@@ -41,7 +40,8 @@ struct ConsoleSite {
             {dept}));
         counterA = addCounter(serviceA, QStringLiteral("Room A"), QStringLiteral("Dr. Ames"));
         counterB = addCounter(serviceA, QStringLiteral("Room B"), QStringLiteral("Dr. Bell"));
-        counterX = addCounter(serviceX, QStringLiteral("X-Ray"), QStringLiteral("Dr. X"), QStringLiteral("0"));
+        counterX =
+            addCounter(serviceX, QStringLiteral("X-Ray"), QStringLiteral("Dr. X"), QStringLiteral("0"));
         // The console of a counter login.
         session.activeCounter = counterA;
         session.activeService = serviceA;
@@ -51,8 +51,7 @@ struct ConsoleSite {
     Database& db() { return tdb.db(); }
 
     int addCounter(int service, const QString& name, const QString& display,
-                   const QString& active = QStringLiteral("1"))
-    {
+                   const QString& active = QStringLiteral("1")) {
         return static_cast<int>(db().insert(
             QStringLiteral("INSERT INTO tblCounter (servAuto, contName, displayName, username, pass, active) "
                            "VALUES (?, ?, ?, 'u', 'p', ?) RETURNING cntAuto"),
@@ -61,29 +60,29 @@ struct ConsoleSite {
 
     // A waiting token of today (or of another day).
     qint64 issue(int service, int number, const QString& time = QStringLiteral("10:05:00"),
-                 QDate day = QDate(2026, 3, 14))
-    {
+                 QDate day = QDate(2026, 3, 14)) {
         const QString prefix = service == serviceA ? QStringLiteral("A") : QStringLiteral("X");
-        return db().insert(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, no_abr) "
-                                          "VALUES (?, ?, ?, ?, ?) RETURNING tickAuto"),
-                           {service, number, day.toString(QStringLiteral("yyyy-MM-dd")), time,
-                            prefix + QString::number(number)});
+        return db().insert(
+            QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, no_abr) "
+                           "VALUES (?, ?, ?, ?, ?) RETURNING tickAuto"),
+            {service, number, day.toString(QStringLiteral("yyyy-MM-dd")), time,
+             prefix + QString::number(number)});
     }
 
-    QString ticket(qint64 key, const QString& column)
-    {
-        return db().scalar(QStringLiteral("SELECT %1 FROM tblTicket WHERE tickAuto=?").arg(column), {key}).toString();
+    QString ticket(qint64 key, const QString& column) {
+        return db()
+            .scalar(QStringLiteral("SELECT %1 FROM tblTicket WHERE tickAuto=?").arg(column), {key})
+            .toString();
     }
     int callRows() { return db().scalar(QStringLiteral("SELECT COUNT(*) FROM tblCall")).toInt(); }
-    QString lastCall(const QString& column)
-    {
-        return db().scalar(QStringLiteral("SELECT %1 FROM tblCall ORDER BY callauto DESC LIMIT 1").arg(column))
+    QString lastCall(const QString& column) {
+        return db()
+            .scalar(QStringLiteral("SELECT %1 FROM tblCall ORDER BY callauto DESC LIMIT 1").arg(column))
             .toString();
     }
 };
 
-template <typename T> T* control(QWidget* w, const char* name)
-{
+template <typename T> T* control(QWidget* w, const char* name) {
     T* c = w->findChild<T*>(QLatin1String(name));
     if (!c)
         qFatal("no control %s in %s", name, qPrintable(w->objectName()));

@@ -29,25 +29,21 @@ const QString hotKeyMessage = QStringLiteral(
     "Can not register all or one of the hotkeys %1 ... Try other keys this key is already registered by some "
     "other running applications.");
 
-QString text(QWidget* w, const char* label)
-{
+QString text(QWidget* w, const char* label) {
     return control<QLabel>(w, label)->text();
 }
 
-void click(QWidget* w, const char* button)
-{
+void click(QWidget* w, const char* button) {
     QTest::mouseClick(control<QPushButton>(w, button), Qt::LeftButton);
 }
 
-void doubleClickRow(QWidget* w, const char* grid, int row)
-{
+void doubleClickRow(QWidget* w, const char* grid, int row) {
     auto* g = control<Grid>(w, grid);
     g->setRow(row);
     emit g->doubleClicked();
 }
 
-QStringList column(QWidget* w, const char* grid, int col)
-{
+QStringList column(QWidget* w, const char* grid, int col) {
     auto* g = control<Grid>(w, grid);
     QStringList values;
     for (int r = 1; r < g->rows(); ++r)
@@ -64,25 +60,22 @@ private:
     std::unique_ptr<test::ConsoleSite> m_site;
 
     test::ConsoleSite& site() { return *m_site; }
-    std::unique_ptr<frmCall> openCounterConsole()
-    {
-        auto w = std::make_unique<frmCall>(site().connection, site().settings.store, site().session, site().clock,
-                                           site().prompt);
+    std::unique_ptr<frmCall> openCounterConsole() {
+        auto w = std::make_unique<frmCall>(site().connection, site().settings.store, site().session,
+                                           site().clock, site().prompt);
         w->show();
         return w;
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         m_site = std::make_unique<test::ConsoleSite>();
         // Most cases are about calling, not about the keys this platform cannot give.
         site().settings.store.set(Keys::ShortcutEnable, QStringLiteral("0"));
     }
     void cleanup() { m_site.reset(); }
 
-    void openingShowsWhereTheCounterLeftOff()
-    {
+    void openingShowsWhereTheCounterLeftOff() {
         const qint64 served = site().issue(site().serviceA, 3, QStringLiteral("09:00:00"));
         site().db().run(QStringLiteral("UPDATE tblTicket SET call='1', attended=?, attTime='09:10:00', "
                                        "status='Finished' WHERE tickAuto=?"),
@@ -126,8 +119,7 @@ private slots:
         QVERIFY(site().prompt.messages.isEmpty());
     }
 
-    void nextRecallCancelFromButtons()
-    {
+    void nextRecallCancelFromButtons() {
         const qint64 t7 = site().issue(site().serviceA, 7);
         const qint64 t5 = site().issue(site().serviceA, 5);
         const qint64 t6 = site().issue(site().serviceA, 6);
@@ -168,8 +160,7 @@ private slots:
         QVERIFY(site().prompt.messages.isEmpty());
     }
 
-    void nothingWaitingAndNothingToRecall()
-    {
+    void nothingWaitingAndNothingToRecall() {
         auto w = openCounterConsole();
         click(w.get(), "cmdRecall");
         QVERIFY(control<QPushButton>(w.get(), "cmdRecall")->isEnabled());
@@ -180,8 +171,7 @@ private slots:
         QCOMPARE(site().callRows(), 0);
     }
 
-    void doubleClicksOnTheLists()
-    {
+    void doubleClicksOnTheLists() {
         const qint64 t1 = site().issue(site().serviceA, 1);
         const qint64 t2 = site().issue(site().serviceA, 2);
         auto w = openCounterConsole();
@@ -216,8 +206,7 @@ private slots:
         QCOMPARE(site().ticket(t2, QStringLiteral("call")), QStringLiteral("1"));
     }
 
-    void transferWithAndWithoutAToken()
-    {
+    void transferWithAndWithoutAToken() {
         const qint64 t1 = site().issue(site().serviceA, 1);
         site().issue(site().serviceA, 2);
         auto w = openCounterConsole();
@@ -269,8 +258,7 @@ private slots:
         QCOMPARE(btabs->tabText(4), QStringLiteral("Transfred 0"));
     }
 
-    void pendingListAndTheMinuteRefresh()
-    {
+    void pendingListAndTheMinuteRefresh() {
         site().issue(site().serviceA, 1, QStringLiteral("10:05:00"));
         site().issue(site().serviceA, 2, QStringLiteral("10:46:59"));
         auto w = openCounterConsole();
@@ -278,7 +266,8 @@ private slots:
         tabs->setCurrentIndex(5);
         QCOMPARE(tabs->tabText(5), QStringLiteral("Pending : 2"));
         QCOMPARE(column(w.get(), "FG4", 2), QStringList({QStringLiteral("A2"), QStringLiteral("A1")}));
-        QCOMPARE(column(w.get(), "FG4", 3), QStringList({QStringLiteral("10:46:59 "), QStringLiteral("10:05:00 ")}));
+        QCOMPARE(column(w.get(), "FG4", 3),
+                 QStringList({QStringLiteral("10:46:59 "), QStringLiteral("10:05:00 ")}));
         QCOMPARE(column(w.get(), "FG4", 4), QStringList({QStringLiteral("1"), QStringLiteral("42")}));
 
         // Another station issues a token; without any action the console sees it on the 61st tick.
@@ -296,8 +285,7 @@ private slots:
         QVERIFY(site().prompt.messages.isEmpty());
     }
 
-    void databaseErrorsAreShownNotFatal()
-    {
+    void databaseErrorsAreShownNotFatal() {
         site().issue(site().serviceA, 1);
         auto w = openCounterConsole();
         site().db().run(QStringLiteral("DROP TABLE tblCall"));
@@ -305,7 +293,8 @@ private slots:
         QCOMPARE(site().prompt.messages.size(), 1);
         QVERIFY(!site().prompt.messages.first().isEmpty());
         // The token was not taken without its call row.
-        QCOMPARE(site().db().scalar(QStringLiteral("SELECT call FROM tblTicket")).toString(), QStringLiteral("0"));
+        QCOMPARE(site().db().scalar(QStringLiteral("SELECT call FROM tblTicket")).toString(),
+                 QStringLiteral("0"));
         // The timer's refresh says nothing when the database fails.
         site().db().run(QStringLiteral("DROP TABLE tblTicket"));
         w->refreshTimer()->setInterval(1);
@@ -316,8 +305,7 @@ private slots:
         QCOMPARE(site().prompt.messages.size(), 2);
     }
 
-    void settingsTabWritesAtOnce()
-    {
+    void settingsTabWritesAtOnce() {
         auto w = openCounterConsole();
         control<QCheckBox>(w.get(), "chkShow")->setChecked(true);
         QCOMPARE(site().settings.store.get(Keys::ShowBoth), QStringLiteral("1"));
@@ -330,15 +318,15 @@ private slots:
         QTRY_VERIFY(w->findChild<QWidget*>(QStringLiteral("frmChPass")) != nullptr);
     }
 
-    void counterConsoleWithoutGlobalKeysAndItsClosing()
-    {
+    void counterConsoleWithoutGlobalKeysAndItsClosing() {
         site().settings.store.set(Keys::ShortcutEnable, QStringLiteral("1"));
         auto w = openCounterConsole();
         // This platform has no system-wide keys: one message per key, the buttons still work.
         if (!GlobalHotKeys::isSupported()) {
             QCOMPARE(site().prompt.messages,
-                     QStringList({hotKeyMessage.arg(QStringLiteral("F4")), hotKeyMessage.arg(QStringLiteral("F5")),
-                                  hotKeyMessage.arg(QStringLiteral("F6")), hotKeyMessage.arg(QStringLiteral("F7"))}));
+                     QStringList(
+                         {hotKeyMessage.arg(QStringLiteral("F4")), hotKeyMessage.arg(QStringLiteral("F5")),
+                          hotKeyMessage.arg(QStringLiteral("F6")), hotKeyMessage.arg(QStringLiteral("F7"))}));
             QVERIFY(!w->hotKeyRegistered(0));
         }
         site().issue(site().serviceA, 1);
@@ -363,8 +351,7 @@ private slots:
         QCOMPARE(site().prompt.questions.size(), 2);
     }
 
-    void administratorsTransferApp()
-    {
+    void administratorsTransferApp() {
         site().session.isAdmin = true;
         site().settings.store.set(Keys::ShortcutEnable, QStringLiteral("1"));
         site().issue(site().serviceA, 1);
@@ -381,7 +368,8 @@ private slots:
         }
         site().prompt.messages.clear();
         site().settings.store.set(Keys::TicketTransfer, QStringLiteral("Room B"));
-        frmSelService sel(site().connection, site().settings.store, site().session, site().clock, site().prompt);
+        frmSelService sel(site().connection, site().settings.store, site().session, site().clock,
+                          site().prompt);
         QCOMPARE(text(&sel, "lblService"), QStringLiteral("Service Name  : Consult"));
         QSignalSpy opened(&sel, &frmSelService::consoleOpened);
         sel.show();
@@ -406,18 +394,19 @@ private slots:
         QTRY_VERIFY(guard.isNull()); // deleted on close
     }
 
-    void oneTransferConsoleAtATime()
-    {
+    void oneTransferConsoleAtATime() {
         site().session.isAdmin = true;
         site().connection.connectDb();
         auto choose = [&](const QString& counter) {
             site().settings.store.set(Keys::TicketTransfer, counter);
-            auto* sel = new frmSelService(site().connection, site().settings.store, site().session, site().clock,
-                                          site().prompt);
+            auto* sel = new frmSelService(site().connection, site().settings.store, site().session,
+                                          site().clock, site().prompt);
             sel->setAttribute(Qt::WA_DeleteOnClose); // as the main window makes them
             QSignalSpy opened(sel, &frmSelService::consoleOpened);
             sel->show();
-            [&] { QTRY_COMPARE(opened.count(), 1); }();
+            [&] {
+                QTRY_COMPARE(opened.count(), 1);
+            }();
             return QPointer<frmCall>(opened.at(0).at(0).value<frmCall*>());
         };
         QPointer<frmCall> first = choose(QStringLiteral("Room A"));
@@ -430,8 +419,7 @@ private slots:
         delete second.data();
     }
 
-    void administratorConsoleSwitchesCounters()
-    {
+    void administratorConsoleSwitchesCounters() {
         site().session.isAdmin = true;
         site().session.activeCounter = 0;
         site().session.activeService = 0;
@@ -480,8 +468,11 @@ private slots:
         site().db().run(QStringLiteral("UPDATE tblCall SET status='1'"));
         QTRY_VERIFY(control<QPushButton>(&w, "cmdRecall")->isEnabled());
         click(&w, "cmdRecall");
-        QCOMPARE(site().db().scalar(QStringLiteral("SELECT tickAuto FROM tblCall WHERE status='0'")).toLongLong(), a2);
-        QCOMPARE(site().db().scalar(QStringLiteral("SELECT COUNT(*) FROM tblCall WHERE status='0'")).toInt(), 1);
+        QCOMPARE(
+            site().db().scalar(QStringLiteral("SELECT tickAuto FROM tblCall WHERE status='0'")).toLongLong(),
+            a2);
+        QCOMPARE(site().db().scalar(QStringLiteral("SELECT COUNT(*) FROM tblCall WHERE status='0'")).toInt(),
+                 1);
 
         // The F6 button cancels the current token.
         click(&w, "cmdCancel");

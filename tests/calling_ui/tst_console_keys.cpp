@@ -25,8 +25,7 @@ const QString hotKeyMessage = QStringLiteral(
     "Can not register all or one of the hotkeys %1 ... Try other keys this key is already registered by some "
     "other running applications.");
 
-void press(const char* key)
-{
+void press(const char* key) {
     QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QLatin1String(key)}), 0);
 }
 
@@ -34,8 +33,7 @@ void press(const char* key)
 class OtherProgram {
 public:
     OtherProgram()
-        : m_dpy(XOpenDisplay(nullptr))
-    {
+        : m_dpy(XOpenDisplay(nullptr)) {
         const Window w = XCreateSimpleWindow(m_dpy, DefaultRootWindow(m_dpy), 0, 0, 300, 200, 0, 0, 0);
         XMapWindow(m_dpy, w);
         XSync(m_dpy, False);
@@ -44,8 +42,7 @@ public:
         XSync(m_dpy, False);
     }
     ~OtherProgram() { XCloseDisplay(m_dpy); }
-    void grab(KeySym sym)
-    {
+    void grab(KeySym sym) {
         XGrabKey(m_dpy, XKeysymToKeycode(m_dpy, sym), 0, DefaultRootWindow(m_dpy), True, GrabModeAsync,
                  GrabModeAsync);
         XSync(m_dpy, False);
@@ -63,25 +60,22 @@ class TestConsoleKeys : public QObject {
 private:
     std::unique_ptr<test::ConsoleSite> m_site;
     test::ConsoleSite& site() { return *m_site; }
-    std::unique_ptr<frmCall> open()
-    {
-        auto w = std::make_unique<frmCall>(site().connection, site().settings.store, site().session, site().clock,
-                                           site().prompt);
+    std::unique_ptr<frmCall> open() {
+        auto w = std::make_unique<frmCall>(site().connection, site().settings.store, site().session,
+                                           site().clock, site().prompt);
         w->show();
         return w;
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         if (!GlobalHotKeys::isSupported())
             QSKIP("needs an X server");
     }
     void init() { m_site = std::make_unique<test::ConsoleSite>(); }
     void cleanup() { m_site.reset(); }
 
-    void keysWorkWhileAnotherProgramHasTheFocus()
-    {
+    void keysWorkWhileAnotherProgramHasTheFocus() {
         const qint64 a1 = site().issue(site().serviceA, 1);
         site().issue(site().serviceA, 2);
         auto w = open();
@@ -108,16 +102,16 @@ private slots:
         QCOMPARE(site().callRows(), 2);
     }
 
-    void secondConsoleIsToldAndStillWorks()
-    {
+    void secondConsoleIsToldAndStillWorks() {
         site().issue(site().serviceA, 1);
         auto first = open();
         QVERIFY(site().prompt.messages.isEmpty());
         site().session.activeCounter = site().counterB;
         auto second = open();
-        QCOMPARE(site().prompt.messages,
-                 QStringList({hotKeyMessage.arg(QStringLiteral("F4")), hotKeyMessage.arg(QStringLiteral("F5")),
-                              hotKeyMessage.arg(QStringLiteral("F6")), hotKeyMessage.arg(QStringLiteral("F7"))}));
+        QCOMPARE(
+            site().prompt.messages,
+            QStringList({hotKeyMessage.arg(QStringLiteral("F4")), hotKeyMessage.arg(QStringLiteral("F5")),
+                         hotKeyMessage.arg(QStringLiteral("F6")), hotKeyMessage.arg(QStringLiteral("F7"))}));
         QVERIFY(!second->hotKeyRegistered(0));
         QTest::mouseClick(control<QPushButton>(second.get(), "cmdNext"), Qt::LeftButton);
         QCOMPARE(control<QLabel>(second.get(), "lblToken")->text(), QStringLiteral("A1"));
@@ -131,8 +125,7 @@ private slots:
         QVERIFY(again.registerKey(0, Qt::Key_F4));
     }
 
-    void keyHeldByAnotherProgramIsReportedAlone()
-    {
+    void keyHeldByAnotherProgramIsReportedAlone() {
         OtherProgram other;
         other.grab(XK_F6);
         auto w = open();
@@ -142,8 +135,7 @@ private slots:
         QVERIFY(w->hotKeyRegistered(3));
     }
 
-    void noKeysWhenSwitchedOff()
-    {
+    void noKeysWhenSwitchedOff() {
         site().settings.store.set(Keys::ShortcutEnable, QStringLiteral("0"));
         auto w = open();
         QVERIFY(!w->hotKeyRegistered(0));

@@ -20,18 +20,14 @@ namespace {
 class OtherClient {
 public:
     OtherClient()
-        : m_dpy(XOpenDisplay(nullptr))
-    {
-    }
-    ~OtherClient()
-    {
+        : m_dpy(XOpenDisplay(nullptr)) {}
+    ~OtherClient() {
         if (m_dpy)
             XCloseDisplay(m_dpy);
     }
     bool ok() const { return m_dpy != nullptr; }
 
-    void focusOwnWindow()
-    {
+    void focusOwnWindow() {
         const Window root = DefaultRootWindow(m_dpy);
         const Window w = XCreateSimpleWindow(m_dpy, root, 10, 10, 200, 100, 0, 0, 0);
         XMapWindow(m_dpy, w);
@@ -42,8 +38,7 @@ public:
     }
 
     // True when the grab went through.
-    bool grab(KeySym sym)
-    {
+    bool grab(KeySym sym) {
         s_failed = false;
         XErrorHandler previous = XSetErrorHandler(onError);
         XGrabKey(m_dpy, XKeysymToKeycode(m_dpy, sym), 0, DefaultRootWindow(m_dpy), True, GrabModeAsync,
@@ -54,8 +49,7 @@ public:
     }
 
 private:
-    static int onError(Display*, XErrorEvent* e)
-    {
+    static int onError(Display*, XErrorEvent* e) {
         s_failed = e->error_code == BadAccess;
         return 0;
     }
@@ -63,8 +57,7 @@ private:
     Display* m_dpy;
 };
 
-bool xdotool(const QStringList& args)
-{
+bool xdotool(const QStringList& args) {
     return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
 }
 
@@ -74,14 +67,12 @@ class TestHotKeys : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         if (!GlobalHotKeys::isSupported())
             QSKIP("needs an X server");
     }
 
-    void keyReachesUsWhileAnotherClientHasFocus()
-    {
+    void keyReachesUsWhileAnotherClientHasFocus() {
         GlobalHotKeys keys;
         QVERIFY(keys.registerKey(0, Qt::Key_F4));
         QVERIFY(keys.registerKey(3, Qt::Key_F7));
@@ -106,15 +97,15 @@ private slots:
         QCOMPARE(spy.count(), 3);
     }
 
-    void keyReachesUsWhileOurOwnWindowHasFocus()
-    {
+    void keyReachesUsWhileOurOwnWindowHasFocus() {
         GlobalHotKeys keys;
         QVERIFY(keys.registerKey(0, Qt::Key_F4));
         QSignalSpy spy(&keys, &GlobalHotKeys::activated);
         QWidget own;
         own.show();
         QVERIFY(QTest::qWaitForWindowExposed(&own));
-        QVERIFY(xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(own.winId())}));
+        QVERIFY(
+            xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(own.winId())}));
         QTRY_VERIFY(own.isActiveWindow());
         for (int i = 1; i <= 3; ++i) {
             QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("F4")}));
@@ -122,8 +113,7 @@ private slots:
         }
     }
 
-    void keysWorkWithNumLockAndCapsLockOn()
-    {
+    void keysWorkWithNumLockAndCapsLockOn() {
         GlobalHotKeys keys;
         QVERIFY(keys.registerKey(0, Qt::Key_F4));
         QSignalSpy spy(&keys, &GlobalHotKeys::activated);
@@ -135,8 +125,7 @@ private slots:
         QTRY_COMPARE(spy.count(), 2);
     }
 
-    void heldKeyFiresOnce()
-    {
+    void heldKeyFiresOnce() {
         GlobalHotKeys keys;
         QVERIFY(keys.registerKey(0, Qt::Key_F4));
         QSignalSpy spy(&keys, &GlobalHotKeys::activated);
@@ -148,8 +137,7 @@ private slots:
         QCOMPARE(spy.count(), 1);
     }
 
-    void keyHeldByAnotherClientIsRefused()
-    {
+    void keyHeldByAnotherClientIsRefused() {
         OtherClient other;
         QVERIFY(other.ok());
         QVERIFY(other.grab(XK_F6));
@@ -161,8 +149,7 @@ private slots:
         QVERIFY(keys.registerKey(1, Qt::Key_F5));
     }
 
-    void secondOwnerInThisProcessIsRefusedUntilReleased()
-    {
+    void secondOwnerInThisProcessIsRefusedUntilReleased() {
         auto first = std::make_unique<GlobalHotKeys>();
         QVERIFY(first->registerKey(0, Qt::Key_F4));
         GlobalHotKeys second;
@@ -175,8 +162,7 @@ private slots:
         QVERIFY(!second.registerKey(0, Qt::Key_F4));
     }
 
-    void releasedKeyIsFreeForOthers()
-    {
+    void releasedKeyIsFreeForOthers() {
         GlobalHotKeys keys;
         QVERIFY(keys.registerKey(0, Qt::Key_F8));
         keys.unregisterKey(0);

@@ -32,22 +32,19 @@ struct Station {
 
     explicit Station(const DbUrl& url) { connection.setOverride(url); }
 
-    std::unique_ptr<frmLogin> openLogin()
-    {
+    std::unique_ptr<frmLogin> openLogin() {
         return std::make_unique<frmLogin>(connection, settings.store, session, prompt);
     }
 };
 
-template <typename T> T* child(QWidget* w, const char* name)
-{
+template <typename T> T* child(QWidget* w, const char* name) {
     T* c = w->findChild<T*>(QLatin1String(name));
     if (!c)
         qFatal("no control %s", name);
     return c;
 }
 
-void fill(frmLogin* w, const QString& user, const QString& pass)
-{
+void fill(frmLogin* w, const QString& user, const QString& pass) {
     child<QLineEdit>(w, "txtUser")->setText(user);
     child<QLineEdit>(w, "txtPass")->setText(pass);
 }
@@ -66,35 +63,30 @@ private:
 
     Database& db() { return m_db->db(); }
 
-    qint64 addUser(const QString& name, const QString& stored)
-    {
+    qint64 addUser(const QString& name, const QString& stored) {
         return db().insert(QStringLiteral("INSERT INTO tbluser (username, password, usertype) VALUES (?, ?, "
                                           "'Admin') RETURNING userAuto"),
                            {name, stored});
     }
     int addCounter(int service, const QString& name, const QString& user, const QString& stored,
-                   const QString& active = QStringLiteral("1"))
-    {
+                   const QString& active = QStringLiteral("1")) {
         return static_cast<int>(db().insert(
             QStringLiteral("INSERT INTO tblCounter (servAuto, contName, displayName, username, pass, active) "
                            "VALUES (?, ?, ?, ?, ?, ?) RETURNING cntAuto"),
             {service, name, name + QStringLiteral(" room"), user, stored, active}));
     }
-    QString storedAdminPassword(qint64 key)
-    {
+    QString storedAdminPassword(qint64 key) {
         return db().scalar(QStringLiteral("SELECT password FROM tbluser WHERE userAuto=?"), {key}).toString();
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         // Keep test passwords out of the developer's own keyring; TALLYVO_TEST_KEYRING=1 runs the
         // same cases through whatever keyring the session offers (falling back to the file).
         RememberedPassword::setKeyringAllowed(qEnvironmentVariableIsSet("TALLYVO_TEST_KEYRING"));
     }
 
-    void init()
-    {
+    void init() {
         m_db = std::make_unique<test::TempDatabase>();
         m_station = std::make_unique<Station>(m_db->url());
         m_serviceA = 3;
@@ -102,17 +94,15 @@ private slots:
                                 Passwords::hash(QStringLiteral("a-pass")));
         m_counterB = addCounter(4, QStringLiteral("Room B"), QStringLiteral("bob"),
                                 Passwords::hash(QStringLiteral("b-pass")));
-        addCounter(4, QStringLiteral("Closed room"), QStringLiteral("cid"), Passwords::hash(QStringLiteral("c")),
-                   QStringLiteral("0"));
+        addCounter(4, QStringLiteral("Closed room"), QStringLiteral("cid"),
+                   Passwords::hash(QStringLiteral("c")), QStringLiteral("0"));
     }
-    void cleanup()
-    {
+    void cleanup() {
         m_station.reset();
         m_db.reset();
     }
 
-    void adminLoginSetsRoleValuesAndRemembersProtected()
-    {
+    void adminLoginSetsRoleValuesAndRemembersProtected() {
         const qint64 key = addUser(QStringLiteral("O'NEIL"), Passwords::hash(QStringLiteral("it's me")));
         auto w = m_station->openLogin();
         QVERIFY(child<QRadioButton>(w.get(), "optAdmin")->isChecked());
@@ -144,7 +134,8 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(!file.readAll().contains("it's me"));
         st.set(Keys::DisplayAuto, QStringLiteral("1")); // another write keeps the protection
-        QCOMPARE(file.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+        QCOMPARE(file.permissions() &
+                     (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
                  QFile::Permissions());
 
         // The next start fills everything in, and "Login" alone logs in again.
@@ -159,8 +150,7 @@ private slots:
         QCOMPARE(admin2.count(), 1);
     }
 
-    void untickedMemorizeForgetsCredentialsButKeepsRem()
-    {
+    void untickedMemorizeForgetsCredentialsButKeepsRem() {
         addUser(QStringLiteral("ADA"), Passwords::hash(QStringLiteral("pw")));
         SettingsStore& st = m_station->settings.store;
         {
@@ -185,8 +175,7 @@ private slots:
         QCOMPARE(child<QLineEdit>(w.get(), "txtPass")->text(), QString());
     }
 
-    void counterLoginNeedsTheRightCounter()
-    {
+    void counterLoginNeedsTheRightCounter() {
         auto w = m_station->openLogin();
         w->show();
         QSignalSpy counter(w.get(), &frmLogin::counterLoggedIn);
@@ -203,7 +192,8 @@ private slots:
         cmb->setEditText(QStringLiteral("Room B"));
         fill(w.get(), QStringLiteral("ann"), QStringLiteral("a-pass"));
         w->login();
-        QCOMPARE(m_station->prompt.messages, QStringList{QStringLiteral("Please enter a valid Username and Password")});
+        QCOMPARE(m_station->prompt.messages,
+                 QStringList{QStringLiteral("Please enter a valid Username and Password")});
         QCOMPARE(counter.count(), 0);
         QCOMPARE(m_station->session.activeCounter, 0);
 
@@ -226,8 +216,7 @@ private slots:
         QVERIFY(!m_station->settings.store.contains(Keys::LoginRem));
     }
 
-    void rememberedCounterLoginIsFilledIn()
-    {
+    void rememberedCounterLoginIsFilledIn() {
         {
             auto w = m_station->openLogin();
             child<QRadioButton>(w.get(), "optCounter")->setChecked(true);
@@ -252,8 +241,7 @@ private slots:
         QCOMPARE(m_station->session.activeCounter, m_counterB);
     }
 
-    void plainTextPasswordFromOlderSettingsIsMovedOutOfSight()
-    {
+    void plainTextPasswordFromOlderSettingsIsMovedOutOfSight() {
         SettingsStore& st = m_station->settings.store;
         st.set(Keys::LoginRem, QStringLiteral("1"));
         st.set(Keys::LoginName, QStringLiteral("ADMIN"));
@@ -264,8 +252,7 @@ private slots:
         QCOMPARE(RememberedPassword(st).read(), QStringLiteral("old plain"));
     }
 
-    void wrongAndHostileCredentialsFailQuietly()
-    {
+    void wrongAndHostileCredentialsFailQuietly() {
         addUser(QStringLiteral("ADMIN2"), Passwords::hash(QStringLiteral("right")));
         auto w = m_station->openLogin();
         QSignalSpy admin(w.get(), &frmLogin::adminLoggedIn);
@@ -288,8 +275,7 @@ private slots:
         QVERIFY(db().hasTable(QStringLiteral("tbluser")));
     }
 
-    void oldPlainTextPasswordIsAcceptedAndRehashed()
-    {
+    void oldPlainTextPasswordIsAcceptedAndRehashed() {
         const qint64 key = addUser(QStringLiteral("OLDIE"), QStringLiteral("plain'pw"));
         auto w = m_station->openLogin();
         fill(w.get(), QStringLiteral("OLDIE"), QStringLiteral("plain'pw"));
@@ -310,8 +296,7 @@ private slots:
             db().scalar(QStringLiteral("SELECT pass FROM tblCounter WHERE cntAuto=?"), {c}).toString()));
     }
 
-    void databaseErrorOpensConnectionWindow()
-    {
+    void databaseErrorOpensConnectionWindow() {
         auto w = m_station->openLogin();
         db().run(QStringLiteral("DROP TABLE tbluser"));
         fill(w.get(), QStringLiteral("ADMIN"), QStringLiteral("admin"));
@@ -322,8 +307,7 @@ private slots:
         QVERIFY(!m_station->session.isAdmin);
     }
 
-    void enterKeysLeadToLogin()
-    {
+    void enterKeysLeadToLogin() {
         auto w = m_station->openLogin();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
@@ -345,16 +329,14 @@ private slots:
         QCOMPARE(cmb->count(), 2); // Enter did not add the typed name to the list
     }
 
-    void exitAsksTheProgramToEnd()
-    {
+    void exitAsksTheProgramToEnd() {
         auto w = m_station->openLogin();
         QSignalSpy exit(w.get(), &frmLogin::exitRequested);
         QTest::mouseClick(child<QPushButton>(w.get(), "cmdExit"), Qt::LeftButton);
         QCOMPARE(exit.count(), 1);
     }
 
-    void counterPasswordWindow()
-    {
+    void counterPasswordWindow() {
         m_station->session.activeCounter = m_counterA;
         frmChPass w(m_station->connection, m_station->session, m_station->prompt);
         QCOMPARE(w.windowTitle(), QStringLiteral("Change Password"));
@@ -365,7 +347,9 @@ private slots:
             child<QLineEdit>(&w, "txtConf")->setText(c);
         };
         auto stored = [&] {
-            return db().scalar(QStringLiteral("SELECT pass FROM tblCounter WHERE cntAuto=?"), {m_counterA}).toString();
+            return db()
+                .scalar(QStringLiteral("SELECT pass FROM tblCounter WHERE cntAuto=?"), {m_counterA})
+                .toString();
         };
         const QString before = stored();
         w.show();
@@ -379,21 +363,20 @@ private slots:
 
         set(QStringLiteral("a-pass"), QStringLiteral("new'1"), QStringLiteral("new'1"));
         QTest::keyClick(child<QLineEdit>(&w, "txtConf"), Qt::Key_Return);
-        QCOMPARE(m_station->prompt.messages,
-                 QStringList({QStringLiteral("Passwords are not same"), QStringLiteral("Please enter a valid old password"),
-                              QStringLiteral("Password Changed ")}));
+        QCOMPARE(m_station->prompt.messages, QStringList({QStringLiteral("Passwords are not same"),
+                                                          QStringLiteral("Please enter a valid old password"),
+                                                          QStringLiteral("Password Changed ")}));
         QVERIFY(!w.isVisible());
         QCOMPARE(Passwords::verify(stored(), QStringLiteral("new'1")), Passwords::Check::Match);
         // Other counters keep theirs.
-        QCOMPARE(Passwords::verify(db().scalar(QStringLiteral("SELECT pass FROM tblCounter WHERE cntAuto=?"),
-                                               {m_counterB})
-                                       .toString(),
-                                   QStringLiteral("b-pass")),
+        QCOMPARE(Passwords::verify(
+                     db().scalar(QStringLiteral("SELECT pass FROM tblCounter WHERE cntAuto=?"), {m_counterB})
+                         .toString(),
+                     QStringLiteral("b-pass")),
                  Passwords::Check::Match);
     }
 
-    void adminPasswordWindowAcceptsOldPlainText()
-    {
+    void adminPasswordWindowAcceptsOldPlainText() {
         const qint64 key = addUser(QStringLiteral("BOSS"), QStringLiteral("plain"));
         const qint64 other = addUser(QStringLiteral("OTHER"), QStringLiteral("plain"));
         m_station->session.adminKey = static_cast<int>(key);
@@ -406,7 +389,8 @@ private slots:
         child<QLineEdit>(&w, "txtConf")->setText(QStringLiteral("better"));
         QTest::mouseClick(child<QPushButton>(&w, "cmdChange"), Qt::LeftButton);
         QCOMPARE(m_station->prompt.messages, QStringList{QStringLiteral("Password Changed ")});
-        QCOMPARE(Passwords::verify(storedAdminPassword(key), QStringLiteral("better")), Passwords::Check::Match);
+        QCOMPARE(Passwords::verify(storedAdminPassword(key), QStringLiteral("better")),
+                 Passwords::Check::Match);
         QCOMPARE(storedAdminPassword(other), QStringLiteral("plain"));
     }
 };

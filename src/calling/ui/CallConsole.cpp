@@ -16,8 +16,15 @@ namespace tallyvo {
 
 namespace {
 
-enum Tab { TabCall = 0, TabAttended = 1, TabCancelled = 2, TabTransfer = 3, TabTransfered = 4, TabPending = 5,
-           TabSettings = 6 };
+enum Tab {
+    TabCall = 0,
+    TabAttended = 1,
+    TabCancelled = 2,
+    TabTransfer = 3,
+    TabTransfered = 4,
+    TabPending = 5,
+    TabSettings = 6
+};
 
 constexpr int gridCols = 6;
 constexpr int buttonTimerMs = 5000;
@@ -25,8 +32,7 @@ constexpr int refreshTimerMs = 1000;
 // The refresh runs on the tick that finds the counter at this value: every 61 ticks.
 constexpr int ticksPerRefresh = 60;
 
-void setupGrid(Grid* grid, const QList<int>& widths, const QStringList& headers)
-{
+void setupGrid(Grid* grid, const QList<int>& widths, const QStringList& headers) {
     grid->setCols(gridCols);
     grid->setRows(1);
     for (int c = 0; c < widths.size(); ++c)
@@ -36,8 +42,7 @@ void setupGrid(Grid* grid, const QList<int>& widths, const QStringList& headers)
 }
 
 // One row per record, numbered from 1; column 0 keeps the ticket key.
-void addRow(Grid* grid, qint64 key, const QStringList& cells)
-{
+void addRow(Grid* grid, qint64 key, const QStringList& cells) {
     const int r = grid->rows();
     grid->setRows(r + 1);
     grid->setTextMatrix(r, 0, QString::number(key));
@@ -46,8 +51,7 @@ void addRow(Grid* grid, qint64 key, const QStringList& cells)
         grid->setTextMatrix(r, c + 2, cells.at(c));
 }
 
-QString flag(bool on)
-{
+QString flag(bool on) {
     return on ? QStringLiteral("1") : QStringLiteral("0");
 }
 
@@ -64,8 +68,7 @@ CallConsole::CallConsole(Kind kind, Connection& connection, SettingsStore& setti
     , m_clock(clock)
     , m_prompt(prompt)
     , m_buttonTimer(new QTimer(this))
-    , m_refreshTimer(new QTimer(this))
-{
+    , m_refreshTimer(new QTimer(this)) {
     m_ui->setupUi(this);
     m_ui->lblNo->setVisible(false);
     const bool admin = kind == Kind::Admin;
@@ -73,9 +76,9 @@ CallConsole::CallConsole(Kind kind, Connection& connection, SettingsStore& setti
     m_ui->cmbCounter->setVisible(admin);
     m_ui->lblDrCaption->setVisible(admin);
     m_ui->lblDr->setVisible(admin);
-    m_ui->picBanner->setStyleSheet(QStringLiteral(
-        "QFrame#picBanner { background: qlineargradient(x1:0, y1:0, x2:1, y2:1, stop:0 #0b3d91, stop:1 #1e88e5); }"
-        "QFrame#picBanner QLabel { color: white; }"));
+    m_ui->picBanner->setStyleSheet(QStringLiteral("QFrame#picBanner { background: qlineargradient(x1:0, "
+                                                  "y1:0, x2:1, y2:1, stop:0 #0b3d91, stop:1 #1e88e5); }"
+                                                  "QFrame#picBanner QLabel { color: white; }"));
     setupGrids();
 
     m_buttonTimer->setObjectName(QStringLiteral("Timer1"));
@@ -119,7 +122,8 @@ CallConsole::CallConsole(Kind kind, Connection& connection, SettingsStore& setti
         m_engine->open();
         setWindowTitle(m_session.counterName);
         addAttend();
-        QSqlQuery q = m_db->run(QStringLiteral("SELECT contName FROM tblCounter WHERE active='1' ORDER BY cntAuto"));
+        QSqlQuery q =
+            m_db->run(QStringLiteral("SELECT contName FROM tblCounter WHERE active='1' ORDER BY cntAuto"));
         const QSignalBlocker quiet(m_ui->cmbService);
         while (q.next())
             m_ui->cmbService->addItem(q.value(0).toString());
@@ -131,8 +135,7 @@ CallConsole::CallConsole(Kind kind, Connection& connection, SettingsStore& setti
 
 CallConsole::~CallConsole() = default;
 
-bool CallConsole::guarded(const std::function<void()>& action)
-{
+bool CallConsole::guarded(const std::function<void()>& action) {
     try {
         action();
         return true;
@@ -143,8 +146,7 @@ bool CallConsole::guarded(const std::function<void()>& action)
     }
 }
 
-void CallConsole::showState()
-{
+void CallConsole::showState() {
     m_ui->Label1->setText(m_engine->callStatus());
     m_ui->lblToken->setText(m_engine->currentLabel());
     m_ui->lblNo->setText(m_engine->currentKey());
@@ -153,11 +155,11 @@ void CallConsole::showState()
         m_ui->lblTotal->setText(m_engine->pendingText());
 }
 
-void CallConsole::setupGrids()
-{
+void CallConsole::setupGrids() {
     setupGrid(m_ui->FG, {1, 600, 1500, 3000}, {tr("SN"), tr("Token"), tr("At"), tr("Finished")});
     setupGrid(m_ui->FG1, {1, 600, 1500, 3000}, {tr("SN"), tr("Token"), tr("At"), tr("Cancelled")});
-    setupGrid(m_ui->FGR, {1, 600, 1500, 1500, 1500, 1500}, {tr("SN"), tr("Token"), tr("At"), tr("Status"), tr("Time")});
+    setupGrid(m_ui->FGR, {1, 600, 1500, 1500, 1500, 1500},
+              {tr("SN"), tr("Token"), tr("At"), tr("Status"), tr("Time")});
     setupGrid(m_ui->FG4, {1, 600, 1500, 3000}, {tr("SN"), tr("Token"), tr("T.Time"), tr("Waiting")});
     // Screen readers find each list by its tab's caption.
     m_ui->FG->setAccessibleName(tr("Attended"));
@@ -166,15 +168,13 @@ void CallConsole::setupGrids()
     m_ui->FG4->setAccessibleName(tr("Pending"));
 }
 
-void CallConsole::startButtonTimer()
-{
+void CallConsole::startButtonTimer() {
     // Once running it keeps ticking, so a disabled button is back within five seconds.
     if (!m_buttonTimer->isActive())
         m_buttonTimer->start();
 }
 
-void CallConsole::nextAction()
-{
+void CallConsole::nextAction() {
     m_ui->cmdNext->setEnabled(false);
     m_ui->cmdRecall->setEnabled(false);
     startButtonTimer();
@@ -182,8 +182,7 @@ void CallConsole::nextAction()
     showState();
 }
 
-void CallConsole::recallAction()
-{
+void CallConsole::recallAction() {
     if (m_engine->currentKey().isEmpty())
         return;
     guarded([this] { m_engine->updateRc(); });
@@ -191,35 +190,30 @@ void CallConsole::recallAction()
     startButtonTimer();
 }
 
-void CallConsole::cancelAction()
-{
+void CallConsole::cancelAction() {
     guarded([this] { m_engine->cancelToken(); });
     showState();
 }
 
-void CallConsole::refreshLists()
-{
+void CallConsole::refreshLists() {
     m_engine->getPending();
     addPendings();
     addCancelled();
     addTrans();
 }
 
-void CallConsole::refreshAction()
-{
+void CallConsole::refreshAction() {
     guarded([this] { refreshLists(); });
     showState();
     emit refreshed();
 }
 
-void CallConsole::buttonTick()
-{
+void CallConsole::buttonTick() {
     m_ui->cmdRecall->setEnabled(true);
     m_ui->cmdNext->setEnabled(true);
 }
 
-void CallConsole::refreshTick()
-{
+void CallConsole::refreshTick() {
     if (m_ticks < ticksPerRefresh) {
         ++m_ticks;
         return;
@@ -234,8 +228,7 @@ void CallConsole::refreshTick()
     emit refreshed();
 }
 
-void CallConsole::tabChosen(int index)
-{
+void CallConsole::tabChosen(int index) {
     guarded([this, index] {
         switch (index) {
         case TabAttended:
@@ -259,8 +252,7 @@ void CallConsole::tabChosen(int index)
     });
 }
 
-void CallConsole::gridDoubleClicked(Grid* grid)
-{
+void CallConsole::gridDoubleClicked(Grid* grid) {
     const QString key = grid->selectedKey();
     if (key.isEmpty())
         return;
@@ -275,8 +267,7 @@ void CallConsole::gridDoubleClicked(Grid* grid)
     showState();
 }
 
-void CallConsole::transferedClicked()
-{
+void CallConsole::transferedClicked() {
     if (m_kind == Kind::Admin)
         return;
     const int row = m_ui->FGR->selectedRow();
@@ -285,23 +276,23 @@ void CallConsole::transferedClicked()
     m_ui->Label3->setText(m_ui->FGR->textMatrix(row, 5));
 }
 
-void CallConsole::transferCounterChosen()
-{
+void CallConsole::transferCounterChosen() {
     const QString name = m_ui->cmbService->currentText();
     guarded([&] {
-        QSqlQuery q = m_db->run(QStringLiteral("SELECT tblService.ServName FROM tblCounter "
-                                               "INNER JOIN tblService ON tblCounter.servAuto = tblService.servAuto "
-                                               "INNER JOIN tblDept ON tblService.deptAuto = tblDept.deptAuto "
-                                               "WHERE tblCounter.contName=? ORDER BY tblCounter.cntAuto"),
-                                {name});
+        QSqlQuery q =
+            m_db->run(QStringLiteral("SELECT tblService.ServName FROM tblCounter "
+                                     "INNER JOIN tblService ON tblCounter.servAuto = tblService.servAuto "
+                                     "INNER JOIN tblDept ON tblService.deptAuto = tblDept.deptAuto "
+                                     "WHERE tblCounter.contName=? ORDER BY tblCounter.cntAuto"),
+                      {name});
         m_ui->lblService->setText(q.next() ? tr("Service Name  : ") + q.value(0).toString()
                                            : tr("Service Name  : Not Found"));
     });
 }
 
-void CallConsole::updateTransfer()
-{
-    const QString key = m_ui->cmbToken->currentIndex() < 0 ? QString() : m_ui->cmbToken->currentData().toString();
+void CallConsole::updateTransfer() {
+    const QString key =
+        m_ui->cmbToken->currentIndex() < 0 ? QString() : m_ui->cmbToken->currentData().toString();
     guarded([&] {
         if (m_engine->transferToken(key, m_ui->cmbService->currentText(), m_ui->txtRef->text()))
             addTokens();
@@ -309,24 +300,21 @@ void CallConsole::updateTransfer()
     showState();
 }
 
-void CallConsole::changePassword()
-{
+void CallConsole::changePassword() {
     auto* w = new frmChPass(m_connection, m_session, m_prompt, this);
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->setWindowModality(Qt::WindowModal);
     w->show();
 }
 
-void CallConsole::addAttend()
-{
+void CallConsole::addAttend() {
     const QList<AttendRow> rows = m_engine->addAttend();
     m_ui->FG->setRows(1);
     for (const AttendRow& r : rows)
         addRow(m_ui->FG, r.key, {r.label, r.attTime, r.finished});
 }
 
-void CallConsole::addCancelled()
-{
+void CallConsole::addCancelled() {
     const QList<AttendRow> rows = m_engine->addCancelled();
     m_ui->FG1->setRows(1);
     for (const AttendRow& r : rows)
@@ -334,8 +322,7 @@ void CallConsole::addCancelled()
     m_ui->STab->setTabText(TabCancelled, tr("Cancelled ") + QString::number(rows.size()));
 }
 
-void CallConsole::addTrans()
-{
+void CallConsole::addTrans() {
     const QList<TransferRow> rows = m_engine->addTrans();
     m_ui->FGR->setRows(1);
     for (const TransferRow& r : rows)
@@ -343,8 +330,7 @@ void CallConsole::addTrans()
     m_ui->STab->setTabText(TabTransfered, tr("Transfred ") + QString::number(rows.size()));
 }
 
-void CallConsole::addPendings()
-{
+void CallConsole::addPendings() {
     const QList<PendingRow> rows = m_engine->addPendings();
     m_ui->FG4->setRows(1);
     for (const PendingRow& r : rows) {
@@ -355,8 +341,7 @@ void CallConsole::addPendings()
     m_ui->STab->setTabText(TabPending, tr("Pending : ") + QString::number(rows.size()));
 }
 
-void CallConsole::addTokens()
-{
+void CallConsole::addTokens() {
     const QList<TokenEntry> entries = m_engine->addTokens();
     m_ui->cmbToken->clear();
     for (const TokenEntry& e : entries)
@@ -364,8 +349,7 @@ void CallConsole::addTokens()
     m_ui->cmbToken->setCurrentIndex(-1);
 }
 
-void CallConsole::fillCounterChoice()
-{
+void CallConsole::fillCounterChoice() {
     guarded([this] {
         QSqlQuery q = m_db->run(QStringLiteral("SELECT contName FROM tblCounter ORDER BY cntAuto"));
         const QSignalBlocker quiet(m_ui->cmbCounter);

@@ -54,8 +54,8 @@ protected:
 
     // Runs the opening: check boxes from the settings, tab 0, "Idle", connectDb, caption, then
     // the pending count, the last served token, the attended list and the transfer counters.
-    CallConsole(Kind kind, Connection& connection, SettingsStore& settings, Session& session, const Clock& clock,
-                Prompt& prompt, QWidget* parent);
+    CallConsole(Kind kind, Connection& connection, SettingsStore& settings, Session& session,
+                const Clock& clock, Prompt& prompt, QWidget* parent);
 
     // Runs an action the operator started; a database error becomes a message.
     bool guarded(const std::function<void()>& action);

@@ -10,8 +10,7 @@ namespace {
 // Which of the candidate rows (key, stored password) the password opens; an old plain-text
 // password that matches is replaced by its hash.
 std::optional<qint64> matchRow(const Database& db, QSqlQuery& rows, const QString& password,
-                               const QString& rehashSql)
-{
+                               const QString& rehashSql) {
     while (rows.next()) {
         const qint64 key = rows.value(0).toLongLong();
         const Passwords::Check check = Passwords::verify(rows.value(1).toString(), password);
@@ -31,11 +30,11 @@ std::optional<qint64> matchRow(const Database& db, QSqlQuery& rows, const QStrin
 
 } // namespace
 
-std::optional<int> checkAdmin(const Database& db, const QString& user, const QString& password)
-{
-    QSqlQuery rows = db.run(
-        QStringLiteral("SELECT userAuto, password FROM tbluser WHERE UPPER(username)=UPPER(?) ORDER BY userAuto"),
-        {user});
+std::optional<int> checkAdmin(const Database& db, const QString& user, const QString& password) {
+    QSqlQuery rows =
+        db.run(QStringLiteral(
+                   "SELECT userAuto, password FROM tbluser WHERE UPPER(username)=UPPER(?) ORDER BY userAuto"),
+               {user});
     const auto key =
         matchRow(db, rows, password, QStringLiteral("UPDATE tbluser SET password=? WHERE userAuto=?"));
     if (!key)
@@ -44,8 +43,7 @@ std::optional<int> checkAdmin(const Database& db, const QString& user, const QSt
 }
 
 std::optional<CounterLogin> checkCounter(const Database& db, const QString& counterName, const QString& user,
-                                         const QString& password)
-{
+                                         const QString& password) {
     QSqlQuery rows = db.run(QStringLiteral("SELECT cntAuto, pass FROM tblCounter WHERE contName=? "
                                            "AND UPPER(username)=UPPER(?) AND active='1' ORDER BY cntAuto"),
                             {counterName, user});
@@ -55,25 +53,30 @@ std::optional<CounterLogin> checkCounter(const Database& db, const QString& coun
         return std::nullopt;
     CounterLogin login;
     login.cntAuto = static_cast<int>(*key);
-    login.servAuto = db.scalar(QStringLiteral("SELECT servAuto FROM tblCounter WHERE cntAuto=?"), {*key}).toInt();
+    login.servAuto =
+        db.scalar(QStringLiteral("SELECT servAuto FROM tblCounter WHERE cntAuto=?"), {*key}).toInt();
     return login;
 }
 
-bool changeCounterPassword(const Database& db, int cntAuto, const QString& oldPassword, const QString& newPassword)
-{
-    QSqlQuery rows = db.run(QStringLiteral("SELECT cntAuto, pass FROM tblCounter WHERE cntAuto=?"), {cntAuto});
+bool changeCounterPassword(const Database& db, int cntAuto, const QString& oldPassword,
+                           const QString& newPassword) {
+    QSqlQuery rows =
+        db.run(QStringLiteral("SELECT cntAuto, pass FROM tblCounter WHERE cntAuto=?"), {cntAuto});
     if (!rows.next() || Passwords::verify(rows.value(1).toString(), oldPassword) == Passwords::Check::NoMatch)
         return false;
-    db.run(QStringLiteral("UPDATE tblCounter SET pass=? WHERE cntAuto=?"), {Passwords::hash(newPassword), cntAuto});
+    db.run(QStringLiteral("UPDATE tblCounter SET pass=? WHERE cntAuto=?"),
+           {Passwords::hash(newPassword), cntAuto});
     return true;
 }
 
-bool changeAdminPassword(const Database& db, int userAuto, const QString& oldPassword, const QString& newPassword)
-{
-    QSqlQuery rows = db.run(QStringLiteral("SELECT userAuto, password FROM tbluser WHERE userAuto=?"), {userAuto});
+bool changeAdminPassword(const Database& db, int userAuto, const QString& oldPassword,
+                         const QString& newPassword) {
+    QSqlQuery rows =
+        db.run(QStringLiteral("SELECT userAuto, password FROM tbluser WHERE userAuto=?"), {userAuto});
     if (!rows.next() || Passwords::verify(rows.value(1).toString(), oldPassword) == Passwords::Check::NoMatch)
         return false;
-    db.run(QStringLiteral("UPDATE tbluser SET password=? WHERE userAuto=?"), {Passwords::hash(newPassword), userAuto});
+    db.run(QStringLiteral("UPDATE tbluser SET password=? WHERE userAuto=?"),
+           {Passwords::hash(newPassword), userAuto});
     return true;
 }
 

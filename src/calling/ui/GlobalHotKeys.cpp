@@ -20,8 +20,7 @@ namespace {
 
 // Keys held by any GlobalHotKeys of this process: the X server lets one client grab a key twice,
 // but two consoles of one process must not both answer it.
-std::set<unsigned>& keysInUse()
-{
+std::set<unsigned>& keysInUse() {
     static std::set<unsigned> keys;
     return keys;
 }
@@ -31,8 +30,7 @@ constexpr quint32 repeatWindowMs = 2000;
 
 #if defined(Q_OS_WIN)
 
-unsigned nativeKey(int qtKey)
-{
+unsigned nativeKey(int qtKey) {
     if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
         return VK_F1 + static_cast<unsigned>(qtKey - Qt::Key_F1);
     if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9))
@@ -41,21 +39,18 @@ unsigned nativeKey(int qtKey)
 }
 
 // Thread-wide hot-key ids are shared by every window of the thread: keep ours apart.
-int winId(int id)
-{
+int winId(int id) {
     return 0x5a00 + id;
 }
 
 #elif QT_CONFIG(xcb)
 
-Display* x11Display()
-{
+Display* x11Display() {
     auto* app = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     return app ? app->display() : nullptr;
 }
 
-unsigned long keySym(int qtKey)
-{
+unsigned long keySym(int qtKey) {
     if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F35)
         return XK_F1 + static_cast<unsigned long>(qtKey - Qt::Key_F1);
     if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z))
@@ -71,30 +66,28 @@ const unsigned lockCombinations[] = {0, Mod2Mask, LockMask, Mod2Mask | LockMask}
 
 bool g_grabFailed = false;
 
-int recordGrabError(Display*, XErrorEvent* error)
-{
+int recordGrabError(Display*, XErrorEvent* error) {
     if (error->error_code == BadAccess)
         g_grabFailed = true;
     return 0;
 }
 
-void ungrab(Display* dpy, unsigned code)
-{
+void ungrab(Display* dpy, unsigned code) {
     for (unsigned mods : lockCombinations)
         XUngrabKey(dpy, static_cast<int>(code), mods, DefaultRootWindow(dpy));
 }
 
 // Grabs code with every lock combination; false (and nothing left grabbed) when another client
 // holds any of them.
-bool grab(Display* dpy, unsigned code)
-{
+bool grab(Display* dpy, unsigned code) {
     XSync(dpy, False);
     g_grabFailed = false;
     XErrorHandler previous = XSetErrorHandler(recordGrabError);
     // owner_events False: the press and its release always come for the root window, also while one
     // of this program's own windows has the focus (which would otherwise get them as plain keys).
     for (unsigned mods : lockCombinations)
-        XGrabKey(dpy, static_cast<int>(code), mods, DefaultRootWindow(dpy), False, GrabModeAsync, GrabModeAsync);
+        XGrabKey(dpy, static_cast<int>(code), mods, DefaultRootWindow(dpy), False, GrabModeAsync,
+                 GrabModeAsync);
     XSync(dpy, False);
     const bool failed = g_grabFailed;
     if (failed) {
@@ -110,17 +103,13 @@ bool grab(Display* dpy, unsigned code)
 } // namespace
 
 GlobalHotKeys::GlobalHotKeys(QObject* parent)
-    : QObject(parent)
-{
-}
+    : QObject(parent) {}
 
-GlobalHotKeys::~GlobalHotKeys()
-{
+GlobalHotKeys::~GlobalHotKeys() {
     unregisterAll();
 }
 
-bool GlobalHotKeys::isSupported()
-{
+bool GlobalHotKeys::isSupported() {
 #if defined(Q_OS_WIN)
     return true;
 #elif QT_CONFIG(xcb)
@@ -130,8 +119,7 @@ bool GlobalHotKeys::isSupported()
 #endif
 }
 
-bool GlobalHotKeys::registerKey(int id, int qtKey)
-{
+bool GlobalHotKeys::registerKey(int id, int qtKey) {
     if (m_keys.count(id) != 0)
         return false;
     Grab g;
@@ -164,8 +152,7 @@ bool GlobalHotKeys::registerKey(int id, int qtKey)
     return true;
 }
 
-void GlobalHotKeys::unregisterKey(int id)
-{
+void GlobalHotKeys::unregisterKey(int id) {
     const auto it = m_keys.find(id);
     if (it == m_keys.end())
         return;
@@ -186,20 +173,18 @@ void GlobalHotKeys::unregisterKey(int id)
     }
 }
 
-void GlobalHotKeys::unregisterAll()
-{
+void GlobalHotKeys::unregisterAll() {
     while (!m_keys.empty())
         unregisterKey(m_keys.begin()->first);
 }
 
-void GlobalHotKeys::fire(int id)
-{
+void GlobalHotKeys::fire(int id) {
     // Queued: the events that were already waiting run before the action.
-    QMetaObject::invokeMethod(this, [this, id] { emit activated(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, id] { emit activated(id); }, Qt::QueuedConnection);
 }
 
-bool GlobalHotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result)
-{
+bool GlobalHotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) {
     Q_UNUSED(result);
 #if defined(Q_OS_WIN)
     if (eventType != "windows_generic_MSG" && eventType != "windows_dispatcher_MSG")
@@ -237,7 +222,8 @@ bool GlobalHotKeys::nativeEventFilter(const QByteArray& eventType, void* message
         // time stamp, with it as presses without releases. A press long after the last one
         // counts again, so a release that never came cannot silence the key.
         const quint32 since = key->time - g.lastPress;
-        const bool repeat = (g.lastRelease != 0 && key->time == g.lastRelease) || (g.down && since < repeatWindowMs);
+        const bool repeat =
+            (g.lastRelease != 0 && key->time == g.lastRelease) || (g.down && since < repeatWindowMs);
         g.lastPress = key->time;
         g.down = true;
         if (!repeat)

@@ -18,8 +18,7 @@ const QString keyringService = QStringLiteral("Tallyvo");
 
 bool g_keyringAllowed = true;
 
-bool keyringReachable()
-{
+bool keyringReachable() {
     if (!g_keyringAllowed)
         return false;
 #if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
@@ -33,8 +32,7 @@ bool keyringReachable()
 
 // Runs a keychain job to its end (a keyring that has to ask the user may take a while) and tells
 // whether it succeeded.
-bool runJob(QKeychain::Job& job)
-{
+bool runJob(QKeychain::Job& job) {
     job.setAutoDelete(false);
     bool done = false;
     QEventLoop loop;
@@ -51,8 +49,7 @@ bool runJob(QKeychain::Job& job)
 
 // Not encryption: the key lives beside the file. It keeps the password out of sight of anyone
 // glancing at the file, whose permissions do the real work.
-QByteArray keyStream(qsizetype length)
-{
+QByteArray keyStream(qsizetype length) {
     QByteArray stream;
     for (int block = 0; stream.size() < length; ++block) {
         stream += QCryptographicHash::hash(QByteArrayLiteral("tallyvo-login/") + QByteArray::number(block),
@@ -61,8 +58,7 @@ QByteArray keyStream(qsizetype length)
     return stream.left(length);
 }
 
-QByteArray xorWith(QByteArray data, const QByteArray& stream)
-{
+QByteArray xorWith(QByteArray data, const QByteArray& stream) {
     for (qsizetype i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(data[i] ^ stream[i]);
     return data;
@@ -71,30 +67,25 @@ QByteArray xorWith(QByteArray data, const QByteArray& stream)
 } // namespace
 
 RememberedPassword::RememberedPassword(SettingsStore& settings)
-    : m_settings(settings)
-{
-}
+    : m_settings(settings) {}
 
-void RememberedPassword::setKeyringAllowed(bool allowed)
-{
+void RememberedPassword::setKeyringAllowed(bool allowed) {
     g_keyringAllowed = allowed;
 }
 
-QString RememberedPassword::keyringKey() const
-{
+QString RememberedPassword::keyringKey() const {
     // One entry per settings folder, so --profile stations remember their own logins.
     return QStringLiteral("login:") + m_settings.folder();
 }
 
-void RememberedPassword::protectFile() const
-{
+void RememberedPassword::protectFile() const {
     // The settings store keeps application "Queue" in queue.ini of its folder.
-    const QString file = m_settings.folder() + QLatin1Char('/') + Keys::LoginPass.app.toLower() + QStringLiteral(".ini");
+    const QString file =
+        m_settings.folder() + QLatin1Char('/') + Keys::LoginPass.app.toLower() + QStringLiteral(".ini");
     QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
 }
 
-QString RememberedPassword::read()
-{
+QString RememberedPassword::read() {
     const QString stored = m_settings.get(Keys::LoginPass);
     if (stored.isEmpty()) {
         m_where = Where::Nowhere;
@@ -118,8 +109,7 @@ QString RememberedPassword::read()
     return stored;
 }
 
-void RememberedPassword::write(const QString& password)
-{
+void RememberedPassword::write(const QString& password) {
     // The file holds the login name either way: keep it the user's alone.
     protectFile();
     const bool wasInKeyring = m_settings.get(Keys::LoginPass) == keyringMarker;

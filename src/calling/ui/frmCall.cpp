@@ -34,8 +34,7 @@ frmCall::frmCall(Connection& connection, SettingsStore& settings, Session& sessi
                  Prompt& prompt, QWidget* parent)
     : CallConsole(Kind::Counter, connection, settings, session, clock, prompt, parent)
     , m_hotKeys(std::make_unique<GlobalHotKeys>())
-    , m_counterLogin(!session.isAdmin)
-{
+    , m_counterLogin(!session.isAdmin) {
     connect(m_ui->cmdExit, &QPushButton::clicked, this, &frmCall::exitClick);
     connect(m_hotKeys.get(), &GlobalHotKeys::activated, this, &frmCall::hotKey);
     if (m_counterLogin && m_ui->chkShortcut->isChecked())
@@ -44,24 +43,22 @@ frmCall::frmCall(Connection& connection, SettingsStore& settings, Session& sessi
 
 frmCall::~frmCall() = default;
 
-void frmCall::registerHotKeys()
-{
+void frmCall::registerHotKeys() {
     for (const HotKeyDef& k : hotKeyDefs) {
         if (!m_hotKeys->registerKey(k.id, k.key)) {
-            m_prompt.message(tr("Can not register all or one of the hotkeys %1 ... Try other keys this key is "
-                                "already registered by some other running applications.")
-                                 .arg(QLatin1String(k.name)));
+            m_prompt.message(
+                tr("Can not register all or one of the hotkeys %1 ... Try other keys this key is "
+                   "already registered by some other running applications.")
+                    .arg(QLatin1String(k.name)));
         }
     }
 }
 
-bool frmCall::hotKeyRegistered(int id) const
-{
+bool frmCall::hotKeyRegistered(int id) const {
     return m_hotKeys->isRegistered(id);
 }
 
-void frmCall::hotKey(int id)
-{
+void frmCall::hotKey(int id) {
     switch (id) {
     case KeyNext:
         nextAction();
@@ -80,8 +77,7 @@ void frmCall::hotKey(int id)
     }
 }
 
-void frmCall::setTransferOnly()
-{
+void frmCall::setTransferOnly() {
     for (int i = 0; i < m_ui->STab->count(); ++i) {
         if (i != 3)
             m_ui->STab->setTabEnabled(i, false);
@@ -89,8 +85,7 @@ void frmCall::setTransferOnly()
     m_ui->STab->setCurrentIndex(3);
 }
 
-void frmCall::exitClick()
-{
+void frmCall::exitClick() {
     if (!m_counterLogin) {
         close();
         return;
@@ -102,8 +97,7 @@ void frmCall::exitClick()
     close();
 }
 
-void frmCall::endProgram()
-{
+void frmCall::endProgram() {
     m_hotKeys->unregisterAll();
     refreshTimer()->stop();
     buttonTimer()->stop();
@@ -113,8 +107,7 @@ void frmCall::endProgram()
     }
 }
 
-void frmCall::closeEvent(QCloseEvent* event)
-{
+void frmCall::closeEvent(QCloseEvent* event) {
     // A counter station has no other window: closing its console ends the program.
     if (m_counterLogin)
         endProgram();

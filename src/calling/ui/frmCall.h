@@ -21,8 +21,8 @@ class frmCall : public CallConsole {
 
 public:
     // Opens at once for the session's active values (see CallConsole).
-    frmCall(Connection& connection, SettingsStore& settings, Session& session, const Clock& clock, Prompt& prompt,
-            QWidget* parent = nullptr);
+    frmCall(Connection& connection, SettingsStore& settings, Session& session, const Clock& clock,
+            Prompt& prompt, QWidget* parent = nullptr);
     ~frmCall() override;
 
     // "Transfer App": every tab but "Transfer" switched off.

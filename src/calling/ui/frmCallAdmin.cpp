@@ -9,10 +9,9 @@
 
 namespace tallyvo {
 
-frmCallAdmin::frmCallAdmin(Connection& connection, SettingsStore& settings, Session& session, const Clock& clock,
-                           Prompt& prompt, QWidget* parent)
-    : CallConsole(Kind::Admin, connection, settings, session, clock, prompt, parent)
-{
+frmCallAdmin::frmCallAdmin(Connection& connection, SettingsStore& settings, Session& session,
+                           const Clock& clock, Prompt& prompt, QWidget* parent)
+    : CallConsole(Kind::Admin, connection, settings, session, clock, prompt, parent) {
     setObjectName(QStringLiteral("frmCallAdmin"));
     m_ui->cmdCancel->setText(tr("Call This F6"));
     m_ui->cmdExit->setText(tr("Close"));
@@ -26,8 +25,7 @@ frmCallAdmin::frmCallAdmin(Connection& connection, SettingsStore& settings, Sess
 
 frmCallAdmin::~frmCallAdmin() = default;
 
-void frmCallAdmin::getDetails()
-{
+void frmCallAdmin::getDetails() {
     bool found = false;
     guarded([&] { found = engine().chooseCounter(m_ui->cmbCounter->currentText()); });
     m_ui->cmdRecall->setEnabled(found);
@@ -38,8 +36,7 @@ void frmCallAdmin::getDetails()
     showState();
 }
 
-void frmCallAdmin::closeEvent(QCloseEvent* event)
-{
+void frmCallAdmin::closeEvent(QCloseEvent* event) {
     // "Close" hides the console with its state; the title bar may not throw that state away.
     event->ignore();
 }

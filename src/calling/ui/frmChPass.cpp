@@ -14,8 +14,7 @@ frmChPass::frmChPass(Connection& connection, Session& session, Prompt& prompt, Q
     , m_connection(connection)
     , m_session(session)
     , m_ui(std::make_unique<Ui::frmChPass>())
-    , m_prompt(prompt)
-{
+    , m_prompt(prompt) {
     m_ui->setupUi(this);
     connect(m_ui->cmdChange, &QPushButton::clicked, this, &frmChPass::change);
     connect(m_ui->txtConf, &QLineEdit::returnPressed, this, &frmChPass::change);
@@ -23,8 +22,7 @@ frmChPass::frmChPass(Connection& connection, Session& session, Prompt& prompt, Q
 
 frmChPass::~frmChPass() = default;
 
-void frmChPass::change()
-{
+void frmChPass::change() {
     if (m_ui->txtNew->text() != m_ui->txtConf->text()) {
         m_prompt.message(tr("Passwords are not same"));
         return;
@@ -44,21 +42,18 @@ void frmChPass::change()
     close();
 }
 
-bool frmChPass::changePassword(const QString& oldPassword, const QString& newPassword)
-{
+bool frmChPass::changePassword(const QString& oldPassword, const QString& newPassword) {
     return Credentials::changeCounterPassword(*m_connection.db(), m_session.activeCounter, oldPassword,
                                               newPassword);
 }
 
 frmAdminPass::frmAdminPass(Connection& connection, Session& session, Prompt& prompt, QWidget* parent)
-    : frmChPass(connection, session, prompt, parent)
-{
+    : frmChPass(connection, session, prompt, parent) {
     setObjectName(QStringLiteral("frmAdminPass"));
     setWindowTitle(tr("Change Admin Password"));
 }
 
-bool frmAdminPass::changePassword(const QString& oldPassword, const QString& newPassword)
-{
+bool frmAdminPass::changePassword(const QString& oldPassword, const QString& newPassword) {
     return Credentials::changeAdminPassword(*m_connection.db(), m_session.adminKey, oldPassword, newPassword);
 }
 

@@ -41,15 +41,15 @@ frmLogin::frmLogin(Connection& connection, SettingsStore& settings, Session& ses
     , m_connection(connection)
     , m_settings(settings)
     , m_session(session)
-    , m_prompt(prompt)
-{
+    , m_prompt(prompt) {
     m_ui->setupUi(this);
     m_ui->lblCounter->setVisible(false);
     m_ui->cmbCounter->setVisible(false);
 
     connect(m_ui->optAdmin, &QRadioButton::toggled, this, &frmLogin::chooseAdmin);
     connect(m_ui->optCounter, &QRadioButton::toggled, this, &frmLogin::chooseCounter);
-    connect(m_ui->cmbCounter->lineEdit(), &QLineEdit::returnPressed, this, [this] { m_ui->txtUser->setFocus(); });
+    connect(m_ui->cmbCounter->lineEdit(), &QLineEdit::returnPressed, this,
+            [this] { m_ui->txtUser->setFocus(); });
     connect(m_ui->txtUser, &QLineEdit::returnPressed, this, [this] { m_ui->txtPass->setFocus(); });
     connect(m_ui->txtPass, &QLineEdit::returnPressed, this, &frmLogin::login);
     connect(m_ui->cmdLogin, &QPushButton::clicked, this, &frmLogin::login);
@@ -62,8 +62,7 @@ frmLogin::frmLogin(Connection& connection, SettingsStore& settings, Session& ses
 
 frmLogin::~frmLogin() = default;
 
-void frmLogin::loadRemembered()
-{
+void frmLogin::loadRemembered() {
     const bool remember = m_settings.get(Keys::LoginRem) == QLatin1String("1");
     m_ui->chkRem->setChecked(remember);
     if (!remember)
@@ -79,8 +78,7 @@ void frmLogin::loadRemembered()
     }
 }
 
-bool frmLogin::eventFilter(QObject* watched, QEvent* event)
-{
+bool frmLogin::eventFilter(QObject* watched, QEvent* event) {
     // Entering the user name selects all of it, so typing replaces a remembered name. After the
     // event, as a mouse click would otherwise place the cursor over the selection.
     if (watched == m_ui->txtUser && event->type() == QEvent::FocusIn)
@@ -88,8 +86,7 @@ bool frmLogin::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void frmLogin::chooseAdmin(bool checked)
-{
+void frmLogin::chooseAdmin(bool checked) {
     if (!checked)
         return;
     m_ui->lblCounter->setVisible(false);
@@ -97,8 +94,7 @@ void frmLogin::chooseAdmin(bool checked)
     m_ui->txtUser->setFocus();
 }
 
-void frmLogin::chooseCounter(bool checked)
-{
+void frmLogin::chooseCounter(bool checked) {
     if (!checked)
         return;
     m_ui->lblCounter->setVisible(true);
@@ -107,8 +103,7 @@ void frmLogin::chooseCounter(bool checked)
     m_ui->cmbCounter->setFocus();
 }
 
-void frmLogin::fillCounters()
-{
+void frmLogin::fillCounters() {
     const QString typed = m_ui->cmbCounter->currentText();
     m_ui->cmbCounter->clear();
     try {
@@ -122,8 +117,7 @@ void frmLogin::fillCounters()
     m_ui->cmbCounter->setEditText(typed);
 }
 
-void frmLogin::login()
-{
+void frmLogin::login() {
     try {
         if (m_ui->optCounter->isChecked())
             loginCounter();
@@ -134,8 +128,7 @@ void frmLogin::login()
     }
 }
 
-void frmLogin::loginAdmin()
-{
+void frmLogin::loginAdmin() {
     const QString user = m_ui->txtUser->text();
     const QString pass = m_ui->txtPass->text();
     std::optional<int> key;
@@ -165,8 +158,7 @@ void frmLogin::loginAdmin()
     emit adminLoggedIn();
 }
 
-void frmLogin::loginCounter()
-{
+void frmLogin::loginCounter() {
     const QString counter = m_ui->cmbCounter->currentText();
     const QString user = m_ui->txtUser->text();
     const QString pass = m_ui->txtPass->text();
@@ -194,8 +186,7 @@ void frmLogin::loginCounter()
     emit counterLoggedIn();
 }
 
-void frmLogin::showDatabaseError()
-{
+void frmLogin::showDatabaseError() {
     if (!m_sql)
         m_sql = std::make_unique<frmSql>(m_settings, m_session, m_connection, m_prompt);
     m_sql->show();

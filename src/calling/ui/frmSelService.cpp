@@ -18,8 +18,7 @@ namespace {
 // Every console works for the session's one active counter: an older transfer console left open
 // would act for the counter chosen after it. Kept across Select Service windows, which the main
 // window makes anew each time.
-QPointer<frmCall>& transferConsole()
-{
+QPointer<frmCall>& transferConsole() {
     static QPointer<frmCall> console;
     return console;
 }
@@ -34,8 +33,7 @@ frmSelService::frmSelService(Connection& connection, SettingsStore& settings, Se
     , m_settings(settings)
     , m_session(session)
     , m_clock(clock)
-    , m_prompt(prompt)
-{
+    , m_prompt(prompt) {
     m_ui->setupUi(this);
     connect(m_ui->cmdOk, &QPushButton::clicked, this, &frmSelService::ok);
     connect(m_ui->cmbCounter->lineEdit(), &QLineEdit::returnPressed, this, &frmSelService::ok);
@@ -58,8 +56,7 @@ frmSelService::frmSelService(Connection& connection, SettingsStore& settings, Se
 
 frmSelService::~frmSelService() = default;
 
-void frmSelService::showEvent(QShowEvent* event)
-{
+void frmSelService::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // Once per opening, after the window is up. Pressing it at every activation would come back
     // after each "Please enter a valid Counter" box and never let the user type.
@@ -69,8 +66,7 @@ void frmSelService::showEvent(QShowEvent* event)
     });
 }
 
-void frmSelService::counterChosen()
-{
+void frmSelService::counterChosen() {
     const QString name = m_ui->cmbCounter->currentText();
     try {
         QSqlQuery q = m_connection.db()->run(
@@ -86,8 +82,7 @@ void frmSelService::counterChosen()
     }
 }
 
-void frmSelService::ok()
-{
+void frmSelService::ok() {
     QSqlQuery q;
     try {
         q = m_connection.db()->run(
