@@ -165,6 +165,8 @@ QByteArray clockFaceAt(const QByteArray& svg, QTime time)
     const double minutes = time.minute() + seconds / 60.0;
     const double hours = (time.hour() % 12) + minutes / 60.0;
     QXmlStreamReader reader(svg);
+    // Names are copied as written, so the hands' groups sit in the face's own namespace.
+    reader.setNamespaceProcessing(false);
     QByteArray out;
     QXmlStreamWriter writer(&out);
     QPointF centre(100, 100);

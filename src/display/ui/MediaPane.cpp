@@ -189,14 +189,16 @@ void MediaPane::playVideo(const QString& path)
     m_source = url;
     m_videoShown = false;
     if (m_player->source() == url) {
-        // The same file again (a playlist of one video): from the start.
-        m_player->setPosition(0);
-        if (m_player->mediaStatus() != QMediaPlayer::InvalidMedia) {
+        // The same file again (a playlist of one video): from the start when it played before;
+        // a file that failed is loaded afresh so that it fails again rather than "plays".
+        if (m_player->error() == QMediaPlayer::NoError && (m_player->hasVideo() || m_player->hasAudio())) {
+            m_player->setPosition(0);
             m_player->play();
             m_videoShown = true;
             emit entryShown(path, false);
             return;
         }
+        m_player->setSource(QUrl());
     }
     m_player->setSource(url);
     m_player->play();
@@ -208,18 +210,22 @@ void MediaPane::onStatus()
         return;
     switch (m_player->mediaStatus()) {
     case QMediaPlayer::LoadedMedia:
-    case QMediaPlayer::BufferedMedia:
-        if (m_player->playbackState() != QMediaPlayer::PlayingState)
-            break;
-        [[fallthrough]];
     case QMediaPlayer::BufferingMedia:
-        if (!m_videoShown) {
+    case QMediaPlayer::BufferedMedia:
+        // Only a file with a picture or sound track counts as playing: a broken file can get
+        // this far before it fails, and must not reset the count of failures.
+        if (!m_videoShown && (m_player->hasVideo() || m_player->hasAudio())) {
             m_videoShown = true;
             m_playlist.played();
             emit entryShown(m_playlist.current().path, false);
         }
         break;
     case QMediaPlayer::EndOfMedia:
+        // A file that ends without ever having played is as unplayable as one that fails.
+        if (!m_videoShown) {
+            skipCurrent();
+            break;
+        }
         m_source.clear();
         getNextVid(m_playlist.afterEnd());
         break;

@@ -396,7 +396,7 @@ void frmDisplay::buildTable()
     // 5. Columns, 6. rows and header captions, 7. the scratch grid.
     if (t.colums)
         fg->setCols(std::clamp(*t.colums + 1, 2, kMaxCols));
-    setR(t.rows ? *t.rows : m_R);
+    setR(t.rows ? *t.rows : kDefaultRows);
     if (t.enableH == 1) {
         fg->setTextMatrix(0, 1, t.Column1);
         fg->setTextMatrix(0, 2, t.Column2);
