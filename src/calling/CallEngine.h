@@ -54,10 +54,13 @@ struct TokenEntry {
 // counterName, counterDisplayName), read at every operation, and keeps the console state the
 // window shows. Every date is today of the clock; every time of day is its now.
 //
-// Errors: an operation the database refuses throws DbError with the database's text, and the
-// console state stays as it was before the operation. Console windows catch it around each button
-// and hot key and show e.text() in a message box; the list queries throw too, and a window
-// refreshing on a timer may keep its old rows instead of showing a message every minute.
+// Errors: a step the database refuses throws DbError with the database's text; earlier steps stay
+// saved, a call is never half written, and the console state keeps what the earlier steps set.
+// Console windows catch it around each button and hot key and show e.text() in a message box; the
+// list queries throw too, and a window refreshing on a timer may keep its old rows instead of
+// showing a message every minute.
+//
+// The engine keeps its statements prepared on the connection: the Database must outlive it.
 //
 // Several counters work at once: a token is taken only while it is still waiting, and the take
 // and its call row are one transaction, so no token is taken twice or taken without a call row.
