@@ -92,7 +92,8 @@ public:
     bool chooseCounter(const QString& contName);
 
     // Operations.
-    // Each of the three returns true when a token was called ("Calling"), false for "Idle".
+    // callNext, callThis and nextAction return true when a token was called ("Calling"), false
+    // for "Idle".
     bool callNext();                                   // take and call the lowest waiting token
     bool callThis(qint64 ticketKey, const QString& kind); // call today's token out of turn; kind "LAB" or ""
     void callRC();                                     // write a normal call row for the current token
