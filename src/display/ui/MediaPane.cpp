@@ -10,13 +10,17 @@
 #include <QMediaPlayer>
 #include <QStackedLayout>
 #include <QTimer>
-#include <QVideoWidget>
+#include <QPainter>
+#include <QVideoFrame>
+#include <QVideoSink>
 
 namespace tallyvo {
 
 namespace {
 
 constexpr int kRetryMs = 60000;
+// A video that has not begun within this time is treated as unplayable.
+constexpr int kStartLimitMs = 15000;
 
 } // namespace
 
@@ -24,12 +28,13 @@ MediaPane::MediaPane(Rows rows, QWidget* parent)
     : QWidget(parent)
     , m_rows(std::move(rows))
     , m_stack(new QStackedLayout(this))
-    , m_video(new QVideoWidget(this))
+    , m_video(new VideoSurface(this))
     , m_pictureLabel(new QLabel(this))
     , m_player(new QMediaPlayer(this))
     , m_audio(new QAudioOutput(this))
     , m_timer9(new QTimer(this))
     , m_retry(new QTimer(this))
+    , m_startLimit(new QTimer(this))
 {
     setObjectName(QStringLiteral("VideoCapX"));
     setAutoFillBackground(true);
@@ -44,7 +49,7 @@ MediaPane::MediaPane(Rows rows, QWidget* parent)
     m_pictureLabel->setPalette(black);
     m_pictureLabel->setMinimumSize(1, 1);
     m_player->setAudioOutput(m_audio);
-    m_player->setVideoOutput(m_video);
+    m_player->setVideoSink(m_video->sink());
 
     m_timer9->setObjectName(QStringLiteral("Timer9"));
     m_timer9->setSingleShot(true);
@@ -52,6 +57,12 @@ MediaPane::MediaPane(Rows rows, QWidget* parent)
     m_retry->setSingleShot(true);
     m_retry->setInterval(kRetryMs);
     connect(m_retry, &QTimer::timeout, this, [this] { getNextVid(0); });
+    m_startLimit->setSingleShot(true);
+    m_startLimit->setInterval(kStartLimitMs);
+    connect(m_startLimit, &QTimer::timeout, this, [this] {
+        if (!m_source.isEmpty() && !m_videoShown)
+            skipCurrent();
+    });
 
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &MediaPane::onStatus);
     connect(m_player, &QMediaPlayer::errorOccurred, this, &MediaPane::onError);
@@ -91,8 +102,9 @@ void MediaPane::startLive(int device)
     m_session = new QMediaCaptureSession(this);
     m_camera = new QCamera(chosen, this);
     m_session->setCamera(m_camera);
-    m_session->setVideoOutput(m_video);
+    m_session->setVideoSink(m_video->sink());
     m_stack->setCurrentWidget(m_video);
+    setDark(true);
     // A missing device leaves the pane dark; the camera reports it and nothing else depends on it.
     m_camera->start();
 }
@@ -111,6 +123,7 @@ void MediaPane::stop()
     m_running = false;
     m_timer9->stop();
     m_retry->stop();
+    m_startLimit->stop();
     m_source.clear();
     m_player->stop();
     if (m_camera) {
@@ -119,8 +132,14 @@ void MediaPane::stop()
         delete m_camera;
         m_session = nullptr;
         m_camera = nullptr;
-        m_player->setVideoOutput(m_video);
+        m_player->setVideoSink(m_video->sink());
     }
+}
+
+void MediaPane::setDark(bool dark)
+{
+    setAutoFillBackground(dark);
+    m_pictureLabel->setAutoFillBackground(dark);
 }
 
 void MediaPane::getNextVid(int p)
@@ -128,6 +147,7 @@ void MediaPane::getNextVid(int p)
     if (!m_running)
         return;
     m_retry->stop();
+    setDark(true);
     const QStringList rows = m_rows ? m_rows() : QStringList();
     const std::optional<Playlist::Entry> entry = m_playlist.getNextVid(p, rows);
     if (!entry) {
@@ -143,7 +163,9 @@ void MediaPane::getNextVid(int p)
 void MediaPane::showPicture(const QString& path)
 {
     m_source.clear();
+    m_startLimit->stop();
     m_player->stop();
+    m_video->clear();
     QImageReader reader(path);
     const QImage image = reader.read();
     if (image.isNull()) {
@@ -188,6 +210,7 @@ void MediaPane::playVideo(const QString& path)
     m_audio->setVolume(float(m_volume * 10) / 100.0f);
     m_source = url;
     m_videoShown = false;
+    m_startLimit->start();
     if (m_player->source() == url) {
         // The same file again (a playlist of one video): from the start when it played before;
         // a file that failed is loaded afresh so that it fails again rather than "plays".
@@ -246,6 +269,7 @@ void MediaPane::onError()
 
 void MediaPane::skipCurrent()
 {
+    m_startLimit->stop();
     m_source.clear();
     if (m_skipQueued)
         return;
@@ -268,12 +292,15 @@ void MediaPane::skipCurrent()
 
 void MediaPane::rest()
 {
+    m_video->clear();
     m_timer9->stop();
     m_source.clear();
     m_player->stop();
     m_shownPicture = QPixmap();
     m_pictureLabel->clear();
     m_stack->setCurrentWidget(m_pictureLabel);
+    // Nothing to show: the window's own background shows through rather than a black box.
+    setDark(false);
     m_retry->start();
     emit playlistIdle();
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "display/Playlist.h"
+#include "display/ui/VideoSurface.h"
 
+#include <QImage>
 #include <QPixmap>
 #include <QUrl>
 #include <QWidget>
@@ -14,7 +16,6 @@ class QMediaCaptureSession;
 class QMediaPlayer;
 class QStackedLayout;
 class QTimer;
-class QVideoWidget;
 
 namespace tallyvo {
 
@@ -55,6 +56,7 @@ public:
     bool isWaitingToRetry() const;
     bool isPictureTimerActive() const;
     QPixmap picture() const { return m_shownPicture; }
+    VideoSurface* surface() const { return m_video; }
 
 signals:
     // An entry has started to show.
@@ -72,11 +74,12 @@ private:
     void onStatus();
     void onError();
     void showScaledPicture();
+    void setDark(bool dark);
 
     Rows m_rows;
     Playlist m_playlist;
     QStackedLayout* m_stack;
-    QVideoWidget* m_video;
+    VideoSurface* m_video;
     QLabel* m_pictureLabel;
     QPixmap m_shownPicture;
     QMediaPlayer* m_player;
@@ -85,6 +88,7 @@ private:
     QCamera* m_camera = nullptr;
     QTimer* m_timer9;
     QTimer* m_retry;
+    QTimer* m_startLimit;
     QUrl m_source;  // the video being played; empty while a picture shows
     qint64 m_pictureMs = 5000;
     int m_volume = 0;

@@ -6,7 +6,6 @@
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
-#include <QTimer>
 
 namespace tallyvo {
 
@@ -14,15 +13,6 @@ namespace {
 
 // The gap between two messages of a chain.
 constexpr int kNewsGapTwips = 100;
-
-QTimer* frameTimer(QObject* parent, const char* name)
-{
-    auto* timer = new QTimer(parent);
-    timer->setObjectName(QLatin1String(name));
-    timer->setTimerType(Qt::PreciseTimer);
-    timer->setInterval(ScrollMotion::kScrollStepMs);
-    return timer;
-}
 
 } // namespace
 
@@ -44,10 +34,8 @@ double ScrollMotion::advance(qreal dpi)
 
 TitlePane::TitlePane(QWidget* parent)
     : QWidget(parent)
-    , m_timer2(frameTimer(this, "Timer2"))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    connect(m_timer2, &QTimer::timeout, this, &TitlePane::Timer2_Timer);
 }
 
 void TitlePane::setTitle(const QString& text)
@@ -102,18 +90,9 @@ void TitlePane::setScrolling(bool on)
 {
     m_scroll.reset();
     m_drawn = true;
-    if (on) {
-        m_motion.restart();
-        m_timer2->start();
-    } else {
-        m_timer2->stop();
-    }
+    m_scrolling = on;
+    m_motion.restart();
     update();
-}
-
-bool TitlePane::isScrolling() const
-{
-    return m_timer2->isActive();
 }
 
 void TitlePane::Timer2_Timer()
@@ -133,11 +112,9 @@ void TitlePane::paintEvent(QPaintEvent*)
 NewsPane::NewsPane(NewsBand::Loader loader, QWidget* parent)
     : QWidget(parent)
     , m_band(std::move(loader), [this](const NewsMessage& m) { return measure(m); })
-    , m_frame(frameTimer(this, "Timer4"))
 {
     setObjectName(QStringLiteral("imgBG"));
     setAttribute(Qt::WA_OpaquePaintEvent);
-    connect(m_frame, &QTimer::timeout, this, &NewsPane::step);
 }
 
 void NewsPane::setStripColor(const QColor& color)
@@ -172,14 +149,12 @@ void NewsPane::start()
     m_band.start();
     m_motion.restart();
     m_frames = 0;
-    m_frame->start();
     show();
     update();
 }
 
 void NewsPane::stop()
 {
-    m_frame->stop();
     m_band.stop();
     m_pictures.clear();
     hide();

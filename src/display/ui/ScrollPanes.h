@@ -7,8 +7,6 @@
 #include <QPixmap>
 #include <QWidget>
 
-class QTimer;
-
 namespace tallyvo {
 
 // Moves at a steady frame rate by the scroll speed per step. A step is kScrollStepMs long; a
@@ -31,7 +29,8 @@ private:
     qint64 m_lastNs = 0;
 };
 
-// The title pane lblTtl: the theme's title line, drawn once at its left edge or scrolling.
+// The title pane lblTtl: the theme's title line, drawn once at its left edge or scrolling. The
+// display's frame timer calls Timer2_Timer while it scrolls.
 class TitlePane : public QWidget {
     Q_OBJECT
 public:
@@ -43,9 +42,9 @@ public:
     void setBackColor(const QColor& color);
     QColor backColor() const { return m_back; }
     void setTitleFont(const QFont& font);
-    // Timer2: on, the title runs out to the left and re-enters from the right.
+    // On, the title runs out to the left and re-enters from the right at each frame.
     void setScrolling(bool on);
-    bool isScrolling() const;
+    bool isScrolling() const { return m_scrolling; }
     void setScrollSpeed(int twips) { m_motion.setSpeed(twips); }
     // The title's left edge in pixels (0 at load).
     double x() const { return m_scroll.x(); }
@@ -66,11 +65,12 @@ private:
     bool m_drawn = true;
     TitleScroll m_scroll;
     ScrollMotion m_motion;
-    QTimer* m_timer2;
+    bool m_scrolling = false;
 };
 
 // The news band: the strip imgBG in the theme's news colour and the message labels lblScroll
-// moving over it (see NewsBand). Drawn as one surface so every frame moves all labels together.
+// moving over it (see NewsBand). Drawn as one surface so every frame moves all labels together;
+// the display's frame timer calls step() while it runs.
 class NewsPane : public QWidget {
     Q_OBJECT
 public:
@@ -85,7 +85,7 @@ public:
     void stop();
     bool isRunning() const { return m_band.state() != NewsBand::State::Stopped; }
     const NewsBand& band() const { return m_band; }
-    // One frame of the movement (Timer4 while moving left, Timer5 while moving right).
+    // One frame of the movement, to the left or to the right as the band stands.
     void step();
     // Moves by distance pixels at once, for tests.
     void stepBy(double distance);
@@ -105,7 +105,6 @@ private:
 
     NewsBand m_band;
     ScrollMotion m_motion;
-    QTimer* m_frame;
     QColor m_strip = Qt::black;
     QHash<int, QPixmap> m_pictures; // per label, for the loaded chain
     int m_picturesOf = -1;          // band.loads() the pictures belong to

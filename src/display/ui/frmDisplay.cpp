@@ -79,6 +79,7 @@ frmDisplay::frmDisplay(const DbUrl& url, SettingsStore& settings, const Clock& c
     , m_mpSound(new QSoundEffect(this))
     , m_timer6(new QTimer(this))
     , m_timer3(new QTimer(this))
+    , m_frame(new QTimer(this))
     , m_themeKey(start.themeKey)
     , m_scrollSpeed(start.scrollSpeed)
 {
@@ -145,6 +146,11 @@ void frmDisplay::load(const FeedTiming& timing)
     connect(m_timer6, &QTimer::timeout, this, &frmDisplay::Timer6_Timer);
     m_timer3->setInterval(kClockIntervalMs);
     connect(m_timer3, &QTimer::timeout, this, &frmDisplay::Timer3_Timer);
+    // One frame timer moves the title and the news together, so each frame is drawn once.
+    m_frame->setObjectName(QStringLiteral("tmrFrame"));
+    m_frame->setTimerType(Qt::PreciseTimer);
+    m_frame->setInterval(ScrollMotion::kScrollStepMs);
+    connect(m_frame, &QTimer::timeout, this, &frmDisplay::frame);
     m_lblTtl->setScrollSpeed(m_scrollSpeed);
     m_news->setScrollSpeed(m_scrollSpeed);
 
@@ -499,6 +505,7 @@ void frmDisplay::buildMedia()
         m_video->hide();
     }
     m_lblTtl->setScrolling(t.scroll == 1);
+    followMotion();
     if (const QColor news = bgr(t.newsBG); news.isValid())
         m_news->setStripColor(news);
 }
@@ -562,11 +569,30 @@ void frmDisplay::startNews()
                         m_newsHeight > 0 ? m_newsHeight : twipsY(kNewsStripTwips));
     m_news->start();
     m_news->lower();
+    followMotion();
 }
 
 void frmDisplay::stopNews()
 {
     m_news->stop();
+    followMotion();
+}
+
+void frmDisplay::frame()
+{
+    if (m_lblTtl->isScrolling() && m_lblTtl->isVisible())
+        m_lblTtl->Timer2_Timer();
+    if (m_news->isRunning())
+        m_news->step();
+}
+
+void frmDisplay::followMotion()
+{
+    const bool moving = m_lblTtl->isScrolling() || m_news->isRunning();
+    if (moving && !m_frame->isActive())
+        m_frame->start();
+    else if (!moving)
+        m_frame->stop();
 }
 
 bool frmDisplay::isNewsRunning() const

@@ -155,6 +155,8 @@ private:
     bool addimg(const QString& path, int firstRow, int lastRow);
     int twipsX(double twips) const;
     int twipsY(double twips) const;
+    void frame();
+    void followMotion();
     QList<NewsMessage> readNews(const QString& direction);
     QStringList readPlaylist();
 
@@ -167,6 +169,7 @@ private:
     QSoundEffect* m_mpSound;
     QTimer* m_timer6;
     QTimer* m_timer3;
+    QTimer* m_frame;
     LogoPane* m_logo;
     ClockPane* m_clock;
     QLabel* m_lblTime;
