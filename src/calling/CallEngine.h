@@ -1,6 +1,6 @@
 #pragma once
 
-#include "calling/StatementCache.h"
+#include "core/StatementCache.h"
 
 #include <QCoreApplication>
 #include <QList>

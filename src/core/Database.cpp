@@ -17,7 +17,9 @@ QString nextConnectionName()
     return QStringLiteral("tallyvo-%1").arg(counter.fetchAndAddRelaxed(1));
 }
 
-QString errorText(const QSqlError& e)
+} // namespace
+
+QString Database::errorText(const QSqlError& e)
 {
     QString text = e.databaseText().isEmpty() ? e.text() : e.databaseText();
     if (!e.nativeErrorCode().isEmpty() && !text.contains(e.nativeErrorCode()))
@@ -25,7 +27,16 @@ QString errorText(const QSqlError& e)
     return text.trimmed();
 }
 
-} // namespace
+void Database::bindAll(QSqlQuery& q, const QVariantList& values)
+{
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const QVariant& v = values[i];
+        if (v.typeId() == QMetaType::QString && v.toString().isNull())
+            q.bindValue(static_cast<int>(i), QStringLiteral(""));
+        else
+            q.bindValue(static_cast<int>(i), v);
+    }
+}
 
 Database::Database(DbUrl url)
     : m_url(std::move(url))
@@ -120,13 +131,7 @@ QSqlQuery Database::run(const QString& sql, const QVariantList& values) const
     }
     if (!q.prepare(sql))
         throw DbError(errorText(q.lastError()));
-    for (const QVariant& v : values) {
-        // Text is never stored as NULL: a null QString is bound as "" so comparisons behave.
-        if (v.typeId() == QMetaType::QString && v.toString().isNull())
-            q.addBindValue(QStringLiteral(""));
-        else
-            q.addBindValue(v);
-    }
+    bindAll(q, values);
     if (!q.exec())
         throw DbError(errorText(q.lastError()));
     return q;

@@ -5,6 +5,7 @@
 #include "core/Dialect.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 #include <QVariantList>
@@ -42,6 +43,12 @@ public:
     // Column names of a table in their stored order (lower case on PostgreSQL).
     QStringList columns(const QString& table) const;
     bool hasTable(const QString& table) const;
+
+    // The database's own words for an error, with its code.
+    static QString errorText(const QSqlError& error);
+    // Binds values by position; text is never bound as NULL (a null QString goes in as "") so
+    // comparisons behave.
+    static void bindAll(QSqlQuery& query, const QVariantList& values);
 
 private:
     DbUrl m_url;

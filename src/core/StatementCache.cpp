@@ -1,4 +1,4 @@
-#include "calling/StatementCache.h"
+#include "core/StatementCache.h"
 
 #include "core/Database.h"
 
@@ -6,18 +6,6 @@
 #include <QSqlRecord>
 
 namespace tallyvo {
-
-namespace {
-
-QString errorText(const QSqlError& e)
-{
-    QString text = e.databaseText().isEmpty() ? e.text() : e.databaseText();
-    if (!e.nativeErrorCode().isEmpty() && !text.contains(e.nativeErrorCode()))
-        text += QStringLiteral(" (%1)").arg(e.nativeErrorCode());
-    return text.trimmed();
-}
-
-} // namespace
 
 StatementCache::StatementCache(const Database& db)
     : m_db(db)
@@ -31,20 +19,13 @@ QSqlQuery& StatementCache::run(const QString& sql, const QVariantList& values)
         QSqlQuery q(m_db.handle());
         q.setForwardOnly(true);
         if (!q.prepare(sql))
-            throw DbError(errorText(q.lastError()));
+            throw DbError(Database::errorText(q.lastError()));
         it = m_queries.emplace(sql, std::move(q));
     }
     QSqlQuery& q = it.value();
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        const QVariant& v = values[i];
-        // As everywhere: text is never bound as NULL.
-        if (v.typeId() == QMetaType::QString && v.toString().isNull())
-            q.bindValue(static_cast<int>(i), QStringLiteral(""));
-        else
-            q.bindValue(static_cast<int>(i), v);
-    }
+    Database::bindAll(q, values);
     if (!q.exec())
-        throw DbError(errorText(q.lastError()));
+        throw DbError(Database::errorText(q.lastError()));
     return q;
 }
 
