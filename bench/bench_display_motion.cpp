@@ -5,7 +5,7 @@
 // CPU use and resident memory.
 //
 //   bench_display_motion [--seconds S] [--call-every-ms MS] [--video FILE|none] [--speech-ms MS]
-//                        [--title-scroll 0|1]
+//                        [--title-scroll 0|1] [--theme NAME]
 //
 // Run it on an X display (Xvfb 1920x1080 is what the figures in the notes come from); without
 // one it runs offscreen, which measures the drawing but not the X server.
@@ -117,6 +117,7 @@ int main(int argc, char** argv)
     int speechMs = 2500;
     QString video = QStringLiteral(TALLYVO_BENCH_VIDEO);
     bool titleScroll = true;
+    QString themeName = QStringLiteral("Black H");
     for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--seconds"))
             seconds = std::max(1, args[i + 1].toInt());
@@ -126,6 +127,8 @@ int main(int argc, char** argv)
             speechMs = std::max(0, args[i + 1].toInt());
         else if (args[i] == QLatin1String("--video"))
             video = args[i + 1];
+        else if (args[i] == QLatin1String("--theme"))
+            themeName = args[i + 1];
         else if (args[i] == QLatin1String("--title-scroll"))
             titleScroll = args[i + 1] != QLatin1String("0");
     }
@@ -152,7 +155,7 @@ int main(int argc, char** argv)
                                "fontcolor, bold, italic, direction) VALUES (?, '', '', '1', 'DejaVu Sans', '28', "
                                "65535, 1, 1, 'Right')"),
                 {QStringLiteral("Pharmacy open until 20:00 - Laboratory results from 14:00")});
-    const int theme = modSub::getThemeKey(counter, QStringLiteral("Black H"));
+    const int theme = modSub::getThemeKey(counter, themeName);
     counter.run(QStringLiteral("UPDATE tbltheme SET scroll=? WHERE themeauto=?"), {titleScroll ? 1 : 0, theme});
 
     SettingsStore settings(dir.filePath(QStringLiteral("settings")));

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QVideoFrame>
 
 using namespace tallyvo;
 
@@ -213,6 +214,58 @@ private slots:
         QVERIFY(!p.pane.isPictureTimerActive());
         p.rows = {dataFile("picture.jpg")};
         QTRY_VERIFY(p.pane.isPictureTimerActive());
+    }
+
+    // Decoder frames come out in their true colours at the size asked for: planar and
+    // semi-planar 4:2:0, chroma planes the right way round.
+    void frameColours_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("YUV420P") << int(QVideoFrameFormat::Format_YUV420P);
+        QTest::newRow("YV12") << int(QVideoFrameFormat::Format_YV12);
+        QTest::newRow("NV12") << int(QVideoFrameFormat::Format_NV12);
+        QTest::newRow("NV21") << int(QVideoFrameFormat::Format_NV21);
+    }
+
+    void frameColours()
+    {
+        QFETCH(int, format);
+        const auto pixelFormat = QVideoFrameFormat::PixelFormat(format);
+        // Left half pure red (Y 81, U 90, V 240), right half pure blue (Y 41, U 240, V 110).
+        const QSize size(64, 32);
+        QVideoFrame frame(QVideoFrameFormat(size, pixelFormat));
+        QVERIFY(frame.map(QVideoFrame::WriteOnly));
+        const bool planar = frame.planeCount() == 3;
+        for (int y = 0; y < size.height(); ++y) {
+            for (int x = 0; x < size.width(); ++x)
+                frame.bits(0)[y * frame.bytesPerLine(0) + x] = x < 32 ? 81 : 41;
+        }
+        for (int y = 0; y < size.height() / 2; ++y) {
+            for (int x = 0; x < size.width() / 2; ++x) {
+                int u = x < 16 ? 90 : 240;
+                int v = x < 16 ? 240 : 110;
+                if (pixelFormat == QVideoFrameFormat::Format_YV12 || pixelFormat == QVideoFrameFormat::Format_NV21)
+                    std::swap(u, v);
+                if (planar) {
+                    frame.bits(1)[y * frame.bytesPerLine(1) + x] = uchar(u);
+                    frame.bits(2)[y * frame.bytesPerLine(2) + x] = uchar(v);
+                } else {
+                    frame.bits(1)[y * frame.bytesPerLine(1) + 2 * x] = uchar(u);
+                    frame.bits(1)[y * frame.bytesPerLine(1) + 2 * x + 1] = uchar(v);
+                }
+            }
+        }
+        frame.unmap();
+        const QImage small = FrameConverter::toImage(frame, QSize(32, 32));
+        QCOMPARE(small.size(), QSize(32, 16));
+        auto near = [](QRgb c, int r, int g, int b) {
+            return std::abs(qRed(c) - r) < 6 && std::abs(qGreen(c) - g) < 6 && std::abs(qBlue(c) - b) < 6;
+        };
+        QVERIFY2(near(small.pixel(4, 8), 255, 0, 0), qPrintable(QColor(small.pixel(4, 8)).name()));
+        QVERIFY2(near(small.pixel(28, 8), 0, 0, 255), qPrintable(QColor(small.pixel(28, 8)).name()));
+        const QImage large = FrameConverter::toImage(frame, QSize(640, 640));
+        QCOMPARE(large.size(), QSize(640, 320));
+        QVERIFY(near(large.pixel(100, 100), 255, 0, 0));
     }
 
     // The live input takes the pane: the player stays without a source.

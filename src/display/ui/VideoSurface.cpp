@@ -30,14 +30,18 @@ QImage FrameConverter::toImage(const QVideoFrame& source, const QSize& bounds)
     if (!source.isValid() || bounds.isEmpty())
         return {};
     const QSize in = source.size();
-    const QSize out = in.scaled(bounds, Qt::KeepAspectRatio);
-    if (in.isEmpty() || out.isEmpty())
+    const QSize wanted = in.scaled(bounds, Qt::KeepAspectRatio);
+    if (in.isEmpty() || wanted.isEmpty())
         return {};
+    // A small video is converted as it is and enlarged smoothly; a large one is sampled down
+    // while it is converted, touching only the pixels that are shown.
+    const bool enlarge = wanted.width() > in.width();
+    const QSize out = enlarge ? in : wanted;
     const QVideoFrameFormat::PixelFormat format = source.pixelFormat();
     const bool planar = format == QVideoFrameFormat::Format_YUV420P || format == QVideoFrameFormat::Format_YV12;
     const bool semiPlanar = format == QVideoFrameFormat::Format_NV12 || format == QVideoFrameFormat::Format_NV21;
     if (!planar && !semiPlanar)
-        return source.toImage().scaled(out, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        return source.toImage().scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 
     QVideoFrame frame(source);
     if (!frame.map(QVideoFrame::ReadOnly))
@@ -77,7 +81,7 @@ QImage FrameConverter::toImage(const QVideoFrame& source, const QSize& bounds)
         }
     }
     frame.unmap();
-    return image;
+    return enlarge ? image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation) : image;
 }
 
 void FrameConverter::convert(const QVideoFrame& frame, const QSize& bounds, quint64 generation)
