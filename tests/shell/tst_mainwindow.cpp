@@ -65,6 +65,7 @@ private Q_SLOTS:
     void displayClosedElsewhereResetsTheSwitch();
     void ticketWindowFromToolbarAndMenu();
     void settingsSaveReachesTheMainWindow();
+    void consolesAndPasswordWindow();
     void aboutShowsCredits();
 
 private:
@@ -374,6 +375,44 @@ void tst_mainwindow::settingsSaveReachesTheMainWindow()
     w.applySettings();
     QCOMPARE(st.prompt.messages.last(), QStringLiteral("Cannot Save Please select a Theme"));
     QTRY_VERIFY(w.findChild<frmSettings*>() && w.findChild<frmSettings*>()->isVisible());
+}
+
+void tst_mainwindow::consolesAndPasswordWindow()
+{
+    test::ShellStation st;
+    st.session.isAdmin = true; // the toolbar is an administrator's
+    MDI w(st.services());
+    w.load();
+    // The administrator console: one window, brought back after its "Close" hid it.
+    QPointer<frmCallAdmin> admin = w.Command4_Click();
+    QVERIFY(admin && admin->isVisible());
+    admin->hide();
+    QCOMPARE(w.Command4_Click(), admin.data());
+    QVERIFY(admin->isVisible());
+
+    // "Transfer App" with a default transfer counter goes straight to that counter's console.
+    st.settings.store.set(Keys::TicketTransfer, QStringLiteral("Counter 2"));
+    QPointer<frmSelService> chooser = w.Command3_Click();
+    QTRY_VERIFY(chooser.isNull() || !chooser->isVisible());
+    QCOMPARE(st.session.activeCounter,
+             st.temp.db().scalar(QStringLiteral("SELECT cntAuto FROM tblCounter WHERE contName='Counter 2'")).toInt());
+    QVERIFY2(st.prompt.messages.isEmpty(), qPrintable(st.prompt.messages.join(QLatin1Char('|'))));
+
+    QPointer<frmAdminPass> pass = w.chPass_Click();
+    QVERIFY(pass && pass->isVisible());
+    QCOMPARE(w.chPass_Click(), pass.data());
+    pass->close();
+    QTRY_VERIFY(pass.isNull());
+
+    // "Call" is not for an administrator's station.
+    w.disableCall();
+    QVERIFY(!w.action(QStringLiteral("call"))->isEnabled());
+    QList<QPointer<frmCall>> consoles;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* console = qobject_cast<frmCall*>(top))
+            consoles << console;
+    QCOMPARE(consoles.size(), 1); // the transfer console
+    qDeleteAll(consoles);
 }
 
 void tst_mainwindow::aboutShowsCredits()
