@@ -135,6 +135,19 @@ private slots:
         QVERIFY(skipped.isEmpty());
     }
 
+    // A playlist of one video plays it again from the start, once per run.
+    void oneVideoRepeats()
+    {
+        Pane p;
+        p.rows = {dataFile("clip.mp4")};
+        QSignalSpy shown(&p.pane, &MediaPane::entryShown);
+        p.pane.startPlaylist(5);
+        QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 15000); // the clip is 4 s long
+        QTest::qWait(1000);
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(p.pane.player()->playbackState(), QMediaPlayer::PlayingState);
+    }
+
     // "jpeg" is a video to the player: a picture under that name still plays or is skipped, it
     // never holds the pane on the picture timer.
     void jpegIsAVideo()

@@ -215,9 +215,10 @@ void MediaPane::playVideo(const QString& path)
         // The same file again (a playlist of one video): from the start when it played before;
         // a file that failed is loaded afresh so that it fails again rather than "plays".
         if (m_player->error() == QMediaPlayer::NoError && (m_player->hasVideo() || m_player->hasAudio())) {
+            // Counted as shown first: going back to the start reports the file loaded again.
+            m_videoShown = true;
             m_player->setPosition(0);
             m_player->play();
-            m_videoShown = true;
             emit entryShown(path, false);
             return;
         }
