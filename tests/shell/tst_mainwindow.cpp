@@ -61,6 +61,7 @@ private Q_SLOTS:
     void displayStartsByItselfAtLoad();
     void ctrlDAndCtrlNFromBothWindows();
     void newsSwitchIsStored();
+    void newsAndScrollSpeedReachARunningDisplay();
     void exitAndCloseWhileTheDisplayRuns();
     void displayClosedElsewhereResetsTheSwitch();
     void ticketWindowFromToolbarAndMenu();
@@ -272,6 +273,29 @@ void tst_mainwindow::newsSwitchIsStored()
     QVERIFY(!news->isChecked());
     QCOMPARE(st.get(Keys::ThemeScroll), QStringLiteral("0"));
     QVERIFY(!w.isDisplayRunning()); // the switch alone starts nothing
+}
+
+void tst_mainwindow::newsAndScrollSpeedReachARunningDisplay()
+{
+    test::ShellStation st;
+    st.settings.store.set(Keys::ThemeScroll, QStringLiteral("1"));
+    st.settings.store.set(Keys::ScrollSpeed, QStringLiteral("40"));
+    MDI w(st.services());
+    w.load();
+    w.display_Click();
+    frmDisplay* display = w.displayWindow();
+    // Ticked at start: the band runs from the start, at the station's speed.
+    QVERIFY(display->isNewsRunning());
+    QCOMPARE(display->scrollSpeed(), 40);
+    QCOMPARE(display->themeKey(), w.themeKey());
+    w.startNews_Click();
+    QVERIFY(!display->isNewsRunning());
+    child<QCheckBox>(&w, "chkStart")->click();
+    QVERIFY(display->isNewsRunning());
+    // A saved scroll speed applies from the next step.
+    w.setScrollSpeed(12);
+    QCOMPARE(display->scrollSpeed(), 12);
+    w.display_Click();
 }
 
 void tst_mainwindow::exitAndCloseWhileTheDisplayRuns()
