@@ -37,8 +37,6 @@ frmCall::frmCall(Connection& connection, SettingsStore& settings, Session& sessi
     , m_counterLogin(!session.isAdmin) {
     connect(m_ui->cmdExit, &QPushButton::clicked, this, &frmCall::exitClick);
     connect(m_hotKeys.get(), &GlobalHotKeys::activated, this, &frmCall::hotKey);
-    if (m_counterLogin && m_ui->chkShortcut->isChecked())
-        registerHotKeys();
 }
 
 frmCall::~frmCall() = default;
@@ -77,7 +75,20 @@ void frmCall::hotKey(int id) {
     }
 }
 
+void frmCall::showEvent(QShowEvent* event) {
+    CallConsole::showEvent(event);
+    // On the first showing, so that a console opened for "Transfer App" is known as an
+    // administrator's (no keys) whatever the session says.
+    if (m_keysTried)
+        return;
+    m_keysTried = true;
+    if (m_counterLogin && m_ui->chkShortcut->isChecked())
+        registerHotKeys();
+}
+
 void frmCall::setTransferOnly() {
+    // Only an administrator transfers tokens this way: no keys, and closing ends nothing.
+    m_counterLogin = false;
     for (int i = 0; i < m_ui->STab->count(); ++i) {
         if (i != 3)
             m_ui->STab->setTabEnabled(i, false);

@@ -10,9 +10,9 @@ class GlobalHotKeys;
 
 // The counter console: the operator's window at one counter (the session's activeCounter).
 //
-// For a counter login (session.isAdmin false) it is the station's whole user interface: it
-// registers F4 (Next), F5 (Recall), F6 (Cancel) and F7 (Refresh) as system-wide keys when
-// "Register Shortcuts" is ticked, with one message per key it cannot have; "Exit" asks "Do you
+// For a counter login (session.isAdmin false) it is the station's whole user interface: when it
+// is first shown it registers F4 (Next), F5 (Recall), F6 (Cancel) and F7 (Refresh) as system-wide
+// keys if "Register Shortcuts" is ticked, with one message per key it cannot have; "Exit" asks "Do you
 // want to Close" and on Yes releases the keys and ends the program (programEnd); closing it by
 // the title bar ends the program at once. For an administrator ("Transfer App") it registers no
 // keys and simply closes.
@@ -25,7 +25,8 @@ public:
             Prompt& prompt, QWidget* parent = nullptr);
     ~frmCall() override;
 
-    // "Transfer App": every tab but "Transfer" switched off.
+    // "Transfer App": every tab but "Transfer" switched off; an administrator's console (no keys,
+    // closing ends nothing) whatever the session says. Call before showing it.
     void setTransferOnly();
 
     // Whether the hot key with this id (0 = F4 ... 3 = F7) is this console's.
@@ -39,6 +40,7 @@ signals:
     void programEnd();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -49,6 +51,7 @@ private:
     std::unique_ptr<GlobalHotKeys> m_hotKeys;
     bool m_counterLogin = false;
     bool m_ended = false;
+    bool m_keysTried = false;
 };
 
 } // namespace tallyvo
