@@ -6,6 +6,7 @@
 #include "core/SettingsStore.h"
 #include "display/QtSpeechEngine.h"
 #include "shell/MDI.h"
+#include "shell/SpeechPool.h"
 #include "shell/frmSplash.h"
 
 #include <QEvent>
@@ -34,7 +35,7 @@ Startup::~Startup()
 std::function<std::unique_ptr<SpeechEngine>()> Startup::speechFactory()
 {
     auto chosen = std::make_shared<std::optional<QString>>();
-    return [chosen]() -> std::unique_ptr<SpeechEngine> {
+    return SpeechPool::factory([chosen]() -> std::unique_ptr<SpeechEngine> {
         if (*chosen)
             return std::make_unique<QtSpeechEngine>(**chosen);
         QStringList names{QString()};
@@ -50,7 +51,7 @@ std::function<std::unique_ptr<SpeechEngine>()> Startup::speechFactory()
                 fallback = std::move(engine);
         }
         return fallback;
-    };
+    });
 }
 
 void Startup::setSplashTime(int ms)

@@ -81,6 +81,7 @@ frmSplash::frmSplash(QWidget* parent)
     m_label1->setText(tr("Starting..."));
     m_label1->setStyleSheet(QStringLiteral("color: #c9d6e3;"));
     m_label1->setGeometry(186, size.height() - 40, size.width() - 200, 24);
+    m_label1->raise();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
