@@ -394,6 +394,19 @@ private slots:
         QTRY_VERIFY(guard.isNull()); // deleted on close
     }
 
+    void transferConsoleIsAnAdministratorsWhateverTheSession() {
+        site().settings.store.set(Keys::ShortcutEnable, QStringLiteral("1"));
+        frmCall w(site().connection, site().settings.store, site().session, site().clock, site().prompt);
+        w.setTransferOnly();
+        w.show();
+        QVERIFY(site().prompt.messages.isEmpty());
+        QSignalSpy end(&w, &frmCall::programEnd);
+        click(&w, "cmdExit");
+        QVERIFY(!w.isVisible());
+        QVERIFY(site().prompt.questions.isEmpty());
+        QCOMPARE(end.count(), 0);
+    }
+
     void oneTransferConsoleAtATime() {
         site().session.isAdmin = true;
         site().connection.connectDb();
