@@ -284,6 +284,32 @@ private slots:
         QVERIFY(t.display.backgroundPicture().isNull());
     }
 
+    // The main window's scroll speed reaches a running display at the next step; nothing ticks
+    // while nothing moves.
+    void scrollSpeed()
+    {
+        test::TempDatabase tdb;
+        const int key = addTheme(tdb.db(), {{QStringLiteral("ttlname"), QStringLiteral("Welcome")},
+                                            {QStringLiteral("scroll"), 1}});
+        Station s(tdb.url(), m_clock, key);
+        s.display.show();
+        s.display.setScrollSpeed(0);
+        QTest::qWait(150);
+        QCOMPARE(s.display.lblTtl()->x(), 0.0);
+        s.display.setScrollSpeed(600);
+        QTRY_VERIFY(s.display.lblTtl()->x() < -40);
+
+        const int still = addTheme(tdb.db(), {{QStringLiteral("ttlname"), QStringLiteral("Welcome")},
+                                              {QStringLiteral("scroll"), 0}});
+        Station t(tdb.url(), m_clock, still);
+        auto* frame = t.display.findChild<QTimer*>(QStringLiteral("tmrFrame"));
+        QVERIFY(!frame->isActive());
+        t.display.startNews();
+        QVERIFY(frame->isActive());
+        t.display.stopNews();
+        QVERIFY(!frame->isActive());
+    }
+
     // Every stored length is doubled; a missing one ends the placement there.
     void positions()
     {
