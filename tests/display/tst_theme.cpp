@@ -495,6 +495,14 @@ private slots:
         QCOMPARE(band->band().labels().size(), 3);
         QCOMPARE(band->band().labels().at(2).message.text, QStringLiteral("later"));
 
+        // A read that fails keeps what was read last rather than emptying the band.
+        tdb.db().run(QStringLiteral("DROP TABLE tblscroll"));
+        s.display.newsBand()->stepBy(1e6);
+        s.display.newsBand()->stepBy(1);
+        QCOMPARE(band->band().state(), NewsBand::State::MovingRight);
+        QCOMPARE(band->band().labels().size(), 2);
+        QCOMPARE(band->band().labels().at(1).message.text, QStringLiteral("back"));
+
         s.display.stopNews();
         QVERIFY(!s.display.isNewsRunning());
         QVERIFY(!band->band().hasMessages());

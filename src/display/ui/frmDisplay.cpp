@@ -45,6 +45,7 @@ constexpr int kFrameOffsetTwips = 10;
 constexpr int kFrameGrowTwips = 23;
 // Enough for any screen; a theme asking for more rows or columns is mistaken.
 constexpr int kMaxCols = 60;
+constexpr int kReopenIntervalMs = 60000;
 // The window's colour until the theme gives one.
 const QColor kDesignedBack(128, 128, 128);
 
@@ -163,7 +164,7 @@ void frmDisplay::load(const FeedTiming& timing)
 
     // A display that cannot reach the database still comes up, in its designed look.
     m_liveVideo = m_settings.get(Keys::VideoIn) == QLatin1String("1");
-    if (m_themeKey != 0 && m_db->open())
+    if (m_themeKey != 0 && reachable())
         m_theme = ThemeLoader::loadTheme(*m_db, m_themeKey);
     if (m_theme.found)
         start();
@@ -607,16 +608,28 @@ void frmDisplay::setScrollSpeed(int twips)
     m_news->setScrollSpeed(twips);
 }
 
+bool frmDisplay::reachable()
+{
+    if (m_db->isOpen())
+        return true;
+    // Opening may wait for the server; while it is away, the window tries at most once a minute
+    // so that the news and the playlist keep moving with what they last read.
+    if (m_lastOpenAttempt.isValid() && m_lastOpenAttempt.elapsed() < kReopenIntervalMs)
+        return false;
+    m_lastOpenAttempt.start();
+    return m_db->open();
+}
+
 QList<NewsMessage> frmDisplay::readNews(const QString& direction)
 {
-    // A database that is away for a moment keeps the band going with what it last read.
     try {
-        if (m_db->isOpen() || m_db->open()) {
+        if (reachable()) {
             QList<NewsMessage> messages = ThemeLoader::loadNews(*m_db, direction);
             m_lastNews.insert(direction, messages);
             return messages;
         }
     } catch (const DbError&) {
+        m_db->close();
     }
     return m_lastNews.value(direction);
 }
@@ -624,11 +637,12 @@ QList<NewsMessage> frmDisplay::readNews(const QString& direction)
 QStringList frmDisplay::readPlaylist()
 {
     try {
-        if (m_db->isOpen() || m_db->open()) {
+        if (reachable()) {
             m_lastPlaylist = ThemeLoader::loadPlaylist(*m_db);
             return m_lastPlaylist;
         }
     } catch (const DbError&) {
+        m_db->close();
     }
     return m_lastPlaylist;
 }

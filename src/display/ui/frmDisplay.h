@@ -5,6 +5,7 @@
 #include "display/CallRow.h"
 #include "display/ThemeData.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPixmap>
 #include <QWidget>
@@ -157,6 +158,7 @@ private:
     int twipsY(double twips) const;
     void frame();
     void followMotion();
+    bool reachable();
     QList<NewsMessage> readNews(const QString& direction);
     QStringList readPlaylist();
 
@@ -181,6 +183,7 @@ private:
     ThemeData m_theme;
     QHash<QString, QList<NewsMessage>> m_lastNews; // kept for a moment the database is away
     QStringList m_lastPlaylist;
+    QElapsedTimer m_lastOpenAttempt;
     QString m_clockFormat;
     int m_themeKey = 0;
     int m_scrollSpeed = 30;
