@@ -38,6 +38,15 @@ void Database::bindAll(QSqlQuery& q, const QVariantList& values)
     }
 }
 
+QString Database::failureText(const QSqlError& error) const
+{
+    const QString text = errorText(error);
+    if (!text.isEmpty() && handle().isOpen())
+        return text;
+    return QStringLiteral("The database %1 is not connected.").arg(m_url.describe()) +
+        (text.isEmpty() ? QString() : QLatin1Char(' ') + text);
+}
+
 Database::Database(DbUrl url)
     : m_url(std::move(url))
     , m_dialect(m_url.engine)
@@ -126,14 +135,14 @@ QSqlQuery Database::run(const QString& sql, const QVariantList& values) const
     q.setForwardOnly(true);
     if (values.isEmpty()) {
         if (!q.exec(sql))
-            throw DbError(errorText(q.lastError()));
+            throw DbError(failureText(q.lastError()));
         return q;
     }
     if (!q.prepare(sql))
-        throw DbError(errorText(q.lastError()));
+        throw DbError(failureText(q.lastError()));
     bindAll(q, values);
     if (!q.exec())
-        throw DbError(errorText(q.lastError()));
+        throw DbError(failureText(q.lastError()));
     return q;
 }
 

@@ -51,6 +51,9 @@ public:
     static void bindAll(QSqlQuery& query, const QVariantList& values);
 
 private:
+    // What a failed statement says; names the database when the connection is not open.
+    QString failureText(const QSqlError& error) const;
+
     DbUrl m_url;
     Dialect m_dialect;
     QString m_name;
