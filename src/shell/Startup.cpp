@@ -120,8 +120,6 @@ bool Startup::eventFilter(QObject* watched, QEvent* event)
                 emit programEnd();
         });
     }
-    if (watched == m_console && event->type() == QEvent::Close)
-        QTimer::singleShot(0, this, &Startup::programEnd);
     return QObject::eventFilter(watched, event);
 }
 
