@@ -9,7 +9,7 @@ namespace {
 
 struct ThemeLook {
     QString name;
-    int screen, table, line, alt, text, headerBg, headerText, title, news;
+    int screen, table, line, alt, text, headerBg, headerText, title, news, clock;
 };
 
 qint64 addTheme(const Database& db, const ThemeLook& t)
@@ -23,8 +23,8 @@ qint64 addTheme(const Database& db, const ThemeLook& t)
             "scroll, tformat, enableH, Column1, Column2, img1, img2, newsBG) VALUES "
             "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
             "RETURNING themeauto"),
-        {t.name, QStringLiteral("2"), QStringLiteral("8"), QStringLiteral("3000;3450"), QStringLiteral("550"),
-         QString(), 1, QString(), QStringLiteral("Arial"), QStringLiteral("20"), t.text, t.table, t.line, t.alt,
+        {t.name, QStringLiteral("2"), QStringLiteral("9"), QStringLiteral("3150;3400"), QStringLiteral("550"),
+         QString(), 1, QString(), QStringLiteral("Arial"), QStringLiteral("20"), t.clock, t.table, t.line, t.alt,
          QString(), QStringLiteral("Arial"), t.headerBg, t.headerText, QStringLiteral("20"), QStringLiteral("Arial"),
          QStringLiteral("28"), t.text, t.table, QStringLiteral("Arial"), QStringLiteral("20"), t.text, t.table,
          QStringLiteral("Horrizontal"), t.screen, QStringLiteral("1"), QString(), QString(), QStringLiteral("5"), 1,
@@ -92,9 +92,9 @@ bool create(const Database& db)
 
     // Colours are 0x00BBGGRR.
     addTheme(db, {QStringLiteral("Black H"), 0x000000, 0x000000, 0x808080, 0x202020, 0xFFFFFF, 0x404040, 0x00FFFF,
-                  0x00FFFF, 0x303030});
+                  0x00FFFF, 0x303030, 0xFFFFFF});
     addTheme(db, {QStringLiteral("HR1"), 0x7F3F00, 0xFFFFFF, 0x7F3F00, 0xF5E6D8, 0x000000, 0x7F3F00, 0xFFFFFF,
-                  0xFFFFFF, 0x7F3F00});
+                  0xFFFFFF, 0x7F3F00, 0xFFFFFF});
 
     db.run(QStringLiteral("UPDATE tblComp SET compName=?, compAddress=? WHERE compAuto=1"),
            {QStringLiteral("Tallyvo Demo Clinic"), QStringLiteral("1 High Street")});

@@ -144,13 +144,13 @@ private slots:
         QCOMPARE(d.Shape1()->geometry().topLeft(), d.FG()->geometry().topLeft() - QPoint(s.px(10), s.py(10)));
 
         // The token table.
-        QCOMPARE(d.R(), 8);
-        QCOMPARE(s.fg()->rows(), 9);
+        QCOMPARE(d.R(), 9);
+        QCOMPARE(s.fg()->rows(), 10);
         QCOMPARE(s.fg()->cols(), 3);
-        QCOMPARE(d.FG1()->rows(), 9);
+        QCOMPARE(d.FG1()->rows(), 10);
         QCOMPARE(s.fg()->colWidth(0), 1);
-        QCOMPARE(s.fg()->colWidth(1), 6000);
-        QCOMPARE(s.fg()->colWidth(2), 6900);
+        QCOMPARE(s.fg()->colWidth(1), 6300);
+        QCOMPARE(s.fg()->colWidth(2), 6800);
         QCOMPARE(s.fg()->rowHeightMin(), 1100);
         QCOMPARE(d.headerFlag(), 1);
         QCOMPARE(s.fg()->textMatrix(0, 1), QStringLiteral("Token"));
