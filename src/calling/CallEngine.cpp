@@ -272,28 +272,27 @@ bool CallEngine::nextAction()
     return callNext();
 }
 
-QList<AttendRow> CallEngine::addAttend() const
+QList<AttendRow> CallEngine::attendRows(bool cancelled) const
 {
     QList<AttendRow> rows;
     QSqlQuery q = m_db.run(QStringLiteral("SELECT tickAuto, no_abr, attTime, finished FROM tblTicket WHERE call='1' "
-                                          "AND tickDate=? AND attended=? AND status<>'Cancelled' "
-                                          "ORDER BY tickAuto DESC"),
+                                          "AND tickDate=? AND attended=? AND status%1'Cancelled' "
+                                          "ORDER BY tickAuto DESC")
+                               .arg(cancelled ? QStringLiteral("=") : QStringLiteral("<>")),
                            {today(), m_session.activeCounter});
     while (q.next())
         rows.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
     return rows;
 }
 
+QList<AttendRow> CallEngine::addAttend() const
+{
+    return attendRows(false);
+}
+
 QList<AttendRow> CallEngine::addCancelled() const
 {
-    QList<AttendRow> rows;
-    QSqlQuery q = m_db.run(QStringLiteral("SELECT tickAuto, no_abr, attTime, finished FROM tblTicket WHERE call='1' "
-                                          "AND tickDate=? AND attended=? AND status='Cancelled' "
-                                          "ORDER BY tickAuto DESC"),
-                           {today(), m_session.activeCounter});
-    while (q.next())
-        rows.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
-    return rows;
+    return attendRows(true);
 }
 
 QList<TransferRow> CallEngine::addTrans() const

@@ -122,6 +122,8 @@ public:
     static std::optional<int> minutesBetween(const QString& from, const QString& to);
 
 private:
+    // Today's tokens this counter called: the cancelled ones, or all the others.
+    QList<AttendRow> attendRows(bool cancelled) const;
     enum class Note { Normal, LabReport };
     // Writes the call row inside the caller's transaction. When the token has a call row already
     // and the new one is refused, that row is written over and announced instead.
