@@ -128,10 +128,7 @@ void FeedWorker::prepare()
         ++m_counters->statements;
         connect(driver, &QSqlDriver::notification, this, &FeedWorker::pollNow);
     } else {
-        m_check.emplace(handle);
-        m_check->setForwardOnly(true);
-        if (!m_check->prepare(QStringLiteral("PRAGMA data_version")))
-            throw DbError(m_check->lastError().text());
+        m_check.emplace(*m_db);
     }
     m_poll.emplace(handle);
     m_poll->setForwardOnly(true);
@@ -229,10 +226,7 @@ void FeedWorker::exec(QSqlQuery& q)
 bool FeedWorker::changedSinceLastLook()
 {
     ++m_counters->changeChecks;
-    exec(*m_check);
-    const qint64 version = m_check->next() ? m_check->value(0).toLongLong() : -1;
-    // Ends the statement, so it holds no read snapshot between checks.
-    m_check->finish();
+    const qint64 version = m_check->read();
     if (version == m_dataVersion)
         return false;
     m_dataVersion = version;

@@ -3,6 +3,7 @@
 // The part of CallFeed that lives on the feed's thread. Not for use outside CallFeed.
 
 #include "core/DbUrl.h"
+#include "core/SqliteChangeCounter.h"
 #include "display/CallFeed.h"
 #include "display/CallRow.h"
 
@@ -67,7 +68,7 @@ private:
 
     std::unique_ptr<Database> m_db;
     // Prepared once per connection: the hot path sends only the execution.
-    std::optional<QSqlQuery> m_check;
+    std::optional<SqliteChangeCounter> m_check;
     std::optional<QSqlQuery> m_poll;
     std::optional<QSqlQuery> m_claim;
 
