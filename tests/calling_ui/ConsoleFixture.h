@@ -82,11 +82,4 @@ struct ConsoleSite {
     }
 };
 
-template <typename T> T* control(QWidget* w, const char* name) {
-    T* c = w->findChild<T*>(QLatin1String(name));
-    if (!c)
-        qFatal("no control %s in %s", name, qPrintable(w->objectName()));
-    return c;
-}
-
 } // namespace tallyvo::test

@@ -37,16 +37,9 @@ struct Station {
     }
 };
 
-template <typename T> T* child(QWidget* w, const char* name) {
-    T* c = w->findChild<T*>(QLatin1String(name));
-    if (!c)
-        qFatal("no control %s", name);
-    return c;
-}
-
 void fill(frmLogin* w, const QString& user, const QString& pass) {
-    child<QLineEdit>(w, "txtUser")->setText(user);
-    child<QLineEdit>(w, "txtPass")->setText(pass);
+    test::control<QLineEdit>(w, "txtUser")->setText(user);
+    test::control<QLineEdit>(w, "txtPass")->setText(pass);
 }
 
 } // namespace
@@ -105,14 +98,14 @@ private slots:
     void adminLoginSetsRoleValuesAndRemembersProtected() {
         const qint64 key = addUser(QStringLiteral("O'NEIL"), Passwords::hash(QStringLiteral("it's me")));
         auto w = m_station->openLogin();
-        QVERIFY(child<QRadioButton>(w.get(), "optAdmin")->isChecked());
-        QVERIFY(child<QComboBox>(w.get(), "cmbCounter")->isHidden());
+        QVERIFY(test::control<QRadioButton>(w.get(), "optAdmin")->isChecked());
+        QVERIFY(test::control<QComboBox>(w.get(), "cmbCounter")->isHidden());
         QSignalSpy admin(w.get(), &frmLogin::adminLoggedIn);
         QSignalSpy counter(w.get(), &frmLogin::counterLoggedIn);
-        child<QCheckBox>(w.get(), "chkRem")->setChecked(true);
+        test::control<QCheckBox>(w.get(), "chkRem")->setChecked(true);
         fill(w.get(), QStringLiteral("o'neil"), QStringLiteral("it's me")); // names are not case-sensitive
         w->show();
-        QTest::mouseClick(child<QPushButton>(w.get(), "cmdLogin"), Qt::LeftButton);
+        QTest::mouseClick(test::control<QPushButton>(w.get(), "cmdLogin"), Qt::LeftButton);
 
         QCOMPARE(admin.count(), 1);
         QCOMPARE(counter.count(), 0);
@@ -142,9 +135,9 @@ private slots:
         Station next(m_db->url());
         QFile::copy(file.fileName(), next.settings.store.folder() + QStringLiteral("/queue.ini"));
         auto again = next.openLogin();
-        QVERIFY(child<QCheckBox>(again.get(), "chkRem")->isChecked());
-        QCOMPARE(child<QLineEdit>(again.get(), "txtUser")->text(), QStringLiteral("o'neil"));
-        QCOMPARE(child<QLineEdit>(again.get(), "txtPass")->text(), QStringLiteral("it's me"));
+        QVERIFY(test::control<QCheckBox>(again.get(), "chkRem")->isChecked());
+        QCOMPARE(test::control<QLineEdit>(again.get(), "txtUser")->text(), QStringLiteral("o'neil"));
+        QCOMPARE(test::control<QLineEdit>(again.get(), "txtPass")->text(), QStringLiteral("it's me"));
         QSignalSpy admin2(again.get(), &frmLogin::adminLoggedIn);
         again->login();
         QCOMPARE(admin2.count(), 1);
@@ -155,14 +148,14 @@ private slots:
         SettingsStore& st = m_station->settings.store;
         {
             auto w = m_station->openLogin();
-            child<QCheckBox>(w.get(), "chkRem")->setChecked(true);
+            test::control<QCheckBox>(w.get(), "chkRem")->setChecked(true);
             fill(w.get(), QStringLiteral("ADA"), QStringLiteral("pw"));
             w->login();
         }
         {
             auto w = m_station->openLogin();
-            QCOMPARE(child<QLineEdit>(w.get(), "txtPass")->text(), QStringLiteral("pw"));
-            child<QCheckBox>(w.get(), "chkRem")->setChecked(false);
+            QCOMPARE(test::control<QLineEdit>(w.get(), "txtPass")->text(), QStringLiteral("pw"));
+            test::control<QCheckBox>(w.get(), "chkRem")->setChecked(false);
             w->login();
             QVERIFY(m_station->session.isAdmin);
         }
@@ -170,17 +163,17 @@ private slots:
         QCOMPARE(st.get(Keys::LoginName), QString());
         QCOMPARE(st.get(Keys::LoginPass), QString());
         auto w = m_station->openLogin();
-        QVERIFY(child<QCheckBox>(w.get(), "chkRem")->isChecked());
-        QCOMPARE(child<QLineEdit>(w.get(), "txtUser")->text(), QString());
-        QCOMPARE(child<QLineEdit>(w.get(), "txtPass")->text(), QString());
+        QVERIFY(test::control<QCheckBox>(w.get(), "chkRem")->isChecked());
+        QCOMPARE(test::control<QLineEdit>(w.get(), "txtUser")->text(), QString());
+        QCOMPARE(test::control<QLineEdit>(w.get(), "txtPass")->text(), QString());
     }
 
     void counterLoginNeedsTheRightCounter() {
         auto w = m_station->openLogin();
         w->show();
         QSignalSpy counter(w.get(), &frmLogin::counterLoggedIn);
-        child<QRadioButton>(w.get(), "optCounter")->setChecked(true);
-        auto* cmb = child<QComboBox>(w.get(), "cmbCounter");
+        test::control<QRadioButton>(w.get(), "optCounter")->setChecked(true);
+        auto* cmb = test::control<QComboBox>(w.get(), "cmbCounter");
         QVERIFY(cmb->isVisible());
         // Only active counters are offered.
         QStringList names;
@@ -219,9 +212,9 @@ private slots:
     void rememberedCounterLoginIsFilledIn() {
         {
             auto w = m_station->openLogin();
-            child<QRadioButton>(w.get(), "optCounter")->setChecked(true);
-            child<QComboBox>(w.get(), "cmbCounter")->setEditText(QStringLiteral("Room B"));
-            child<QCheckBox>(w.get(), "chkRem")->setChecked(true);
+            test::control<QRadioButton>(w.get(), "optCounter")->setChecked(true);
+            test::control<QComboBox>(w.get(), "cmbCounter")->setEditText(QStringLiteral("Room B"));
+            test::control<QCheckBox>(w.get(), "chkRem")->setChecked(true);
             fill(w.get(), QStringLiteral("bob"), QStringLiteral("b-pass"));
             w->login();
             QCOMPARE(m_station->session.activeCounter, m_counterB);
@@ -231,10 +224,10 @@ private slots:
         m_station->session.activeCounter = 0;
         auto w = m_station->openLogin();
         w->show();
-        QVERIFY(child<QRadioButton>(w.get(), "optCounter")->isChecked());
-        QVERIFY(child<QComboBox>(w.get(), "cmbCounter")->isVisible());
-        QCOMPARE(child<QComboBox>(w.get(), "cmbCounter")->currentText(), QStringLiteral("Room B"));
-        QCOMPARE(child<QLineEdit>(w.get(), "txtUser")->text(), QStringLiteral("bob"));
+        QVERIFY(test::control<QRadioButton>(w.get(), "optCounter")->isChecked());
+        QVERIFY(test::control<QComboBox>(w.get(), "cmbCounter")->isVisible());
+        QCOMPARE(test::control<QComboBox>(w.get(), "cmbCounter")->currentText(), QStringLiteral("Room B"));
+        QCOMPARE(test::control<QLineEdit>(w.get(), "txtUser")->text(), QStringLiteral("bob"));
         QSignalSpy counter(w.get(), &frmLogin::counterLoggedIn);
         w->login(); // what the start-up does with Display/Auto = 1
         QCOMPARE(counter.count(), 1);
@@ -247,7 +240,7 @@ private slots:
         st.set(Keys::LoginName, QStringLiteral("ADMIN"));
         st.set(Keys::LoginPass, QStringLiteral("old plain"));
         auto w = m_station->openLogin();
-        QCOMPARE(child<QLineEdit>(w.get(), "txtPass")->text(), QStringLiteral("old plain"));
+        QCOMPARE(test::control<QLineEdit>(w.get(), "txtPass")->text(), QStringLiteral("old plain"));
         QVERIFY(st.get(Keys::LoginPass) != QStringLiteral("old plain"));
         QCOMPARE(RememberedPassword(st).read(), QStringLiteral("old plain"));
     }
@@ -287,8 +280,8 @@ private slots:
 
         // A counter's plain-text password likewise.
         const int c = addCounter(5, QStringLiteral("Legacy"), QStringLiteral("leg"), QStringLiteral("1234"));
-        child<QRadioButton>(w.get(), "optCounter")->setChecked(true);
-        child<QComboBox>(w.get(), "cmbCounter")->setEditText(QStringLiteral("Legacy"));
+        test::control<QRadioButton>(w.get(), "optCounter")->setChecked(true);
+        test::control<QComboBox>(w.get(), "cmbCounter")->setEditText(QStringLiteral("Legacy"));
         fill(w.get(), QStringLiteral("leg"), QStringLiteral("1234"));
         w->login();
         QCOMPARE(m_station->session.activeCounter, c);
@@ -312,16 +305,16 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         QSignalSpy counter(w.get(), &frmLogin::counterLoggedIn);
-        child<QRadioButton>(w.get(), "optCounter")->setChecked(true);
-        auto* cmb = child<QComboBox>(w.get(), "cmbCounter");
+        test::control<QRadioButton>(w.get(), "optCounter")->setChecked(true);
+        auto* cmb = test::control<QComboBox>(w.get(), "cmbCounter");
         QTRY_VERIFY(cmb->hasFocus());
         cmb->setEditText(QStringLiteral("Room A"));
         QTest::keyClick(cmb, Qt::Key_Return);
-        auto* user = child<QLineEdit>(w.get(), "txtUser");
+        auto* user = test::control<QLineEdit>(w.get(), "txtUser");
         QTRY_VERIFY(user->hasFocus());
         QTest::keyClicks(user, QStringLiteral("ann"));
         QTest::keyClick(user, Qt::Key_Return);
-        auto* pass = child<QLineEdit>(w.get(), "txtPass");
+        auto* pass = test::control<QLineEdit>(w.get(), "txtPass");
         QTRY_VERIFY(pass->hasFocus());
         QTest::keyClicks(pass, QStringLiteral("a-pass"));
         QTest::keyClick(pass, Qt::Key_Return);
@@ -332,7 +325,7 @@ private slots:
     void exitAsksTheProgramToEnd() {
         auto w = m_station->openLogin();
         QSignalSpy exit(w.get(), &frmLogin::exitRequested);
-        QTest::mouseClick(child<QPushButton>(w.get(), "cmdExit"), Qt::LeftButton);
+        QTest::mouseClick(test::control<QPushButton>(w.get(), "cmdExit"), Qt::LeftButton);
         QCOMPARE(exit.count(), 1);
     }
 
@@ -342,9 +335,9 @@ private slots:
         QCOMPARE(w.windowTitle(), QStringLiteral("Change Password"));
         m_station->connection.connectDb();
         auto set = [&](const QString& o, const QString& n, const QString& c) {
-            child<QLineEdit>(&w, "txtOld")->setText(o);
-            child<QLineEdit>(&w, "txtNew")->setText(n);
-            child<QLineEdit>(&w, "txtConf")->setText(c);
+            test::control<QLineEdit>(&w, "txtOld")->setText(o);
+            test::control<QLineEdit>(&w, "txtNew")->setText(n);
+            test::control<QLineEdit>(&w, "txtConf")->setText(c);
         };
         auto stored = [&] {
             return db()
@@ -362,7 +355,7 @@ private slots:
         QVERIFY(w.isVisible());
 
         set(QStringLiteral("a-pass"), QStringLiteral("new'1"), QStringLiteral("new'1"));
-        QTest::keyClick(child<QLineEdit>(&w, "txtConf"), Qt::Key_Return);
+        QTest::keyClick(test::control<QLineEdit>(&w, "txtConf"), Qt::Key_Return);
         QCOMPARE(m_station->prompt.messages, QStringList({QStringLiteral("Passwords are not same"),
                                                           QStringLiteral("Please enter a valid old password"),
                                                           QStringLiteral("Password Changed ")}));
@@ -384,10 +377,10 @@ private slots:
         frmAdminPass w(m_station->connection, m_station->session, m_station->prompt);
         QCOMPARE(w.windowTitle(), QStringLiteral("Change Admin Password"));
         QCOMPARE(w.objectName(), QStringLiteral("frmAdminPass"));
-        child<QLineEdit>(&w, "txtOld")->setText(QStringLiteral("plain"));
-        child<QLineEdit>(&w, "txtNew")->setText(QStringLiteral("better"));
-        child<QLineEdit>(&w, "txtConf")->setText(QStringLiteral("better"));
-        QTest::mouseClick(child<QPushButton>(&w, "cmdChange"), Qt::LeftButton);
+        test::control<QLineEdit>(&w, "txtOld")->setText(QStringLiteral("plain"));
+        test::control<QLineEdit>(&w, "txtNew")->setText(QStringLiteral("better"));
+        test::control<QLineEdit>(&w, "txtConf")->setText(QStringLiteral("better"));
+        QTest::mouseClick(test::control<QPushButton>(&w, "cmdChange"), Qt::LeftButton);
         QCOMPARE(m_station->prompt.messages, QStringList{QStringLiteral("Password Changed ")});
         QCOMPARE(Passwords::verify(storedAdminPassword(key), QStringLiteral("better")),
                  Passwords::Check::Match);

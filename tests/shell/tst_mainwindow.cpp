@@ -68,16 +68,6 @@ private Q_SLOTS:
     void settingsSaveReachesTheMainWindow();
     void consolesAndPasswordWindow();
     void aboutShowsCredits();
-
-private:
-    template <typename T>
-    static T* child(QWidget* w, const char* name)
-    {
-        T* c = w->findChild<T*>(QString::fromLatin1(name));
-        if (!c)
-            qFatal("no control %s", name);
-        return c;
-    }
 };
 
 void tst_mainwindow::menusAndToolbarInOrder()
@@ -112,7 +102,7 @@ void tst_mainwindow::menusAndToolbarInOrder()
     QCOMPARE(entries(menus.at(3)->menu()), QStringList{QStringLiteral("aboutTallyvo|About Tallyvo||1")});
 
     // The toolbar strip, left to right.
-    auto* strip = child<QWidget>(&w, "toolbarStrip");
+    auto* strip = test::control<QWidget>(&w, "toolbarStrip");
     QStringList names;
     w.show();
     QApplication::processEvents();
@@ -123,11 +113,11 @@ void tst_mainwindow::menusAndToolbarInOrder()
         names << c->objectName();
     QCOMPARE(names, (QStringList{QStringLiteral("Command1"), QStringLiteral("chkStart"), QStringLiteral("Command2"),
                                  QStringLiteral("Command3"), QStringLiteral("Command4"), QStringLiteral("cmbVoice")}));
-    QCOMPARE(child<QPushButton>(&w, "Command1")->text(), QStringLiteral("Print Ticket"));
-    QCOMPARE(child<QCheckBox>(&w, "chkStart")->text(), QStringLiteral("Enable Scroll"));
-    QCOMPARE(child<QPushButton>(&w, "Command2")->text(), QStringLiteral("Add Scroll"));
-    QCOMPARE(child<QPushButton>(&w, "Command3")->text(), QStringLiteral("Transfer App"));
-    QCOMPARE(child<QPushButton>(&w, "Command4")->text(), QStringLiteral("Call"));
+    QCOMPARE(test::control<QPushButton>(&w, "Command1")->text(), QStringLiteral("Print Ticket"));
+    QCOMPARE(test::control<QCheckBox>(&w, "chkStart")->text(), QStringLiteral("Enable Scroll"));
+    QCOMPARE(test::control<QPushButton>(&w, "Command2")->text(), QStringLiteral("Add Scroll"));
+    QCOMPARE(test::control<QPushButton>(&w, "Command3")->text(), QStringLiteral("Transfer App"));
+    QCOMPARE(test::control<QPushButton>(&w, "Command4")->text(), QStringLiteral("Call"));
 }
 
 void tst_mainwindow::loadReadsTheStationSettings()
@@ -141,10 +131,10 @@ void tst_mainwindow::loadReadsTheStationSettings()
     // No theme setting: "HR1" is looked up.
     QCOMPARE(w.themeKey(),
              st.temp.db().scalar(QStringLiteral("SELECT themeauto FROM tbltheme WHERE themename='HR1'")).toInt());
-    QVERIFY(child<QCheckBox>(&w, "chkStart")->isChecked());
+    QVERIFY(test::control<QCheckBox>(&w, "chkStart")->isChecked());
     QCOMPARE(st.get(Keys::ThemeScroll), QStringLiteral("1"));
     QCOMPARE(w.scrollSpeed(), 45);
-    auto* voices = child<QComboBox>(&w, "cmbVoice");
+    auto* voices = test::control<QComboBox>(&w, "cmbVoice");
     QCOMPARE(voices->count(), 2);
     QCOMPARE(voices->currentIndex(), 1);
     QCOMPARE(w.announcer().voiceIndex(), 1);
@@ -162,7 +152,7 @@ void tst_mainwindow::speechFailureIsReportedOnceAndStartupGoesOn()
     MDI w(st.services());
     w.load();
     QCOMPARE(st.prompt.messages, QStringList{st.speechFailure});
-    QCOMPARE(child<QComboBox>(&w, "cmbVoice")->count(), 0);
+    QCOMPARE(test::control<QComboBox>(&w, "cmbVoice")->count(), 0);
     QVERIFY(w.isLoaded());
     QVERIFY(w.themeKey() != 0);
 }
@@ -234,7 +224,7 @@ void tst_mainwindow::ctrlDAndCtrlNFromBothWindows()
     MDI w(st.services());
     w.load();
     activate(&w);
-    auto* news = child<QCheckBox>(&w, "chkStart");
+    auto* news = test::control<QCheckBox>(&w, "chkStart");
 
     QTest::keyClick(&w, Qt::Key_D, Qt::ControlModifier);
     QVERIFY(w.isDisplayRunning());
@@ -266,7 +256,7 @@ void tst_mainwindow::newsSwitchIsStored()
     w.load();
     // Loading sets the box without storing anything new.
     QVERIFY(!st.has(Keys::ThemeScroll));
-    auto* news = child<QCheckBox>(&w, "chkStart");
+    auto* news = test::control<QCheckBox>(&w, "chkStart");
     news->click();
     QCOMPARE(st.get(Keys::ThemeScroll), QStringLiteral("1"));
     w.action(QStringLiteral("startNews"))->trigger();
@@ -290,7 +280,7 @@ void tst_mainwindow::newsAndScrollSpeedReachARunningDisplay()
     QCOMPARE(display->themeKey(), w.themeKey());
     w.startNews_Click();
     QVERIFY(!display->isNewsRunning());
-    child<QCheckBox>(&w, "chkStart")->click();
+    test::control<QCheckBox>(&w, "chkStart")->click();
     QVERIFY(display->isNewsRunning());
     // A saved scroll speed applies from the next step.
     w.setScrollSpeed(12);
@@ -348,7 +338,7 @@ void tst_mainwindow::ticketWindowFromToolbarAndMenu()
     test::ShellStation st;
     MDI w(st.services());
     w.load();
-    QTest::mouseClick(child<QPushButton>(&w, "Command1"), Qt::LeftButton);
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command1"), Qt::LeftButton);
     QPointer<frmTicket> ticket = w.ticketWindow();
     QVERIFY(ticket && ticket->isVisible());
     QVERIFY(!ticket->isFullScreen());
@@ -364,7 +354,7 @@ void tst_mainwindow::ticketWindowFromToolbarAndMenu()
 
     // A kiosk station's toolbar button opens it full screen.
     st.settings.store.set(Keys::TicketScreen, QStringLiteral("Full Screen"));
-    QTest::mouseClick(child<QPushButton>(&w, "Command1"), Qt::LeftButton);
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command1"), Qt::LeftButton);
     ticket = w.ticketWindow();
     QVERIFY(ticket->isKiosk());
     QVERIFY(ticket->windowState() & Qt::WindowFullScreen);

@@ -38,16 +38,6 @@ private Q_SLOTS:
     void speechErrorIsShownWhenSeenNotOnSilentSave();
     void clockPickerListsAndSelects();
     void clockHandAngles();
-
-private:
-    template <typename T>
-    static T* child(QWidget* w, const char* name)
-    {
-        T* c = w->findChild<T*>(QString::fromLatin1(name));
-        if (!c)
-            qFatal("no control %s", name);
-        return c;
-    }
 };
 
 void tst_settingswindow::firstRunShowsDefaults()
@@ -55,34 +45,34 @@ void tst_settingswindow::firstRunShowsDefaults()
     test::ShellStation st;
     frmSettings w(st.settings.store, st.session, st.connection, st.prompt, st.services().speech);
     QCOMPARE(w.windowTitle(), QStringLiteral("Settings"));
-    QCOMPARE(child<QLineEdit>(&w, "txtSpeed")->text(), QStringLiteral("30"));
-    QCOMPARE(child<QLineEdit>(&w, "txtRHeight")->text(), QStringLiteral("500"));
-    QCOMPARE(child<QLineEdit>(&w, "txtPrint")->text(), QStringLiteral("1"));
-    QCOMPARE(child<QLineEdit>(&w, "txtVspeed")->text(), QStringLiteral("0"));
-    QCOMPARE(child<QPlainTextEdit>(&w, "txtFormat")->toPlainText(),
+    QCOMPARE(test::control<QLineEdit>(&w, "txtSpeed")->text(), QStringLiteral("30"));
+    QCOMPARE(test::control<QLineEdit>(&w, "txtRHeight")->text(), QStringLiteral("500"));
+    QCOMPARE(test::control<QLineEdit>(&w, "txtPrint")->text(), QStringLiteral("1"));
+    QCOMPARE(test::control<QLineEdit>(&w, "txtVspeed")->text(), QStringLiteral("0"));
+    QCOMPARE(test::control<QPlainTextEdit>(&w, "txtFormat")->toPlainText(),
              QStringLiteral("Tocken number * please move to the  ,#"));
-    QCOMPARE(child<QComboBox>(&w, "cmbTheme")->currentText(), QStringLiteral("Black H"));
-    QCOMPARE(child<QComboBox>(&w, "cmbScreen")->currentText(), QStringLiteral("Single"));
-    QCOMPARE(child<QComboBox>(&w, "cmbTicket")->currentText(), QStringLiteral("Normal"));
-    QCOMPARE(child<QComboBox>(&w, "cmbCut")->currentText(), QStringLiteral("F"));
-    QCOMPARE(child<QComboBox>(&w, "cmbPrinter")->currentText(), QString());
-    QCOMPARE(child<QComboBox>(&w, "cmbService")->currentText(), QString());
-    QCOMPARE(child<QComboBox>(&w, "cmbVoice")->currentIndex(), 0);
-    QCOMPARE(child<QComboBox>(&w, "cmbSource")->currentIndex(), -1);
-    QVERIFY(!child<QCheckBox>(&w, "chkAuto")->isChecked());
-    QVERIFY(!child<QCheckBox>(&w, "chkEnable")->isChecked());
-    QVERIFY(!child<QComboBox>(&w, "cmbSource")->isEnabled());
+    QCOMPARE(test::control<QComboBox>(&w, "cmbTheme")->currentText(), QStringLiteral("Black H"));
+    QCOMPARE(test::control<QComboBox>(&w, "cmbScreen")->currentText(), QStringLiteral("Single"));
+    QCOMPARE(test::control<QComboBox>(&w, "cmbTicket")->currentText(), QStringLiteral("Normal"));
+    QCOMPARE(test::control<QComboBox>(&w, "cmbCut")->currentText(), QStringLiteral("F"));
+    QCOMPARE(test::control<QComboBox>(&w, "cmbPrinter")->currentText(), QString());
+    QCOMPARE(test::control<QComboBox>(&w, "cmbService")->currentText(), QString());
+    QCOMPARE(test::control<QComboBox>(&w, "cmbVoice")->currentIndex(), 0);
+    QCOMPARE(test::control<QComboBox>(&w, "cmbSource")->currentIndex(), -1);
+    QVERIFY(!test::control<QCheckBox>(&w, "chkAuto")->isChecked());
+    QVERIFY(!test::control<QCheckBox>(&w, "chkEnable")->isChecked());
+    QVERIFY(!test::control<QComboBox>(&w, "cmbSource")->isEnabled());
 
     // The lists: the database's themes and active counters, the engine's voices, the printers.
-    auto* themes = child<QComboBox>(&w, "cmbTheme");
+    auto* themes = test::control<QComboBox>(&w, "cmbTheme");
     QStringList names;
     for (int i = 0; i < themes->count(); ++i)
         names << themes->itemText(i);
     QCOMPARE(names, (QStringList{QStringLiteral("Black H"), QStringLiteral("HR1")}));
-    QCOMPARE(child<QComboBox>(&w, "cmbService")->count(), 3);
-    QCOMPARE(child<QComboBox>(&w, "cmbService")->itemText(0), QStringLiteral("Counter 1"));
-    QCOMPARE(child<QComboBox>(&w, "cmbVoice")->count(), 2);
-    auto* printers = child<QComboBox>(&w, "cmbPrinter");
+    QCOMPARE(test::control<QComboBox>(&w, "cmbService")->count(), 3);
+    QCOMPARE(test::control<QComboBox>(&w, "cmbService")->itemText(0), QStringLiteral("Counter 1"));
+    QCOMPARE(test::control<QComboBox>(&w, "cmbVoice")->count(), 2);
+    auto* printers = test::control<QComboBox>(&w, "cmbPrinter");
     if (QPrinterInfo::availablePrinterNames().isEmpty()) {
         QCOMPARE(printers->count(), 1);
         QCOMPARE(printers->itemText(0), QStringLiteral("(No Printer Installed)"));
@@ -110,19 +100,19 @@ void tst_settingswindow::storedValuesAreShown()
     s.set(Keys::VoiceFormat, QStringLiteral("Token *\nto #"));
     s.set(Keys::VideoIn, QStringLiteral("1"));
     frmSettings w(s, st.session, st.connection, st.prompt, st.services().speech);
-    QVERIFY(child<QCheckBox>(&w, "chkAuto")->isChecked());
-    QCOMPARE(child<QComboBox>(&w, "cmbTheme")->currentIndex(), 1);
-    QCOMPARE(child<QComboBox>(&w, "cmbScreen")->currentIndex(), 0);
-    QCOMPARE(child<QComboBox>(&w, "cmbCut")->currentIndex(), 1);
-    QCOMPARE(child<QComboBox>(&w, "cmbTicket")->currentText(), QStringLiteral("Full Screen"));
-    QCOMPARE(child<QComboBox>(&w, "cmbService")->count(), 2); // inactive counters are not offered
-    QCOMPARE(child<QComboBox>(&w, "cmbService")->currentText(), QStringLiteral("Counter 3"));
+    QVERIFY(test::control<QCheckBox>(&w, "chkAuto")->isChecked());
+    QCOMPARE(test::control<QComboBox>(&w, "cmbTheme")->currentIndex(), 1);
+    QCOMPARE(test::control<QComboBox>(&w, "cmbScreen")->currentIndex(), 0);
+    QCOMPARE(test::control<QComboBox>(&w, "cmbCut")->currentIndex(), 1);
+    QCOMPARE(test::control<QComboBox>(&w, "cmbTicket")->currentText(), QStringLiteral("Full Screen"));
+    QCOMPARE(test::control<QComboBox>(&w, "cmbService")->count(), 2); // inactive counters are not offered
+    QCOMPARE(test::control<QComboBox>(&w, "cmbService")->currentText(), QStringLiteral("Counter 3"));
     // A printer that is not installed here is kept, not lost on the next save.
-    QCOMPARE(child<QComboBox>(&w, "cmbPrinter")->currentText(), QStringLiteral("Front desk"));
-    QCOMPARE(child<QComboBox>(&w, "cmbVoice")->currentIndex(), 1);
-    QCOMPARE(child<QPlainTextEdit>(&w, "txtFormat")->toPlainText(), QStringLiteral("Token *\nto #"));
-    QVERIFY(child<QCheckBox>(&w, "chkEnable")->isChecked());
-    QVERIFY(child<QComboBox>(&w, "cmbSource")->isEnabled());
+    QCOMPARE(test::control<QComboBox>(&w, "cmbPrinter")->currentText(), QStringLiteral("Front desk"));
+    QCOMPARE(test::control<QComboBox>(&w, "cmbVoice")->currentIndex(), 1);
+    QCOMPARE(test::control<QPlainTextEdit>(&w, "txtFormat")->toPlainText(), QStringLiteral("Token *\nto #"));
+    QVERIFY(test::control<QCheckBox>(&w, "chkEnable")->isChecked());
+    QVERIFY(test::control<QComboBox>(&w, "cmbSource")->isEnabled());
 }
 
 void tst_settingswindow::saveStoresEveryValueAndApplies()
@@ -134,21 +124,21 @@ void tst_settingswindow::saveStoresEveryValueAndApplies()
     w->show();
     QSignalSpy themeKey(w.data(), &frmSettings::themeKeyChanged);
     QSignalSpy speed(w.data(), &frmSettings::scrollSpeedChanged);
-    child<QCheckBox>(w, "chkAuto")->setChecked(true);
-    child<QComboBox>(w, "cmbTheme")->setCurrentIndex(1); // HR1
-    child<QComboBox>(w, "cmbScreen")->setCurrentIndex(0);
-    child<QComboBox>(w, "cmbCut")->setCurrentIndex(1);
-    child<QComboBox>(w, "cmbTicket")->setCurrentIndex(0);
-    child<QComboBox>(w, "cmbService")->setCurrentIndex(2);
-    child<QComboBox>(w, "cmbVoice")->setCurrentIndex(1);
-    child<QLineEdit>(w, "txtPrint")->setText(QStringLiteral("3"));
-    child<QLineEdit>(w, "txtRHeight")->setText(QStringLiteral("620"));
-    child<QLineEdit>(w, "txtSpeed")->setText(QStringLiteral("45"));
-    child<QLineEdit>(w, "txtVspeed")->setText(QStringLiteral("-2"));
-    child<QPlainTextEdit>(w, "txtFormat")->setPlainText(QStringLiteral("Number * to #"));
-    child<QCheckBox>(w, "chkEnable")->setChecked(true);
+    test::control<QCheckBox>(w, "chkAuto")->setChecked(true);
+    test::control<QComboBox>(w, "cmbTheme")->setCurrentIndex(1); // HR1
+    test::control<QComboBox>(w, "cmbScreen")->setCurrentIndex(0);
+    test::control<QComboBox>(w, "cmbCut")->setCurrentIndex(1);
+    test::control<QComboBox>(w, "cmbTicket")->setCurrentIndex(0);
+    test::control<QComboBox>(w, "cmbService")->setCurrentIndex(2);
+    test::control<QComboBox>(w, "cmbVoice")->setCurrentIndex(1);
+    test::control<QLineEdit>(w, "txtPrint")->setText(QStringLiteral("3"));
+    test::control<QLineEdit>(w, "txtRHeight")->setText(QStringLiteral("620"));
+    test::control<QLineEdit>(w, "txtSpeed")->setText(QStringLiteral("45"));
+    test::control<QLineEdit>(w, "txtVspeed")->setText(QStringLiteral("-2"));
+    test::control<QPlainTextEdit>(w, "txtFormat")->setPlainText(QStringLiteral("Number * to #"));
+    test::control<QCheckBox>(w, "chkEnable")->setChecked(true);
 
-    QTest::mouseClick(child<QPushButton>(w, "Command1"), Qt::LeftButton);
+    QTest::mouseClick(test::control<QPushButton>(w, "Command1"), Qt::LeftButton);
     QVERIFY(st.prompt.messages.isEmpty());
     QCOMPARE(st.get(Keys::DisplayAuto), QStringLiteral("1"));
     QCOMPARE(st.get(Keys::ThemeTheme), QStringLiteral("HR1"));
@@ -179,9 +169,9 @@ void tst_settingswindow::saveCorrectsNonNumbers()
     test::ShellStation st;
     frmSettings w(st.settings.store, st.session, st.connection, st.prompt, st.services().speech);
     QSignalSpy speed(&w, &frmSettings::scrollSpeedChanged);
-    child<QLineEdit>(&w, "txtRHeight")->setText(QStringLiteral("tall"));
-    child<QLineEdit>(&w, "txtVspeed")->setText(QStringLiteral("fast"));
-    child<QLineEdit>(&w, "txtSpeed")->setText(QString());
+    test::control<QLineEdit>(&w, "txtRHeight")->setText(QStringLiteral("tall"));
+    test::control<QLineEdit>(&w, "txtVspeed")->setText(QStringLiteral("fast"));
+    test::control<QLineEdit>(&w, "txtSpeed")->setText(QString());
     QVERIFY(w.Command1_Click());
     QCOMPARE(st.get(Keys::PrinterRow), QStringLiteral("500"));
     QCOMPARE(st.get(Keys::VoiceSpeed), QStringLiteral("5"));
@@ -202,10 +192,10 @@ void tst_settingswindow::emptyThemeIsRefused()
         new frmSettings(st.settings.store, st.session, st.connection, st.prompt, st.services().speech);
     w->show();
     QSignalSpy themeKey(w.data(), &frmSettings::themeKeyChanged);
-    child<QCheckBox>(w, "chkAuto")->setChecked(true);
-    child<QComboBox>(w, "cmbTheme")->setEditText(QString());
-    child<QLineEdit>(w, "txtSpeed")->setText(QStringLiteral("slow"));
-    child<QLineEdit>(w, "txtPrint")->setText(QStringLiteral("4"));
+    test::control<QCheckBox>(w, "chkAuto")->setChecked(true);
+    test::control<QComboBox>(w, "cmbTheme")->setEditText(QString());
+    test::control<QLineEdit>(w, "txtSpeed")->setText(QStringLiteral("slow"));
+    test::control<QLineEdit>(w, "txtPrint")->setText(QStringLiteral("4"));
     QVERIFY(!w->Command1_Click());
     QCOMPARE(st.prompt.messages, QStringList{QStringLiteral("Cannot Save Please select a Theme")});
     // Only the automatic start and the (corrected) scroll speed are kept.
@@ -225,7 +215,7 @@ void tst_settingswindow::unknownThemeGivesKeyZero()
     test::ShellStation st;
     frmSettings w(st.settings.store, st.session, st.connection, st.prompt, st.services().speech);
     QSignalSpy themeKey(&w, &frmSettings::themeKeyChanged);
-    child<QComboBox>(&w, "cmbTheme")->setEditText(QStringLiteral("Gone's theme"));
+    test::control<QComboBox>(&w, "cmbTheme")->setEditText(QStringLiteral("Gone's theme"));
     QVERIFY(w.Command1_Click());
     QCOMPARE(st.get(Keys::ThemeTheme), QStringLiteral("Gone's theme"));
     QCOMPARE(themeKey.at(0).at(0).toInt(), 0);
@@ -237,15 +227,15 @@ void tst_settingswindow::copiesBecomeOneWhenNotACount()
     frmSettings w(st.settings.store, st.session, st.connection, st.prompt, st.services().speech);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    auto* copies = child<QLineEdit>(&w, "txtPrint");
+    auto* copies = test::control<QLineEdit>(&w, "txtPrint");
     for (const QString& bad : {QStringLiteral("two"), QStringLiteral("0"), QStringLiteral("-3"), QString()}) {
         copies->setFocus();
         copies->setText(bad);
-        child<QLineEdit>(&w, "txtSpeed")->setFocus(); // leaving the box corrects it
+        test::control<QLineEdit>(&w, "txtSpeed")->setFocus(); // leaving the box corrects it
         QCOMPARE(copies->text(), QStringLiteral("1"));
     }
     copies->setText(QStringLiteral("2"));
-    child<QLineEdit>(&w, "txtRHeight")->setFocus();
+    test::control<QLineEdit>(&w, "txtRHeight")->setFocus();
     QCOMPARE(copies->text(), QStringLiteral("2"));
     // A save reached without leaving the box (Enter) corrects it too.
     copies->setFocus();
@@ -260,8 +250,8 @@ void tst_settingswindow::inputSourceFollowsEnable()
 {
     test::ShellStation st;
     frmSettings w(st.settings.store, st.session, st.connection, st.prompt, st.services().speech);
-    auto* enable = child<QCheckBox>(&w, "chkEnable");
-    auto* source = child<QComboBox>(&w, "cmbSource");
+    auto* enable = test::control<QCheckBox>(&w, "chkEnable");
+    auto* source = test::control<QComboBox>(&w, "cmbSource");
     QVERIFY(!source->isEnabled());
     enable->click();
     QVERIFY(source->isEnabled());
@@ -275,11 +265,11 @@ void tst_settingswindow::command3ClosesWithoutSaving()
     QPointer<frmSettings> w =
         new frmSettings(st.settings.store, st.session, st.connection, st.prompt, st.services().speech);
     w->show();
-    auto* tiny = child<QPushButton>(w, "Command3");
+    auto* tiny = test::control<QPushButton>(w, "Command3");
     QCOMPARE(tiny->text(), QStringLiteral("Command3"));
     QCOMPARE(tiny->pos(), QPoint(0, 0));
     QVERIFY(tiny->width() < 16 && tiny->height() < 16);
-    child<QLineEdit>(w, "txtSpeed")->setText(QStringLiteral("99"));
+    test::control<QLineEdit>(w, "txtSpeed")->setText(QStringLiteral("99"));
     QTest::mouseClick(tiny, Qt::LeftButton);
     QTRY_VERIFY(w.isNull());
     QVERIFY(!st.has(Keys::ScrollSpeed));
@@ -293,13 +283,13 @@ void tst_settingswindow::testVoiceSpeaksTemplateLiterally()
     QCOMPARE(st.engines.size(), 1);
     test::RecordingSpeech* engine = st.engines.first();
     engine->autoFinish = false;
-    child<QComboBox>(&w, "cmbVoice")->setCurrentIndex(1);
-    QTest::mouseClick(child<QPushButton>(&w, "Command2"), Qt::LeftButton);
+    test::control<QComboBox>(&w, "cmbVoice")->setCurrentIndex(1);
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command2"), Qt::LeftButton);
     QCOMPARE(engine->said, QStringList{QStringLiteral("Tocken number * please move to the  ,#")});
     QCOMPARE(engine->voice, 1);
     // A second test waits for the first to be spoken.
-    child<QPlainTextEdit>(&w, "txtFormat")->setPlainText(QStringLiteral("again"));
-    QTest::mouseClick(child<QPushButton>(&w, "Command2"), Qt::LeftButton);
+    test::control<QPlainTextEdit>(&w, "txtFormat")->setPlainText(QStringLiteral("again"));
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command2"), Qt::LeftButton);
     QCOMPARE(engine->said.size(), 1);
     engine->finishNow();
     QCOMPARE(engine->said.size(), 2);
@@ -319,10 +309,10 @@ void tst_settingswindow::speechErrorIsShownWhenSeenNotOnSilentSave()
         QVERIFY(st.prompt.messages.isEmpty());
     }
     frmSettings w(st.settings.store, st.session, st.connection, st.prompt, st.services().speech);
-    QCOMPARE(child<QComboBox>(&w, "cmbVoice")->count(), 0);
+    QCOMPARE(test::control<QComboBox>(&w, "cmbVoice")->count(), 0);
     w.show();
     QTRY_COMPARE(st.prompt.messages, QStringList{st.speechFailure});
-    QTest::mouseClick(child<QPushButton>(&w, "Command2"), Qt::LeftButton);
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command2"), Qt::LeftButton);
     QCOMPARE(st.prompt.messages.size(), 2);
     QVERIFY(st.engines.last()->said.isEmpty());
 }
@@ -351,11 +341,11 @@ void tst_settingswindow::clockPickerListsAndSelects()
     QVERIFY(!w->preview()->hasFace());
     w->show();
     QSignalSpy chosen(w.data(), &frmclklst::clockSelected);
-    auto* list = child<QListWidget>(w, "fle");
+    auto* list = test::control<QListWidget>(w, "fle");
     list->setCurrentRow(1);
     QVERIFY(w->preview()->hasFace());
     QCOMPARE(w->preview()->file(), dir.filePath(QStringLiteral("b.svg")));
-    QTest::mouseClick(child<QPushButton>(w, "Command1"), Qt::LeftButton);
+    QTest::mouseClick(test::control<QPushButton>(w, "Command1"), Qt::LeftButton);
     QCOMPARE(chosen.size(), 1);
     QCOMPARE(chosen.at(0).at(0).toString(), QStringLiteral("b.svg"));
     QTRY_VERIFY(w.isNull());

@@ -8,6 +8,7 @@
 #include <QQueue>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <memory>
 
 namespace tallyvo::test {
@@ -87,6 +88,16 @@ public:
 };
 
 int runTests(QObject* test, int argc, char** argv);
+
+// A window's control by its object name; a missing one ends the test run with its name.
+template <typename T>
+T* control(QWidget* w, const char* name)
+{
+    T* c = w->findChild<T*>(QLatin1String(name));
+    if (!c)
+        qFatal("no control %s in %s", name, qPrintable(w->objectName()));
+    return c;
+}
 
 } // namespace tallyvo::test
 
