@@ -2,6 +2,7 @@
 
 // A small site for the console tests: one department, two services, three counters, and a way to
 // issue today's tokens as the ticket station would.
+#include "calling/ui/frmCall.h"
 #include "core/Connection.h"
 #include "core/Database.h"
 #include "core/Session.h"
@@ -79,6 +80,13 @@ struct ConsoleSite {
         return db()
             .scalar(QStringLiteral("SELECT %1 FROM tblCall ORDER BY callauto DESC LIMIT 1").arg(column))
             .toString();
+    }
+
+    // A counter console for the active counter, shown.
+    std::unique_ptr<frmCall> openConsole() {
+        auto w = std::make_unique<frmCall>(connection, settings.store, session, clock, prompt);
+        w->show();
+        return w;
     }
 };
 

@@ -60,12 +60,6 @@ private:
     std::unique_ptr<test::ConsoleSite> m_site;
 
     test::ConsoleSite& site() { return *m_site; }
-    std::unique_ptr<frmCall> openCounterConsole() {
-        auto w = std::make_unique<frmCall>(site().connection, site().settings.store, site().session,
-                                           site().clock, site().prompt);
-        w->show();
-        return w;
-    }
 
 private slots:
     void init() {
@@ -86,7 +80,7 @@ private slots:
         site().issue(site().serviceA, 6, QStringLiteral("10:00:00"), QDate(2026, 3, 15)); // tomorrow's
         site().settings.store.set(Keys::ShowBoth, QStringLiteral("1"));
 
-        auto w = openCounterConsole();
+        auto w = site().openConsole();
         QCOMPARE(w->windowTitle(), QStringLiteral("Room A"));
         QCOMPARE(text(w.get(), "Label1"), QStringLiteral("Idle"));
         QCOMPARE(text(w.get(), "lblLast"), QStringLiteral("Last Served : A3"));
@@ -123,7 +117,7 @@ private slots:
         const qint64 t7 = site().issue(site().serviceA, 7);
         const qint64 t5 = site().issue(site().serviceA, 5);
         const qint64 t6 = site().issue(site().serviceA, 6);
-        auto w = openCounterConsole();
+        auto w = site().openConsole();
         QCOMPARE(text(w.get(), "lblToken"), QString());
 
         click(w.get(), "cmdNext");
@@ -161,7 +155,7 @@ private slots:
     }
 
     void nothingWaitingAndNothingToRecall() {
-        auto w = openCounterConsole();
+        auto w = site().openConsole();
         click(w.get(), "cmdRecall");
         QVERIFY(control<QPushButton>(w.get(), "cmdRecall")->isEnabled());
         QVERIFY(!w->buttonTimer()->isActive());
@@ -174,7 +168,7 @@ private slots:
     void doubleClicksOnTheLists() {
         const qint64 t1 = site().issue(site().serviceA, 1);
         const qint64 t2 = site().issue(site().serviceA, 2);
-        auto w = openCounterConsole();
+        auto w = site().openConsole();
         click(w.get(), "cmdNext");
         w->buttonTimer()->setInterval(1);
         QTRY_VERIFY(control<QPushButton>(w.get(), "cmdNext")->isEnabled());
@@ -209,7 +203,7 @@ private slots:
     void transferWithAndWithoutAToken() {
         const qint64 t1 = site().issue(site().serviceA, 1);
         site().issue(site().serviceA, 2);
-        auto w = openCounterConsole();
+        auto w = site().openConsole();
         click(w.get(), "cmdNext");
         auto* tabs = control<QTabWidget>(w.get(), "STab");
         tabs->setCurrentIndex(3);
@@ -242,7 +236,7 @@ private slots:
         // Room B's console lists it, shows the notes on a click and calls it on a double-click.
         w.reset();
         site().session.activeCounter = site().counterB;
-        auto b = openCounterConsole();
+        auto b = site().openConsole();
         auto* btabs = control<QTabWidget>(b.get(), "STab");
         btabs->setCurrentIndex(4);
         QCOMPARE(btabs->tabText(4), QStringLiteral("Transfred 1"));
@@ -261,7 +255,7 @@ private slots:
     void pendingListAndTheMinuteRefresh() {
         site().issue(site().serviceA, 1, QStringLiteral("10:05:00"));
         site().issue(site().serviceA, 2, QStringLiteral("10:46:59"));
-        auto w = openCounterConsole();
+        auto w = site().openConsole();
         auto* tabs = control<QTabWidget>(w.get(), "STab");
         tabs->setCurrentIndex(5);
         QCOMPARE(tabs->tabText(5), QStringLiteral("Pending : 2"));
@@ -287,7 +281,7 @@ private slots:
 
     void databaseErrorsAreShownNotFatal() {
         site().issue(site().serviceA, 1);
-        auto w = openCounterConsole();
+        auto w = site().openConsole();
         site().db().run(QStringLiteral("DROP TABLE tblCall"));
         click(w.get(), "cmdNext");
         QCOMPARE(site().prompt.messages.size(), 1);
@@ -306,7 +300,7 @@ private slots:
     }
 
     void settingsTabWritesAtOnce() {
-        auto w = openCounterConsole();
+        auto w = site().openConsole();
         control<QCheckBox>(w.get(), "chkShow")->setChecked(true);
         QCOMPARE(site().settings.store.get(Keys::ShowBoth), QStringLiteral("1"));
         control<QCheckBox>(w.get(), "chkShortcut")->setChecked(true);
@@ -320,7 +314,7 @@ private slots:
 
     void counterConsoleWithoutGlobalKeysAndItsClosing() {
         site().settings.store.set(Keys::ShortcutEnable, QStringLiteral("1"));
-        auto w = openCounterConsole();
+        auto w = site().openConsole();
         // This platform has no system-wide keys: one message per key, the buttons still work.
         if (!GlobalHotKeys::isSupported()) {
             QCOMPARE(site().prompt.messages,
@@ -344,7 +338,7 @@ private slots:
         QCOMPARE(end.count(), 1);
 
         // The title bar's close ends a counter station at once.
-        auto again = openCounterConsole();
+        auto again = site().openConsole();
         QSignalSpy end2(again.get(), &frmCall::programEnd);
         again->close();
         QCOMPARE(end2.count(), 1);

@@ -60,12 +60,6 @@ class TestConsoleKeys : public QObject {
 private:
     std::unique_ptr<test::ConsoleSite> m_site;
     test::ConsoleSite& site() { return *m_site; }
-    std::unique_ptr<frmCall> open() {
-        auto w = std::make_unique<frmCall>(site().connection, site().settings.store, site().session,
-                                           site().clock, site().prompt);
-        w->show();
-        return w;
-    }
 
 private slots:
     void initTestCase() {
@@ -78,7 +72,7 @@ private slots:
     void keysWorkWhileAnotherProgramHasTheFocus() {
         const qint64 a1 = site().issue(site().serviceA, 1);
         site().issue(site().serviceA, 2);
-        auto w = open();
+        auto w = site().openConsole();
         QVERIFY(site().prompt.messages.isEmpty());
         for (int id = 0; id < 4; ++id)
             QVERIFY(w->hotKeyRegistered(id));
@@ -104,10 +98,10 @@ private slots:
 
     void secondConsoleIsToldAndStillWorks() {
         site().issue(site().serviceA, 1);
-        auto first = open();
+        auto first = site().openConsole();
         QVERIFY(site().prompt.messages.isEmpty());
         site().session.activeCounter = site().counterB;
-        auto second = open();
+        auto second = site().openConsole();
         QCOMPARE(
             site().prompt.messages,
             QStringList({hotKeyMessage.arg(QStringLiteral("F4")), hotKeyMessage.arg(QStringLiteral("F5")),
@@ -128,7 +122,7 @@ private slots:
     void keyHeldByAnotherProgramIsReportedAlone() {
         OtherProgram other;
         other.grab(XK_F6);
-        auto w = open();
+        auto w = site().openConsole();
         QCOMPARE(site().prompt.messages, QStringList{hotKeyMessage.arg(QStringLiteral("F6"))});
         QVERIFY(w->hotKeyRegistered(0));
         QVERIFY(!w->hotKeyRegistered(2));
@@ -137,7 +131,7 @@ private slots:
 
     void noKeysWhenSwitchedOff() {
         site().settings.store.set(Keys::ShortcutEnable, QStringLiteral("0"));
-        auto w = open();
+        auto w = site().openConsole();
         QVERIFY(!w->hotKeyRegistered(0));
         QVERIFY(site().prompt.messages.isEmpty());
         GlobalHotKeys other;

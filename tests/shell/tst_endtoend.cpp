@@ -1,5 +1,6 @@
 // One site worked end to end: a token issued at the ticket window, called by a counter in another
 // process, shown and announced on the display the main window started.
+#include "GridTouch.h"
 #include "ShellStation.h"
 
 #include "core/Database.h"
@@ -23,16 +24,7 @@ namespace {
 // Touches the ticket window's choice that reads text.
 bool touch(frmTicket& w, const QString& text)
 {
-    Grid* fg = w.findChild<Grid*>(QStringLiteral("FG"));
-    for (int r = Grid::fixedRows(); r < fg->rows(); ++r) {
-        if (fg->textMatrix(r, 1) != text)
-            continue;
-        const QModelIndex index = fg->model()->index(r - 1, 1);
-        fg->scrollTo(index);
-        QTest::mouseClick(fg->viewport(), Qt::LeftButton, {}, fg->visualRect(index).center());
-        return true;
-    }
-    return false;
+    return test::touchRow(w.findChild<Grid*>(QStringLiteral("FG")), text);
 }
 
 struct Run {

@@ -1,3 +1,4 @@
+#include "GridTouch.h"
 #include "TestSupport.h"
 
 #include "core/Connection.h"
@@ -113,16 +114,7 @@ QStringList choices(frmTicket& w)
 // Touches the choice that reads `text`, as a finger would.
 bool touch(frmTicket& w, const QString& text)
 {
-    Grid* fg = grid(w);
-    for (int r = Grid::fixedRows(); r < fg->rows(); ++r) {
-        if (fg->textMatrix(r, 1) != text)
-            continue;
-        const QModelIndex index = fg->model()->index(r - 1, 1);
-        fg->scrollTo(index);
-        QTest::mouseClick(fg->viewport(), Qt::LeftButton, {}, fg->visualRect(index).center());
-        return true;
-    }
-    return false;
+    return test::touchRow(grid(w), text);
 }
 
 // The text of a printed job, as pdftotext reads it, one trimmed non-empty line each.

@@ -170,18 +170,18 @@ std::shared_ptr<Database> frmTicket::openDb() const
     return db && db->isOpen() ? db : nullptr;
 }
 
-void frmTicket::addDept()
+void frmTicket::fillChoices(const QString& header, int width, const QString& sql, const QVariantList& values)
 {
     m_fg->setRows(1);
     m_fg->setCols(2);
     m_fg->setColWidth(0, kKeyColTwips);
-    m_fg->setColWidth(1, kDeptColTwips);
-    m_fg->setTextMatrix(0, 1, tr("Select Department"));
+    m_fg->setColWidth(1, width);
+    m_fg->setTextMatrix(0, 1, header);
     const auto db = openDb();
     try {
         QSqlQuery q;
         if (db)
-            q = db->run(QStringLiteral("SELECT deptAuto, deptName FROM tblDept WHERE active='1'"));
+            q = db->run(sql, values);
         while (q.next()) {
             const int row = m_fg->rows();
             m_fg->setRows(row + 1);
@@ -191,31 +191,20 @@ void frmTicket::addDept()
     } catch (const DbError& e) {
         m_prompt.message(e.text());
     }
+}
+
+void frmTicket::addDept()
+{
+    fillChoices(tr("Select Department"), kDeptColTwips,
+                QStringLiteral("SELECT deptAuto, deptName FROM tblDept WHERE active='1'"));
     addimg(m_designFile);
 }
 
 void frmTicket::addServ(int deptKey)
 {
-    m_fg->setRows(1);
-    m_fg->setCols(2);
-    m_fg->setColWidth(0, kKeyColTwips);
-    m_fg->setColWidth(1, kServColTwips);
-    m_fg->setTextMatrix(0, 1, tr("Select Service"));
-    const auto db = openDb();
-    try {
-        QSqlQuery q;
-        if (db)
-            q = db->run(QStringLiteral("SELECT servAuto, ServName FROM tblService WHERE deptAuto=? AND active='1'"),
-                        {deptKey});
-        while (q.next()) {
-            const int row = m_fg->rows();
-            m_fg->setRows(row + 1);
-            m_fg->setTextMatrix(row, 0, q.value(0).toString());
-            m_fg->setTextMatrix(row, 1, q.value(1).toString());
-        }
-    } catch (const DbError& e) {
-        m_prompt.message(e.text());
-    }
+    fillChoices(tr("Select Service"), kServColTwips,
+                QStringLiteral("SELECT servAuto, ServName FROM tblService WHERE deptAuto=? AND active='1'"),
+                {deptKey});
     const int back = m_fg->rows();
     m_fg->setRows(back + 1);
     m_fg->setTextMatrix(back, 1, backText());

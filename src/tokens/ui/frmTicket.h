@@ -5,6 +5,7 @@
 
 #include <QDate>
 #include <QPixmap>
+#include <QVariantList>
 #include <QWidget>
 
 #include <memory>
@@ -76,6 +77,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Resets the choice grid to its header and one row per record (key, name) of the query.
+    void fillChoices(const QString& header, int width, const QString& sql, const QVariantList& values = {});
     std::shared_ptr<Database> openDb() const;
     void gridClicked();
     void issue(int serviceKey, const QString& serviceName);
