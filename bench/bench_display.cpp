@@ -14,7 +14,7 @@
 #include "display/CallFeed.h"
 #include "display/SpeechEngine.h"
 #include "display/ui/frmDisplay.h"
-#include "shell/grid/Grid.h"
+#include "widgets/Grid.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

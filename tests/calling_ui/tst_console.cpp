@@ -5,7 +5,7 @@
 #include "calling/ui/frmCall.h"
 #include "calling/ui/frmCallAdmin.h"
 #include "calling/ui/frmSelService.h"
-#include "shell/grid/Grid.h"
+#include "widgets/Grid.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -5,7 +5,7 @@
 #include "display/Announcer.h"
 #include "display/CallFeed.h"
 #include "display/ui/frmDisplay.h"
-#include "shell/grid/Grid.h"
+#include "widgets/Grid.h"
 
 #include <QApplication>
 #include <QDir>

@@ -8,9 +8,9 @@
 #include "display/ui/MoviePanes.h"
 #include "display/ui/ScrollPanes.h"
 #include "display/ui/frmDisplay.h"
-#include "shell/grid/BgrColor.h"
-#include "shell/grid/Grid.h"
-#include "shell/grid/Twips.h"
+#include "widgets/BgrColor.h"
+#include "widgets/Grid.h"
+#include "widgets/Twips.h"
 
 #include <QApplication>
 #include <QDir>

@@ -6,7 +6,7 @@
 #include "core/Database.h"
 #include "display/ui/frmDisplay.h"
 #include "shell/MDI.h"
-#include "shell/grid/Grid.h"
+#include "widgets/Grid.h"
 #include "tokens/ui/frmTicket.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 #include "ShellStation.h"
 
 #include "core/Database.h"
-#include "shell/ClockFace.h"
+#include "widgets/ClockFace.h"
 #include "shell/frmSettings.h"
-#include "shell/frmclklst.h"
+#include "widgets/frmclklst.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #pragma once
 
 // For tests that link the grid: touch a row of a Grid as a finger would.
-#include "shell/grid/Grid.h"
+#include "widgets/Grid.h"
 
 #include <QTest>
 

@@ -3,7 +3,7 @@
 
 #include "core/Connection.h"
 #include "core/Session.h"
-#include "shell/grid/Grid.h"
+#include "widgets/Grid.h"
 #include "tokens/ui/frmTicket.h"
 
 #include <QApplication>

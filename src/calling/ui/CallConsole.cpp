@@ -8,7 +8,7 @@
 #include "core/Prompt.h"
 #include "core/Session.h"
 #include "core/SettingsStore.h"
-#include "shell/grid/Grid.h"
+#include "widgets/Grid.h"
 
 #include <QTimer>
 

@@ -1,7 +1,7 @@
 #include "display/ui/ScrollPanes.h"
 
-#include "shell/grid/BgrColor.h"
-#include "shell/grid/Twips.h"
+#include "widgets/BgrColor.h"
+#include "widgets/Twips.h"
 
 #include <QEvent>
 #include <QFontMetricsF>

@@ -12,9 +12,9 @@
 #include "display/ui/MediaPane.h"
 #include "display/ui/MoviePanes.h"
 #include "display/ui/ScrollPanes.h"
-#include "shell/grid/BgrColor.h"
-#include "shell/grid/Grid.h"
-#include "shell/grid/Twips.h"
+#include "widgets/BgrColor.h"
+#include "widgets/Grid.h"
+#include "widgets/Twips.h"
 
 #include <QDateTime>
 #include <QFrame>

@@ -9,8 +9,8 @@
 #include "core/Prompt.h"
 #include "core/Session.h"
 #include "core/SettingsStore.h"
-#include "shell/grid/Grid.h"
-#include "shell/grid/Twips.h"
+#include "widgets/Grid.h"
+#include "widgets/Twips.h"
 #include "tokens/TokenIssuer.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
-#include "shell/frmclklst.h"
+#include "widgets/frmclklst.h"
 
 #include "core/Paths.h"
-#include "shell/ClockFace.h"
+#include "widgets/ClockFace.h"
 #include "ui_frmclklst.h"
 
 #include <QDir>

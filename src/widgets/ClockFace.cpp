@@ -1,4 +1,4 @@
-#include "shell/ClockFace.h"
+#include "widgets/ClockFace.h"
 
 #include <QFileInfo>
 #include <QPaintEvent>

@@ -1,7 +1,7 @@
-#include "shell/grid/Grid.h"
+#include "widgets/Grid.h"
 
-#include "shell/grid/GridHeader.h"
-#include "shell/grid/Twips.h"
+#include "widgets/GridHeader.h"
+#include "widgets/Twips.h"
 
 #include <QApplication>
 #include <QClipboard>

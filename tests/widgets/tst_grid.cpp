@@ -1,6 +1,6 @@
-#include "shell/grid/BgrColor.h"
-#include "shell/grid/Grid.h"
-#include "shell/grid/Twips.h"
+#include "widgets/BgrColor.h"
+#include "widgets/Grid.h"
+#include "widgets/Twips.h"
 
 #include <QHeaderView>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/grid/GridModel.h"
+#include "widgets/GridModel.h"
 
 #include <QPointer>
 #include <QTableView>

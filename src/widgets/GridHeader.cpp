@@ -1,6 +1,6 @@
-#include "shell/grid/GridHeader.h"
+#include "widgets/GridHeader.h"
 
-#include "shell/grid/Grid.h"
+#include "widgets/Grid.h"
 
 #include <QMouseEvent>
 #include <QPainter>
