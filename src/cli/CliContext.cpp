@@ -59,6 +59,7 @@ const QList<CliCommand>& commands()
         list << coreCommands();
         list << tokenCommands();
         list << callCommands();
+        list << reportCommands();
         return list;
     }();
     return all;

@@ -68,5 +68,6 @@ const QList<CliCommand>& commands();
 QList<CliCommand> coreCommands();
 QList<CliCommand> tokenCommands();
 QList<CliCommand> callCommands();
+QList<CliCommand> reportCommands();
 
 } // namespace tallyvo::cli

@@ -4,12 +4,14 @@
 #include "core/Database.h"
 #include "core/DbError.h"
 #include "core/Prompt.h"
+#include "core/Session.h"
 #include "core/SettingsStore.h"
 #include "core/modSub.h"
 #include "core/ui/frmSql.h"
 #include "display/Announcer.h"
 #include "display/SpeechEngine.h"
 #include "display/ui/frmDisplay.h"
+#include "reports/ui/GridExport.h"
 #include "shell/frmSettings.h"
 #include "tokens/ui/frmTicket.h"
 
@@ -64,6 +66,8 @@ MDI::~MDI()
     delete m_selService;
     delete m_callAdmin;
     delete m_adminPass;
+    for (auto& report : m_reports)
+        delete report;
 }
 
 QAction* MDI::addEntry(QMenu* menu, const QString& name, const QString& text, bool available)
@@ -88,7 +92,8 @@ void MDI::buildMenus()
     addEntry(file, QStringLiteral("scrollnews"), tr("Scroll News"), false);
     addEntry(file, QStringLiteral("Videolst"), tr("Video List"), false);
     addEntry(file, QStringLiteral("compdet"), tr("Company Details"), false);
-    addEntry(file, QStringLiteral("sendto"), tr("Send to Excel"), false);
+    connect(addEntry(file, QStringLiteral("sendto"), tr("Send to Excel")), &QAction::triggered, this,
+            &MDI::sendto_Click);
     connect(addEntry(file, QStringLiteral("exit"), tr("Exit")), &QAction::triggered, this, &MDI::exit_Click);
 
     QMenu* modules = bar->addMenu(tr("Modules"));
@@ -120,10 +125,17 @@ void MDI::buildMenus()
 
     QMenu* reports = bar->addMenu(tr("Reports"));
     reports->setObjectName(QStringLiteral("Reports"));
-    addEntry(reports, QStringLiteral("deptBased"), tr("Department Based"), false);
-    addEntry(reports, QStringLiteral("servBase"), tr("Service Based"), false);
-    addEntry(reports, QStringLiteral("cntBased"), tr("Counter Based"), false);
-    addEntry(reports, QStringLiteral("pendRep"), tr("Pending Report"), false);
+    const std::pair<const char*, ReportKind> reportEntries[] = {{"deptBased", ReportKind::Department},
+                                                                 {"servBase", ReportKind::Service},
+                                                                 {"cntBased", ReportKind::Counter},
+                                                                 {"pendRep", ReportKind::Pending}};
+    const QString reportTexts[] = {tr("Department Based"), tr("Service Based"), tr("Counter Based"),
+                                   tr("Pending Report")};
+    for (size_t i = 0; i < std::size(reportEntries); ++i) {
+        const ReportKind kind = reportEntries[i].second;
+        connect(addEntry(reports, QLatin1String(reportEntries[i].first), reportTexts[i]), &QAction::triggered, this,
+                [this, kind] { report_Click(kind); });
+    }
 
     QMenu* about = bar->addMenu(tr("About"));
     about->setObjectName(QStringLiteral("About"));
@@ -433,6 +445,38 @@ frmAdminPass* MDI::chPass_Click()
     }
     bringForward(m_adminPass);
     return m_adminPass;
+}
+
+ReportWindow* MDI::report_Click(ReportKind kind)
+{
+    QPointer<ReportWindow>& slot = m_reports[static_cast<int>(kind)];
+    if (!slot) {
+        Connection& c = m_services.connection;
+        Session& s = m_services.session;
+        Prompt& p = m_services.prompt;
+        switch (kind) {
+        case ReportKind::Department:
+            slot = new frmReport(c, s, m_services.clock, p);
+            break;
+        case ReportKind::Service:
+            slot = new frmRptServ(c, s, m_services.clock, p);
+            break;
+        case ReportKind::Counter:
+            slot = new frmRptCounter(c, s, m_services.clock, p);
+            break;
+        case ReportKind::Pending:
+            slot = new frmPending(c, s, m_services.clock, p);
+            break;
+        }
+        slot->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(slot);
+    return slot;
+}
+
+void MDI::sendto_Click()
+{
+    modExcel::sendToExcel(m_services.session.currentReportWindow, m_services.prompt);
 }
 
 void MDI::disableCall()

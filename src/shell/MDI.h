@@ -6,6 +6,7 @@
 #include "calling/ui/frmSelService.h"
 #include "core/ui/frmSql.h"
 #include "display/ui/frmDisplay.h"
+#include "reports/ui/ReportWindow.h"
 #include "shell/ShellServices.h"
 #include "shell/frmSettings.h"
 #include "tokens/ui/frmTicket.h"
@@ -71,6 +72,10 @@ public:
     frmCallAdmin* Command4_Click();
     // "Change Password": the administrator's own password.
     frmAdminPass* chPass_Click();
+    // "Department Based", "Service Based", "Counter Based", "Pending Report": one window of each.
+    ReportWindow* report_Click(ReportKind kind);
+    // "Send to Excel": the grids of the report window activated last.
+    void sendto_Click();
     // After an administrator login: consoles are not for this station's administrator.
     void disableCall();
 
@@ -117,6 +122,7 @@ private:
     QPointer<frmSelService> m_selService;
     QPointer<frmCallAdmin> m_callAdmin;
     QPointer<frmAdminPass> m_adminPass;
+    QPointer<ReportWindow> m_reports[4];
     int m_themeKey = 0;
     int m_scrollSpeed = 30;
     bool m_loaded = false;

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <optional>
+#include <vector>
+
+namespace tallyvo {
+
+class Database;
+
+// The four token reports differ only in what they filter by and in two pieces of their query.
+enum class ReportKind { Department, Service, Counter, Pending };
+
+// What a report window asks for: the filter text ("All" for every name), an inclusive range of
+// days and "Show All" (waiting tokens too).
+struct ReportRequest {
+    ReportKind kind = ReportKind::Department;
+    QString filter;
+    QDate from;
+    QDate to;
+    bool showAll = false;
+};
+
+// One listed token, every value as the grid shows it ("" where the database has none).
+struct ReportRow {
+    QString key; // tickAuto
+    QString dept;
+    QString service;
+    QString token;
+    QString date;
+    QString counter; // the counter's user name
+    QString from;
+    QString to;
+    QString duration; // whole minutes, "" until finished
+};
+
+struct ReportResult {
+    std::vector<ReportRow> rows;
+    // The database's own words when it refused the query; no rows then.
+    QString error;
+    // The average line as the window shows it after this fill ("" when there is none).
+    QString average;
+};
+
+namespace Reports {
+
+// Window caption, filter caption and the query that fills the filter list (active names).
+QString caption(ReportKind kind);
+QString filterLabel(ReportKind kind);
+QString filterListSql(ReportKind kind);
+// The filter's names for the list: the active names and "All", sorted as the list shows them.
+QStringList filterNames(const Database& db, ReportKind kind);
+
+// The report's statement; its values are bound in the order of bindings().
+QString reportSql(const ReportRequest& request);
+QVariantList bindings(const ReportRequest& request);
+
+// Runs the report. A refused statement gives its text in error and no rows, never an exception.
+ReportResult run(const Database& db, const ReportRequest& request);
+
+// The grid's 11 columns: width in twips and header caption.
+struct Column {
+    int width;
+    QString header;
+};
+const std::vector<Column>& columns();
+
+// "Average Time : " and the mean of the durations over every listed row (an empty or non-numeric
+// duration counts 0). nullopt when there are no rows to divide by.
+std::optional<QString> averageLine(const QStringList& durations);
+// The leading number of a text as a lenient numeric parse reads it: "12abc" 12, "abc" 0.
+double leadingNumber(const QString& text);
+// Shortest general form with at most 15 significant digits and the station's decimal separator:
+// 22/3 is 7.33333333333333, 7.5 stays 7.5, 10.0 is 10.
+QString generalNumber(double value);
+
+} // namespace Reports
+} // namespace tallyvo
