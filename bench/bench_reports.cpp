@@ -56,11 +56,13 @@ QString hashed(const QString& n, const QString& k, int modulo, int salt)
 
 QString clockText(Engine engine, const QString& seconds)
 {
+    // Put together without QString::arg, whose placeholders would swallow printf's "%02d".
+    const QString s = QStringLiteral("(") + seconds + QStringLiteral(")");
     if (engine == Engine::Sqlite)
-        return QStringLiteral("printf('%02d:%02d:%02d', (%1) / 3600, ((%1) / 60) % 60, (%1) % 60)").arg(seconds);
-    return QStringLiteral("lpad(((%1) / 3600)::text, 2, '0') || ':' || lpad((((%1) / 60) % 60)::text, 2, '0') || ':' "
-                          "|| lpad(((%1) % 60)::text, 2, '0')")
-        .arg(seconds);
+        return QStringLiteral("printf('%02d:%02d:%02d', ") + s + QStringLiteral(" / 3600, (") + s +
+            QStringLiteral(" / 60) % 60, ") + s + QStringLiteral(" % 60)");
+    return QStringLiteral("lpad((") + s + QStringLiteral(" / 3600)::text, 2, '0') || ':' || lpad(((") + s +
+        QStringLiteral(" / 60) % 60)::text, 2, '0') || ':' || lpad((") + s + QStringLiteral(" % 60)::text, 2, '0')");
 }
 
 void fillSite(const Database& db, int tokens)

@@ -60,6 +60,7 @@ const QList<CliCommand>& commands()
         list << tokenCommands();
         list << callCommands();
         list << reportCommands();
+        list << maintenanceCommands();
         return list;
     }();
     return all;

@@ -69,5 +69,6 @@ QList<CliCommand> coreCommands();
 QList<CliCommand> tokenCommands();
 QList<CliCommand> callCommands();
 QList<CliCommand> reportCommands();
+QList<CliCommand> maintenanceCommands();
 
 } // namespace tallyvo::cli

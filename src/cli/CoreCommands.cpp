@@ -25,10 +25,17 @@ void init(CliContext& ctx, QStringList args)
     }
     const bool added = demo && DemoSite::create(db);
 
-    // Backup copies the embedded file that path.txt beside the program names.
+    // path.txt beside the program names the embedded database this station works on; a backup
+    // always copies the station's own database, and init keeps the file saying so.
     if (db.engine() == Engine::Sqlite) {
         QFile path(Paths::programDir() + QStringLiteral("/path.txt"));
-        if (!path.exists() && path.open(QIODevice::WriteOnly | QIODevice::Text))
+        QString named;
+        if (path.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            const QStringList lines = QString::fromUtf8(path.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            named = lines.isEmpty() ? QString() : lines.last().trimmed();
+            path.close();
+        }
+        if (named != db.url().path && path.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
             path.write(db.url().path.toUtf8() + '\n');
     }
     ctx.out << "Database ready: " << db.url().describe() << " (schema version " << Schema::version(db) << ")\n";

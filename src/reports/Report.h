@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/DbUrl.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -54,8 +56,8 @@ QString filterListSql(ReportKind kind);
 // The filter's names for the list: the active names and "All", sorted as the list shows them.
 QStringList filterNames(const Database& db, ReportKind kind);
 
-// The report's statement; its values are bound in the order of bindings().
-QString reportSql(const ReportRequest& request);
+// The report's statement on an engine; its values are bound in the order of bindings().
+QString reportSql(const ReportRequest& request, Engine engine);
 QVariantList bindings(const ReportRequest& request);
 
 // Runs the report. A refused statement gives its text in error and no rows, never an exception.
@@ -71,6 +73,9 @@ const std::vector<Column>& columns();
 // "Average Time : " and the mean of the durations over every listed row (an empty or non-numeric
 // duration counts 0). nullopt when there are no rows to divide by.
 std::optional<QString> averageLine(const QStringList& durations);
+// Whole minutes from one time of day ("HH:mm:ss") to another, as minute boundaries crossed:
+// 10:05:59 to 10:06:01 is 1, 10:05:00 to 10:05:59 is 0. nullopt when either time is missing.
+std::optional<int> minutesBetween(QStringView from, QStringView to);
 // The leading number of a text as a lenient numeric parse reads it: "12abc" 12, "abc" 0.
 double leadingNumber(const QString& text);
 // Shortest general form with at most 15 significant digits and the station's decimal separator:

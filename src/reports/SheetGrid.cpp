@@ -2,6 +2,8 @@
 
 #include "reports/Report.h"
 
+#include <iterator>
+
 namespace tallyvo {
 
 SheetGrid SheetGrid::sized(int rows, int cols)

@@ -215,7 +215,7 @@ std::optional<DateValue> dateValue(const QString& text)
     static const char* const timesWithSeconds[] = {"HH:mm:ss", "H:mm:ss", "hh:mm:ss AP", "h:mm:ss AP"};
     static const char* const timesWithout[] = {"HH:mm", "H:mm", "hh:mm AP", "h:mm AP"};
 
-    auto time = [&](const QString& part, bool* seconds) -> std::optional<QTime> {
+    auto readTime = [&](const QString& part, bool* seconds) -> std::optional<QTime> {
         for (const char* f : timesWithSeconds) {
             const QTime v = c.toTime(part, QLatin1String(f));
             if (v.isValid()) {
@@ -232,7 +232,7 @@ std::optional<DateValue> dateValue(const QString& text)
         }
         return std::nullopt;
     };
-    auto date = [&](const QString& part) -> std::optional<QDate> {
+    auto readDate = [&](const QString& part) -> std::optional<QDate> {
         for (const char* f : dates) {
             const QDate v = c.toDate(part, QLatin1String(f));
             if (v.isValid())
@@ -242,11 +242,11 @@ std::optional<DateValue> dateValue(const QString& text)
     };
 
     DateValue value;
-    if (auto d = date(t)) {
+    if (auto d = readDate(t)) {
         value.date = d;
         return value;
     }
-    if (auto tm = time(t, &value.seconds)) {
+    if (auto tm = readTime(t, &value.seconds)) {
         value.time = tm;
         return value;
     }
@@ -254,8 +254,8 @@ std::optional<DateValue> dateValue(const QString& text)
     const qsizetype blank = t.indexOf(QLatin1Char(' '));
     if (blank > 0) {
         for (qsizetype split = blank; split > 0; split = t.indexOf(QLatin1Char(' '), split + 1)) {
-            auto d = date(t.left(split));
-            auto tm = d ? time(t.mid(split + 1).trimmed(), &value.seconds) : std::nullopt;
+            auto d = readDate(t.left(split));
+            auto tm = d ? readTime(t.mid(split + 1).trimmed(), &value.seconds) : std::nullopt;
             if (d && tm) {
                 value.date = d;
                 value.time = tm;

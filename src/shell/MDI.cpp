@@ -68,6 +68,9 @@ MDI::~MDI()
     delete m_adminPass;
     for (auto& report : m_reports)
         delete report;
+    delete m_clearData;
+    delete m_callDelete;
+    delete m_backup;
 }
 
 QAction* MDI::addEntry(QMenu* menu, const QString& name, const QString& text, bool available)
@@ -110,7 +113,8 @@ void MDI::buildMenus()
     QAction* news = addEntry(modules, QStringLiteral("startNews"), tr("Start/Stop News"));
     news->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(news, &QAction::triggered, this, &MDI::startNews_Click);
-    addEntry(modules, QStringLiteral("bkup"), tr("Backup && Restore"), false);
+    connect(addEntry(modules, QStringLiteral("bkup"), tr("Backup && Restore")), &QAction::triggered, this,
+            [this] { bkup_Click(); });
     connect(addEntry(modules, QStringLiteral("connect"), tr("Connection")), &QAction::triggered, this,
             [this] { connect_Click(); });
     QMenu* users = modules->addMenu(tr("User Manage"));
@@ -120,8 +124,10 @@ void MDI::buildMenus()
             [this] { chPass_Click(); });
     QMenu* clear = modules->addMenu(tr("Clear Data"));
     clear->setObjectName(QStringLiteral("clearData"));
-    addEntry(clear, QStringLiteral("clrTickData"), tr("Clear Ticket Data"), false);
-    addEntry(clear, QStringLiteral("ClrCall"), tr("Clear Call Data"), false);
+    connect(addEntry(clear, QStringLiteral("clrTickData"), tr("Clear Ticket Data")), &QAction::triggered, this,
+            [this] { clrTickData_Click(); });
+    connect(addEntry(clear, QStringLiteral("ClrCall"), tr("Clear Call Data")), &QAction::triggered, this,
+            [this] { ClrCall_Click(); });
 
     QMenu* reports = bar->addMenu(tr("Reports"));
     reports->setObjectName(QStringLiteral("Reports"));
@@ -472,6 +478,38 @@ ReportWindow* MDI::report_Click(ReportKind kind)
     }
     bringForward(slot);
     return slot;
+}
+
+frmClearData* MDI::clrTickData_Click()
+{
+    if (!m_clearData) {
+        m_clearData = new frmClearData(m_services.connection, m_services.session, m_services.clock, m_services.prompt);
+        m_clearData->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_clearData);
+    return m_clearData;
+}
+
+frmcallDelete* MDI::ClrCall_Click()
+{
+    if (!m_callDelete) {
+        m_callDelete = new frmcallDelete(m_services.connection, m_services.clock, m_services.prompt);
+        m_callDelete->setAttribute(Qt::WA_DeleteOnClose);
+        // It opens at the top left corner of the main window's work area.
+        m_callDelete->move(m_area->mapToGlobal(QPoint(0, 0)));
+    }
+    bringForward(m_callDelete);
+    return m_callDelete;
+}
+
+frmBackup* MDI::bkup_Click()
+{
+    if (!m_backup) {
+        m_backup = new frmBackup(m_services.connection, m_services.prompt);
+        m_backup->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_backup);
+    return m_backup;
 }
 
 void MDI::sendto_Click()

@@ -6,6 +6,7 @@
 #include "calling/ui/frmSelService.h"
 #include "core/ui/frmSql.h"
 #include "display/ui/frmDisplay.h"
+#include "reports/ui/MaintenanceWindows.h"
 #include "reports/ui/ReportWindow.h"
 #include "shell/ShellServices.h"
 #include "shell/frmSettings.h"
@@ -74,6 +75,10 @@ public:
     frmAdminPass* chPass_Click();
     // "Department Based", "Service Based", "Counter Based", "Pending Report": one window of each.
     ReportWindow* report_Click(ReportKind kind);
+    // "Clear Ticket Data", "Clear Call Data", "Backup & Restore".
+    frmClearData* clrTickData_Click();
+    frmcallDelete* ClrCall_Click();
+    frmBackup* bkup_Click();
     // "Send to Excel": the grids of the report window activated last.
     void sendto_Click();
     // After an administrator login: consoles are not for this station's administrator.
@@ -123,6 +128,9 @@ private:
     QPointer<frmCallAdmin> m_callAdmin;
     QPointer<frmAdminPass> m_adminPass;
     QPointer<ReportWindow> m_reports[4];
+    QPointer<frmClearData> m_clearData;
+    QPointer<frmcallDelete> m_callDelete;
+    QPointer<frmBackup> m_backup;
     int m_themeKey = 0;
     int m_scrollSpeed = 30;
     bool m_loaded = false;

@@ -6,6 +6,7 @@
 #include "widgets/Grid.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -263,9 +264,11 @@ void tst_export::paletteKeepsDistinctColoursUpTo56()
     g.cell(1, 1).fore = 0;
     const std::vector<int> palette = modExcel::buildPalette(g);
     QCOMPARE(int(palette.size()), 56);
+    // The grid's white, light grey and black (text and header text alike), then the cells' colours.
     QCOMPARE(palette[0], 0xFFFFFF);
-    QCOMPARE(palette[4], 0x010101);
-    QCOMPARE(std::count(palette.begin(), palette.end(), 0), 1); // the grid's black text, once
+    QCOMPARE(palette[3], 0x010101);
+    QCOMPARE(palette[4], 0x000150);
+    QCOMPARE(int(std::count(palette.begin(), palette.end(), 0)), 1); // the grid's black text, once
     // A system colour becomes the desktop's colour for it; others stay as they are.
     QCOMPARE(modExcel::translateColor(int(0x80000005u)), 0xFFFFFF);
     QCOMPARE(modExcel::translateColor(int(0x800000FFu)), int(0x800000FFu));

@@ -3,6 +3,7 @@
 #include "core/Database.h"
 #include "display/Announcer.h"
 #include "display/ui/frmDisplay.h"
+#include "reports/ui/ReportWindow.h"
 #include "shell/MDI.h"
 #include "shell/frmSettings.h"
 #include "tokens/ui/frmTicket.h"
@@ -68,6 +69,7 @@ private Q_SLOTS:
     void settingsSaveReachesTheMainWindow();
     void consolesAndPasswordWindow();
     void aboutShowsCredits();
+    void reportWindowsAndSendToExcel();
 };
 
 void tst_mainwindow::menusAndToolbarInOrder()
@@ -86,19 +88,19 @@ void tst_mainwindow::menusAndToolbarInOrder()
         QStringLiteral("deptLst|Department List||0"), QStringLiteral("Servlst|Service List||0"),
         QStringLiteral("Counter|Manage Counter||0"), QStringLiteral("thmLst|Theme List||0"),
         QStringLiteral("scrollnews|Scroll News||0"), QStringLiteral("Videolst|Video List||0"),
-        QStringLiteral("compdet|Company Details||0"), QStringLiteral("sendto|Send to Excel||0"),
+        QStringLiteral("compdet|Company Details||0"), QStringLiteral("sendto|Send to Excel||1"),
         QStringLiteral("exit|Exit||1")}));
     QCOMPARE(entries(menus.at(1)->menu()), (QStringList{
         QStringLiteral("printTicket|Print Ticket||1"), QStringLiteral("call|Call||1"),
         QStringLiteral("settings|Settings||1"), QStringLiteral("display|Start Display|Ctrl+D|1"),
-        QStringLiteral("startNews|Start/Stop News|Ctrl+N|1"), QStringLiteral("bkup|Backup && Restore||0"),
+        QStringLiteral("startNews|Start/Stop News|Ctrl+N|1"), QStringLiteral("bkup|Backup && Restore||1"),
         QStringLiteral("connect|Connection||1"), QStringLiteral("usermanage|User Manage"),
         QStringLiteral("· userLst|User List||0"), QStringLiteral("· chPass|Change Password||1"),
-        QStringLiteral("clearData|Clear Data"), QStringLiteral("· clrTickData|Clear Ticket Data||0"),
-        QStringLiteral("· ClrCall|Clear Call Data||0")}));
+        QStringLiteral("clearData|Clear Data"), QStringLiteral("· clrTickData|Clear Ticket Data||1"),
+        QStringLiteral("· ClrCall|Clear Call Data||1")}));
     QCOMPARE(entries(menus.at(2)->menu()), (QStringList{
-        QStringLiteral("deptBased|Department Based||0"), QStringLiteral("servBase|Service Based||0"),
-        QStringLiteral("cntBased|Counter Based||0"), QStringLiteral("pendRep|Pending Report||0")}));
+        QStringLiteral("deptBased|Department Based||1"), QStringLiteral("servBase|Service Based||1"),
+        QStringLiteral("cntBased|Counter Based||1"), QStringLiteral("pendRep|Pending Report||1")}));
     QCOMPARE(entries(menus.at(3)->menu()), QStringList{QStringLiteral("aboutTallyvo|About Tallyvo||1")});
 
     // The toolbar strip, left to right.
@@ -436,6 +438,36 @@ void tst_mainwindow::aboutShowsCredits()
     w.action(QStringLiteral("aboutTallyvo"))->trigger();
     QCOMPARE(st.prompt.messages.size(), 1);
     QVERIFY(st.prompt.messages.first().startsWith(QStringLiteral("Tallyvo")));
+}
+
+void tst_mainwindow::reportWindowsAndSendToExcel()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.load();
+    // Before any report window was activated there is nothing to send.
+    w.action(QStringLiteral("sendto"))->trigger();
+    QCOMPARE(st.prompt.messages, QStringList{QStringLiteral("Error. Cannot Continue ")});
+
+    const std::pair<const char*, const char*> entries[] = {
+        {"deptBased", "frmReport"}, {"servBase", "frmRptServ"}, {"cntBased", "frmRptCounter"}, {"pendRep", "frmPending"}};
+    auto windowsNamed = [](const char* name) {
+        QList<ReportWindow*> found;
+        for (QWidget* t : QApplication::topLevelWidgets())
+            if (t->objectName() == QLatin1String(name) && t->isVisible())
+                found << qobject_cast<ReportWindow*>(t);
+        return found;
+    };
+    for (const auto& [entry, window] : entries) {
+        w.action(QLatin1String(entry))->trigger();
+        const QList<ReportWindow*> opened = windowsNamed(window);
+        QCOMPARE(opened.size(), 1);
+        QVERIFY(opened[0]);
+        QTRY_COMPARE(st.session.currentReportWindow.data(), static_cast<QObject*>(opened[0]));
+        // The same window comes forward again.
+        w.action(QLatin1String(entry))->trigger();
+        QCOMPARE(windowsNamed(window), opened);
+    }
 }
 
 TALLYVO_TEST_MAIN(tst_mainwindow)

@@ -56,7 +56,13 @@ ReportWindow::ReportWindow(ReportKind kind, Connection& connection, Session& ses
     connect(m_ui->Command1, &QPushButton::clicked, this, &QWidget::close);
 }
 
-ReportWindow::~ReportWindow() = default;
+ReportWindow::~ReportWindow()
+{
+    // Closing the window takes the focus from the filter, which would report a choice and fill
+    // the grid of a window already half gone.
+    m_ui->cmbDept->blockSignals(true);
+    m_ui->cmbDept->lineEdit()->blockSignals(true);
+}
 
 Grid* ReportWindow::grid() const
 {
