@@ -24,11 +24,6 @@ QString Dialect::beginWrite() const
     return m_engine == Engine::Sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
 }
 
-QString Dialect::innerJoinInOrder() const
-{
-    return m_engine == Engine::Sqlite ? QStringLiteral("CROSS JOIN") : QStringLiteral("INNER JOIN");
-}
-
 QString Dialect::minutesBetween(const QString& a, const QString& b)
 {
     auto minutes = [](const QString& t) {

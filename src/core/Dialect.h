@@ -26,10 +26,6 @@ public:
     // do not both read and then collide on the upgrade.
     QString beginWrite() const;
 
-    // An inner join that also fixes the join order, for a query whose first table the planner
-    // would otherwise read last (SQLite's CROSS JOIN with ON; a plain INNER JOIN elsewhere).
-    QString innerJoinInOrder() const;
-
     // Whole minutes from time a to time b, both text 'HH:mm:ss', counted as minute boundaries
     // crossed (10:05:59 to 10:06:00 is 1). NULL when either is empty.
     static QString minutesBetween(const QString& a, const QString& b);

@@ -1,12 +1,12 @@
 #include "reports/Report.h"
 
 #include "core/Database.h"
-#include "core/Dialect.h"
 
 #include <QCoreApplication>
 #include <QLocale>
 #include <QHash>
 #include <QSqlDriver>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <array>
 #include <sqlite3.h>
@@ -32,26 +32,99 @@ sqlite3* sqliteHandle(const Database& db)
         : nullptr;
 }
 
-// Names, days and durations repeat on every row: equal texts share one string instead of each
-// row holding copies.
+// A NULL reads as "" whatever its column's type (PostgreSQL gives a typed NULL that would read "0").
+QString text(const QSqlQuery& q, int column)
+{
+    const QVariant v = q.value(column);
+    return v.isNull() ? QString() : v.toString();
+}
+
+
+// The few departments, services and counters, read once per report. Each listed token takes its
+// names from here, so rows share them instead of each holding copies, and the token query reads
+// one table through one index.
+struct Lookups {
+    struct Service {
+        QString dept;
+        QString name;
+        bool listed = false; // its department exists and the filter lets it through
+    };
+    QHash<qint64, Service> services;
+    QHash<qint64, QString> counters; // user names
+    QHash<qint64, bool> counterListed;
+
+    Lookups(const Database& db, const ReportRequest& r)
+    {
+        const bool all = r.filter == QLatin1String("All");
+        QHash<qint64, QString> depts;
+        QSqlQuery q = db.run(QStringLiteral("SELECT deptAuto, deptName FROM tblDept"));
+        while (q.next())
+            depts.insert(q.value(0).toLongLong(), text(q, 1));
+        q = db.run(QStringLiteral("SELECT servAuto, deptAuto, ServName FROM tblService"));
+        while (q.next()) {
+            const auto dept = depts.constFind(q.value(1).toLongLong());
+            if (dept == depts.constEnd() || q.isNull(1))
+                continue; // a token of a service without its department is never listed
+            Service s{dept.value(), text(q, 2), true};
+            if (!all && r.kind == ReportKind::Department)
+                s.listed = s.dept == r.filter;
+            else if (!all && (r.kind == ReportKind::Service || r.kind == ReportKind::Pending))
+                s.listed = s.name == r.filter;
+            services.insert(q.value(0).toLongLong(), s);
+        }
+        q = db.run(QStringLiteral("SELECT cntAuto, username, contName FROM tblCounter"));
+        while (q.next()) {
+            counters.insert(q.value(0).toLongLong(), text(q, 1));
+            counterListed.insert(q.value(0).toLongLong(), all || text(q, 2) == r.filter);
+        }
+    }
+};
+
+// Days and durations repeat on every row: equal texts share one string.
 class RowBuilder {
 public:
-    const QString& shared(int column, const QString& text)
+    RowBuilder(const Lookups& lookups, ReportKind kind)
+        : m_lookups(lookups)
+        , m_kind(kind)
     {
-        auto& seen = m_seen[size_t(column)];
-        auto it = seen.find(text);
-        if (it == seen.end())
-            it = seen.insert(text, text);
-        return it.value();
     }
-    const QString& sharedUtf8(int column, const char* text, int bytes)
+
+    // False when the token is not listed: its service or department is gone, the filter leaves
+    // it out, or (counter report) no existing counter called it.
+    bool add(std::vector<ReportRow>& rows, qint64 key, qint64 service, QString token, const QString& date,
+             qint64 counter, QString from, QString to)
     {
-        auto& seen = m_seenUtf8[size_t(column)];
-        const QByteArray key = QByteArray::fromRawData(text, bytes);
-        auto it = seen.find(key);
-        if (it == seen.end())
-            it = seen.insert(QByteArray(text, bytes), QString::fromUtf8(text, bytes));
-        return it.value();
+        const auto s = m_lookups.services.constFind(service);
+        if (s == m_lookups.services.constEnd())
+            return false;
+        const auto c = m_lookups.counters.constFind(counter);
+        if (m_kind == ReportKind::Counter) {
+            if (c == m_lookups.counters.constEnd() || !m_lookups.counterListed.value(counter))
+                return false;
+        } else if (!s->listed) {
+            return false;
+        }
+        ReportRow row;
+        row.key = key;
+        row.dept = s->dept;
+        row.service = s->name;
+        row.token = std::move(token);
+        row.date = day(date);
+        if (c != m_lookups.counters.constEnd())
+            row.counter = c.value();
+        row.from = std::move(from);
+        row.to = std::move(to);
+        row.duration = minutes(row.from, row.to);
+        rows.push_back(std::move(row));
+        return true;
+    }
+
+private:
+    QString day(const QString& date)
+    {
+        if (m_lastDay != date)
+            m_lastDay = date;
+        return m_lastDay;
     }
     QString minutes(const QString& from, const QString& to)
     {
@@ -67,14 +140,57 @@ public:
         return QString::number(*m);
     }
 
+public:
+    // A time of day "HH:mm:ss" as a shared string: a day has only 86400 of them.
+    QString time(const char* text, int bytes)
+    {
+        if (bytes == 8 && text[2] == ':' && text[5] == ':') {
+            int v[6];
+            bool digits = true;
+            const int at[] = {0, 1, 3, 4, 6, 7};
+            for (int i = 0; i < 6; ++i) {
+                v[i] = text[at[i]] - '0';
+                digits = digits && v[i] >= 0 && v[i] <= 9;
+            }
+            const int second = ((v[0] * 10 + v[1]) * 60 + v[2] * 10 + v[3]) * 60 + v[4] * 10 + v[5];
+            if (digits && second < 86400) {
+                if (m_times.empty())
+                    m_times.resize(86400);
+                QString& shared = m_times[size_t(second)];
+                if (shared.isNull())
+                    shared = QString::fromLatin1(text, bytes);
+                return shared;
+            }
+        }
+        return QString::fromUtf8(text, bytes);
+    }
+
 private:
-    std::array<QHash<QString, QString>, 4> m_seen;
-    std::array<QHash<QByteArray, QString>, 4> m_seenUtf8;
+    const Lookups& m_lookups;
+    ReportKind m_kind;
+    std::vector<QString> m_times;
+    QString m_lastDay;
     std::array<QString, 1440> m_minutes;
 };
 
-void readSqlite(sqlite3* raw, const QString& sql, const QVariantList& values, std::vector<ReportRow>& rows,
-                RowBuilder& build)
+QString ticketSql(const ReportRequest& r)
+{
+    // Days are text "yyyy-MM-dd", so the range compares as text and includes both ends.
+    QString sql = QStringLiteral("SELECT tickAuto, servAuto, no_abr, tickDate, attended, attTime, finished "
+                                 "FROM tblTicket WHERE tickDate BETWEEN ? AND ?");
+    if (r.kind == ReportKind::Pending)
+        sql += QStringLiteral(" AND call='0'");
+    else if (!r.showAll)
+        sql += QStringLiteral(" AND call='1'");
+    return sql;
+}
+
+QStringList ticketBindings(const ReportRequest& r)
+{
+    return {r.from.toString(QStringLiteral("yyyy-MM-dd")), r.to.toString(QStringLiteral("yyyy-MM-dd"))};
+}
+
+void readSqlite(sqlite3* raw, const ReportRequest& r, std::vector<ReportRow>& rows, RowBuilder& build)
 {
     sqlite3_stmt* stmt = nullptr;
     auto fail = [&] {
@@ -82,45 +198,34 @@ void readSqlite(sqlite3* raw, const QString& sql, const QVariantList& values, st
         sqlite3_finalize(stmt);
         throw DbError(why);
     };
-    const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(raw, text.constData(), int(text.size()), &stmt, nullptr) != SQLITE_OK)
+    const QByteArray sql = ticketSql(r).toUtf8();
+    if (sqlite3_prepare_v2(raw, sql.constData(), int(sql.size()), &stmt, nullptr) != SQLITE_OK)
         fail();
+    const QStringList values = ticketBindings(r);
     std::vector<QByteArray> bound;
-    for (const QVariant& v : values)
-        bound.push_back(v.toString().toUtf8());
+    for (const QString& v : values)
+        bound.push_back(v.toUtf8());
     for (size_t i = 0; i < bound.size(); ++i)
         sqlite3_bind_text(stmt, int(i + 1), bound[i].constData(), int(bound[i].size()), SQLITE_STATIC);
     auto utf8 = [&](int c) {
         return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)), sqlite3_column_bytes(stmt, c));
     };
-    auto sharedText = [&](int slot, int c) -> const QString& {
-        return build.sharedUtf8(slot, reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
-                                sqlite3_column_bytes(stmt, c));
-    };
+    QString day;
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        ReportRow row;
-        row.key = QString::number(sqlite3_column_int64(stmt, 0));
-        row.dept = sharedText(0, 1);
-        row.service = sharedText(1, 2);
-        row.token = utf8(3);
-        row.date = sharedText(2, 4);
-        row.counter = sharedText(3, 5);
-        row.from = utf8(6);
-        row.to = utf8(7);
-        row.duration = build.minutes(row.from, row.to);
-        rows.push_back(std::move(row));
+        // Rows come day after day: a day's text is decoded only when it changes.
+        const QLatin1String date(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3)), sqlite3_column_bytes(stmt, 3));
+        if (day != date)
+            day = utf8(3);
+        auto timeOf = [&](int c) {
+            return build.time(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)), sqlite3_column_bytes(stmt, c));
+        };
+        build.add(rows, sqlite3_column_int64(stmt, 0), sqlite3_column_int64(stmt, 1), utf8(2), day,
+                  sqlite3_column_int64(stmt, 4), timeOf(5), timeOf(6));
     }
     if (rc != SQLITE_DONE)
         fail();
     sqlite3_finalize(stmt);
-}
-
-// A NULL reads as "" whatever its column's type (PostgreSQL gives a typed NULL that would read "0").
-QString text(const QSqlQuery& q, int column)
-{
-    const QVariant v = q.value(column);
-    return v.isNull() ? QString() : v.toString();
 }
 
 } // namespace
@@ -182,75 +287,30 @@ QStringList filterNames(const Database& db, ReportKind kind)
     return names;
 }
 
-QString reportSql(const ReportRequest& r, Engine engine)
-{
-    // The minutes are counted from the two times as each row is read (minutesBetween): the same
-    // rule as the database's, at a fraction of the cost per row on a month of a busy site.
-    QString sql = QStringLiteral(
-        "SELECT tblTicket.tickAuto, tblDept.deptName, tblService.ServName, tblTicket.no_abr, "
-        "tblTicket.tickDate, tblCounter.username, tblTicket.attTime, tblTicket.finished "
-        "FROM ((tblTicket %1 tblService ON tblTicket.servAuto = tblService.servAuto) "
-        "INNER JOIN tblDept ON tblService.deptAuto = tblDept.deptAuto) ")
-                      .arg(Dialect(engine).innerJoinInOrder());
-    // Only the counter report needs a counter that still exists.
-    sql += r.kind == ReportKind::Counter ? QStringLiteral("INNER JOIN") : QStringLiteral("LEFT JOIN");
-    sql += QStringLiteral(" tblCounter ON tblTicket.attended = tblCounter.cntAuto WHERE ");
-    if (r.filter != allNames) {
-        switch (r.kind) {
-        case ReportKind::Department:
-            sql += QStringLiteral("tblDept.deptName=? AND ");
-            break;
-        case ReportKind::Counter:
-            sql += QStringLiteral("tblCounter.contName=? AND ");
-            break;
-        case ReportKind::Service:
-        case ReportKind::Pending:
-            sql += QStringLiteral("tblService.ServName=? AND ");
-            break;
-        }
-    }
-    // Days are text "yyyy-MM-dd", so the range compares as text and includes both ends.
-    sql += QStringLiteral("tblTicket.tickDate BETWEEN ? AND ?");
-    if (r.kind == ReportKind::Pending)
-        sql += QStringLiteral(" AND tblTicket.call='0'");
-    else if (!r.showAll)
-        sql += QStringLiteral(" AND tblTicket.call='1'");
-    return sql;
-}
-
-QVariantList bindings(const ReportRequest& r)
-{
-    QVariantList values;
-    if (r.filter != allNames)
-        values << r.filter;
-    values << r.from.toString(QStringLiteral("yyyy-MM-dd")) << r.to.toString(QStringLiteral("yyyy-MM-dd"));
-    return values;
-}
-
 ReportResult run(const Database& db, const ReportRequest& request)
 {
     ReportResult result;
     try {
-        const QString sql = reportSql(request, db.engine());
-        const QVariantList values = bindings(request);
-        RowBuilder build;
+        const Lookups lookups(db, request);
+        RowBuilder build(lookups, request.kind);
         if (sqlite3* raw = sqliteHandle(db)) {
-            readSqlite(raw, sql, values, result.rows, build);
+            readSqlite(raw, request, result.rows, build);
         } else {
-            QSqlQuery q = db.run(sql, values);
-            while (q.next()) {
-                ReportRow row;
-                row.key = text(q, 0);
-                row.dept = build.shared(0, text(q, 1));
-                row.service = build.shared(1, text(q, 2));
-                row.token = text(q, 3);
-                row.date = build.shared(2, text(q, 4));
-                row.counter = build.shared(3, text(q, 5));
-                row.from = text(q, 6);
-                row.to = text(q, 7);
-                row.duration = build.minutes(row.from, row.to);
-                result.rows.push_back(std::move(row));
-            }
+            // Read as one result: a forward-only PostgreSQL query fetches row by row, a round of
+            // the client library for every token, several times slower on a month of a busy site.
+            QSqlQuery q(db.handle());
+            q.setForwardOnly(false);
+            if (!q.prepare(ticketSql(request)))
+                throw DbError(Database::errorText(q.lastError()));
+            QVariantList values;
+            for (const QString& v : ticketBindings(request))
+                values << v;
+            Database::bindAll(q, values);
+            if (!q.exec())
+                throw DbError(Database::errorText(q.lastError()));
+            while (q.next())
+                build.add(result.rows, q.value(0).toLongLong(), q.value(1).toLongLong(), text(q, 2),
+                          text(q, 3), q.value(4).toLongLong(), text(q, 5), text(q, 6));
         }
     } catch (const DbError& e) {
         result.rows.clear();

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "core/DbUrl.h"
-
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -28,7 +26,7 @@ struct ReportRequest {
 
 // One listed token, every value as the grid shows it ("" where the database has none).
 struct ReportRow {
-    QString key; // tickAuto
+    qint64 key = 0; // tickAuto
     QString dept;
     QString service;
     QString token;
@@ -56,11 +54,11 @@ QString filterListSql(ReportKind kind);
 // The filter's names for the list: the active names and "All", sorted as the list shows them.
 QStringList filterNames(const Database& db, ReportKind kind);
 
-// The report's statement on an engine; its values are bound in the order of bindings().
-QString reportSql(const ReportRequest& request, Engine engine);
-QVariantList bindings(const ReportRequest& request);
-
-// Runs the report. A refused statement gives its text in error and no rows, never an exception.
+// Runs the report: the tokens of the days (called ones, waiting ones for the pending report, all
+// with "Show All") whose service and department exist, that the filter names, with the counter's
+// user name (the counter report: only tokens called by an existing counter). Rows come in the
+// order the database gives them. A refused statement gives its text in error and no rows, never
+// an exception.
 ReportResult run(const Database& db, const ReportRequest& request);
 
 // The grid's 11 columns: width in twips and header caption.

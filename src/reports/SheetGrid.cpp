@@ -29,7 +29,7 @@ SheetGrid reportSheet(const std::vector<ReportRow>& rows)
     }
     for (size_t i = 0; i < rows.size(); ++i) {
         const ReportRow& r = rows[i];
-        const QString values[] = {r.key,   QString::number(i + 1), r.dept,    r.service, r.token,
+        const QString values[] = {QString::number(r.key), QString::number(i + 1), r.dept,    r.service, r.token,
                                   r.date,  r.counter,              r.from,    r.to,      r.duration};
         for (size_t c = 0; c < std::size(values); ++c)
             g.cells[i + 1][c].text = values[c];

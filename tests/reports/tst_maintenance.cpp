@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <tuple>
 
 using namespace tallyvo;
 
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void restoreBringsTheDataBack_data();
     void restoreBringsTheDataBack();
     void backupWindowGuards();
+    void commandLine();
 };
 
 void tst_maintenance::clearDataDeletesTheSelectedRows_data()
@@ -290,6 +292,43 @@ void tst_maintenance::backupWindowGuards()
     QTest::mouseClick(test::control<QPushButton>(&fresh, "Command4"), Qt::LeftButton);
     QVERIFY(s.prompt.questions.isEmpty());
     QVERIFY(s.prompt.messages.isEmpty());
+}
+
+void tst_maintenance::commandLine()
+{
+    Station s;
+    for (const char* day : {"2026-03-01", "2026-03-02", "2026-03-14"})
+        s.call(QLatin1String(day));
+    auto ctl = [&](QStringList args) {
+        QProcess p;
+        p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"),
+                QStringList{QStringLiteral("--db"), s.site.temp.url().toString(true)} + args);
+        p.waitForFinished(120000);
+        return std::make_tuple(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).trimmed(),
+                               QString::fromUtf8(p.readAllStandardError()));
+    };
+    auto [code, out, err] = ctl({QStringLiteral("clear-calls"), QStringLiteral("--before"), QStringLiteral("2026-03-14")});
+    QCOMPARE(code, 0);
+    QCOMPARE(out, QStringLiteral("2"));
+    QCOMPARE(s.count("tblCall"), 1);
+    std::tie(code, out, err) = ctl({QStringLiteral("clear-calls"), QStringLiteral("--before"), QStringLiteral("14-03-2026")});
+    QCOMPARE(code, 2);
+
+    std::tie(code, out, err) = ctl({QStringLiteral("backup"), s.folder.path()});
+    QVERIFY2(code == 0, qPrintable(err));
+    QVERIFY(QFileInfo::exists(out));
+    const QString backupFile = out;
+    s.site.temp.db().run(QStringLiteral("DELETE FROM tblTicket"));
+    std::tie(code, out, err) = ctl({QStringLiteral("restore"), backupFile});
+    QCOMPARE(code, 2); // not without --yes
+    QCOMPARE(s.count("tblTicket"), 0);
+    std::tie(code, out, err) = ctl({QStringLiteral("restore"), backupFile, QStringLiteral("--yes")});
+    QVERIFY2(code == 0, qPrintable(err));
+    QCOMPARE(s.count("tblTicket"), 10);
+    std::tie(code, out, err) = ctl({QStringLiteral("restore"), s.folder.filePath(QStringLiteral("missing.mdb")),
+                                    QStringLiteral("--yes")});
+    QCOMPARE(code, 1);
+    QCOMPARE(err.count(QLatin1Char('\n')), 1);
 }
 
 TALLYVO_TEST_MAIN(tst_maintenance)

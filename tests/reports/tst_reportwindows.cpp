@@ -85,6 +85,7 @@ private Q_SLOTS:
     void commandLineAgreesWithWindow_data();
     void commandLineAgreesWithWindow();
     void commandLineRefusesBadDates();
+    void commandLineWritesTheWorkbook();
 };
 
 void tst_reportwindows::windowsOpenAsTheirKind_data()
@@ -301,6 +302,31 @@ void tst_reportwindows::commandLineRefusesBadDates()
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QCOMPARE(err.count(QLatin1Char('\n')), 1);
     QVERIFY2(err.contains(QLatin1String("2026-02-30")), qPrintable(err));
+}
+
+void tst_reportwindows::commandLineWritesTheWorkbook()
+{
+    Station s;
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("today.xlsx"));
+    QProcess p;
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"),
+            {QStringLiteral("--db"), s.site.temp.url().toString(true), QStringLiteral("report"),
+             QStringLiteral("counter"), QStringLiteral("--from"), QStringLiteral("2026-03-14"),
+             QStringLiteral("--to"), QStringLiteral("2026-03-14"), QStringLiteral("--xlsx"), file});
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    QProcess py;
+    py.start(QStringLiteral("/usr/bin/python3"),
+             {QStringLiteral("-c"),
+              QStringLiteral("import sys, openpyxl; ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]; "
+                             "print(ws.title, ws.max_row, ws.max_column, ws['G1'].value, type(ws['F2'].value).__name__, "
+                             "sorted(str(ws.cell(r, 5).value) for r in range(2, ws.max_row + 1)))"),
+              file});
+    QVERIFY(py.waitForFinished(60000));
+    // The grid as the window has it: key column, 10 more, the header and the four tokens.
+    QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
+             QStringLiteral("Report-Counter Based 5 11 Counter datetime ['A1', 'A2', 'B1', 'B3']"));
 }
 
 TALLYVO_TEST_MAIN(tst_reportwindows)

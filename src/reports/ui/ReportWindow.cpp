@@ -132,7 +132,7 @@ void ReportWindow::addFG()
     int n = 0;
     for (const ReportRow& row : result.rows) {
         ++n;
-        fg->setTextMatrix(n, 0, row.key);
+        fg->setTextMatrix(n, 0, QString::number(row.key));
         fg->setTextMatrix(n, 1, QString::number(n));
         fg->setTextMatrix(n, 2, row.dept);
         fg->setTextMatrix(n, 3, row.service);
