@@ -2,10 +2,7 @@
 
 #include "core/DemoSite.h"
 #include "core/Passwords.h"
-#include "core/Paths.h"
 #include "core/Schema.h"
-
-#include <QFile>
 
 namespace tallyvo::cli {
 
@@ -25,19 +22,6 @@ void init(CliContext& ctx, QStringList args)
     }
     const bool added = demo && DemoSite::create(db);
 
-    // path.txt beside the program names the embedded database this station works on; a backup
-    // always copies the station's own database, and init keeps the file saying so.
-    if (db.engine() == Engine::Sqlite) {
-        QFile path(Paths::programDir() + QStringLiteral("/path.txt"));
-        QString named;
-        if (path.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            const QStringList lines = QString::fromUtf8(path.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-            named = lines.isEmpty() ? QString() : lines.last().trimmed();
-            path.close();
-        }
-        if (named != db.url().path && path.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            path.write(db.url().path.toUtf8() + '\n');
-    }
     ctx.out << "Database ready: " << db.url().describe() << " (schema version " << Schema::version(db) << ")\n";
     if (demo)
         ctx.out << (added ? "Demo site added.\n" : "The database already has departments: no demo site added.\n");
