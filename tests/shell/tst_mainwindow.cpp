@@ -62,7 +62,7 @@ QString spoken(QString caption)
 QStringList accessibilityFaults(QWidget* window)
 {
     QStringList faults;
-    if (window->windowTitle().isEmpty())
+    if (QAccessible::queryAccessibleInterface(window)->text(QAccessible::Name).isEmpty())
         faults << window->objectName() + QStringLiteral(": no title");
     const QList<QLabel*> labels = window->findChildren<QLabel*>();
     for (QWidget* c : window->findChildren<QWidget*>()) {

@@ -61,8 +61,14 @@ public:
     {
         if (index == 0)
             return QAccessible::queryAccessibleInterface(box()->view());
-        if (index == 1 && box()->lineEdit())
-            return QAccessible::queryAccessibleInterface(box()->lineEdit());
+        if (index == 1 && box()->lineEdit()) {
+            // The text box one types into is the list itself to the user: same caption.
+            QLineEdit* edit = box()->lineEdit();
+            const QString caption = QAccessibleWidget::text(QAccessible::Name);
+            if (edit->accessibleName() != caption)
+                edit->setAccessibleName(caption);
+            return QAccessible::queryAccessibleInterface(edit);
+        }
         return nullptr;
     }
 
