@@ -156,6 +156,7 @@ QPoint frmPos::clientOrigin() const
 
 void frmPos::setOuterSize(int width, int height)
 {
+    m_outer = QSize(width, height);
     const QSize frame = frameGeometry().size() - size();
     resize(std::max(1, width - frame.width()), std::max(1, height - frame.height()));
 }
@@ -366,6 +367,14 @@ void frmPos::drawOutline()
     m_outline->setOutline(QRect(topLeft, bottomRight).normalized());
     m_outline->show();
     m_outline->raise();
+}
+
+void frmPos::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // The frame is known only once the window is up: the outer size is what the model stands for.
+    if (frameGeometry().size() != m_outer)
+        setOuterSize(m_outer.width(), m_outer.height());
 }
 
 void frmPos::resizeEvent(QResizeEvent* event)

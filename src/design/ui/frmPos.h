@@ -67,6 +67,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void place(int index);
@@ -93,6 +94,7 @@ private:
     int m_current = -1;
     int m_handle = 0;
     QPoint m_offset;
+    QSize m_outer; // the size hor() or ver() asked for, frame included
     bool m_design = false;
 };
 
