@@ -3,6 +3,7 @@
 #include "core/Database.h"
 #include "core/Passwords.h"
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -94,11 +95,20 @@ void reportIndex(const Database& db)
                           "(tickDate, call, servAuto, attended, no_abr, attTime, finished)"));
 }
 
+// A theme may have more token table columns than the six captions tblheader started with: one
+// caption column for each column the display can show, position i still holding column i.
+void widenHeader(const Database& db)
+{
+    const int have = static_cast<int>(db.columns(QStringLiteral("tblheader")).size()) - 1;
+    for (int i = std::max(have, 0) + 1; i <= headerCaptions; ++i)
+        db.run(QStringLiteral("ALTER TABLE tblheader ADD COLUMN caption%1 TEXT").arg(i));
+}
+
 // Step n brings the database from version n-1 to n. Add new steps at the end; never edit one
 // that has shipped.
 const std::vector<Step>& steps()
 {
-    static const std::vector<Step> all{createTables, reportIndex};
+    static const std::vector<Step> all{createTables, reportIndex, widenHeader};
     return all;
 }
 

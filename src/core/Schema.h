@@ -14,6 +14,10 @@ namespace Schema {
 // The password of the first administrator ("ADMIN") of a new database.
 inline const QString defaultAdminPassword = QStringLiteral("admin");
 
+// Token table columns a theme can have header captions for: tblheader holds caption1 .. this
+// many, and the display shows no more columns than this.
+inline constexpr int headerCaptions = 59;
+
 int latestVersion();
 int version(const Database& db);
 // Runs every step the database has not had yet. Throws DbError.

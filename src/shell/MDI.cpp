@@ -10,6 +10,8 @@
 #include "core/ui/frmSql.h"
 #include "display/Announcer.h"
 #include "display/SpeechEngine.h"
+#include "design/ui/ThemeDesign.h"
+#include "design/ui/frmThLst.h"
 #include "display/ui/frmDisplay.h"
 #include "reports/ui/GridExport.h"
 #include "shell/frmSettings.h"
@@ -46,6 +48,7 @@ MDI::MDI(ShellServices services, QWidget* parent)
     : QMainWindow(parent)
     , m_services(std::move(services))
     , m_area(new QMdiArea(this))
+    , m_design(new ThemeDesign(m_services.connection, m_services.settings, m_services.prompt, this))
 {
     setObjectName(QStringLiteral("MDI"));
     setWindowTitle(tr("Tallyvo"));
@@ -54,6 +57,11 @@ MDI::MDI(ShellServices services, QWidget* parent)
     resize(1024, 700);
     buildMenus();
     buildToolbar();
+    // A theme added, renamed or deleted is offered by an open settings window at once.
+    connect(m_design, &ThemeDesign::themesChanged, this, [this] {
+        if (m_settingsWindow)
+            m_settingsWindow->refreshThemes();
+    });
 }
 
 MDI::~MDI()
@@ -91,7 +99,8 @@ void MDI::buildMenus()
     addEntry(file, QStringLiteral("deptLst"), tr("Department List"), false);
     addEntry(file, QStringLiteral("Servlst"), tr("Service List"), false);
     addEntry(file, QStringLiteral("Counter"), tr("Manage Counter"), false);
-    addEntry(file, QStringLiteral("thmLst"), tr("Theme List"), false);
+    connect(addEntry(file, QStringLiteral("thmLst"), tr("Theme List")), &QAction::triggered, this,
+            [this] { thmLst_Click(); });
     addEntry(file, QStringLiteral("scrollnews"), tr("Scroll News"), false);
     addEntry(file, QStringLiteral("Videolst"), tr("Video List"), false);
     addEntry(file, QStringLiteral("compdet"), tr("Company Details"), false);
@@ -404,6 +413,11 @@ void MDI::applySettings()
 {
     if (!settingsWindow()->Command1_Click())
         bringForward(m_settingsWindow);
+}
+
+frmThLst* MDI::thmLst_Click()
+{
+    return m_design->showThemeList();
 }
 
 frmSql* MDI::connect_Click()

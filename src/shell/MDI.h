@@ -26,6 +26,8 @@ class QPushButton;
 namespace tallyvo {
 
 class Announcer;
+class ThemeDesign;
+class frmThLst;
 
 // The main window "Tallyvo": the administrator's menus and toolbar strip. It opens the other
 // windows, starts and stops the public display, and owns for the whole run what the display
@@ -63,6 +65,9 @@ public:
     // scroll speed and ticket copies follow the stored settings. The window shows only when it
     // refuses to save.
     void applySettings();
+    // "Theme List": the display themes, with the theme editor behind it.
+    frmThLst* thmLst_Click();
+    ThemeDesign& themeDesign() const { return *m_design; }
     // "Connection": the connection window, owned by this window.
     frmSql* connect_Click();
     // "Call": the counter console for the session's active counter.
@@ -133,6 +138,7 @@ private:
     QPointer<frmClearData> m_clearData;
     QPointer<frmcallDelete> m_callDelete;
     QPointer<frmBackup> m_backup;
+    ThemeDesign* m_design;
     int m_themeKey = 0;
     int m_scrollSpeed = 30;
     bool m_loaded = false;

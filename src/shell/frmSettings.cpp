@@ -120,6 +120,13 @@ void frmSettings::addTheme()
     }
 }
 
+void frmSettings::refreshThemes()
+{
+    const QString shown = m_ui->cmbTheme->currentText();
+    addTheme();
+    showText(m_ui->cmbTheme, shown);
+}
+
 void frmSettings::addVoice()
 {
     m_ui->cmbVoice->clear();

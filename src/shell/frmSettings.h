@@ -39,6 +39,8 @@ public:
     void addVoice();
     void addInput();
     void addcount();
+    // Refills the theme list, keeping the theme shown.
+    void refreshThemes();
 
     // "Save": corrects, stores, applies and closes. False when it refused (no theme): the window
     // stays open.

@@ -21,6 +21,7 @@ private Q_SLOTS:
     void tokenNumberIsUniquePerServiceAndDay();
     void flagsDatesAndTimesAreText();
     void minutesCountBoundariesCrossed();
+    void headerTableWidensKeepingItsRows();
 };
 
 void tst_schema::columnOrderOfEveryTable_data()
@@ -50,6 +51,10 @@ void tst_schema::columnOrderOfEveryTable_data()
                                     "timewidth timeheight tblleft tbltop tblwidth tblheight videoleft videotop "
                                     "videowidth videoheight meleft metop mewidth meheight ttlleft ttltop ttlwidth "
                                     "ttlheight newsleft newstop newswidth newsheight");
+    QStringList header{QStringLiteral("themeauto")};
+    for (int i = 1; i <= Schema::headerCaptions; ++i)
+        header << QStringLiteral("caption%1").arg(i);
+    QTest::newRow("tblheader") << "tblheader" << header;
     QTest::newRow("tblscroll") << "tblscroll"
                                << cols("scrollAuto message msgrtf msgrtfcopy active fontname fontsize fontcolor "
                                        "bold italic direction");
@@ -160,6 +165,29 @@ void tst_schema::minutesCountBoundariesCrossed()
     QCOMPARE(diff(QStringLiteral("10:05:59"), QStringLiteral("10:06:00")).toInt(), 1);
     QCOMPARE(diff(QStringLiteral("10:05:00"), QStringLiteral("10:05:59")).toInt(), 0);
     QVERIFY(diff(QStringLiteral("10:05:00"), QString()).isNull());
+}
+
+// A database made when tblheader had six captions gets the rest; its rows keep position i as
+// column i.
+void tst_schema::headerTableWidensKeepingItsRows()
+{
+    test::TempDatabase t;
+    Database& db = t.db();
+    db.run(QStringLiteral("DROP TABLE tblheader"));
+    db.run(QStringLiteral("CREATE TABLE tblheader (themeauto INTEGER, caption1 TEXT, caption2 TEXT, "
+                          "caption3 TEXT, caption4 TEXT, caption5 TEXT, caption6 TEXT)"));
+    db.run(QStringLiteral("INSERT INTO tblheader VALUES (4, 'Token', 'Counter', '', '', '', 'Six')"));
+    db.run(QStringLiteral("DELETE FROM tblversion WHERE version > 1"));
+    Schema::upgrade(db);
+    QCOMPARE(Schema::version(db), Schema::latestVersion());
+    QSqlQuery q = db.run(QStringLiteral("SELECT * FROM tblheader WHERE themeauto=4"));
+    QVERIFY(q.next());
+    QCOMPARE(q.record().count(), Schema::headerCaptions + 1);
+    QCOMPARE(q.value(1).toString(), QStringLiteral("Token"));
+    QCOMPARE(q.value(6).toString(), QStringLiteral("Six"));
+    QVERIFY(q.value(Schema::headerCaptions).isNull());
+    QCOMPARE(q.record().fieldName(Schema::headerCaptions).toLower(),
+             QStringLiteral("caption%1").arg(Schema::headerCaptions));
 }
 
 TALLYVO_TEST_MAIN(tst_schema)
