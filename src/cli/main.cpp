@@ -24,7 +24,7 @@ void printUsage(QTextStream& s)
 int failWith(int code, const QString& why)
 {
     QTextStream err(stderr);
-    err << "tallyvoctl: " << QString(why).replace(QLatin1Char('\n'), QLatin1Char(' ')) << '\n';
+    err << "tallyvoctl: " << oneLine(why) << '\n';
     return code;
 }
 
@@ -66,7 +66,7 @@ int main(int argc, char** argv)
         out.flush();
         const QString why = QString::fromStdString(e.what());
         if (!why.isEmpty())
-            QTextStream(stderr) << why << '\n';
+            QTextStream(stderr) << oneLine(why) << '\n';
         return 3;
     } catch (const Failure& e) {
         return failWith(1, QString::fromStdString(e.what()));
