@@ -59,9 +59,17 @@ void frmSql::saveSettings()
 
 void frmSql::testConnection()
 {
-    // Tests what was saved, not what is typed in the boxes.
-    const bool ok = m_connection.connectDb();
-    m_ui->lblError->setText(ok ? QString() : m_connection.lastError());
+    // Tests what was saved (what the window opened with), not what is typed in the boxes. A run
+    // started with --db keeps working on that database: the saved values are tried on the side.
+    bool ok = false;
+    QString error;
+    if (m_connection.overrideUrl()) {
+        ok = m_connection.testSaved(&error);
+    } else {
+        ok = m_connection.connectDb();
+        error = m_connection.lastError();
+    }
+    m_ui->lblError->setText(ok ? QString() : error);
     m_prompt.message(ok ? tr("Connection Success") : tr("Connection Failed"));
 }
 
