@@ -35,7 +35,10 @@ void frmSql::showEvent(QShowEvent* event)
 
 void frmSql::loadSettings()
 {
-    m_ui->cmbEngine->setCurrentText(m_settings.get(Keys::SqlEngine));
+    // The engine's name may be written in any letter case (a settings file made by hand).
+    const int engine = m_ui->cmbEngine->findText(m_settings.get(Keys::SqlEngine).trimmed(), Qt::MatchFixedString);
+    if (engine >= 0)
+        m_ui->cmbEngine->setCurrentIndex(engine);
     m_ui->cmbAut->setCurrentText(m_settings.get(Keys::SqlAut));
     m_connection.loadSqlValues();
     m_ui->txtHost->setText(m_settings.get(Keys::SqlHost));
