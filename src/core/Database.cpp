@@ -1,5 +1,7 @@
 #include "core/Database.h"
 
+#include "core/Paths.h"
+
 #include <QAtomicInteger>
 #include <QDir>
 #include <QFile>
@@ -153,22 +155,12 @@ bool Database::createOwnerOnly(const QString& path, QString* why)
 {
     // The file holds the site's data and password hashes: folders made for it and the file itself
     // are the owner's alone. SQLite gives its -wal and -shm files the mode of the database file.
-    const QFileInfo file(path);
-    QStringList missing;
-    for (QString folder = file.absolutePath(); !QFileInfo::exists(folder);) {
-        missing.prepend(folder);
-        const QString parent = QFileInfo(folder).absolutePath();
-        if (parent == folder)
-            break;
-        folder = parent;
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!Paths::makeOwnerFolders(folder)) {
+        *why = QStringLiteral("the folder %1 cannot be created").arg(folder);
+        return false;
     }
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    for (const QString& folder : std::as_const(missing)) {
-        if (!QDir().mkdir(folder, ownerOnly | QFileDevice::ExeOwner) && !QFileInfo(folder).isDir()) {
-            *why = QStringLiteral("the folder %1 cannot be created").arg(folder);
-            return false;
-        }
-    }
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly)) {
         if (f.exists())

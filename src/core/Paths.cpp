@@ -3,7 +3,10 @@
 #include "core/Prompt.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStringList>
 #include <QTextStream>
 
 namespace tallyvo::Paths {
@@ -16,6 +19,21 @@ QString programDir()
 QString dataFile(const QString& relative)
 {
     return programDir() + QLatin1Char('/') + relative;
+}
+
+bool makeOwnerFolders(const QString& folder)
+{
+    QStringList missing;
+    for (QString f = QFileInfo(folder).absoluteFilePath(); !QFileInfo::exists(f);) {
+        missing.prepend(f);
+        const QString parent = QFileInfo(f).absolutePath();
+        if (parent == f)
+            break;
+        f = parent;
+    }
+    for (const QString& f : std::as_const(missing))
+        QDir().mkdir(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return QFileInfo(folder).isDir();
 }
 
 QString getDbPath(const QString& dir, Prompt& prompt)

@@ -1,5 +1,7 @@
 #include "core/SettingsStore.h"
 
+#include "core/Paths.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -95,9 +97,11 @@ void SettingsStore::setValue(const QString& app, const QString& section, const Q
     QSettings s(file, QSettings::IniFormat);
     const QString wanted = entry(section, key);
     // One entry per name: another spelling of it would be read instead of this value.
-    for (QString other = spelledEntry(s, wanted); !other.isEmpty() && other != wanted;
-         other = spelledEntry(s, wanted))
-        s.remove(other);
+    const QStringList keys = s.allKeys();
+    for (const QString& k : keys) {
+        if (k != wanted && k.compare(wanted, Qt::CaseInsensitive) == 0)
+            s.remove(k);
+    }
     s.setValue(wanted, value);
     s.sync();
 }
@@ -107,18 +111,7 @@ void SettingsStore::ensureOwnerOnlyFile(const QString& file) const
     // The files hold the SQL password and remembered logins: the folder and each file are the
     // user's alone from the first write. QSettings keeps the mode of the file it replaces.
     const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    if (!QFileInfo::exists(m_folder)) {
-        QStringList missing;
-        for (QString folder = QFileInfo(m_folder).absoluteFilePath(); !QFileInfo::exists(folder);) {
-            missing.prepend(folder);
-            const QString parent = QFileInfo(folder).absolutePath();
-            if (parent == folder)
-                break;
-            folder = parent;
-        }
-        for (const QString& folder : std::as_const(missing))
-            QDir().mkdir(folder, owner | QFileDevice::ExeOwner);
-    }
+    Paths::makeOwnerFolders(m_folder);
     if (!QFileInfo::exists(file)) {
         QFile f(file);
         if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly, owner))
