@@ -186,7 +186,10 @@ std::optional<QString> Database::quickCheck() const
             problems << errorText(e);
         if (problems.isEmpty())
             return std::nullopt;
-        return oneLine(problems.first());
+        // SQLite heads its findings with "*** in database main ***": the page is what matters.
+        static const QRegularExpression heading(
+            QStringLiteral("^\\*\\*\\* in database \\S+ \\*\\*\\*\\s*"));
+        return oneLine(problems.first().remove(heading));
     } catch (const DbError& e) {
         return e.text();
     }
