@@ -185,6 +185,8 @@ void tst_cli::onlyInitCreatesTheFileForTheOwner()
     // Once there, the other commands use it.
     const Run v = ctl({QStringLiteral("--db"), QStringLiteral("sqlite://") + file, QStringLiteral("schema-version")});
     QVERIFY2(v.code == 0, qPrintable(v.err));
+}
+
 void tst_cli::issuePrintsOnTheStationPrinter()
 {
     test::TempDatabase t;
