@@ -89,7 +89,7 @@ QString getDbPath(const QString& dir, Prompt& prompt)
 {
     QFile file(dir + QStringLiteral("/path.txt"));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        prompt.message(file.errorString());
+        prompt.alert(Prompt::Icon::Critical, file.errorString());
         return QString();
     }
     QTextStream in(&file);

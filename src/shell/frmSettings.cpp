@@ -196,7 +196,7 @@ void frmSettings::showEvent(QShowEvent* event)
     if (!m_voiceError.isEmpty() && !m_voiceErrorShown) {
         m_voiceErrorShown = true;
         const QString error = m_voiceError;
-        QTimer::singleShot(0, this, [this, error] { m_prompt.message(error); });
+        QTimer::singleShot(0, this, [this, error] { m_prompt.alert(Prompt::Icon::Exclamation, error); });
     }
 }
 
@@ -225,7 +225,7 @@ bool frmSettings::Command1_Click()
     const bool speedFits = speed >= std::numeric_limits<qint16>::min() && speed <= std::numeric_limits<qint16>::max();
 
     if (m_ui->cmbTheme->currentText().trimmed().isEmpty()) {
-        m_prompt.message(tr("Cannot Save Please select a Theme"));
+        m_prompt.alert(Prompt::Icon::Exclamation, tr("Cannot Save Please select a Theme"));
         m_settings.set(Keys::ScrollSpeed, speedText);
         return false;
     }
@@ -264,7 +264,7 @@ bool frmSettings::Command1_Click()
 void frmSettings::Command2_Click()
 {
     if (!m_voiceError.isEmpty()) {
-        m_prompt.message(m_voiceError);
+        m_prompt.alert(Prompt::Icon::Exclamation, m_voiceError);
         return;
     }
     // Earlier speech is let finish first; the test text waits its turn.

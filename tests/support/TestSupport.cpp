@@ -112,7 +112,13 @@ bool refuseWrites(Database& db, Refusal how, const QString& table)
 
 void ScriptedPrompt::message(const QString& text, const QString&)
 {
+    alert(Icon::Information, text);
+}
+
+void ScriptedPrompt::alert(Icon icon, const QString& text, const QString&)
+{
     messages << text;
+    alerts << qMakePair(icon, text);
 }
 
 bool ScriptedPrompt::question(const QString& text, const QString&)

@@ -198,7 +198,7 @@ void frmTicket::fillChoices(const QString& header, int width, const QString& sql
             m_fg->setTextMatrix(row, 1, q.value(1).toString());
         }
     } catch (const DbError& e) {
-        m_prompt.message(e.text());
+        m_prompt.alert(Prompt::Icon::Critical, e.text());
     }
 }
 
@@ -261,7 +261,7 @@ void frmTicket::getcompDet()
         }
     } catch (const DbError& e) {
         // The ticket prints without the company lines rather than not at all.
-        m_prompt.message(e.text());
+        m_prompt.alert(Prompt::Icon::Critical, e.text());
     }
 }
 
@@ -322,7 +322,7 @@ void frmTicket::issue(int serviceKey, const QString& serviceName)
 {
     const auto db = openDb();
     if (!db) {
-        m_prompt.message(m_connection.lastError());
+        m_prompt.alert(Prompt::Icon::Critical, m_connection.lastError());
         return;
     }
     m_busy = true;
@@ -344,7 +344,9 @@ void frmTicket::issue(int serviceKey, const QString& serviceName)
     } else if (result.status != IssueResult::Status::Issued) {
         // "Limit", a token that could not be stored, or a stored token whose ticket did not
         // print: the message names the token so staff can write it down for the visitor.
-        m_prompt.message(result.message());
+        m_prompt.alert(result.status == IssueResult::Status::Limit ? Prompt::Icon::Exclamation
+                                                                   : Prompt::Icon::Critical,
+                       result.message());
     }
     m_busy = false;
 }
