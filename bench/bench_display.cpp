@@ -107,10 +107,18 @@ bool run(const char* name, const DbUrl& url, int calls, int idleSeconds)
     const FeedStats after = display.feed().stats();
     print(name, "idle_seconds", seconds);
     print(name, "idle_cpu_percent_of_core", 100.0 * cpu / seconds);
-    print(name, "idle_statements_per_s", double(after.statements - before.statements) / seconds);
-    print(name, "idle_change_checks_per_s", double(after.changeChecks - before.changeChecks) / seconds);
-    print(name, "idle_queries_per_s",
-          double((after.statements - after.changeChecks) - (before.statements - before.changeChecks)) / seconds);
+    // Differences of the counters as signed numbers: a counter that did not move in step with
+    // another must show as a fault, not wrap around to a huge figure.
+    const qint64 statements = qint64(after.statements) - qint64(before.statements);
+    const qint64 checks = qint64(after.changeChecks) - qint64(before.changeChecks);
+    if (statements < checks) {
+        std::fprintf(stderr, "%s: the display counted %lld change checks in %lld statements\n", name,
+                     static_cast<long long>(checks), static_cast<long long>(statements));
+        return false;
+    }
+    print(name, "idle_statements_per_s", double(statements) / seconds);
+    print(name, "idle_change_checks_per_s", double(checks) / seconds);
+    print(name, "idle_queries_per_s", double(statements - checks) / seconds);
 
     // Calls, committed on another connection as a counter station would.
     Database counter(url);
@@ -177,7 +185,12 @@ int main(int argc, char** argv)
     bool ok = true;
     {
         QTemporaryDir dir;
-        ok = run("sqlite", DbUrl::sqlite(dir.filePath(QStringLiteral("bench.sqlite"))), calls, idleSeconds) && ok;
+        try {
+            ok = run("sqlite", DbUrl::sqlite(dir.filePath(QStringLiteral("bench.sqlite"))), calls, idleSeconds);
+        } catch (const DbError& e) {
+            std::fprintf(stderr, "sqlite: %s\n", qPrintable(e.text()));
+            ok = false;
+        }
     }
     if (pg.isEmpty()) {
         std::fprintf(stderr, "no PostgreSQL server named (--pg or TALLYVO_TEST_PG): PostgreSQL not measured\n");
@@ -185,18 +198,44 @@ int main(int argc, char** argv)
     }
     const std::optional<DbUrl> server = DbUrl::parse(pg);
     if (!server) {
-        std::fprintf(stderr, "not a PostgreSQL URL: %s\n", qPrintable(pg));
+        std::fprintf(stderr, "not a PostgreSQL URL: %s\n", qPrintable(DbUrl::withoutPassword(pg)));
         return 2;
     }
     DbUrl url = *server;
     url.database = QStringLiteral("bench_display_%1").arg(QCoreApplication::applicationPid());
     Database admin(*server);
-    if (!admin.open()) {
-        std::fprintf(stderr, "cannot reach %s\n", qPrintable(server->describe()));
+    QString error;
+    if (!admin.open(&error)) {
+        std::fprintf(stderr, "pg: %s\n", qPrintable(error));
         return 1;
     }
-    admin.run(QStringLiteral("CREATE DATABASE %1").arg(url.database));
-    ok = run("pg", url, calls, idleSeconds) && ok;
-    admin.run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(url.database));
+    try {
+        // Asked first, so a role without the right gets one line and not a failed statement.
+        if (!admin.scalar(QStringLiteral("SELECT rolcreatedb OR rolsuper FROM pg_roles WHERE rolname=current_user"))
+                 .toBool()) {
+            std::fprintf(stderr,
+                         "pg: the role %s may not create databases on %s: bench_display needs a role with "
+                         "CREATEDB (--pg or TALLYVO_TEST_PG)\n",
+                         qPrintable(server->user), qPrintable(server->hostAndPort()));
+            return 1;
+        }
+        admin.run(QStringLiteral("CREATE DATABASE %1").arg(url.database));
+    } catch (const DbError& e) {
+        std::fprintf(stderr, "pg: cannot create a database for the run on %s: %s\n",
+                     qPrintable(server->hostAndPort()), qPrintable(e.text()));
+        return 1;
+    }
+    try {
+        ok = run("pg", url, calls, idleSeconds) && ok;
+    } catch (const DbError& e) {
+        std::fprintf(stderr, "pg: %s\n", qPrintable(e.text()));
+        ok = false;
+    }
+    try {
+        admin.run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(url.database));
+    } catch (const DbError& e) {
+        std::fprintf(stderr, "pg: the database %s of the run is left behind: %s\n", qPrintable(url.database),
+                     qPrintable(e.text()));
+    }
     return ok ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include "core/modSub.h"
 
 #include <QStringList>
+#include <utility>
 
 namespace tallyvo {
 
@@ -119,8 +120,26 @@ void CallEngine::writeCallRow(qint64 key, const QString& label, Note note, bool 
     }
 }
 
+void CallEngine::recountAfterCall()
+{
+    // The call is saved whatever happens here: a count that cannot be read now (the server going
+    // away at this moment) is a warning, never a failed call.
+    try {
+        getPending();
+    } catch (const DbError& e) {
+        m_warning =
+            tr("%1 is called, but the waiting tokens could not be counted: %2").arg(m_currentLabel, e.text());
+    }
+}
+
+QString CallEngine::takeWarning()
+{
+    return std::exchange(m_warning, QString());
+}
+
 bool CallEngine::callNext()
 {
+    m_warning.clear();
     // Taking is one statement that succeeds only while the token still waits. A counter that
     // loses the race to another takes the next one; one that finds nothing waiting is idle.
     static const QString takeSql = QStringLiteral(
@@ -140,7 +159,7 @@ bool CallEngine::callNext()
                 m_callStatus = tr("Calling");
                 m_currentLabel = label;
                 m_currentKey = QString::number(key);
-                getPending();
+                recountAfterCall();
                 return true;
             }
         }
@@ -153,6 +172,7 @@ bool CallEngine::callNext()
 
 bool CallEngine::callThis(qint64 ticketKey, const QString& kind)
 {
+    m_warning.clear();
     const Note note = kind == QLatin1String("LAB") ? Note::LabReport : Note::Normal;
     Transaction t(m_db);
     const std::optional<QVariantList> taken = m_statements.firstRow(
@@ -170,7 +190,7 @@ bool CallEngine::callThis(qint64 ticketKey, const QString& kind)
     m_callStatus = tr("Calling");
     m_currentLabel = label;
     m_currentKey = QString::number(ticketKey);
-    getPending();
+    recountAfterCall();
     return true;
 }
 

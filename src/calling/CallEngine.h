@@ -78,6 +78,9 @@ public:
     const QString& lastServed() const { return m_lastServed; }     // "Last Served : " + label, or "Not Available"
     const QString& pendingText() const { return m_pendingText; }   // "Total Pending : " + count
     int pendingCount() const { return m_pendingCount; }
+    // What went wrong after the last call was saved (the recount of waiting tokens), once; ""
+    // when nothing did. The call itself stands.
+    QString takeWarning();
 
     // Whether a normal call row carries the counter name as second display line when setting
     // show/both is missing: the console's check box.
@@ -131,6 +134,7 @@ private:
     bool showBoth() const;
     QString today() const;
     void callCurrent(Note note);
+    void recountAfterCall();
 
     const Database& m_db;
     StatementCache m_statements;
@@ -146,6 +150,7 @@ private:
     QString m_lastServed;
     QString m_pendingText;
     int m_pendingCount = 0;
+    QString m_warning;
 };
 
 } // namespace tallyvo

@@ -76,6 +76,8 @@ void next(CliContext& ctx, QStringList args)
             throw Refused();
         }
         ctx.out << console.engine.currentLabel() << '\n';
+        if (const QString warning = console.engine.takeWarning(); !warning.isEmpty())
+            ctx.warn(warning);
     }
 }
 
@@ -92,6 +94,8 @@ void call(CliContext& ctx, QStringList args)
         throw Refused();
     }
     ctx.out << console.engine.currentLabel() << '\n';
+    if (const QString warning = console.engine.takeWarning(); !warning.isEmpty())
+        ctx.warn(warning);
 }
 
 // Recall and cancel act on the token a console reopened for the counter holds: its last served.

@@ -1,15 +1,30 @@
 #include "cli/CliContext.h"
 
+#include <QFileInfo>
+
 namespace tallyvo::cli {
 
 Database& CliContext::db()
 {
     if (!connection.db()->isOpen()) {
         connection.loadSqlValues();
+        const DbUrl target = connection.target();
+        if (!mayCreate && target.engine == Engine::Sqlite && !QFileInfo::exists(target.path))
+            throw Failure(QStringLiteral("the database file %1 does not exist: 'tallyvoctl init' creates it")
+                              .arg(target.path));
+        // A whole-file check costs about 0.1 s for a year of tokens: the stations make it when they
+        // start, and init when a site is set up, not every scripted issue or call.
+        connection.setQuickCheck(mayCreate);
         if (!connection.connectDb())
             throw Failure(connection.lastError());
     }
     return *connection.db();
+}
+
+void CliContext::warn(const QString& text)
+{
+    out.flush();
+    QTextStream(stderr) << "tallyvoctl: warning: " << oneLine(text) << '\n';
 }
 
 std::optional<QString> takeOption(QStringList& args, const QString& name)

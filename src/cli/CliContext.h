@@ -51,9 +51,14 @@ struct CliContext {
     Connection& connection;
     Clock& clock;
     QTextStream& out;
+    // Only `init` makes a new embedded database; every other command refuses a missing file, so a
+    // mistyped path or a deleted file is never quietly replaced by an empty site.
+    bool mayCreate = false;
 
-    // Connects (creating or upgrading the schema); throws Failure with the reason.
+    // Connects (upgrading the schema, creating it when mayCreate); throws Failure with the reason.
     Database& db();
+    // A line on stderr that does not make the command fail.
+    void warn(const QString& text);
 };
 
 struct CliCommand {

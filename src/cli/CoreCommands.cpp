@@ -16,13 +16,14 @@ void init(CliContext& ctx, QStringList args)
     if (password && password->isEmpty())
         throw UsageError(QStringLiteral("--admin-password must not be empty"));
 
+    ctx.mayCreate = true;
     Database& db = ctx.db(); // creates or upgrades the schema, the company row and ADMIN
     if (password) {
         db.run(QStringLiteral("UPDATE tbluser SET password=? WHERE username='ADMIN'"), {Passwords::hash(*password)});
     }
     const bool added = demo && DemoSite::create(db);
 
-    ctx.out << "Database ready: " << db.url().describe() << " (schema version " << Schema::version(db) << ")\n";
+    ctx.out << "Ready: the " << db.url().describe() << " (schema version " << Schema::version(db) << ")\n";
     if (demo)
         ctx.out << (added ? "Demo site added.\n" : "The database already has departments: no demo site added.\n");
 }

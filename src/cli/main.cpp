@@ -28,7 +28,7 @@ void printUsage(QTextStream& s)
 int failWith(int code, const QString& why)
 {
     QTextStream err(stderr);
-    err << "tallyvoctl: " << QString(why).replace(QLatin1Char('\n'), QLatin1Char(' ')) << '\n';
+    err << "tallyvoctl: " << oneLine(why) << '\n';
     return code;
 }
 
@@ -80,11 +80,11 @@ int main(int argc, char** argv)
         out.flush();
         const QString why = QString::fromStdString(e.what());
         if (!why.isEmpty())
-            QTextStream(stderr) << why << '\n';
+            QTextStream(stderr) << oneLine(why) << '\n';
         return 3;
     } catch (const NotPrinted& e) {
         out.flush();
-        QTextStream(stderr) << QString::fromStdString(e.what()).replace(QLatin1Char('\n'), QLatin1Char(' ')) << '\n';
+        QTextStream(stderr) << oneLine(QString::fromStdString(e.what())) << '\n';
         return 4;
     } catch (const Failure& e) {
         return failWith(1, QString::fromStdString(e.what()));

@@ -5,6 +5,7 @@
 #include "core/Session.h"
 #include "core/SettingsStore.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -38,21 +39,21 @@ DbUrl Connection::target() const
 {
     if (m_override)
         return *m_override;
-    if (m_settings.get(Keys::SqlEngine) != QLatin1String("PostgreSQL")) {
+    return savedTarget();
+}
+
+DbUrl Connection::savedTarget() const
+{
+    if (m_settings.get(Keys::SqlEngine).compare(QLatin1String("PostgreSQL"), Qt::CaseInsensitive) != 0) {
         const QString file = m_session.sqlDatabase.trimmed();
         return DbUrl::sqlite(file.isEmpty() ? defaultDatabaseFile() : file);
     }
     DbUrl u;
     u.engine = Engine::Postgres;
-    // The host box takes "name" or "name:port".
-    const QString host = m_session.sqlHost.trimmed();
-    const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
-    bool portOk = false;
-    const int port = colon > 0 ? host.mid(colon + 1).toInt(&portOk) : 0;
-    u.host = portOk ? host.left(colon) : host;
-    u.port = portOk ? port : 5432;
-    if (u.host.isEmpty())
-        u.host = QStringLiteral("localhost");
+    // The host box takes "name", "name:port", an IPv6 address, or "[address]:port".
+    const auto [host, port] = DbUrl::splitHost(m_session.sqlHost);
+    u.host = host.isEmpty() ? QStringLiteral("localhost") : host;
+    u.port = port.value_or(5432);
     u.database = m_session.sqlDatabase.trimmed();
     // Any mode but "SQL Authentication" leaves the login to the server: the operating-system user.
     if (m_settings.get(Keys::SqlAut) == QLatin1String("SQL Authentication")) {
@@ -67,11 +68,25 @@ bool Connection::connectDb()
     auto db = std::make_shared<Database>(target());
     QString error;
     bool ok = db->open(&error);
+    const QString file = db->url().path;
+    if (ok && m_quickCheck && db->engine() == Engine::Sqlite && !m_checkedFiles.contains(file)) {
+        // Once per file and run: a damaged page is found before anyone works on it, not when a
+        // statement happens to touch it. A file just created has nothing to check.
+        if (const std::optional<QString> problem = db->created() ? std::nullopt : db->quickCheck()) {
+            error = QCoreApplication::translate("Connection", "The %1 is damaged (%2). Restore it from a backup "
+                                                              "before anyone works on it.")
+                        .arg(db->url().describe(), *problem);
+            db->close();
+            ok = false;
+        } else {
+            m_checkedFiles.insert(file);
+        }
+    }
     if (ok) {
         try {
             Schema::upgrade(*db);
         } catch (const DbError& e) {
-            error = QStringLiteral("The database %1 cannot be prepared: %2").arg(db->url().describe(), e.text());
+            error = QStringLiteral("The %1 cannot be prepared: %2").arg(db->url().describe(), e.text());
             db->close();
             ok = false;
         }
@@ -82,12 +97,23 @@ bool Connection::connectDb()
         // Backup copies the file path.txt names: it follows the database the station uses.
         if (db->engine() == Engine::Sqlite && !db->url().path.isEmpty() && db->url().path != QLatin1String(":memory:"))
             Paths::recordDbPath(m_settings.folder(), QFileInfo(db->url().path).absoluteFilePath());
+        if (db->created() && m_onCreated)
+            m_onCreated(QCoreApplication::translate("Connection", "A new, empty database was created: %1")
+                            .arg(oneLine(file)));
         return true;
     }
-    m_lastError = error;
+    m_lastError = oneLine(error);
     if (m_onFailure)
-        m_onFailure(error);
+        m_onFailure(m_lastError);
     return false;
+}
+
+bool Connection::testSaved(QString* error) const
+{
+    // A throwaway connection: the station goes on with the one it has. A file that is not there
+    // is reported, not made, since this run does not use it.
+    Database probe(savedTarget());
+    return probe.open(error, false);
 }
 
 } // namespace tallyvo

@@ -1,8 +1,12 @@
 #include "core/Database.h"
 
+#include "core/Paths.h"
+
 #include <QAtomicInteger>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -22,9 +26,31 @@ QString nextConnectionName()
 QString Database::errorText(const QSqlError& e)
 {
     QString text = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+    // PostgreSQL repeats the statement under its message ("LINE 1: ..." and a caret line): the
+    // message is what the operator needs, on one line.
+    QStringList lines;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        const QString t = line.trimmed();
+        static const QRegularExpression echo(QStringLiteral("^(LINE \\d+:.*|\\^)$"));
+        if (!t.isEmpty() && !echo.match(t).hasMatch())
+            lines << t;
+    }
+    text = oneLine(lines.join(QLatin1Char(' ')));
     if (!e.nativeErrorCode().isEmpty() && !text.contains(e.nativeErrorCode()))
         text += QStringLiteral(" (%1)").arg(e.nativeErrorCode());
-    return text.trimmed();
+    return text;
+}
+
+void Database::readToEnd(QSqlQuery& q)
+{
+    // SQLite commits a statement of its own (and reports a full disk then) only at its last step;
+    // PostgreSQL may send the error after the first rows.
+    while (q.next()) {
+    }
+    const QSqlError e = q.lastError();
+    q.finish();
+    if (e.isValid())
+        throw DbError(errorText(e));
 }
 
 void Database::bindAll(QSqlQuery& q, const QVariantList& values)
@@ -43,7 +69,7 @@ QString Database::failureText(const QSqlError& error) const
     const QString text = errorText(error);
     if (!text.isEmpty() && handle().isOpen())
         return text;
-    return QStringLiteral("The database %1 is not connected.").arg(m_url.describe()) +
+    return QStringLiteral("The %1 is not connected.").arg(m_url.describe()) +
         (text.isEmpty() ? QString() : QLatin1Char(' ') + text);
 }
 
@@ -63,7 +89,7 @@ Database::Database(DbUrl url)
         db.setDatabaseName(m_url.database);
         db.setUserName(m_url.user);
         db.setPassword(m_url.password);
-        db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        db.setConnectOptions(m_url.connectOptions());
     }
 }
 
@@ -82,26 +108,32 @@ QSqlDatabase Database::handle() const
     return QSqlDatabase::database(m_name, false);
 }
 
-bool Database::open(QString* error)
+bool Database::open(QString* error, bool createMissing)
 {
     auto fail = [&](const QString& why) {
         if (error)
-            *error = why;
+            *error = oneLine(why);
         close();
         return false;
     };
+    m_created = false;
     QSqlDatabase db = handle();
     if (!db.isValid())
-        return fail(QStringLiteral("The database driver for %1 is not installed.").arg(m_url.describe()));
+        return fail(QStringLiteral("The database driver for the %1 is not installed.").arg(m_url.describe()));
     if (m_url.engine == Engine::Sqlite) {
         if (m_url.path.isEmpty())
             return fail(QStringLiteral("No database file is set."));
-        const QFileInfo file(m_url.path);
-        if (!QDir().mkpath(file.absolutePath()))
-            return fail(QStringLiteral("The folder of the database file %1 cannot be created.").arg(m_url.path));
+        if (!QFileInfo::exists(m_url.path)) {
+            if (!createMissing)
+                return fail(QStringLiteral("The %1 does not exist.").arg(m_url.describe()));
+            QString why;
+            if (!createOwnerOnly(m_url.path, &why))
+                return fail(QStringLiteral("The %1 cannot be created: %2").arg(m_url.describe(), why));
+            m_created = true;
+        }
     }
     if (!db.open())
-        return fail(QStringLiteral("Cannot open the database %1: %2").arg(m_url.describe(), errorText(db.lastError())));
+        return fail(QStringLiteral("Cannot open the %1: %2").arg(m_url.describe(), errorText(db.lastError())));
     try {
         if (m_url.engine == Engine::Sqlite) {
             // A file that is not a database opens fine and fails on its first read: read now.
@@ -109,12 +141,58 @@ bool Database::open(QString* error)
             run(QStringLiteral("PRAGMA journal_mode=WAL")).next();
             run(QStringLiteral("PRAGMA synchronous=NORMAL"));
         } else {
-            run(QStringLiteral("SET client_min_messages TO WARNING"));
+            // The program reports what fails itself; the server's notices and warnings ("there is
+            // no transaction in progress") would only clutter a station's output.
+            run(QStringLiteral("SET client_min_messages TO ERROR"));
         }
     } catch (const DbError& e) {
-        return fail(QStringLiteral("The database file %1 cannot be used: %2").arg(m_url.describe(), e.text()));
+        return fail(QStringLiteral("The %1 cannot be used: %2").arg(m_url.describe(), e.text()));
     }
     return true;
+}
+
+bool Database::createOwnerOnly(const QString& path, QString* why)
+{
+    // The file holds the site's data and password hashes: folders made for it and the file itself
+    // are the owner's alone. SQLite gives its -wal and -shm files the mode of the database file.
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!Paths::makeOwnerFolders(folder)) {
+        *why = QStringLiteral("the folder %1 cannot be created").arg(folder);
+        return false;
+    }
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly)) {
+        if (f.exists())
+            return true; // another station made it meanwhile
+        *why = f.errorString();
+        return false;
+    }
+    return true;
+}
+
+std::optional<QString> Database::quickCheck() const
+{
+    try {
+        QSqlQuery q = run(QStringLiteral("PRAGMA quick_check"));
+        QStringList problems;
+        while (q.next()) {
+            const QString line = q.value(0).toString();
+            if (line != QLatin1String("ok"))
+                problems << line;
+        }
+        const QSqlError e = q.lastError();
+        if (e.isValid())
+            problems << errorText(e);
+        if (problems.isEmpty())
+            return std::nullopt;
+        // SQLite heads its findings with "*** in database main ***": the page is what matters.
+        static const QRegularExpression heading(
+            QStringLiteral("^\\*\\*\\* in database \\S+ \\*\\*\\*\\s*"));
+        return oneLine(problems.first().remove(heading));
+    } catch (const DbError& e) {
+        return e.text();
+    }
 }
 
 bool Database::isOpen() const
@@ -131,7 +209,12 @@ void Database::close()
 
 QSqlQuery Database::run(const QString& sql, const QVariantList& values) const
 {
-    QSqlQuery q(handle());
+    const QSqlDatabase db = handle();
+    // Checked here, so a statement on a closed connection is one error of ours and no driver
+    // warning on the console.
+    if (!db.isOpen())
+        throw DbError(failureText(QSqlError()));
+    QSqlQuery q(db);
     q.setForwardOnly(true);
     if (values.isEmpty()) {
         if (!q.exec(sql))
@@ -149,17 +232,34 @@ QSqlQuery Database::run(const QString& sql, const QVariantList& values) const
 QVariant Database::scalar(const QString& sql, const QVariantList& values) const
 {
     QSqlQuery q = run(sql, values);
-    if (!q.next())
+    if (!q.next()) {
+        if (q.lastError().isValid())
+            throw DbError(errorText(q.lastError()));
         return {};
+    }
     return q.value(0);
+}
+
+std::optional<QVariantList> Database::firstRow(const QString& sql, const QVariantList& values) const
+{
+    QSqlQuery q = run(sql, values);
+    std::optional<QVariantList> row;
+    if (q.next()) {
+        row.emplace();
+        const int n = q.record().count();
+        for (int i = 0; i < n; ++i)
+            row->append(q.value(i));
+    }
+    readToEnd(q);
+    return row;
 }
 
 qint64 Database::insert(const QString& sql, const QVariantList& values) const
 {
-    QSqlQuery q = run(sql, values);
-    if (!q.next())
+    const std::optional<QVariantList> row = firstRow(sql, values);
+    if (!row || row->isEmpty())
         throw DbError(QStringLiteral("The new row's key was not returned."));
-    return q.value(0).toLongLong();
+    return row->first().toLongLong();
 }
 
 QStringList Database::columns(const QString& table) const

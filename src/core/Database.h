@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <QVariantList>
+#include <optional>
 
 namespace tallyvo {
 
@@ -21,9 +22,14 @@ public:
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    // Opens the connection (creating an embedded file that does not exist yet). On failure
-    // returns false and says why in *error, naming the file or server.
-    bool open(QString* error = nullptr);
+    // Opens the connection, creating an embedded file that does not exist yet (owner only) unless
+    // createMissing is false. On failure returns false and says why in *error, on one line,
+    // naming the file or server.
+    bool open(QString* error = nullptr, bool createMissing = true);
+    // Whether the last open() created the embedded file.
+    bool created() const { return m_created; }
+    // SQLite's quick check of the whole file: nullopt when sound, else the first problem found.
+    std::optional<QString> quickCheck() const;
     bool isOpen() const;
     void close();
 
@@ -38,7 +44,10 @@ public:
     QSqlQuery run(const QString& sql, const QVariantList& values = {}) const;
     // First column of the first row; an invalid QVariant when there is no row.
     QVariant scalar(const QString& sql, const QVariantList& values = {}) const;
-    // Runs an INSERT ... RETURNING <key> and gives the new key.
+    // The first row of a statement run to its end (an INSERT/UPDATE ... RETURNING is reported
+    // only once the database has taken the whole statement); nullopt when there is no row.
+    std::optional<QVariantList> firstRow(const QString& sql, const QVariantList& values = {}) const;
+    // Runs an INSERT ... RETURNING <key> to its end and gives the new key.
     qint64 insert(const QString& sql, const QVariantList& values = {}) const;
     // Column names of a table in their stored order (lower case on PostgreSQL).
     QStringList columns(const QString& table) const;
@@ -49,14 +58,18 @@ public:
     // Binds values by position; text is never bound as NULL (a null QString goes in as "") so
     // comparisons behave.
     static void bindAll(QSqlQuery& query, const QVariantList& values);
+    // Steps a query past its last row and finishes it; throws DbError when any step failed.
+    static void readToEnd(QSqlQuery& query);
 
 private:
     // What a failed statement says; names the database when the connection is not open.
     QString failureText(const QSqlError& error) const;
+    static bool createOwnerOnly(const QString& path, QString* why);
 
     DbUrl m_url;
     Dialect m_dialect;
     QString m_name;
+    bool m_created = false;
 };
 
 // Rolls back unless committed. Nested use is not supported: keep transactions short.

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -61,12 +62,27 @@ bool recordDbPath(const QString& settingsFolder, const QString& dbFile)
             return true;
         file.close();
     }
-    QDir().mkpath(settingsFolder);
+    makeOwnerFolders(settingsFolder);
     QSaveFile out(dbPathFile(settingsFolder));
     if (!out.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
     out.write(dbFile.toUtf8() + '\n');
     return out.commit();
+}
+
+bool makeOwnerFolders(const QString& folder)
+{
+    QStringList missing;
+    for (QString f = QFileInfo(folder).absoluteFilePath(); !QFileInfo::exists(f);) {
+        missing.prepend(f);
+        const QString parent = QFileInfo(f).absolutePath();
+        if (parent == f)
+            break;
+        f = parent;
+    }
+    for (const QString& f : std::as_const(missing))
+        QDir().mkdir(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return QFileInfo(folder).isDir();
 }
 
 QString getDbPath(const QString& dir, Prompt& prompt)

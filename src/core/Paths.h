@@ -20,6 +20,10 @@ QString dataFile(const QString& relative, const QStringList& folders);
 // The folders dataFile() looks in, in order.
 QStringList dataFolders();
 
+// Creates the folder and any missing folders above it, each readable by its owner only (0700);
+// folders that exist keep their mode. True when the folder is there afterwards.
+bool makeOwnerFolders(const QString& folder);
+
 // path.txt names the database file that backup copies. It lives in the station's settings
 // folder (~/.config/tallyvo, or its profiles/NAME), which its user can write and a site
 // administrator can find, never beside an installed program.

@@ -85,7 +85,8 @@ inline const SettingKey ShowBoth{QStringLiteral("queue"), QStringLiteral("show")
 
 // The per-user settings: one INI file per application name in a folder of the user's, a folder
 // of its own for each --profile. Application, section and key names are compared without regard
-// to case. Values are text.
+// to case, also in a file written by hand. Values are text. Folders and files are created
+// readable by their owner only.
 class SettingsStore {
 public:
     explicit SettingsStore(QString folder);
@@ -110,6 +111,7 @@ public:
 
 private:
     QString fileFor(const QString& app) const;
+    void ensureOwnerOnlyFile(const QString& file) const;
 
     QString m_folder;
 };

@@ -14,7 +14,7 @@ SqliteChangeCounter::SqliteChangeCounter(const Database& db)
         ? *static_cast<sqlite3* const*>(handle.constData())
         : nullptr;
     if (!raw)
-        throw DbError(QStringLiteral("The embedded database %1 is not open.").arg(db.url().describe()));
+        throw DbError(QStringLiteral("The %1 is not open.").arg(db.url().describe()));
     if (sqlite3_prepare_v2(raw, "PRAGMA data_version", -1, &m_stmt, nullptr) != SQLITE_OK) {
         const QString why = QString::fromUtf8(sqlite3_errmsg(raw));
         sqlite3_finalize(m_stmt);

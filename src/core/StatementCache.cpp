@@ -14,6 +14,9 @@ StatementCache::StatementCache(const Database& db)
 
 QSqlQuery& StatementCache::run(const QString& sql, const QVariantList& values)
 {
+    // Checked first, so a closed connection is one error of ours and no driver warning.
+    if (!m_db.isOpen())
+        throw DbError(QStringLiteral("The %1 is not connected.").arg(m_db.url().describe()));
     auto it = m_queries.find(sql);
     if (it == m_queries.end()) {
         QSqlQuery q(m_db.handle());
@@ -40,18 +43,16 @@ int StatementCache::write(const QString& sql, const QVariantList& values)
 std::optional<QVariantList> StatementCache::firstRow(const QString& sql, const QVariantList& values)
 {
     QSqlQuery& q = run(sql, values);
-    if (!q.next()) {
-        q.finish();
-        return std::nullopt;
+    std::optional<QVariantList> row;
+    if (q.next()) {
+        row.emplace();
+        const int n = q.record().count();
+        for (int i = 0; i < n; ++i)
+            row->append(q.value(i));
     }
-    QVariantList row;
-    const int n = q.record().count();
-    for (int i = 0; i < n; ++i)
-        row << q.value(i);
-    // Read to the end: an UPDATE ... RETURNING on SQLite finishes its work only when stepped out.
-    while (q.next()) {
-    }
-    q.finish();
+    // Read to the end: an UPDATE ... RETURNING on SQLite finishes its work, and reports a refused
+    // write, only when stepped out.
+    Database::readToEnd(q);
     return row;
 }
 

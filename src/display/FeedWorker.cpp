@@ -225,6 +225,8 @@ void FeedWorker::exec(QSqlQuery& q)
 
 bool FeedWorker::changedSinceLastLook()
 {
+    // The check is a statement too, if not one of the Qt query layer's.
+    ++m_counters->statements;
     ++m_counters->changeChecks;
     const qint64 version = m_check->read();
     if (version == m_dataVersion)

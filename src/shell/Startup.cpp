@@ -3,6 +3,7 @@
 #include "calling/ui/frmCall.h"
 #include "calling/ui/frmLogin.h"
 #include "core/Connection.h"
+#include "core/Prompt.h"
 #include "core/SettingsStore.h"
 #include "display/QtSpeechEngine.h"
 #include "shell/MDI.h"
@@ -83,6 +84,9 @@ void Startup::loadMain()
         if (m_mdi)
             m_mdi->connect_Click();
     });
+    // A new, empty database is no surprise to whoever meant to start a site, and a warning to
+    // whoever expected theirs: say which file it is.
+    m_services.connection.setCreatedHandler([this](const QString& text) { m_services.prompt.message(text); });
     m_mdi->load();
 }
 

@@ -100,14 +100,16 @@ std::optional<StoredToken> TokenIssuer::addRc(int serviceKey, const QString& pre
     const QString date = issueDateText();
     for (int attempt = 1;; ++attempt) {
         try {
-            QSqlQuery q = m_db.run(sql, {serviceKey, date, m_clock.nowText(), prefix, number,
-                                         serviceKey, date, lastNumber});
-            if (!q.next())
+            // Run to its end: the token counts as stored only once the database has taken the
+            // whole statement and its commit, not when the RETURNING row arrives.
+            const std::optional<QVariantList> row = m_db.firstRow(
+                sql, {serviceKey, date, m_clock.nowText(), prefix, number, serviceKey, date, lastNumber});
+            if (!row)
                 return std::nullopt;
             StoredToken token;
-            token.key = q.value(0).toLongLong();
-            token.number = q.value(1).toInt();
-            token.label = q.value(2).toString();
+            token.key = row->value(0).toLongLong();
+            token.number = row->value(1).toInt();
+            token.label = row->value(2).toString();
             token.date = date;
             return token;
         } catch (const DbError& e) {

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "calling/CallEngine.h"
+#include "core/Clock.h"
 #include "core/Session.h"
 
 #include <QApplication>
@@ -16,6 +17,27 @@ namespace {
 struct Console {
     Session session;
     std::unique_ptr<CallEngine> engine;
+};
+
+// A fixed clock that cuts the console's connection the first time it is asked for today's date
+// once the call row of `ticket` is committed: a server that goes away right after the call.
+class CuttingClock final : public Clock {
+public:
+    QDate today() const override
+    {
+        if (victim && watcher->scalar(QStringLiteral("SELECT count(*) FROM tblCall WHERE tickAuto=?"), {ticket})
+                          .toInt()
+                > 0) {
+            victim->close();
+            victim = nullptr;
+        }
+        return QDate(2026, 3, 14);
+    }
+    QTime now() const override { return QTime(10, 47, 0); }
+
+    const Database* watcher = nullptr;
+    mutable Database* victim = nullptr;
+    qint64 ticket = 0;
 };
 
 struct CallRow {
@@ -51,6 +73,9 @@ private Q_SLOTS:
     void choosingAnotherCounterDropsTheTokenInHand();
     void twoConsolesNeverTakeTheSameToken();
     void failedCallRowLeavesTokenWaiting();
+    void refusedCallIsNotReported_data();
+    void refusedCallIsNotReported();
+    void callStandsWhenTheRecountFails();
     void callRowFallsBackToExistingRow();
 
 private:
@@ -523,6 +548,70 @@ void tst_callengine::failedCallRowLeavesTokenWaiting()
     }
     QCOMPARE(m_t->db().scalar(QStringLiteral("SELECT call FROM tblTicket WHERE tickNo=3")).toString(),
              QStringLiteral("0"));
+}
+
+void tst_callengine::refusedCallIsNotReported_data()
+{
+    QTest::addColumn<test::Refusal>("how");
+    QTest::newRow("disk full") << test::Refusal::DiskFull;
+    QTest::newRow("commit refused") << test::Refusal::CommitRefused;
+}
+
+void tst_callengine::refusedCallIsNotReported()
+{
+    QFETCH(test::Refusal, how);
+    for (int n = 1; n <= 400; ++n)
+        addToken(m_lab, n, QStringLiteral("L%1").arg(n));
+    Console& a = open(QStringLiteral("Counter A"));
+    if (!test::refuseWrites(m_t->db(), how, QStringLiteral("tblCall")))
+        QSKIP("this engine cannot refuse writes that way");
+    // Calls that still fit are made; the first that does not throws, and nothing of it stays.
+    QStringList called;
+    bool refused = false;
+    for (int i = 0; i < 400 && !refused; ++i) {
+        try {
+            QVERIFY(a.engine->nextAction());
+            called << a.engine->currentLabel();
+        } catch (const DbError& e) {
+            QVERIFY(!e.text().isEmpty());
+            refused = true;
+        }
+    }
+    QVERIFY(refused);
+    QVERIFY(!called.contains(QStringLiteral("L%1").arg(called.size() + 1)));
+    QCOMPARE(m_t->db().scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE call='1'")).toInt(), called.size());
+    QStringList announced;
+    for (const CallRow& row : calls())
+        announced << row.label;
+    QCOMPARE(announced, called);
+}
+
+void tst_callengine::callStandsWhenTheRecountFails()
+{
+    const qint64 k1 = addToken(m_lab, 1, QStringLiteral("L1"));
+    addToken(m_lab, 2, QStringLiteral("L2"));
+    const std::unique_ptr<Database> console = m_t->openAnother();
+    CuttingClock clock;
+    clock.watcher = &m_t->db();
+    clock.ticket = k1;
+    Session session;
+    session.activeCounter = m_a;
+    session.activeService = m_lab;
+    CallEngine engine(*console, clock, session, m_settings->store, m_prompt);
+    engine.open();
+    QCOMPARE(engine.pendingCount(), 2);
+    clock.victim = console.get();
+
+    QVERIFY(engine.nextAction());
+    QCOMPARE(engine.callStatus(), QStringLiteral("Calling"));
+    QCOMPARE(engine.currentLabel(), QStringLiteral("L1"));
+    QVERIFY(!console->isOpen());
+    const QString warning = engine.takeWarning();
+    QVERIFY2(warning.contains(QStringLiteral("L1")) && warning.contains(QStringLiteral("not connected")),
+             qPrintable(warning));
+    QVERIFY(engine.takeWarning().isEmpty());
+    QCOMPARE(ticketField(k1, QStringLiteral("call")), QStringLiteral("1"));
+    QCOMPARE(calls().size(), 1);
 }
 
 void tst_callengine::callRowFallsBackToExistingRow()

@@ -5,6 +5,7 @@
 #include "core/modSub.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
@@ -18,6 +19,9 @@ private Q_SLOTS:
     void adminPasswordIsSet();
     void usageErrorsExitTwo();
     void unreachableDatabaseExitsOneWithOneLine();
+    void failuresSayWhatOnOneLine_data();
+    void failuresSayWhatOnOneLine();
+    void onlyInitCreatesTheFileForTheOwner();
     void issuePrintsOnTheStationPrinter();
 
 private:
@@ -106,6 +110,81 @@ void tst_cli::unreachableDatabaseExitsOneWithOneLine()
     QCOMPARE(r.code, 1);
     QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
     QVERIFY2(r.err.contains(f.fileName()), qPrintable(r.err));
+}
+
+void tst_cli::failuresSayWhatOnOneLine_data()
+{
+    // @FILE@ is a database with the demo site, @GONE@ a file that is not there.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("mustNotSay");
+    const QString file = QStringLiteral("sqlite://@FILE@");
+    const QString gone = QStringLiteral("sqlite://@GONE@");
+    QTest::newRow("missing file") << QStringList{QStringLiteral("--db"), gone, QStringLiteral("issue"),
+                                                 QStringLiteral("Pharmacy")}
+                                  << 1 << QStringLiteral("tallyvoctl init") << QString();
+    QTest::newRow("missing file, next") << QStringList{QStringLiteral("--db"), gone, QStringLiteral("next"),
+                                                       QStringLiteral("Counter 1")}
+                                        << 1 << QStringLiteral("@GONE@") << QString();
+    QTest::newRow("name with a carriage return")
+        << QStringList{QStringLiteral("--db"), file, QStringLiteral("issue"), QStringLiteral("Pharm\racy")} << 1
+        << QStringLiteral("'Pharm acy'") << QStringLiteral("\r");
+    QTest::newRow("password of a bad URL")
+        << QStringList{QStringLiteral("--db"), QStringLiteral("postgresql://desk:s3cret@db:54x2/site"),
+                       QStringLiteral("init")}
+        << 2 << QStringLiteral("desk:***@db") << QStringLiteral("s3cret");
+    QTest::newRow("unknown URL option")
+        << QStringList{QStringLiteral("--db"), QStringLiteral("postgresql://desk:s3cret@db/site?sslmod=require"),
+                       QStringLiteral("init")}
+        << 2 << QStringLiteral("sslmod") << QStringLiteral("s3cret");
+}
+
+void tst_cli::failuresSayWhatOnOneLine()
+{
+    if (test::testEngine() == Engine::Postgres)
+        QSKIP("about embedded files and the command line: the SQLite run has it");
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, says);
+    QFETCH(QString, mustNotSay);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("site.sqlite"));
+    const QString gone = dir.filePath(QStringLiteral("deleted.sqlite"));
+    QCOMPARE(ctl({QStringLiteral("--db"), QStringLiteral("sqlite://") + file, QStringLiteral("init"),
+                  QStringLiteral("--demo")})
+                 .code,
+             0);
+    for (QString& a : args)
+        a.replace(QStringLiteral("@FILE@"), file).replace(QStringLiteral("@GONE@"), gone);
+    says.replace(QStringLiteral("@GONE@"), gone);
+    const Run r = ctl(args);
+    QCOMPARE(r.code, code);
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+    QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    if (!mustNotSay.isEmpty())
+        QVERIFY2(!r.err.contains(mustNotSay), qPrintable(r.err));
+    // A refused command makes no database of its own.
+    QVERIFY(!QFile::exists(gone));
+}
+
+void tst_cli::onlyInitCreatesTheFileForTheOwner()
+{
+    if (test::testEngine() == Engine::Postgres)
+        QSKIP("about embedded files and the command line: the SQLite run has it");
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("site/queue.sqlite"));
+    const Run r = ctl({QStringLiteral("--db"), QStringLiteral("sqlite://") + file, QStringLiteral("init")});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY2(r.out.contains(file), qPrintable(r.out));
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+        QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    QVERIFY(!(QFileInfo(file).permissions() & others));
+    QVERIFY(!(QFileInfo(dir.filePath(QStringLiteral("site"))).permissions() & others));
+    // Once there, the other commands use it.
+    const Run v = ctl({QStringLiteral("--db"), QStringLiteral("sqlite://") + file, QStringLiteral("schema-version")});
+    QVERIFY2(v.code == 0, qPrintable(v.err));
 }
 
 void tst_cli::issuePrintsOnTheStationPrinter()

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTcpServer>
@@ -21,13 +22,29 @@ class tst_connection : public QObject {
 
 private Q_SLOTS:
     void targetFollowsSettings();
+    void hostBoxTakesIpv6_data();
+    void hostBoxTakesIpv6();
     void embeddedFileIsCreatedWithSchema();
     void corruptFileIsNamedAndOpensWindow();
+    void damagedPageIsFoundWhenTheStationStarts();
     void refusedServerFailsQuickly();
     void silentServerTimesOut();
     void serverConnects();
     void sqlWindowSavesAndTestsSavedValues();
+    void sqlWindowUnderOverrideTestsWhatItShows();
 };
+
+namespace {
+
+// Nobody but the owner may read or write it.
+bool ownerOnly(const QString& path)
+{
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+        QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    return QFileInfo::exists(path) && !(QFileInfo(path).permissions() & others);
+}
+
+} // namespace
 
 void tst_connection::targetFollowsSettings()
 {
@@ -70,23 +87,66 @@ void tst_connection::targetFollowsSettings()
     QCOMPARE(c.target().path, QStringLiteral("/tmp/override.sqlite"));
 }
 
+void tst_connection::hostBoxTakesIpv6_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::newRow("name") << QStringLiteral(" db.site ") << QStringLiteral("db.site") << 5432;
+    QTest::newRow("name:port") << QStringLiteral("db.site:6543") << QStringLiteral("db.site") << 6543;
+    QTest::newRow("empty") << QString() << QStringLiteral("localhost") << 5432;
+    QTest::newRow("::1") << QStringLiteral("::1") << QStringLiteral("::1") << 5432;
+    QTest::newRow("[::1]") << QStringLiteral("[::1]") << QStringLiteral("::1") << 5432;
+    QTest::newRow("[::1]:5433") << QStringLiteral("[::1]:5433") << QStringLiteral("::1") << 5433;
+    QTest::newRow("full v6") << QStringLiteral("fd00:0:0:1::20") << QStringLiteral("fd00:0:0:1::20") << 5432;
+}
+
+void tst_connection::hostBoxTakesIpv6()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    test::TempSettings s;
+    Session session;
+    Connection c(s.store, session);
+    s.store.set(Keys::SqlEngine, QStringLiteral("PostgreSQL"));
+    s.store.set(Keys::SqlHost, typed);
+    s.store.set(Keys::SqlDatabase, QStringLiteral("queue"));
+    c.loadSqlValues();
+    const DbUrl u = c.target();
+    QCOMPARE(u.host, host);
+    QCOMPARE(u.port, port);
+    if (host.contains(QLatin1Char(':')))
+        QVERIFY2(u.describe().endsWith(QStringLiteral("[%1]:%2").arg(host).arg(port)), qPrintable(u.describe()));
+}
+
 void tst_connection::embeddedFileIsCreatedWithSchema()
 {
     QTemporaryDir dir;
     test::TempSettings s;
     Session session;
     Connection c(s.store, session);
-    const QString file = dir.filePath(QStringLiteral("new/site.sqlite"));
+    const QString file = dir.filePath(QStringLiteral("new/deeper/site.sqlite"));
     c.setOverride(DbUrl::sqlite(file));
+    QStringList notices;
+    c.setCreatedHandler([&](const QString& text) { notices << text; });
     QVERIFY2(c.connectDb(), qPrintable(c.lastError()));
     QVERIFY(QFile::exists(file));
     QCOMPARE(Schema::version(*c.db()), Schema::latestVersion());
+    // The user is told which file was made; it and the folders made for it are the owner's only,
+    // and so are the files SQLite keeps beside it.
+    QCOMPARE(notices.size(), 1);
+    QVERIFY2(notices[0].contains(file), qPrintable(notices[0]));
+    for (const QString& path : {dir.filePath(QStringLiteral("new")), dir.filePath(QStringLiteral("new/deeper")), file,
+                                file + QStringLiteral("-wal"), file + QStringLiteral("-shm")})
+        QVERIFY2(ownerOnly(path), qPrintable(path));
 
     // A second connect replaces the connection; whoever still holds the old one can use it.
     auto old = c.db();
     QVERIFY(c.connectDb());
     QVERIFY(old != c.db());
     QCOMPARE(old->scalar(QStringLiteral("SELECT count(*) FROM tbluser")).toInt(), 1);
+    QCOMPARE(notices.size(), 1);
 }
 
 void tst_connection::corruptFileIsNamedAndOpensWindow()
@@ -117,6 +177,48 @@ void tst_connection::corruptFileIsNamedAndOpensWindow()
     }
 }
 
+void tst_connection::damagedPageIsFoundWhenTheStationStarts()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("site.sqlite"));
+    int pages = 0;
+    {
+        Database db(DbUrl::sqlite(file));
+        QVERIFY(db.open());
+        Schema::upgrade(db);
+        for (int i = 0; i < 3000; ++i)
+            db.run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended) "
+                                  "VALUES (1, ?, '2026-03-14', '10:00:00', '0', ?, 0)"),
+                   {i, QStringLiteral("A%1").arg(i)});
+        pages = db.scalar(QStringLiteral("PRAGMA page_count")).toInt();
+    } // the last connection closing writes everything into the file itself
+    QVERIFY(pages > 10);
+
+    test::TempSettings s;
+    Session session;
+    {
+        Connection sound(s.store, session);
+        sound.setOverride(DbUrl::sqlite(file));
+        QVERIFY2(sound.connectDb(), qPrintable(sound.lastError()));
+    }
+
+    // One page of the ticket table's rows overwritten, far from anything the start-up reads.
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.seek(qint64(pages - 3) * 4096));
+    f.write(QByteArray(4096, '\x5a'));
+    f.close();
+
+    Connection c(s.store, session);
+    c.setOverride(DbUrl::sqlite(file));
+    QString reported;
+    c.setFailureHandler([&](const QString& why) { reported = why; });
+    QVERIFY(!c.connectDb());
+    QVERIFY2(reported.contains(QStringLiteral("damaged")) && reported.contains(file), qPrintable(reported));
+    QVERIFY(!reported.contains(QLatin1Char('\n')));
+    QVERIFY(!c.db()->isOpen());
+}
+
 void tst_connection::refusedServerFailsQuickly()
 {
     QTcpServer probe;
@@ -135,7 +237,10 @@ void tst_connection::refusedServerFailsQuickly()
     QVERIFY(!c.connectDb());
     QVERIFY(timer.elapsed() < 5000);
     QCOMPARE(failures, 1);
-    QVERIFY(c.lastError().contains(QStringLiteral("127.0.0.1")));
+    // A server is named as one, on one line (libpq says it in two).
+    QVERIFY2(c.lastError().contains(QStringLiteral("database x on 127.0.0.1:%1").arg(port)), qPrintable(c.lastError()));
+    QVERIFY(!c.lastError().contains(QLatin1Char('\n')));
+    QVERIFY(!c.lastError().contains(QStringLiteral("file")));
 }
 
 void tst_connection::silentServerTimesOut()
@@ -167,6 +272,20 @@ void tst_connection::serverConnects()
     QVERIFY(!c.connectDb());
     c.setOverride(*server);
     QVERIFY2(c.connectDb(), qPrintable(c.lastError()));
+
+    // Connection options of the URL reach the server: a name it records, and a demand for TLS
+    // that a server without it must refuse rather than be ignored.
+    QString error;
+    const QString base = server->toString(true) + (server->options.isEmpty() ? QLatin1Char('?') : QLatin1Char('&'));
+    Database named(*DbUrl::parse(base + QStringLiteral("application_name=counter%207"), &error));
+    QVERIFY2(named.open(&error), qPrintable(error));
+    QCOMPARE(named.scalar(QStringLiteral("SELECT current_setting('application_name')")).toString(),
+             QStringLiteral("counter 7"));
+    if (named.scalar(QStringLiteral("SELECT current_setting('ssl')")).toString() == QLatin1String("off")) {
+        Database tls(*DbUrl::parse(base + QStringLiteral("sslmode=require")));
+        QVERIFY(!tls.open(&error));
+        QVERIFY2(error.contains(QStringLiteral("SSL"), Qt::CaseInsensitive), qPrintable(error));
+    }
 }
 
 void tst_connection::sqlWindowSavesAndTestsSavedValues()
@@ -203,6 +322,42 @@ void tst_connection::sqlWindowSavesAndTestsSavedValues()
     QCOMPARE(s.store.get(Keys::SqlAut), QStringLiteral("SQL Authentication"));
     QTest::mouseClick(test, Qt::LeftButton);
     QCOMPARE(prompt.messages.last(), QStringLiteral("Connection Failed"));
+}
+
+void tst_connection::sqlWindowUnderOverrideTestsWhatItShows()
+{
+    // A run with --db works on that database; the window shows, and tests, the saved values.
+    QTemporaryDir dir;
+    test::TempSettings s;
+    Session session;
+    test::ScriptedPrompt prompt;
+    Connection c(s.store, session);
+    const QString running = dir.filePath(QStringLiteral("running.sqlite"));
+    const QString saved = dir.filePath(QStringLiteral("saved.sqlite"));
+    c.setOverride(DbUrl::sqlite(running));
+    QVERIFY(c.connectDb());
+    const auto inUse = c.db();
+    s.store.set(Keys::SqlDatabase, saved);
+    frmSql w(s.store, session, c, prompt);
+    w.show();
+    auto* test = w.findChild<QPushButton*>(QStringLiteral("cmdTest"));
+    QVERIFY(test);
+
+    // The saved file is not there: the test fails and makes nothing, the run goes on as it was.
+    QTest::mouseClick(test, Qt::LeftButton);
+    QCOMPARE(prompt.messages, QStringList{QStringLiteral("Connection Failed")});
+    QVERIFY(!QFile::exists(saved));
+    QCOMPARE(c.db(), inUse);
+    QVERIFY(inUse->isOpen());
+
+    {
+        Database made(DbUrl::sqlite(saved));
+        QVERIFY(made.open());
+    }
+    QTest::mouseClick(test, Qt::LeftButton);
+    QCOMPARE(prompt.messages.last(), QStringLiteral("Connection Success"));
+    QCOMPARE(c.db(), inUse);
+    QCOMPARE(c.db()->url().path, running);
 }
 
 TALLYVO_TEST_MAIN(tst_connection)

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 using namespace tallyvo;
@@ -14,12 +15,16 @@ class tst_settings : public QObject {
 
 private Q_SLOTS:
     void namesAreCaseInsensitive();
+    void handWrittenFileIsReadInAnyCase();
+    void filesAreTheOwnersFromTheFirstWrite();
     void defaultsOfEveryKey_data();
     void defaultsOfEveryKey();
     void garbageFileGivesDefaultsAndStaysWritable();
     void numbersFallBackToDefault();
     void profilesKeepSeparateFiles();
     void startOptions();
+    void databaseUrls_data();
+    void databaseUrls();
 };
 
 void tst_settings::namesAreCaseInsensitive()
@@ -36,6 +41,48 @@ void tst_settings::namesAreCaseInsensitive()
     // Values with commas and spaces come back whole.
     s.store.set(Keys::VoiceFormat, QStringLiteral("Token * to ,# please"));
     QCOMPARE(s.store.get(Keys::VoiceFormat), QStringLiteral("Token * to ,# please"));
+}
+
+void tst_settings::handWrittenFileIsReadInAnyCase()
+{
+    test::TempSettings s;
+    QFile f(s.folder() + QStringLiteral("/queue.ini"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[SQL]\nENGINE=Embedded\nDatabase=/srv/site.sqlite\n\n[Voice]\nFormat=Token * to,#\n");
+    f.close();
+    QCOMPARE(s.store.get(Keys::SqlEngine), QStringLiteral("Embedded"));
+    QCOMPARE(s.store.get(Keys::SqlDatabase), QStringLiteral("/srv/site.sqlite"));
+    QVERIFY(s.store.contains(Keys::SqlDatabase));
+    // Unquoted, the comma would make it a list: it is one text.
+    QCOMPARE(s.store.get(Keys::VoiceFormat), QStringLiteral("Token * to,#"));
+    QCOMPARE(s.store.get(Keys::SqlHost), QString());
+
+    // Saving keeps one entry per name: the hand-written spelling does not win over the new value.
+    s.store.set(Keys::SqlDatabase, QStringLiteral("/srv/other.sqlite"));
+    QCOMPARE(s.store.get(Keys::SqlDatabase), QStringLiteral("/srv/other.sqlite"));
+    QCOMPARE(s.store.get(Keys::SqlEngine), QStringLiteral("Embedded"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    QCOMPARE(text.count("site.sqlite"), 0);
+    QCOMPARE(text.count("other.sqlite"), 1);
+}
+
+void tst_settings::filesAreTheOwnersFromTheFirstWrite()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("config/tallyvo"));
+    SettingsStore store(folder);
+    store.set(Keys::SqlPassword, QStringLiteral("s3cret"));
+    store.set(Keys::ScrollSpeed, QStringLiteral("40")); // application "queue" as well
+    store.set(Keys::NewsEditorSpeed, QStringLiteral("40")); // another file
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+        QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    for (const QString& path : {dir.filePath(QStringLiteral("config")), folder, folder + QStringLiteral("/queue.ini"),
+                                folder + QStringLiteral("/display.ini")}) {
+        QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        QVERIFY2(!(QFileInfo(path).permissions() & others), qPrintable(path));
+    }
+    QCOMPARE(store.get(Keys::SqlPassword), QStringLiteral("s3cret"));
 }
 
 void tst_settings::defaultsOfEveryKey_data()
@@ -155,6 +202,77 @@ void tst_settings::startOptions()
     QVERIFY(error.contains(QStringLiteral("mysql://x/y")));
     QVERIFY(!StartOptions::parse({QStringLiteral("--db"), QStringLiteral("postgresql://host")}, &error));
     QVERIFY(!StartOptions::parse({QStringLiteral("--profile"), QStringLiteral("../etc")}, &error));
+}
+
+void tst_settings::databaseUrls_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected"); // what parses, as "host port database options", or "refused"
+    QTest::addColumn<QString>("mustNotSay");
+    QTest::newRow("v6") << QStringLiteral("postgresql://u:pw@[::1]:5433/site") << QStringLiteral("::1 5433 site ")
+                        << QString();
+    QTest::newRow("v6 no port") << QStringLiteral("postgresql://u@[fd00::20]/site")
+                                << QStringLiteral("fd00::20 5432 site ") << QString();
+    QTest::newRow("options") << QStringLiteral("postgresql://u:pw@db/site?sslmode=verify-full&sslrootcert=/etc/ca%20"
+                                               "1.crt&connect_timeout=3&application_name=desk%202")
+                             << QStringLiteral("db 5432 site sslmode=verify-full,sslrootcert=/etc/ca 1.crt,"
+                                               "connect_timeout=3,application_name=desk 2")
+                             << QString();
+    QTest::newRow("unknown option") << QStringLiteral("postgresql://u:s3cret@db/site?password=other")
+                                    << QStringLiteral("refused") << QStringLiteral("s3cret");
+    QTest::newRow("bad sslmode") << QStringLiteral("postgresql://u:pw@db/site?sslmode=sometimes")
+                                 << QStringLiteral("refused") << QString();
+    QTest::newRow("bad timeout") << QStringLiteral("postgresql://u:pw@db/site?connect_timeout=soon")
+                                 << QStringLiteral("refused") << QString();
+    QTest::newRow("bad port keeps password") << QStringLiteral("postgresql://u:s3cret@db:54x2/site")
+                                             << QStringLiteral("refused") << QStringLiteral("s3cret");
+    QTest::newRow("bad scheme keeps password") << QStringLiteral("mysql://admin:s3cret@db/site")
+                                               << QStringLiteral("refused") << QStringLiteral("s3cret");
+    QTest::newRow("file NUL") << QStringLiteral("sqlite:///tmp/a%00b.sqlite") << QStringLiteral("refused")
+                              << QString();
+    QTest::newRow("file not UTF-8") << QStringLiteral("sqlite:///tmp/a%FF%FEb.sqlite") << QStringLiteral("refused")
+                                    << QString();
+    QTest::newRow("file UTF-8") << QStringLiteral("sqlite:///tmp/caf%C3%A9.sqlite")
+                                << QStringLiteral("/tmp/caf\u00e9.sqlite") << QString();
+}
+
+void tst_settings::databaseUrls()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QFETCH(QString, mustNotSay);
+    QString error;
+    const std::optional<DbUrl> u = DbUrl::parse(text, &error);
+    if (expected == QLatin1String("refused")) {
+        QVERIFY(!u);
+        QVERIFY(!error.isEmpty());
+        if (!mustNotSay.isEmpty())
+            QVERIFY2(!error.contains(mustNotSay), qPrintable(error));
+        return;
+    }
+    QVERIFY2(u, qPrintable(error));
+    if (u->engine == Engine::Sqlite) {
+        QCOMPARE(u->path, expected);
+        return;
+    }
+    QStringList options;
+    for (const auto& [name, value] : u->options)
+        options << name + QLatin1Char('=') + value;
+    QCOMPARE(QStringLiteral("%1 %2 %3 %4").arg(u->host).arg(u->port).arg(u->database, options.join(QLatin1Char(','))),
+             expected);
+    // Written out and read back, nothing is lost; the password is left out unless asked for.
+    const std::optional<DbUrl> again = DbUrl::parse(u->toString(true));
+    QVERIFY(again);
+    QCOMPARE(again->options, u->options);
+    QCOMPARE(again->host, u->host);
+    QCOMPARE(again->password, u->password);
+    if (!u->password.isEmpty())
+        QVERIFY(!u->toString().contains(u->password));
+    // Options reach the driver quoted, and an own connect_timeout replaces the default one.
+    const QString driver = u->connectOptions();
+    QCOMPARE(driver.count(QStringLiteral("connect_timeout")), 1);
+    if (!u->options.isEmpty())
+        QVERIFY2(driver.contains(QStringLiteral("application_name='desk 2'")), qPrintable(driver));
 }
 
 TALLYVO_TEST_MAIN(tst_settings)

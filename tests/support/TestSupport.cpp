@@ -83,6 +83,33 @@ std::unique_ptr<Database> TempDatabase::openAnother() const
     return db;
 }
 
+bool refuseWrites(Database& db, Refusal how, const QString& table)
+{
+    if (db.engine() == Engine::Sqlite) {
+        if (how == Refusal::DiskFull) {
+            const int pages = db.scalar(QStringLiteral("PRAGMA page_count")).toInt();
+            db.run(QStringLiteral("PRAGMA max_page_count=%1").arg(pages)).next();
+            return true;
+        }
+        db.run(QStringLiteral("PRAGMA foreign_keys=ON"));
+        db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS refused_parent (k INTEGER PRIMARY KEY)"));
+        db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS refused_commit "
+                              "(k INTEGER REFERENCES refused_parent(k) DEFERRABLE INITIALLY DEFERRED)"));
+        db.run(QStringLiteral("CREATE TEMP TRIGGER refuse_%1 AFTER INSERT ON main.%1 "
+                              "BEGIN INSERT INTO refused_commit VALUES (1); END")
+                   .arg(table));
+        return true;
+    }
+    if (how == Refusal::DiskFull)
+        return false;
+    db.run(QStringLiteral("CREATE OR REPLACE FUNCTION refuse_commit() RETURNS trigger LANGUAGE plpgsql AS "
+                          "$$BEGIN RAISE EXCEPTION 'could not extend file: No space left on device'; END$$"));
+    db.run(QStringLiteral("CREATE CONSTRAINT TRIGGER refuse_%1 AFTER INSERT ON %1 DEFERRABLE INITIALLY DEFERRED "
+                          "FOR EACH ROW EXECUTE FUNCTION refuse_commit()")
+               .arg(table));
+    return true;
+}
+
 void ScriptedPrompt::message(const QString& text, const QString&)
 {
     alert(Icon::Information, text);

@@ -40,6 +40,15 @@ private:
     std::unique_ptr<Database> m_db;
 };
 
+// Makes a connection's writes into `table` fail the way a disk that fills up does.
+//   DiskFull: the database may not grow (SQLite's max_page_count): statements that need a new page
+//   fail, those that fit into free space still succeed. SQLite only.
+//   CommitRefused: the statement runs and hands back its rows, then the commit is refused (a
+//   deferred check that always fails), as when the disk fills up while a commit is written.
+// Returns false when the engine cannot do it. On SQLite it holds for this connection only.
+enum class Refusal { DiskFull, CommitRefused };
+bool refuseWrites(Database& db, Refusal how, const QString& table);
+
 // Answers message boxes, questions and input boxes from a script and records what was shown.
 class ScriptedPrompt final : public Prompt {
 public:
@@ -104,6 +113,8 @@ T* control(QWidget* w, const char* name)
 }
 
 } // namespace tallyvo::test
+
+Q_DECLARE_METATYPE(tallyvo::test::Refusal)
 
 // Like QTEST_MAIN, with a full QApplication, and a skip (exit 77) for a PostgreSQL run that has no
 // server to run on.

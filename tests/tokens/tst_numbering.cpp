@@ -59,6 +59,8 @@ private Q_SLOTS:
     void copiesArePrintedAfterTheTokenIsStored();
     void printFailureKeepsTheTokenAndNamesIt();
     void storeFailurePrintsNothing();
+    void refusedWriteIsNeitherReportedNorPrinted_data();
+    void refusedWriteIsNeitherReportedNorPrinted();
     void numberTakenByAnotherStationMovesOnOrHitsTheLimit();
     void missingServiceIsNotIssued();
 
@@ -255,6 +257,42 @@ void tst_numbering::storeFailurePrintsNothing()
     QVERIFY(!r.error.isEmpty());
     QCOMPARE(r.message(), r.error);
     QVERIFY(m_printer->printed.isEmpty());
+}
+
+void tst_numbering::refusedWriteIsNeitherReportedNorPrinted_data()
+{
+    QTest::addColumn<test::Refusal>("how");
+    QTest::newRow("disk full") << test::Refusal::DiskFull;
+    QTest::newRow("commit refused") << test::Refusal::CommitRefused;
+}
+
+void tst_numbering::refusedWriteIsNeitherReportedNorPrinted()
+{
+    QFETCH(test::Refusal, how);
+    const int s = addService(QStringLiteral("L"), QStringLiteral("1"), QStringLiteral("100000"));
+    QCOMPARE(m_issuer->issue(s, QString()).status, IssueResult::Status::Issued);
+    if (!test::refuseWrites(m_t->db(), how, QStringLiteral("tblTicket")))
+        QSKIP("this engine cannot refuse writes that way");
+
+    // Tokens that still fit are stored and printed; the first that does not is reported as not
+    // stored, prints nothing, and its number is not handed out again.
+    QStringList reported{QStringLiteral("L1")};
+    IssueResult r;
+    for (int i = 0; i < 2000; ++i) {
+        r = m_issuer->issue(s, QString());
+        if (!r.stored())
+            break;
+        reported << r.token.label;
+    }
+    QCOMPARE(r.status, IssueResult::Status::Failed);
+    QVERIFY(!r.message().isEmpty());
+    QCOMPARE(m_issuer->issue(s, QString()).status, IssueResult::Status::Failed);
+    QCOMPARE(count(), reported.size());
+    QCOMPARE(m_t->db().scalar(QStringLiteral("SELECT count(DISTINCT no_abr) FROM tblTicket")).toInt(), reported.size());
+    QStringList printed;
+    for (const TicketData& t : std::as_const(m_printer->printed))
+        printed << t.label;
+    QCOMPARE(printed, reported);
 }
 
 void tst_numbering::numberTakenByAnotherStationMovesOnOrHitsTheLimit()

@@ -138,6 +138,10 @@ CallConsole::~CallConsole() = default;
 bool CallConsole::guarded(const std::function<void()>& action) {
     try {
         action();
+        // A call that was saved but whose aftermath failed: the call stands, the operator hears why
+        // the count may be stale.
+        if (const QString warning = m_engine->takeWarning(); !warning.isEmpty())
+            m_prompt.message(warning);
         return true;
     } catch (const DbError& e) {
         // A connection that never opened fails without a text of its own.

@@ -35,7 +35,10 @@ void frmSql::showEvent(QShowEvent* event)
 
 void frmSql::loadSettings()
 {
-    m_ui->cmbEngine->setCurrentText(m_settings.get(Keys::SqlEngine));
+    // The engine's name may be written in any letter case (a settings file made by hand).
+    const int engine = m_ui->cmbEngine->findText(m_settings.get(Keys::SqlEngine).trimmed(), Qt::MatchFixedString);
+    if (engine >= 0)
+        m_ui->cmbEngine->setCurrentIndex(engine);
     m_ui->cmbAut->setCurrentText(m_settings.get(Keys::SqlAut));
     m_connection.loadSqlValues();
     m_ui->txtHost->setText(m_settings.get(Keys::SqlHost));
@@ -59,9 +62,17 @@ void frmSql::saveSettings()
 
 void frmSql::testConnection()
 {
-    // Tests what was saved, not what is typed in the boxes.
-    const bool ok = m_connection.connectDb();
-    m_ui->lblError->setText(ok ? QString() : m_connection.lastError());
+    // Tests what was saved (what the window opened with), not what is typed in the boxes. A run
+    // started with --db keeps working on that database: the saved values are tried on the side.
+    bool ok = false;
+    QString error;
+    if (m_connection.overrideUrl()) {
+        ok = m_connection.testSaved(&error);
+    } else {
+        ok = m_connection.connectDb();
+        error = m_connection.lastError();
+    }
+    m_ui->lblError->setText(ok ? QString() : error);
     m_prompt.message(ok ? tr("Connection Success") : tr("Connection Failed"));
 }
 
