@@ -20,6 +20,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -81,9 +82,12 @@ void MDI::buildMenus()
 
     QMenu* file = bar->addMenu(tr("File"));
     file->setObjectName(QStringLiteral("File"));
-    addEntry(file, QStringLiteral("deptLst"), tr("Department List"), false);
-    addEntry(file, QStringLiteral("Servlst"), tr("Service List"), false);
-    addEntry(file, QStringLiteral("Counter"), tr("Manage Counter"), false);
+    connect(addEntry(file, QStringLiteral("deptLst"), tr("Department List")), &QAction::triggered, this,
+            [this] { deptLst_Click(); });
+    connect(addEntry(file, QStringLiteral("Servlst"), tr("Service List")), &QAction::triggered, this,
+            [this] { Servlst_Click(); });
+    connect(addEntry(file, QStringLiteral("Counter"), tr("Manage Counter")), &QAction::triggered, this,
+            [this] { Counter_Click(); });
     addEntry(file, QStringLiteral("thmLst"), tr("Theme List"), false);
     addEntry(file, QStringLiteral("scrollnews"), tr("Scroll News"), false);
     addEntry(file, QStringLiteral("Videolst"), tr("Video List"), false);
@@ -433,6 +437,36 @@ frmAdminPass* MDI::chPass_Click()
     }
     bringForward(m_adminPass);
     return m_adminPass;
+}
+
+template <typename W, typename Make> W* MDI::openChild(QPointer<W>& w, Make make)
+{
+    if (!w) {
+        w = make();
+        QMdiSubWindow* sub = m_area->addSubWindow(w);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        sub->show();
+    }
+    auto* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget());
+    if (sub->isMinimized())
+        sub->showNormal();
+    m_area->setActiveSubWindow(sub);
+    return w;
+}
+
+frmDeptLst* MDI::deptLst_Click()
+{
+    return openChild(m_deptLst, [this] { return new frmDeptLst(m_services.connection, m_services.prompt); });
+}
+
+frmServLst* MDI::Servlst_Click()
+{
+    return openChild(m_servLst, [this] { return new frmServLst(m_services.connection, m_services.prompt); });
+}
+
+frmCntLst* MDI::Counter_Click()
+{
+    return openChild(m_cntLst, [this] { return new frmCntLst(m_services.connection, m_services.prompt); });
 }
 
 void MDI::disableCall()

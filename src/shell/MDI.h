@@ -1,5 +1,7 @@
 #pragma once
 
+#include "admin/ui/frmCntLst.h"
+#include "admin/ui/frmDeptLst.h"
 #include "calling/ui/frmCall.h"
 #include "calling/ui/frmCallAdmin.h"
 #include "calling/ui/frmChPass.h"
@@ -71,6 +73,12 @@ public:
     frmCallAdmin* Command4_Click();
     // "Change Password": the administrator's own password.
     frmAdminPass* chPass_Click();
+    // "Department List", "Service List", "Manage Counter": children of this window's area; an open
+    // one is brought forward.
+    frmDeptLst* deptLst_Click();
+    frmServLst* Servlst_Click();
+    frmCntLst* Counter_Click();
+
     // After an administrator login: consoles are not for this station's administrator.
     void disableCall();
 
@@ -101,6 +109,8 @@ private:
     void stopDisplay();
     void displayGone();
     frmTicket* ticket();
+    // Shows w as a child of the area (made by make when not open) and brings it forward.
+    template <typename W, typename Make> W* openChild(QPointer<W>& w, Make make);
     frmSettings* settingsWindow();
 
     ShellServices m_services;
@@ -117,6 +127,9 @@ private:
     QPointer<frmSelService> m_selService;
     QPointer<frmCallAdmin> m_callAdmin;
     QPointer<frmAdminPass> m_adminPass;
+    QPointer<frmDeptLst> m_deptLst;
+    QPointer<frmServLst> m_servLst;
+    QPointer<frmCntLst> m_cntLst;
     int m_themeKey = 0;
     int m_scrollSpeed = 30;
     bool m_loaded = false;

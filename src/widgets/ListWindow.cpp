@@ -78,7 +78,7 @@ void ListWindow::addStandardButtons()
     connect(addButton(QStringLiteral("Command3"), tr("Add")), &QPushButton::clicked, this, &ListWindow::addRecord);
     connect(addButton(QStringLiteral("Command2"), tr("Delete")), &QPushButton::clicked, this,
             &ListWindow::deleteSelected);
-    connect(addButton(QStringLiteral("Command1"), tr("Close")), &QPushButton::clicked, this, &QWidget::close);
+    connect(addButton(QStringLiteral("Command1"), tr("Close")), &QPushButton::clicked, this, &ListWindow::closeWindow);
 }
 
 void ListWindow::setFG()
@@ -166,6 +166,14 @@ void ListWindow::deleteSelected()
         return;
     }
     deleteRecord(key);
+}
+
+void ListWindow::closeWindow()
+{
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget()))
+        sub->close();
+    else
+        close();
 }
 
 void ListWindow::showEvent(QShowEvent* event)

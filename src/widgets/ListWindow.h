@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/RecordWindow.h"
+
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -20,7 +22,7 @@ namespace tallyvo {
 
 class Grid;
 class Prompt;
-class RecordWindow;
+
 
 // One column of a list window after the key and "SN" columns: width in twips and header text.
 struct ListColumn {
@@ -85,6 +87,9 @@ public:
     void editSelected();
     // "Delete": "Please select an entry" without a key, else the window's delete rule.
     void deleteSelected();
+
+    // "Close": the window, or its frame when it is a child of the main window's area.
+    void closeWindow();
 
     // The record window while it is open.
     RecordWindow* recordWindow() const { return m_record; }

@@ -45,7 +45,13 @@ void RecordWindow::edit(const QString& key)
 
 void RecordWindow::save()
 {
-    const QString refusal = validate();
+    QString refusal;
+    try {
+        refusal = validate();
+    } catch (const DbError& e) {
+        // A check that could not ask the database stores nothing and keeps what was typed.
+        refusal = e.text();
+    }
     if (!refusal.isEmpty()) {
         m_prompt.message(refusal);
         return;
