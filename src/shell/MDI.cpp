@@ -65,6 +65,7 @@ MDI::~MDI()
     delete m_selService;
     delete m_callAdmin;
     delete m_adminPass;
+    delete m_videoLst;
 }
 
 QAction* MDI::addEntry(QMenu* menu, const QString& name, const QString& text, bool available)
@@ -90,8 +91,10 @@ void MDI::buildMenus()
             [this] { Counter_Click(); });
     addEntry(file, QStringLiteral("thmLst"), tr("Theme List"), false);
     addEntry(file, QStringLiteral("scrollnews"), tr("Scroll News"), false);
-    addEntry(file, QStringLiteral("Videolst"), tr("Video List"), false);
-    addEntry(file, QStringLiteral("compdet"), tr("Company Details"), false);
+    connect(addEntry(file, QStringLiteral("Videolst"), tr("Video List")), &QAction::triggered, this,
+            [this] { Videolst_Click(); });
+    connect(addEntry(file, QStringLiteral("compdet"), tr("Company Details")), &QAction::triggered, this,
+            [this] { compdet_Click(); });
     addEntry(file, QStringLiteral("sendto"), tr("Send to Excel"), false);
     connect(addEntry(file, QStringLiteral("exit"), tr("Exit")), &QAction::triggered, this, &MDI::exit_Click);
 
@@ -114,7 +117,8 @@ void MDI::buildMenus()
             [this] { connect_Click(); });
     QMenu* users = modules->addMenu(tr("User Manage"));
     users->setObjectName(QStringLiteral("usermanage"));
-    addEntry(users, QStringLiteral("userLst"), tr("User List"), false);
+    connect(addEntry(users, QStringLiteral("userLst"), tr("User List")), &QAction::triggered, this,
+            [this] { userLst_Click(); });
     connect(addEntry(users, QStringLiteral("chPass"), tr("Change Password")), &QAction::triggered, this,
             [this] { chPass_Click(); });
     QMenu* clear = modules->addMenu(tr("Clear Data"));
@@ -467,6 +471,34 @@ frmServLst* MDI::Servlst_Click()
 frmCntLst* MDI::Counter_Click()
 {
     return openChild(m_cntLst, [this] { return new frmCntLst(m_services.connection, m_services.prompt); });
+}
+
+frmVideoLst* MDI::Videolst_Click()
+{
+    if (!m_videoLst) {
+        m_videoLst = new frmVideoLst(m_services.connection, m_services.prompt);
+        m_videoLst->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_videoLst);
+    return m_videoLst;
+}
+
+frmUserLst* MDI::userLst_Click()
+{
+    const bool opened = m_userLst;
+    openChild(m_userLst, [this] { return new frmUserLst(m_services.connection, m_services.prompt); });
+    if (!opened)
+        m_userLst->parentWidget()->move(0, 0);
+    return m_userLst;
+}
+
+frmCompany* MDI::compdet_Click()
+{
+    const bool opened = m_company;
+    openChild(m_company, [this] { return new frmCompany(m_services.connection, m_services.prompt); });
+    if (!opened)
+        m_company->parentWidget()->move(0, 0);
+    return m_company;
 }
 
 void MDI::disableCall()

@@ -2,6 +2,8 @@
 
 #include "admin/ui/frmCntLst.h"
 #include "admin/ui/frmDeptLst.h"
+#include "admin/ui/frmUserLst.h"
+#include "admin/ui/frmVideoLst.h"
 #include "calling/ui/frmCall.h"
 #include "calling/ui/frmCallAdmin.h"
 #include "calling/ui/frmChPass.h"
@@ -78,6 +80,11 @@ public:
     frmDeptLst* deptLst_Click();
     frmServLst* Servlst_Click();
     frmCntLst* Counter_Click();
+    // "Video List": a window of its own. "User List", "Company Details": children placed at the
+    // area's top left corner.
+    frmVideoLst* Videolst_Click();
+    frmUserLst* userLst_Click();
+    frmCompany* compdet_Click();
 
     // After an administrator login: consoles are not for this station's administrator.
     void disableCall();
@@ -130,6 +137,9 @@ private:
     QPointer<frmDeptLst> m_deptLst;
     QPointer<frmServLst> m_servLst;
     QPointer<frmCntLst> m_cntLst;
+    QPointer<frmVideoLst> m_videoLst;
+    QPointer<frmUserLst> m_userLst;
+    QPointer<frmCompany> m_company;
     int m_themeKey = 0;
     int m_scrollSpeed = 30;
     bool m_loaded = false;

@@ -20,7 +20,8 @@ void RecordWindow::bind(QLabel* lblRef, QPushButton* save, QPushButton* close)
     m_lblRef->setVisible(false);
     m_lblRef->clear();
     connect(save, &QPushButton::clicked, this, &RecordWindow::save);
-    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    if (close) // some record windows close only by their frame's close box
+        connect(close, &QPushButton::clicked, this, &QWidget::close);
 }
 
 QString RecordWindow::key() const

@@ -3,6 +3,8 @@
 // counter passwords kept as hashes.
 #include "admin/Counters.h"
 #include "admin/Departments.h"
+#include "admin/SiteRecords.h"
+#include "display/ThemeData.h"
 #include "core/Passwords.h"
 #include "core/modSub.h"
 
@@ -28,6 +30,8 @@ private slots:
     void apostrophesEverywhere();
     void counterListOrderAndInactiveService();
     void counterPasswordIsHashedAndKeptByEmptyBoxes();
+    void usersAndCompany();
+    void inactiveVideoIsListedButNotPlayed();
 
 private:
     Database& db() { return m_t->db(); }
@@ -274,6 +278,62 @@ void tst_admin::counterPasswordIsHashedAndKeptByEmptyBoxes()
     // A new counter with both boxes empty has the empty password.
     const qint64 open = Counters::insert(db(), counter(QStringLiteral("S"), QStringLiteral("Open")));
     QCOMPARE(Passwords::verify(stored(open), QString()), Passwords::Check::Match);
+}
+
+void tst_admin::usersAndCompany()
+{
+    const QString exists = QStringLiteral("Existing User, select another Name");
+    const QString details = QStringLiteral("Enter all Details") + QString(16, QLatin1Char(' '));
+    QCOMPARE(details.size(), 33);
+    // A new database has ADMIN: the same name in small letters is refused on both engines.
+    QCOMPARE(Users::add(db(), QStringLiteral("admin"), QStringLiteral("x"), QStringLiteral("Admin")), exists);
+    QCOMPARE(Users::add(db(), QString(), QStringLiteral("x"), QStringLiteral("Admin")), details);
+    QCOMPARE(Users::add(db(), QStringLiteral("nurse"), QStringLiteral("x"), QString()), details);
+    QCOMPARE(Users::add(db(), QStringLiteral("o'neil"), QString(), QStringLiteral("User")), QString());
+    QCOMPARE(Users::add(db(), QStringLiteral("O'Neil"), QString(), QStringLiteral("User")), exists);
+    // Older rows in small letters are found too.
+    db().run(QStringLiteral("INSERT INTO tbluser (username, password, usertype) VALUES ('clerk', 'x', 'User')"));
+    QCOMPARE(Users::add(db(), QStringLiteral("CLERK"), QString(), QStringLiteral("User")), exists);
+    db().run(QStringLiteral("DELETE FROM tbluser WHERE username='clerk'"));
+    const auto users = Users::list(db());
+    QCOMPARE(users.size(), 2);
+    QCOMPARE(users.at(1).second, QStringLiteral("O'NEIL"));
+    const QString stored =
+        db().scalar(QStringLiteral("SELECT password FROM tbluser WHERE userAuto=?"), {users.at(1).first}).toString();
+    QCOMPARE(Passwords::verify(stored, QString()), Passwords::Check::Match);
+    QCOMPARE(Users::keyOf(db(), QStringLiteral("O'NEIL")), users.at(1).first);
+
+    // Two users: deleting one leaves one; the last one stays.
+    QVERIFY(Users::remove(db(), users.at(0).first));
+    QVERIFY(!Users::remove(db(), users.at(1).first));
+    QCOMPARE(Users::list(db()).size(), 1);
+
+    // Company details update the one row, and make it when it is missing.
+    QCOMPARE(Company::validate(QString()), QStringLiteral("Company Name should not be blank"));
+    Company::save(db(), QStringLiteral("St. Mary's"), QStringLiteral("Harbour Rd"));
+    QCOMPARE(*Company::get(db()), std::pair(QStringLiteral("St. Mary's"), QStringLiteral("Harbour Rd")));
+    db().run(QStringLiteral("DELETE FROM tblComp"));
+    QVERIFY(!Company::get(db()));
+    Company::save(db(), QStringLiteral("New Co"), QString());
+    QCOMPARE(Company::get(db())->first, QStringLiteral("New Co"));
+    QCOMPARE(db().scalar(QStringLiteral("SELECT compAuto FROM tblComp")).toInt(), 1);
+    QCOMPARE(db().scalar(QStringLiteral("SELECT count(*) FROM tblComp")).toInt(), 1);
+}
+
+void tst_admin::inactiveVideoIsListedButNotPlayed()
+{
+    QCOMPARE(Videos::validate({}), QStringLiteral("Please select a video"));
+    const qint64 on = Videos::insert(db(), {QStringLiteral("/media/a.mp4"), QStringLiteral("Welcome"), true});
+    const qint64 off = Videos::insert(db(), {QStringLiteral("/media/b's.mp4"), QStringLiteral("Old"), false});
+    const auto rows = Videos::list(db());
+    QCOMPARE(rows.at(0).mid(0, 3), (QStringList{QString::number(on), QStringLiteral("Welcome"), QStringLiteral("Yes")}));
+    QCOMPARE(rows.at(1).mid(0, 3), (QStringList{QString::number(off), QStringLiteral("Old"), QStringLiteral("No")}));
+    QCOMPARE(rows.at(1).at(4), QStringLiteral("/media/b's.mp4"));
+    QCOMPARE(ThemeLoader::loadPlaylist(db()), QStringList{QStringLiteral("/media/a.mp4")});
+    Videos::update(db(), off, {QStringLiteral("/media/b's.mp4"), QStringLiteral("Old"), true});
+    QCOMPARE(ThemeLoader::loadPlaylist(db()).size(), 2);
+    Videos::remove(db(), on);
+    QCOMPARE(ThemeLoader::loadPlaylist(db()), QStringList{QStringLiteral("/media/b's.mp4")});
 }
 
 TALLYVO_TEST_MAIN(tst_admin)

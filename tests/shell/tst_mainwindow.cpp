@@ -6,12 +6,15 @@
 #include "shell/MDI.h"
 #include "shell/frmSettings.h"
 #include "tokens/ui/frmTicket.h"
+#include "widgets/Grid.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -68,6 +71,7 @@ private Q_SLOTS:
     void settingsSaveReachesTheMainWindow();
     void consolesAndPasswordWindow();
     void aboutShowsCredits();
+    void administrationListsOpenOnceInTheArea();
 };
 
 void tst_mainwindow::menusAndToolbarInOrder()
@@ -83,17 +87,17 @@ void tst_mainwindow::menusAndToolbarInOrder()
 
     const QList<QAction*> menus = w.menuBar()->actions();
     QCOMPARE(entries(menus.at(0)->menu()), (QStringList{
-        QStringLiteral("deptLst|Department List||0"), QStringLiteral("Servlst|Service List||0"),
-        QStringLiteral("Counter|Manage Counter||0"), QStringLiteral("thmLst|Theme List||0"),
-        QStringLiteral("scrollnews|Scroll News||0"), QStringLiteral("Videolst|Video List||0"),
-        QStringLiteral("compdet|Company Details||0"), QStringLiteral("sendto|Send to Excel||0"),
+        QStringLiteral("deptLst|Department List||1"), QStringLiteral("Servlst|Service List||1"),
+        QStringLiteral("Counter|Manage Counter||1"), QStringLiteral("thmLst|Theme List||0"),
+        QStringLiteral("scrollnews|Scroll News||0"), QStringLiteral("Videolst|Video List||1"),
+        QStringLiteral("compdet|Company Details||1"), QStringLiteral("sendto|Send to Excel||0"),
         QStringLiteral("exit|Exit||1")}));
     QCOMPARE(entries(menus.at(1)->menu()), (QStringList{
         QStringLiteral("printTicket|Print Ticket||1"), QStringLiteral("call|Call||1"),
         QStringLiteral("settings|Settings||1"), QStringLiteral("display|Start Display|Ctrl+D|1"),
         QStringLiteral("startNews|Start/Stop News|Ctrl+N|1"), QStringLiteral("bkup|Backup && Restore||0"),
         QStringLiteral("connect|Connection||1"), QStringLiteral("usermanage|User Manage"),
-        QStringLiteral("· userLst|User List||0"), QStringLiteral("· chPass|Change Password||1"),
+        QStringLiteral("· userLst|User List||1"), QStringLiteral("· chPass|Change Password||1"),
         QStringLiteral("clearData|Clear Data"), QStringLiteral("· clrTickData|Clear Ticket Data||0"),
         QStringLiteral("· ClrCall|Clear Call Data||0")}));
     QCOMPARE(entries(menus.at(2)->menu()), (QStringList{
@@ -440,3 +444,36 @@ void tst_mainwindow::aboutShowsCredits()
 
 TALLYVO_TEST_MAIN(tst_mainwindow)
 #include "tst_mainwindow.moc"
+
+void tst_mainwindow::administrationListsOpenOnceInTheArea()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.show();
+    w.load();
+    auto* area = w.findChild<QMdiArea*>();
+    w.action(QStringLiteral("deptLst"))->trigger();
+    w.action(QStringLiteral("Servlst"))->trigger();
+    w.action(QStringLiteral("Counter"))->trigger();
+    QCOMPARE(area->subWindowList().size(), 3);
+    QPointer<frmDeptLst> depts = w.deptLst_Click();
+    QCOMPARE(area->subWindowList().size(), 3);
+    QCOMPARE(area->activeSubWindow()->widget(), depts.data());
+    QCOMPARE(depts->windowTitle(), QStringLiteral("Deparment Lst"));
+    QVERIFY(depts->grid()->rows() > 1); // the demo site's departments
+    // Its "Close" closes its frame in the area; the entry then opens a new one.
+    test::control<QPushButton>(depts, "Command1")->click();
+    QTRY_VERIFY(depts.isNull());
+    QTRY_COMPARE(area->subWindowList().size(), 2);
+    QVERIFY(w.deptLst_Click());
+    QCOMPARE(area->subWindowList().size(), 3);
+
+    // Users and company details at the area's top left; the video list a window of its own.
+    QCOMPARE(w.userLst_Click()->parentWidget()->pos(), QPoint(0, 0));
+    QCOMPARE(w.compdet_Click()->parentWidget()->pos(), QPoint(0, 0));
+    QCOMPARE(area->subWindowList().size(), 5);
+    QPointer<frmVideoLst> videos = w.Videolst_Click();
+    QVERIFY(videos->isWindow() && videos->isVisible());
+    QCOMPARE(w.Videolst_Click(), videos.data());
+    delete videos;
+}
