@@ -206,7 +206,7 @@ void MDI::load()
 
     QString error;
     if (!m_announcer->addVoice(&error))
-        m_services.prompt.message(error);
+        m_services.prompt.alert(Prompt::Icon::Exclamation, error);
     m_cmbVoice->clear();
     m_cmbVoice->addItems(m_announcer->voices());
     const int voice = settings.getInt(Keys::VoiceName);
@@ -226,7 +226,7 @@ bool MDI::isDisplayRunning() const
 void MDI::display_Click()
 {
     if (m_themeKey == 0) {
-        m_services.prompt.message(tr("Please select a theme") + QLatin1Char('\n') +
+        m_services.prompt.alert(Prompt::Icon::Exclamation, tr("Please select a theme") + QLatin1Char('\n') +
                                   tr("Go to Module Setting-> Select Theme"));
         return;
     }
@@ -249,8 +249,13 @@ void MDI::startDisplay()
     auto* news = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), display);
     connect(news, &QShortcut::activated, this, &MDI::startNews_Click);
     // However the display goes (stopped here, or closed by the desktop), the switch follows it.
-    connect(display, &QObject::destroyed, this, &MDI::displayGone);
+    // Only the running display: one stopped a moment ago may be deleted after the next has started.
+    connect(display, &QObject::destroyed, this, [this](QObject* gone) {
+        if (gone == m_runningDisplay)
+            displayGone();
+    });
     m_display = display;
+    m_runningDisplay = display;
     display->show();
     m_display_action->setText(tr("Stop Display"));
     if (m_chkStart->isChecked())
@@ -272,6 +277,7 @@ void MDI::stopDisplay()
 void MDI::displayGone()
 {
     m_display = nullptr;
+    m_runningDisplay = nullptr;
     if (isDisplayRunning()) {
         m_display_action->setText(tr("Start Display"));
         emit displayStopped();
@@ -314,7 +320,7 @@ void MDI::exit_Click()
 void MDI::closeEvent(QCloseEvent* event)
 {
     if (isDisplayRunning()) {
-        m_services.prompt.message(tr("Please stop the display first"));
+        m_services.prompt.alert(Prompt::Icon::Exclamation, tr("Please stop the display first"));
         event->ignore();
         return;
     }

@@ -127,6 +127,8 @@ private:
     QCheckBox* m_chkStart = nullptr;
     QComboBox* m_cmbVoice = nullptr;
     QPointer<frmDisplay> m_display;
+    // Which display the switch follows; compared only, never used (it may be half destroyed).
+    const QObject* m_runningDisplay = nullptr;
     QPointer<frmTicket> m_ticket;
     QPointer<frmSettings> m_settingsWindow;
     QPointer<frmSql> m_sql;

@@ -2,24 +2,31 @@
 
 #include "core/Database.h"
 #include "display/Announcer.h"
+#include "calling/ui/frmLogin.h"
 #include "display/ui/frmDisplay.h"
 #include "shell/MDI.h"
 #include "shell/frmSettings.h"
 #include "tokens/ui/frmTicket.h"
 #include "widgets/Grid.h"
 
+#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTest>
 
 using namespace tallyvo;
@@ -42,6 +49,65 @@ QStringList entries(const QMenu* menu, const QString& indent = QString())
                    a->shortcut().toString() + QLatin1Char('|') + (a->isEnabled() ? QLatin1Char('1') : QLatin1Char('0'));
     }
     return out;
+}
+
+// A caption as a screen reader says it: "&&" is a drawn "&", a lone "&" marks the shortcut.
+QString spoken(QString caption)
+{
+    caption.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    caption.remove(QLatin1Char('&'));
+    return caption.replace(QLatin1Char('\x01'), QLatin1Char('&'));
+}
+
+// What is wrong in what a screen reader is told about a window's controls, one line for each
+// fault: a control a user fills that is not named by its caption, a password box that does not
+// mask with "*", a tab whose enabled state is not reported.
+QStringList accessibilityFaults(QWidget* window)
+{
+    QStringList faults;
+    if (QAccessible::queryAccessibleInterface(window)->text(QAccessible::Name).isEmpty())
+        faults << window->objectName() + QStringLiteral(": no title");
+    const QList<QLabel*> labels = window->findChildren<QLabel*>();
+    for (QWidget* c : window->findChildren<QWidget*>()) {
+        if (!c->isVisibleTo(window))
+            continue;
+        auto* edit = qobject_cast<QLineEdit*>(c);
+        // The text box inside a drop-down list or a spin box is part of that control.
+        if (edit && (qobject_cast<QComboBox*>(c->parentWidget()) || qobject_cast<QAbstractSpinBox*>(c->parentWidget())))
+            continue;
+        auto* button = qobject_cast<QAbstractButton*>(c);
+        const bool fills = edit || qobject_cast<QComboBox*>(c) || qobject_cast<QAbstractSpinBox*>(c) ||
+                           qobject_cast<QPlainTextEdit*>(c) || (button && button->isCheckable());
+        if (fills) {
+            QString caption = c->accessibleName();
+            for (QLabel* l : labels)
+                if (caption.isEmpty() && l->buddy() == c)
+                    caption = spoken(l->text());
+            if (caption.isEmpty() && button)
+                caption = spoken(button->text());
+            const QString name = QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name);
+            if (caption.isEmpty() || name != caption)
+                faults << c->objectName() + QStringLiteral(" is read as \"") + name + QStringLiteral("\"");
+        }
+        if (edit && edit->echoMode() == QLineEdit::Password) {
+            const QString before = edit->text();
+            edit->setText(QStringLiteral("abc"));
+            if (edit->displayText() != QStringLiteral("***"))
+                faults << c->objectName() + QStringLiteral(" masks as ") + edit->displayText();
+            edit->setText(before);
+        }
+        if (auto* tabs = qobject_cast<QTabWidget*>(c)) {
+            QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(tabs->tabBar());
+            for (int i = 0; i < tabs->count(); ++i) {
+                QAccessibleInterface* tab = bar->child(i);
+                if (!tab || tab->state().disabled == tabs->isTabEnabled(i))
+                    faults << c->objectName() + QStringLiteral(" tab ") + QString::number(i) +
+                                  QStringLiteral(" not reported ") +
+                                  (tabs->isTabEnabled(i) ? QStringLiteral("enabled") : QStringLiteral("disabled"));
+            }
+        }
+    }
+    return faults;
 }
 
 void activate(QWidget* w)
@@ -72,6 +138,7 @@ private Q_SLOTS:
     void consolesAndPasswordWindow();
     void aboutShowsCredits();
     void administrationListsOpenOnceInTheArea();
+    void screenReadersHearCaptions();
 };
 
 void tst_mainwindow::menusAndToolbarInOrder()
@@ -172,6 +239,7 @@ void tst_mainwindow::displaySwitchAndThemeCheck()
     QCOMPARE(w.themeKey(), 0);
     display->trigger();
     QCOMPARE(st.prompt.messages, QStringList{kThemeMessage});
+    QCOMPARE(st.prompt.alerts.first().first, Prompt::Icon::Exclamation);
     QCOMPARE(display->text(), QStringLiteral("Start Display"));
     QVERIFY(!w.displayWindow());
 
@@ -335,6 +403,21 @@ void tst_mainwindow::displayClosedElsewhereResetsTheSwitch()
     QTRY_VERIFY(display.isNull());
     QVERIFY(!w.isDisplayRunning());
     QCOMPARE(w.action(QStringLiteral("display"))->text(), QStringLiteral("Start Display"));
+
+    // Stopped and started again at once: the old window goes later, and the switch stays with the
+    // new one.
+    w.display_Click();
+    QPointer<frmDisplay> old = w.displayWindow();
+    w.display_Click();
+    w.display_Click();
+    QPointer<frmDisplay> running = w.displayWindow();
+    QVERIFY(running && running != old);
+    QTRY_VERIFY(old.isNull());
+    QVERIFY(w.isDisplayRunning());
+    QCOMPARE(w.displayWindow(), running.data());
+    w.display_Click();
+    QVERIFY(!w.isDisplayRunning());
+    QTRY_VERIFY(running.isNull());
 }
 
 void tst_mainwindow::ticketWindowFromToolbarAndMenu()
@@ -431,6 +514,16 @@ void tst_mainwindow::consolesAndPasswordWindow()
             consoles << console;
     QCOMPARE(consoles.size(), 1); // the transfer console
     qDeleteAll(consoles);
+
+    // File > Exit > Yes with the administrator console open: the program's end closes every
+    // window, and the console does not hold it up.
+    QVERIFY(admin->isVisible());
+    QSignalSpy ended(&w, &MDI::programEnd);
+    st.prompt.answers.enqueue(true);
+    w.exit_Click();
+    QCOMPARE(ended.size(), 1);
+    QApplication::closeAllWindows(); // what the application's quit does
+    QVERIFY(!admin->isVisible());
 }
 
 void tst_mainwindow::aboutShowsCredits()
@@ -442,8 +535,37 @@ void tst_mainwindow::aboutShowsCredits()
     QVERIFY(st.prompt.messages.first().startsWith(QStringLiteral("Tallyvo")));
 }
 
-TALLYVO_TEST_MAIN(tst_mainwindow)
-#include "tst_mainwindow.moc"
+void tst_mainwindow::screenReadersHearCaptions()
+{
+    test::ShellStation st;
+    st.session.isAdmin = true;
+    MDI w(st.services());
+    w.load();
+    w.show();
+    // Every list holds entries, so that one read by its entry instead of its caption shows up.
+    QList<QWidget*> windows{&w, w.settings_Click(), w.Command4_Click(), w.chPass_Click(), w.connect_Click()};
+    w.Command4_Click()->findChild<QComboBox*>(QStringLiteral("cmbCounter"))->setCurrentIndex(0);
+    frmLogin login(st.connection, st.settings.store, st.session, st.prompt);
+    login.show();
+    test::control<QRadioButton>(&login, "optCounter")->setChecked(true);
+    QVERIFY(test::control<QComboBox>(&login, "cmbCounter")->count() > 0);
+    windows << &login;
+    // The administration windows, each list with its record window.
+    for (ListWindow* list : std::initializer_list<ListWindow*>{w.deptLst_Click(), w.Servlst_Click(), w.Counter_Click(),
+                                                               w.Videolst_Click()}) {
+        list->addRecord();
+        windows << list << list->recordWindow();
+    }
+    windows << w.userLst_Click() << w.compdet_Click();
+    for (QWidget* window : std::as_const(windows)) {
+        for (QComboBox* list : window->findChildren<QComboBox*>())
+            if (list->isVisibleTo(window) && list->count() > 0 && list->currentIndex() < 0)
+                list->setCurrentIndex(0);
+        const QStringList faults = accessibilityFaults(window);
+        QVERIFY2(faults.isEmpty(), qPrintable(window->objectName() + QStringLiteral(": ") +
+                                              faults.join(QStringLiteral("; "))));
+    }
+}
 
 void tst_mainwindow::administrationListsOpenOnceInTheArea()
 {
@@ -477,3 +599,6 @@ void tst_mainwindow::administrationListsOpenOnceInTheArea()
     QCOMPARE(w.Videolst_Click(), videos.data());
     delete videos;
 }
+
+TALLYVO_TEST_MAIN(tst_mainwindow)
+#include "tst_mainwindow.moc"
