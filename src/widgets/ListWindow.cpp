@@ -198,6 +198,11 @@ bool ListWindow::event(QEvent* event)
     case QEvent::ParentChange:
         watchSubWindow();
         break;
+    case QEvent::WindowTitleChange:
+        // Inside the main window's area the title is drawn by the frame; a screen reader asks
+        // the list itself.
+        setAccessibleName(windowTitle());
+        break;
     default:
         break;
     }

@@ -32,6 +32,8 @@ frmUserLst::frmUserLst(Connection& connection, Prompt& prompt, QWidget* parent)
     , m_prompt(prompt)
 {
     m_ui->setupUi(this);
+    // Its title is drawn by its frame in the main window's area; a screen reader asks the window.
+    setAccessibleName(windowTitle());
     m_ui->Text2->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     m_ui->Combo1->addItems({tr("Admin"), tr("User")});
     m_ui->Combo1->setCurrentIndex(0);
@@ -115,6 +117,7 @@ frmCompany::frmCompany(Connection& connection, Prompt& prompt, QWidget* parent)
     , m_prompt(prompt)
 {
     m_ui->setupUi(this);
+    setAccessibleName(windowTitle());
     connect(m_ui->Command1, &QPushButton::clicked, this, &frmCompany::Command1_Click);
     try {
         if (const auto company = Company::get(*m_connection.db())) {
