@@ -24,6 +24,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -79,6 +80,7 @@ MDI::~MDI()
     delete m_clearData;
     delete m_callDelete;
     delete m_backup;
+    delete m_videoLst;
 }
 
 QAction* MDI::addEntry(QMenu* menu, const QString& name, const QString& text, bool available)
@@ -96,14 +98,19 @@ void MDI::buildMenus()
 
     QMenu* file = bar->addMenu(tr("File"));
     file->setObjectName(QStringLiteral("File"));
-    addEntry(file, QStringLiteral("deptLst"), tr("Department List"), false);
-    addEntry(file, QStringLiteral("Servlst"), tr("Service List"), false);
-    addEntry(file, QStringLiteral("Counter"), tr("Manage Counter"), false);
+    connect(addEntry(file, QStringLiteral("deptLst"), tr("Department List")), &QAction::triggered, this,
+            [this] { deptLst_Click(); });
+    connect(addEntry(file, QStringLiteral("Servlst"), tr("Service List")), &QAction::triggered, this,
+            [this] { Servlst_Click(); });
+    connect(addEntry(file, QStringLiteral("Counter"), tr("Manage Counter")), &QAction::triggered, this,
+            [this] { Counter_Click(); });
     connect(addEntry(file, QStringLiteral("thmLst"), tr("Theme List")), &QAction::triggered, this,
             [this] { thmLst_Click(); });
     addEntry(file, QStringLiteral("scrollnews"), tr("Scroll News"), false);
-    addEntry(file, QStringLiteral("Videolst"), tr("Video List"), false);
-    addEntry(file, QStringLiteral("compdet"), tr("Company Details"), false);
+    connect(addEntry(file, QStringLiteral("Videolst"), tr("Video List")), &QAction::triggered, this,
+            [this] { Videolst_Click(); });
+    connect(addEntry(file, QStringLiteral("compdet"), tr("Company Details")), &QAction::triggered, this,
+            [this] { compdet_Click(); });
     connect(addEntry(file, QStringLiteral("sendto"), tr("Send to Excel")), &QAction::triggered, this,
             &MDI::sendto_Click);
     connect(addEntry(file, QStringLiteral("exit"), tr("Exit")), &QAction::triggered, this, &MDI::exit_Click);
@@ -128,7 +135,8 @@ void MDI::buildMenus()
             [this] { connect_Click(); });
     QMenu* users = modules->addMenu(tr("User Manage"));
     users->setObjectName(QStringLiteral("usermanage"));
-    addEntry(users, QStringLiteral("userLst"), tr("User List"), false);
+    connect(addEntry(users, QStringLiteral("userLst"), tr("User List")), &QAction::triggered, this,
+            [this] { userLst_Click(); });
     connect(addEntry(users, QStringLiteral("chPass"), tr("Change Password")), &QAction::triggered, this,
             [this] { chPass_Click(); });
     QMenu* clear = modules->addMenu(tr("Clear Data"));
@@ -535,6 +543,64 @@ frmBackup* MDI::bkup_Click()
 void MDI::sendto_Click()
 {
     modExcel::sendToExcel(m_services.session.currentReportWindow, m_services.prompt);
+}
+
+template <typename W, typename Make> W* MDI::openChild(QPointer<W>& w, Make make)
+{
+    if (!w) {
+        w = make();
+        QMdiSubWindow* sub = m_area->addSubWindow(w);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        sub->show();
+    }
+    auto* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget());
+    if (sub->isMinimized())
+        sub->showNormal();
+    m_area->setActiveSubWindow(sub);
+    return w;
+}
+
+frmDeptLst* MDI::deptLst_Click()
+{
+    return openChild(m_deptLst, [this] { return new frmDeptLst(m_services.connection, m_services.prompt); });
+}
+
+frmServLst* MDI::Servlst_Click()
+{
+    return openChild(m_servLst, [this] { return new frmServLst(m_services.connection, m_services.prompt); });
+}
+
+frmCntLst* MDI::Counter_Click()
+{
+    return openChild(m_cntLst, [this] { return new frmCntLst(m_services.connection, m_services.prompt); });
+}
+
+frmVideoLst* MDI::Videolst_Click()
+{
+    if (!m_videoLst) {
+        m_videoLst = new frmVideoLst(m_services.connection, m_services.prompt);
+        m_videoLst->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_videoLst);
+    return m_videoLst;
+}
+
+frmUserLst* MDI::userLst_Click()
+{
+    const bool opened = m_userLst;
+    openChild(m_userLst, [this] { return new frmUserLst(m_services.connection, m_services.prompt); });
+    if (!opened)
+        m_userLst->parentWidget()->move(0, 0);
+    return m_userLst;
+}
+
+frmCompany* MDI::compdet_Click()
+{
+    const bool opened = m_company;
+    openChild(m_company, [this] { return new frmCompany(m_services.connection, m_services.prompt); });
+    if (!opened)
+        m_company->parentWidget()->move(0, 0);
+    return m_company;
 }
 
 void MDI::disableCall()

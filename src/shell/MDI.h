@@ -1,5 +1,9 @@
 #pragma once
 
+#include "admin/ui/frmCntLst.h"
+#include "admin/ui/frmDeptLst.h"
+#include "admin/ui/frmUserLst.h"
+#include "admin/ui/frmVideoLst.h"
 #include "calling/ui/frmCall.h"
 #include "calling/ui/frmCallAdmin.h"
 #include "calling/ui/frmChPass.h"
@@ -86,6 +90,17 @@ public:
     frmBackup* bkup_Click();
     // "Send to Excel": the grids of the report window activated last.
     void sendto_Click();
+    // "Department List", "Service List", "Manage Counter": children of this window's area; an open
+    // one is brought forward.
+    frmDeptLst* deptLst_Click();
+    frmServLst* Servlst_Click();
+    frmCntLst* Counter_Click();
+    // "Video List": a window of its own. "User List", "Company Details": children placed at the
+    // area's top left corner.
+    frmVideoLst* Videolst_Click();
+    frmUserLst* userLst_Click();
+    frmCompany* compdet_Click();
+
     // After an administrator login: consoles are not for this station's administrator.
     void disableCall();
 
@@ -116,6 +131,8 @@ private:
     void stopDisplay();
     void displayGone();
     frmTicket* ticket();
+    // Shows w as a child of the area (made by make when not open) and brings it forward.
+    template <typename W, typename Make> W* openChild(QPointer<W>& w, Make make);
     frmSettings* settingsWindow();
 
     ShellServices m_services;
@@ -139,6 +156,12 @@ private:
     QPointer<frmcallDelete> m_callDelete;
     QPointer<frmBackup> m_backup;
     ThemeDesign* m_design;
+    QPointer<frmDeptLst> m_deptLst;
+    QPointer<frmServLst> m_servLst;
+    QPointer<frmCntLst> m_cntLst;
+    QPointer<frmVideoLst> m_videoLst;
+    QPointer<frmUserLst> m_userLst;
+    QPointer<frmCompany> m_company;
     int m_themeKey = 0;
     int m_scrollSpeed = 30;
     bool m_loaded = false;

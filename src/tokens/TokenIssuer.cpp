@@ -1,9 +1,12 @@
 #include "tokens/TokenIssuer.h"
 
+#include "core/NumberText.h"
+
 #include "core/Clock.h"
 #include "core/Database.h"
 #include "core/Session.h"
 
+#include <cmath>
 #include <exception>
 #include <limits>
 
@@ -62,15 +65,16 @@ QString TokenIssuer::tokenLabel(const QString& prefix, int number)
 
 int TokenIssuer::numberOf(const QString& text)
 {
-    bool ok = false;
-    const qlonglong v = text.trimmed().toLongLong(&ok);
-    if (!ok)
+    // The service window accepts a start or end by this same rule, so "300.0" or "1e1" stored
+    // there count as 300 and 10 here rather than as 0.
+    const std::optional<double> v = NumberText::value(text);
+    if (!v || std::trunc(*v) != *v)
         return 0;
-    if (v > std::numeric_limits<int>::max())
+    if (*v > std::numeric_limits<int>::max())
         return std::numeric_limits<int>::max();
-    if (v < std::numeric_limits<int>::min())
+    if (*v < std::numeric_limits<int>::min())
         return std::numeric_limits<int>::min();
-    return static_cast<int>(v);
+    return static_cast<int>(*v);
 }
 
 int TokenIssuer::getToken(int serviceKey) const

@@ -86,7 +86,8 @@ public:
 
     // Prefix immediately followed by the number: "A" and 7 give "A7".
     static QString tokenLabel(const QString& prefix, int number);
-    // The whole number a text of tblService stands for; empty or not a number counts as 0.
+    // The whole number a text of tblService stands for, read as the service window accepts it
+    // ("300.0" and "1e1" are whole); empty, not a number or not whole counts as 0.
     static int numberOf(const QString& text);
 
 private:

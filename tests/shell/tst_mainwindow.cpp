@@ -8,6 +8,7 @@
 #include "shell/MDI.h"
 #include "shell/frmSettings.h"
 #include "tokens/ui/frmTicket.h"
+#include "widgets/Grid.h"
 
 #include <QAbstractSpinBox>
 #include <QAccessible>
@@ -17,6 +18,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -136,6 +139,7 @@ private Q_SLOTS:
     void consolesAndPasswordWindow();
     void aboutShowsCredits();
     void reportWindowsAndSendToExcel();
+    void administrationListsOpenOnceInTheArea();
     void screenReadersHearCaptions();
 };
 
@@ -152,17 +156,17 @@ void tst_mainwindow::menusAndToolbarInOrder()
 
     const QList<QAction*> menus = w.menuBar()->actions();
     QCOMPARE(entries(menus.at(0)->menu()), (QStringList{
-        QStringLiteral("deptLst|Department List||0"), QStringLiteral("Servlst|Service List||0"),
-        QStringLiteral("Counter|Manage Counter||0"), QStringLiteral("thmLst|Theme List||1"),
-        QStringLiteral("scrollnews|Scroll News||0"), QStringLiteral("Videolst|Video List||0"),
-        QStringLiteral("compdet|Company Details||0"), QStringLiteral("sendto|Send to Excel||1"),
+        QStringLiteral("deptLst|Department List||1"), QStringLiteral("Servlst|Service List||1"),
+        QStringLiteral("Counter|Manage Counter||1"), QStringLiteral("thmLst|Theme List||1"),
+        QStringLiteral("scrollnews|Scroll News||0"), QStringLiteral("Videolst|Video List||1"),
+        QStringLiteral("compdet|Company Details||1"), QStringLiteral("sendto|Send to Excel||1"),
         QStringLiteral("exit|Exit||1")}));
     QCOMPARE(entries(menus.at(1)->menu()), (QStringList{
         QStringLiteral("printTicket|Print Ticket||1"), QStringLiteral("call|Call||1"),
         QStringLiteral("settings|Settings||1"), QStringLiteral("display|Start Display|Ctrl+D|1"),
         QStringLiteral("startNews|Start/Stop News|Ctrl+N|1"), QStringLiteral("bkup|Backup && Restore||1"),
         QStringLiteral("connect|Connection||1"), QStringLiteral("usermanage|User Manage"),
-        QStringLiteral("· userLst|User List||0"), QStringLiteral("· chPass|Change Password||1"),
+        QStringLiteral("· userLst|User List||1"), QStringLiteral("· chPass|Change Password||1"),
         QStringLiteral("clearData|Clear Data"), QStringLiteral("· clrTickData|Clear Ticket Data||1"),
         QStringLiteral("· ClrCall|Clear Call Data||1")}));
     QCOMPARE(entries(menus.at(2)->menu()), (QStringList{
@@ -578,6 +582,13 @@ void tst_mainwindow::screenReadersHearCaptions()
     test::control<QRadioButton>(&login, "optCounter")->setChecked(true);
     QVERIFY(test::control<QComboBox>(&login, "cmbCounter")->count() > 0);
     windows << &login;
+    // The administration windows, each list with its record window.
+    for (ListWindow* list : std::initializer_list<ListWindow*>{w.deptLst_Click(), w.Servlst_Click(), w.Counter_Click(),
+                                                               w.Videolst_Click()}) {
+        list->addRecord();
+        windows << list << list->recordWindow();
+    }
+    windows << w.userLst_Click() << w.compdet_Click();
     for (QWidget* window : std::as_const(windows)) {
         for (QComboBox* list : window->findChildren<QComboBox*>())
             if (list->isVisibleTo(window) && list->count() > 0 && list->currentIndex() < 0)
@@ -586,6 +597,39 @@ void tst_mainwindow::screenReadersHearCaptions()
         QVERIFY2(faults.isEmpty(), qPrintable(window->objectName() + QStringLiteral(": ") +
                                               faults.join(QStringLiteral("; "))));
     }
+}
+
+void tst_mainwindow::administrationListsOpenOnceInTheArea()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.show();
+    w.load();
+    auto* area = w.findChild<QMdiArea*>();
+    w.action(QStringLiteral("deptLst"))->trigger();
+    w.action(QStringLiteral("Servlst"))->trigger();
+    w.action(QStringLiteral("Counter"))->trigger();
+    QCOMPARE(area->subWindowList().size(), 3);
+    QPointer<frmDeptLst> depts = w.deptLst_Click();
+    QCOMPARE(area->subWindowList().size(), 3);
+    QCOMPARE(area->activeSubWindow()->widget(), depts.data());
+    QCOMPARE(depts->windowTitle(), QStringLiteral("Deparment Lst"));
+    QVERIFY(depts->grid()->rows() > 1); // the demo site's departments
+    // Its "Close" closes its frame in the area; the entry then opens a new one.
+    test::control<QPushButton>(depts, "Command1")->click();
+    QTRY_VERIFY(depts.isNull());
+    QTRY_COMPARE(area->subWindowList().size(), 2);
+    QVERIFY(w.deptLst_Click());
+    QCOMPARE(area->subWindowList().size(), 3);
+
+    // Users and company details at the area's top left; the video list a window of its own.
+    QCOMPARE(w.userLst_Click()->parentWidget()->pos(), QPoint(0, 0));
+    QCOMPARE(w.compdet_Click()->parentWidget()->pos(), QPoint(0, 0));
+    QCOMPARE(area->subWindowList().size(), 5);
+    QPointer<frmVideoLst> videos = w.Videolst_Click();
+    QVERIFY(videos->isWindow() && videos->isVisible());
+    QCOMPARE(w.Videolst_Click(), videos.data());
+    delete videos;
 }
 
 TALLYVO_TEST_MAIN(tst_mainwindow)

@@ -54,6 +54,8 @@ private Q_SLOTS:
     void endNumberIsInclusive();
     void emptyOrNonNumericEndRefusesEverything_data();
     void emptyOrNonNumericEndRefusesEverything();
+    void numbersReadAsTheServiceWindowAcceptsThem_data();
+    void numbersReadAsTheServiceWindowAcceptsThem();
     void emptyPrefixGivesBareNumbers();
     void anotherDateKeepsItsOwnNumbering();
     void copiesArePrintedAfterTheTokenIsStored();
@@ -166,6 +168,35 @@ void tst_numbering::emptyOrNonNumericEndRefusesEverything_data()
     QTest::newRow("empty") << QString();
     QTest::newRow("blank") << QStringLiteral("  ");
     QTest::newRow("text") << QStringLiteral("many");
+}
+
+void tst_numbering::numbersReadAsTheServiceWindowAcceptsThem_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("first"); // 0: "Limit"
+    QTest::newRow("end with a zero fraction") << QStringLiteral("1") << QStringLiteral("300.0") << 1;
+    QTest::newRow("blanks around both") << QStringLiteral(" 5 ") << QStringLiteral(" 300 ") << 5;
+    QTest::newRow("start with an exponent") << QStringLiteral("1e1") << QStringLiteral("20") << 10;
+    QTest::newRow("signed start") << QStringLiteral("+3") << QStringLiteral("9") << 3;
+    QTest::newRow("end not whole") << QStringLiteral("1") << QStringLiteral("1.5") << 0;
+    QTest::newRow("end infinite") << QStringLiteral("1") << QStringLiteral("inf") << 0;
+}
+
+void tst_numbering::numbersReadAsTheServiceWindowAcceptsThem()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    QFETCH(int, first);
+    const int s = addService(QStringLiteral("N"), start, end);
+    const IssueResult r = m_issuer->issue(s, QString());
+    if (first == 0) {
+        QCOMPARE(r.status, IssueResult::Status::Limit);
+        return;
+    }
+    QCOMPARE(r.status, IssueResult::Status::Issued);
+    QCOMPARE(r.token.number, first);
+    QCOMPARE(r.token.label, QStringLiteral("N") + QString::number(first));
 }
 
 void tst_numbering::emptyOrNonNumericEndRefusesEverything()

@@ -386,6 +386,15 @@ void tst_ticket::printedTicketReadsInOrder()
     const double label = wordHeight(QStringLiteral("A100"));
     const double thanks = wordHeight(QStringLiteral("Thank"));
     QVERIFY2(thanks > 0 && label > 3.5 * thanks, qPrintable(html));
+
+    // New company details reach the open station at its next ticket.
+    s.temp.db().run(QStringLiteral("UPDATE tblComp SET compName=?, compAddress=? WHERE compAuto=1"),
+                    {QStringLiteral("Harbour Health"), QStringLiteral("1 Quay St")});
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(w->printer().jobs().size(), 2);
+    QCOMPARE(pdfLines(w->printer().jobs().last().file).mid(0, 2),
+             (QStringList{QStringLiteral("Harbour Health"), QStringLiteral("1 Quay St")}));
 }
 
 void tst_ticket::nowServingFollowsTodaysLastCall()

@@ -277,6 +277,18 @@ QString frmTicket::getNowServing(int serviceKey) const
 bool frmTicket::startPrint(const TicketData& ticket)
 {
     m_printError.clear();
+    // Read for every ticket, so new company details reach a station that has been open for days;
+    // when the read fails the lines last read are printed.
+    if (const auto db = openDb()) {
+        try {
+            QSqlQuery q = db->run(QStringLiteral("SELECT compName, compAddress FROM tblComp WHERE compAuto=1"));
+            if (q.next()) {
+                m_company1 = q.value(0).toString();
+                m_company2 = q.value(1).toString();
+            }
+        } catch (const DbError&) {
+        }
+    }
     TicketText text;
     text.company1 = m_company1;
     text.company2 = m_company2;
