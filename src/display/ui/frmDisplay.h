@@ -115,7 +115,7 @@ public:
 
     // Initial fill: today's newest shown calls into rows 1.. in the order given (newest first).
     void addFirst(const QList<tallyvo::CallRow>& recent);
-    // One poll: the feed looks for an unshown call now rather than at its next check.
+    // One poll: the feed looks for new calls now rather than at its next notification.
     void Timer1_Timer();
     // Puts a call the feed has handed over on the table, tells the feed it is shown and announces it.
     void takeCall(const tallyvo::CallRow& call);
