@@ -104,11 +104,44 @@ void widenHeader(const Database& db)
         db.run(QStringLiteral("ALTER TABLE tblheader ADD COLUMN caption%1 TEXT").arg(i));
 }
 
+// Every display follows the calls on its own: each new call and each recall takes the next
+// number of one counter row (tblCallSeq), in commit order, because the row stays locked until
+// the writer commits; each display keeps its place in tblDisplayFeed. status keeps its meaning:
+// '0' until some display has shown the call.
+void addCallFeed(const Database& db)
+{
+    db.run(QStringLiteral("ALTER TABLE tblCall ADD COLUMN feedSeq INTEGER"));
+    db.run(QStringLiteral("CREATE INDEX ix_call_seq ON tblCall (feedSeq)"));
+    db.run(QStringLiteral("CREATE TABLE tblCallSeq (seq INTEGER NOT NULL)"));
+    db.run(QStringLiteral("CREATE TABLE tblDisplayFeed (displayId TEXT NOT NULL PRIMARY KEY, "
+                          "feedDate TEXT NOT NULL, feedSeq INTEGER NOT NULL)"));
+    // Calls waiting when the database is upgraded keep their order.
+    db.run(QStringLiteral("UPDATE tblCall SET feedSeq=callauto WHERE status='0'"));
+    db.run(QStringLiteral("INSERT INTO tblCallSeq (seq) SELECT coalesce(max(callauto), 0) FROM tblCall"));
+    if (db.engine() == Engine::Postgres) {
+        db.run(QStringLiteral("CREATE OR REPLACE FUNCTION tallyvo_call_seq() RETURNS trigger AS $$ "
+                              "BEGIN IF NEW.status = '0' THEN UPDATE tblCallSeq SET seq = seq + 1 "
+                              "RETURNING seq INTO NEW.feedSeq; END IF; RETURN NEW; END $$ LANGUAGE plpgsql"));
+        db.run(QStringLiteral("CREATE TRIGGER trg_call_seq BEFORE INSERT OR UPDATE OF status ON tblCall "
+                              "FOR EACH ROW EXECUTE FUNCTION tallyvo_call_seq()"));
+    } else {
+        // SQLite has one writer at a time, so the counter's order is the commit order by itself.
+        const QString numbering = QStringLiteral(
+            "BEGIN UPDATE tblCallSeq SET seq = seq + 1; "
+            "UPDATE tblCall SET feedSeq = (SELECT seq FROM tblCallSeq) WHERE callauto = NEW.callauto; END");
+        db.run(QStringLiteral("CREATE TRIGGER trg_call_seq_new AFTER INSERT ON tblCall WHEN NEW.status = '0' ")
+               + numbering);
+        db.run(QStringLiteral("CREATE TRIGGER trg_call_seq_again AFTER UPDATE OF status ON tblCall "
+                              "WHEN NEW.status = '0' ")
+               + numbering);
+    }
+}
+
 // Step n brings the database from version n-1 to n. Add new steps at the end; never edit one
 // that has shipped.
 const std::vector<Step>& steps()
 {
-    static const std::vector<Step> all{createTables, reportIndex, widenHeader};
+    static const std::vector<Step> all{createTables, reportIndex, addCallFeed, widenHeader};
     return all;
 }
 
@@ -150,7 +183,8 @@ QStringList tables()
     return {QStringLiteral("tblTicket"), QStringLiteral("tblCall"),    QStringLiteral("tblService"),
             QStringLiteral("tblDept"),   QStringLiteral("tblCounter"), QStringLiteral("tbltheme"),
             QStringLiteral("tblpos"),    QStringLiteral("tblheader"),  QStringLiteral("tblscroll"),
-            QStringLiteral("tblVideo"),  QStringLiteral("tbluser"),    QStringLiteral("tblComp")};
+            QStringLiteral("tblVideo"),  QStringLiteral("tbluser"),    QStringLiteral("tblComp"),
+            QStringLiteral("tblCallSeq"), QStringLiteral("tblDisplayFeed")};
 }
 
 } // namespace tallyvo::Schema

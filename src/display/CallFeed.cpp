@@ -12,9 +12,10 @@ namespace {
 constexpr int kStopWaitMs = 2000;
 } // namespace
 
-CallFeed::CallFeed(DbUrl url, const Clock& clock, QObject* parent)
+CallFeed::CallFeed(DbUrl url, QString displayId, const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_url(std::move(url))
+    , m_displayId(std::move(displayId))
     , m_clock(clock)
     , m_counters(std::make_shared<FeedCounters>())
 {
@@ -49,11 +50,11 @@ void CallFeed::start(int recentRows)
         return;
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("CallFeed"));
-    m_worker = new FeedWorker(m_url, m_clock, m_timing, recentRows, m_counters);
+    m_worker = new FeedWorker(m_url, m_displayId, m_clock, m_timing, recentRows, m_counters);
     m_worker->moveToThread(m_thread);
     connect(m_thread, &QThread::started, m_worker, &FeedWorker::begin);
     connect(m_worker, &FeedWorker::recentCalls, this, &CallFeed::recentCalls);
-    connect(m_worker, &FeedWorker::claimed, this, &CallFeed::callClaimed);
+    connect(m_worker, &FeedWorker::arrived, this, &CallFeed::callArrived);
     connect(m_worker, &FeedWorker::connectionChanged, this, &CallFeed::onConnectionChanged);
     m_thread->start();
 }
@@ -64,13 +65,20 @@ void CallFeed::pollNow()
         QMetaObject::invokeMethod(m_worker, &FeedWorker::pollNow, Qt::QueuedConnection);
 }
 
+void CallFeed::markShown(const CallRow& call)
+{
+    if (m_worker)
+        QMetaObject::invokeMethod(m_worker, [worker = m_worker, call] { worker->shown(call); }, Qt::QueuedConnection);
+}
+
 FeedStats CallFeed::stats() const
 {
     FeedStats s;
     s.statements = m_counters->statements;
     s.changeChecks = m_counters->changeChecks;
-    s.claims = m_counters->claims;
+    s.calls = m_counters->calls;
     s.reconnects = m_counters->reconnects;
+    s.wakeups = m_counters->wakeups;
     return s;
 }
 

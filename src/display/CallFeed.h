@@ -17,40 +17,49 @@ struct FeedCounters;
 
 // How often the feed looks at the database, in milliseconds.
 struct FeedTiming {
-    // SQLite: the change check (PRAGMA data_version, nearly free while nothing is written).
-    int checkMs = 10;
-    // Both engines: a full look at tblCall even when nothing announced a change. On PostgreSQL,
-    // where LISTEN/NOTIFY pushes every call, this is only a safety net.
+    // Both engines: a look even when nothing announced a change, only a safety net: PostgreSQL
+    // pushes every call through LISTEN/NOTIFY, and on SQLite the write-ahead log beside the file
+    // is watched. On SQLite the look is a read of the change counter (PRAGMA data_version).
     int safetyMs = 1000;
+    // SQLite where the database's folder cannot be watched: the change counter is read this often.
+    int checkMs = 10;
     // Reconnection attempts start at retryMinMs and back off to retryMaxMs.
     int retryMinMs = 250;
     int retryMaxMs = 3000;
 };
 
-// Counts of the statements the feed has sent, for measuring its cost.
+// Counts of what the feed has done, for measuring its cost.
 struct FeedStats {
-    quint64 statements = 0; // every statement, change checks included
+    quint64 statements = 0;   // every statement, change checks included
     quint64 changeChecks = 0; // SQLite's PRAGMA data_version among them
-    quint64 claims = 0;       // calls this display took
+    quint64 calls = 0;        // calls handed to the display
     quint64 reconnects = 0;   // successful connections after the first
+    quint64 wakeups = 0;      // notifications, log changes and safety looks the feed woke for
 };
 
 // The display's view of tblCall. It runs on a thread of its own with its own connection, so a
 // slow statement, a lost server or a reconnect never holds up the window that shows the calls.
 //
-// Once started it reads today's newest shown calls once (recentCalls), then takes today's newest
-// unshown call (status '0') whenever one appears: PostgreSQL pushes new calls through the
-// 'tallyvo_call' notification; SQLite is checked every few milliseconds. A call is taken only
-// while its status is still '0' (the UPDATE that sets '1' must change exactly one row), so two
-// displays on one database never both announce it. callClaimed is emitted for each call taken,
-// newest first when several wait.
+// Every new call and every recall has a place in the feed (tblCall.feedSeq, numbered by the
+// database in commit order), and each display follows the feed on its own from its own place:
+// any number of displays on one database each show every call, in order. Once started a display
+// reads today's newest calls before its place once (recentCalls) and then hands over each call
+// after it (callArrived). PostgreSQL pushes new calls through the 'tallyvo_call' notification;
+// on SQLite a change of the write-ahead log wakes the feed, and the change counter says whether
+// anything was committed. A slow safety look covers a notification that never came.
 //
-// A lost connection is retried in the background; calls made meanwhile keep status '0' and are
-// taken when it returns. The clock is read on the feed's thread: it must be safe to read there.
+// The display's place is kept in tblDisplayFeed under displayId, written once it has shown a
+// call (markShown), together with the call's status '1'. A display that runs again the same day
+// goes on from there, so nothing is announced twice and nothing it had not shown is lost. One
+// starting fresh takes the feed's end as its place and announces only calls that no display has
+// shown yet (status '0').
+//
+// A lost connection is retried in the background; the calls of the outage are handed over when
+// it returns. The clock is read on the feed's thread: it must be safe to read there.
 class CallFeed : public QObject {
     Q_OBJECT
 public:
-    CallFeed(DbUrl url, const Clock& clock, QObject* parent = nullptr);
+    CallFeed(DbUrl url, QString displayId, const Clock& clock, QObject* parent = nullptr);
     ~CallFeed() override;
     CallFeed(const CallFeed&) = delete;
     CallFeed& operator=(const CallFeed&) = delete;
@@ -58,26 +67,31 @@ public:
     void setTiming(const FeedTiming& timing); // before start()
     // Connects and begins; recentRows is how many of today's calls recentCalls brings.
     void start(int recentRows);
-    // Looks for an unshown call now instead of at the next check.
+    // Looks for new calls now instead of at the next notification.
     void pollNow();
+    // The display has put this call on its table: it is marked shown and the display's place
+    // moves past it.
+    void markShown(const tallyvo::CallRow& call);
 
+    QString displayId() const { return m_displayId; }
     bool isConnected() const { return m_connected; }
     // Why the last connection attempt or statement failed ("" while all is well).
     QString lastError() const { return m_lastError; }
     FeedStats stats() const;
 
 signals:
-    // Today's newest calls already shown, at the first connection, newest first. Calls still
-    // waiting follow as callClaimed, so none is listed twice.
+    // Today's newest calls before this display's place, at the first connection, newest first.
+    // Calls after it follow as callArrived, so none is listed twice.
     void recentCalls(const QList<tallyvo::CallRow>& rows);
-    // A call this display has taken (its status is now '1').
-    void callClaimed(const tallyvo::CallRow& call);
+    // The next call in the feed: a new call or a recall, in the order they were made.
+    void callArrived(const tallyvo::CallRow& call);
     void connectionChanged(bool connected);
 
 private:
     void onConnectionChanged(bool connected, const QString& why);
 
     DbUrl m_url;
+    QString m_displayId;
     const Clock& m_clock;
     FeedTiming m_timing;
     std::shared_ptr<FeedCounters> m_counters;

@@ -12,6 +12,7 @@ struct CallRow {
     QString label;       // no_abr: the token label as the console showed it
     QString displayName; // the calling counter's display name
     QString callNote;    // the second line of the counter cell, often empty
+    qint64 feedSeq = 0;  // its place in the display feed (a recall takes a new one)
 
     // Column 1 of the token table: the label and one space. Comparing these cell texts, rather
     // than the bare labels, keeps a label that itself ends in a space comparing correctly.

@@ -2,19 +2,22 @@
 
 #include "core/Clock.h"
 #include "core/Database.h"
+#include "core/SqliteWalWatcher.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 
 namespace tallyvo {
 
 namespace {
 
 // The row in the column order of tblCall.
-const QString kColumns = QStringLiteral("callauto, cntAuto, no_abr, displayName, status, tickAuto, tickDate, callNote");
+const QString kColumns =
+    QStringLiteral("callauto, cntAuto, no_abr, displayName, status, tickAuto, tickDate, callNote, feedSeq");
 
 CallRow rowFrom(const QSqlQuery& q)
 {
@@ -23,6 +26,7 @@ CallRow rowFrom(const QSqlQuery& q)
     row.label = q.value(2).toString();
     row.displayName = q.value(3).toString();
     row.callNote = q.value(7).toString();
+    row.feedSeq = q.value(8).toLongLong();
     return row;
 }
 
@@ -30,11 +34,16 @@ CallRow rowFrom(const QSqlQuery& q)
 // notification) in; the rest are taken right after.
 constexpr int kTakePerLook = 50;
 
+// A writer appends its commit to the log a moment before it makes it visible, so a look at
+// the change counter right after the log moved can come too early: look again a few times.
+constexpr std::array<int, 4> kSettleMs{2, 8, 32, 128};
+
 } // namespace
 
-FeedWorker::FeedWorker(DbUrl url, const Clock& clock, FeedTiming timing, int recentRows,
+FeedWorker::FeedWorker(DbUrl url, QString displayId, const Clock& clock, FeedTiming timing, int recentRows,
                        std::shared_ptr<FeedCounters> counters)
     : m_url(std::move(url))
+    , m_displayId(std::move(displayId))
     , m_clock(clock)
     , m_timing(timing)
     , m_recentRows(std::max(recentRows, 0))
@@ -44,19 +53,17 @@ FeedWorker::FeedWorker(DbUrl url, const Clock& clock, FeedTiming timing, int rec
 
 FeedWorker::~FeedWorker()
 {
-    m_check.reset();
-    m_poll.reset();
-    m_claim.reset();
-    m_db.reset();
+    closeConnection();
 }
 
 void FeedWorker::begin()
 {
-    m_sinceFullLook.start();
-    m_tick = new QTimer(this);
-    m_tick->setTimerType(Qt::PreciseTimer);
-    m_tick->setInterval(m_url.engine == Engine::Sqlite ? m_timing.checkMs : m_timing.safetyMs);
-    connect(m_tick, &QTimer::timeout, this, &FeedWorker::tick);
+    m_safety = new QTimer(this);
+    connect(m_safety, &QTimer::timeout, this, &FeedWorker::safetyLook);
+    m_settle = new QTimer(this);
+    m_settle->setSingleShot(true);
+    m_settle->setTimerType(Qt::PreciseTimer);
+    connect(m_settle, &QTimer::timeout, this, &FeedWorker::settle);
     m_retry = new QTimer(this);
     m_retry->setSingleShot(true);
     connect(m_retry, &QTimer::timeout, this, &FeedWorker::tryConnect);
@@ -65,16 +72,34 @@ void FeedWorker::begin()
 
 void FeedWorker::finish()
 {
+    if (m_db && !m_finished) {
+        try {
+            writeShownNow();
+        } catch (const DbError&) {
+            // Not written: the next start of this display shows those calls again.
+        }
+    }
     m_finished = true;
-    if (m_tick)
-        m_tick->stop();
+    if (m_safety)
+        m_safety->stop();
+    if (m_settle)
+        m_settle->stop();
     if (m_retry)
         m_retry->stop();
-    m_check.reset();
-    m_poll.reset();
-    m_claim.reset();
-    m_db.reset();
+    closeConnection();
     QThread::currentThread()->quit();
+}
+
+void FeedWorker::closeConnection()
+{
+    delete m_walWatch;
+    m_walWatch = nullptr;
+    m_check.reset();
+    m_next.reset();
+    m_mark.reset();
+    m_save.reset();
+    m_db.reset();
+    m_dataVersion = -1;
 }
 
 void FeedWorker::tryConnect()
@@ -101,8 +126,13 @@ void FeedWorker::tryConnect()
     m_db = std::move(db);
     try {
         prepare();
+        // The change counter is read before the first look, so a commit after that look is
+        // still seen as a change.
+        if (m_check)
+            changedSinceLastLook();
         if (!m_everConnected)
-            emit recentCalls(recent());
+            takePlace();
+        writeShownNow();
     } catch (const DbError& e) {
         lost(e.text());
         return;
@@ -113,7 +143,7 @@ void FeedWorker::tryConnect()
     m_reportedDown = false;
     m_retryMs = 0;
     emit connectionChanged(true, QString());
-    m_tick->start();
+    m_safety->start();
     drain();
 }
 
@@ -126,31 +156,108 @@ void FeedWorker::prepare()
         if (!driver->subscribeToNotification(QStringLiteral("tallyvo_call")))
             throw DbError(driver->lastError().text());
         ++m_counters->statements;
-        connect(driver, &QSqlDriver::notification, this, &FeedWorker::pollNow);
+        connect(driver, &QSqlDriver::notification, this, [this] {
+            ++m_counters->wakeups;
+            drain();
+        });
+        m_safety->setInterval(m_timing.safetyMs);
     } else {
         m_check.emplace(*m_db);
+        // Watching starts before the first look for the same reason as listening does.
+        m_walWatch = new SqliteWalWatcher(m_url.path, this);
+        connect(m_walWatch, &SqliteWalWatcher::touched, this, &FeedWorker::logTouched);
+        // Where the folder cannot be watched, the change counter is read often instead.
+        m_safety->setInterval(m_walWatch->isWatching() ? m_timing.safetyMs : m_timing.checkMs);
     }
-    m_poll.emplace(handle);
-    m_poll->setForwardOnly(true);
-    if (!m_poll->prepare(QStringLiteral("SELECT %1 FROM tblCall WHERE tickDate=? AND status='0' "
-                                        "ORDER BY callauto DESC LIMIT 1")
+    m_next.emplace(handle);
+    m_next->setForwardOnly(true);
+    if (!m_next->prepare(QStringLiteral("SELECT %1 FROM tblCall WHERE feedSeq>? AND tickDate=? "
+                                        "ORDER BY feedSeq LIMIT ?")
                              .arg(kColumns)))
-        throw DbError(m_poll->lastError().text());
-    m_claim.emplace(handle);
-    if (!m_claim->prepare(QStringLiteral("UPDATE tblCall SET status='1' WHERE callauto=? AND status='0'")))
-        throw DbError(m_claim->lastError().text());
-    m_dataVersion = -1;
+        throw DbError(m_next->lastError().text());
+    // A call recalled since it was read has a new place in the feed and stays unshown until a
+    // display has shown the recall.
+    m_mark.emplace(handle);
+    if (!m_mark->prepare(
+            QStringLiteral("UPDATE tblCall SET status='1' WHERE callauto=? AND feedSeq=? AND status='0'")))
+        throw DbError(m_mark->lastError().text());
+    m_save.emplace(handle);
+    if (!m_save->prepare(QStringLiteral("INSERT INTO tblDisplayFeed (displayId, feedDate, feedSeq) VALUES (?, ?, ?) "
+                                        "ON CONFLICT (displayId) DO UPDATE SET feedDate=excluded.feedDate, "
+                                        "feedSeq=excluded.feedSeq")))
+        throw DbError(m_save->lastError().text());
+}
+
+void FeedWorker::takePlace()
+{
+    const QString today = m_clock.todayText();
+    ++m_counters->statements;
+    QSqlQuery stored = m_db->run(QStringLiteral("SELECT feedDate, feedSeq FROM tblDisplayFeed WHERE displayId=?"),
+                                 {m_displayId});
+    const bool resumed = stored.next() && stored.value(0).toString() == today;
+    qint64 position = 0;
+    if (resumed) {
+        // This display ran earlier today: it goes on after the last call it showed.
+        position = stored.value(1).toLongLong();
+    } else {
+        ++m_counters->statements;
+        position = m_db->scalar(QStringLiteral("SELECT seq FROM tblCallSeq")).toLongLong();
+    }
+    stored.finish();
+    const QList<CallRow> recentRows = recent(position, resumed);
+    QList<CallRow> waiting;
+    if (!resumed) {
+        // Calls no display has shown yet are announced here, in the order they were made.
+        ++m_counters->statements;
+        QSqlQuery q = m_db->run(QStringLiteral("SELECT %1 FROM tblCall WHERE tickDate=? AND status='0' "
+                                               "AND feedSeq<=? ORDER BY feedSeq")
+                                    .arg(kColumns),
+                                {today, position});
+        waiting = rows(q);
+    }
+    m_position = position;
+    m_shownPosition = position;
+    m_savedPosition = resumed ? position : -1;
+    emit recentCalls(recentRows);
+    for (const CallRow& call : waiting) {
+        ++m_counters->calls;
+        emit arrived(call);
+    }
+}
+
+QList<CallRow> FeedWorker::recent(qint64 position, bool resumed)
+{
+    if (m_recentRows == 0)
+        return {};
+    // Only calls before the display's place in the feed, each listed once: later ones enter at
+    // the top as they are taken. A fresh display also leaves out those still unshown, which it
+    // announces.
+    const QString sql = resumed
+        ? QStringLiteral("SELECT %1 FROM tblCall WHERE tickDate=? AND (feedSeq IS NULL OR feedSeq<=?) "
+                         "ORDER BY callauto DESC LIMIT ?")
+        : QStringLiteral("SELECT %1 FROM tblCall WHERE tickDate=? AND (feedSeq IS NULL OR feedSeq<=?) "
+                         "AND status<>'0' ORDER BY callauto DESC LIMIT ?");
+    ++m_counters->statements;
+    QSqlQuery q = m_db->run(sql.arg(kColumns), {m_clock.todayText(), position, m_recentRows});
+    return rows(q);
+}
+
+QList<CallRow> FeedWorker::rows(QSqlQuery& q)
+{
+    QList<CallRow> out;
+    while (q.next())
+        out << rowFrom(q);
+    q.finish();
+    return out;
 }
 
 void FeedWorker::lost(const QString& why)
 {
-    m_check.reset();
-    m_poll.reset();
-    m_claim.reset();
-    m_db.reset();
-    m_dataVersion = -1;
-    if (m_tick)
-        m_tick->stop();
+    closeConnection();
+    if (m_safety)
+        m_safety->stop();
+    if (m_settle)
+        m_settle->stop();
     if (!m_reportedDown) {
         m_reportedDown = true;
         emit connectionChanged(false, why);
@@ -167,51 +274,121 @@ void FeedWorker::pollNow()
         drain();
 }
 
-void FeedWorker::tick()
+void FeedWorker::safetyLook()
+{
+    ++m_counters->wakeups;
+    if (m_url.engine == Engine::Postgres)
+        drain();
+    else
+        lookIfChanged();
+}
+
+void FeedWorker::logTouched()
+{
+    ++m_counters->wakeups;
+    m_settleStep = 0;
+    if (lookIfChanged())
+        m_settle->stop();
+    else if (m_db)
+        m_settle->start(kSettleMs[0]);
+}
+
+void FeedWorker::settle()
+{
+    ++m_counters->wakeups;
+    if (lookIfChanged() || ++m_settleStep >= int(kSettleMs.size()))
+        return;
+    m_settle->start(kSettleMs[size_t(m_settleStep)]);
+}
+
+bool FeedWorker::lookIfChanged()
 {
     if (!m_db || m_finished)
-        return;
+        return false;
     try {
-        // A new day needs no check of its own: its first call is a change like any other.
-        bool look = m_url.engine == Engine::Postgres || m_sinceFullLook.elapsed() >= m_timing.safetyMs;
-        if (!look)
-            look = changedSinceLastLook();
-        if (look)
-            drain();
+        if (!changedSinceLastLook())
+            return false;
     } catch (const DbError& e) {
         lost(e.text());
+        return false;
     }
+    drain();
+    return true;
 }
 
 void FeedWorker::drain()
 {
-    if (!m_db || m_finished || m_draining)
+    if (!m_db || m_finished || m_draining || m_position < 0)
         return;
     m_draining = true;
-    m_sinceFullLook.start();
     try {
-        for (int taken = 0; taken < kTakePerLook; ++taken) {
+        m_next->bindValue(0, m_position);
+        m_next->bindValue(1, m_clock.todayText());
+        m_next->bindValue(2, kTakePerLook);
+        exec(*m_next);
+        const QList<CallRow> found = rows(*m_next);
+        for (const CallRow& call : found) {
             if (m_counters->stop)
                 break;
-            const std::optional<CallRow> row = newestUnshown();
-            if (!row) {
-                m_draining = false;
-                return;
-            }
-            // Another display may have taken it between the look and the claim: then it is
-            // simply not ours, and the next newest is looked at.
-            if (claim(row->callauto)) {
-                ++m_counters->claims;
-                emit claimed(*row);
-            }
+            m_position = call.feedSeq;
+            ++m_counters->calls;
+            emit arrived(call);
         }
-        QMetaObject::invokeMethod(this, &FeedWorker::pollNow, Qt::QueuedConnection);
+        if (found.size() == kTakePerLook)
+            QMetaObject::invokeMethod(this, &FeedWorker::pollNow, Qt::QueuedConnection);
     } catch (const DbError& e) {
         m_draining = false;
         lost(e.text());
         return;
     }
     m_draining = false;
+}
+
+void FeedWorker::shown(const CallRow& call)
+{
+    m_unmarked.append({call.callauto, call.feedSeq});
+    m_shownPosition = std::max(m_shownPosition, call.feedSeq);
+    // Calls shown in a quick run are written together.
+    if (!m_writeQueued) {
+        m_writeQueued = true;
+        QMetaObject::invokeMethod(this, &FeedWorker::writeShown, Qt::QueuedConnection);
+    }
+}
+
+void FeedWorker::writeShown()
+{
+    m_writeQueued = false;
+    if (!m_db || m_finished)
+        return; // written when the connection is back
+    try {
+        writeShownNow();
+    } catch (const DbError& e) {
+        lost(e.text());
+    }
+}
+
+void FeedWorker::writeShownNow()
+{
+    if (m_unmarked.isEmpty() && m_shownPosition == m_savedPosition)
+        return;
+    m_counters->statements += 2;
+    Transaction t(*m_db);
+    for (const auto& [callauto, seq] : std::as_const(m_unmarked)) {
+        m_mark->bindValue(0, callauto);
+        m_mark->bindValue(1, seq);
+        exec(*m_mark);
+        m_mark->finish();
+    }
+    if (m_shownPosition != m_savedPosition) {
+        m_save->bindValue(0, m_displayId);
+        m_save->bindValue(1, m_clock.todayText());
+        m_save->bindValue(2, m_shownPosition);
+        exec(*m_save);
+        m_save->finish();
+    }
+    t.commit();
+    m_unmarked.clear();
+    m_savedPosition = m_shownPosition;
 }
 
 void FeedWorker::exec(QSqlQuery& q)
@@ -233,43 +410,6 @@ bool FeedWorker::changedSinceLastLook()
         return false;
     m_dataVersion = version;
     return true;
-}
-
-std::optional<CallRow> FeedWorker::newestUnshown()
-{
-    m_poll->bindValue(0, m_clock.todayText());
-    exec(*m_poll);
-    std::optional<CallRow> row;
-    if (m_poll->next())
-        row = rowFrom(*m_poll);
-    m_poll->finish();
-    return row;
-}
-
-bool FeedWorker::claim(qint64 callauto)
-{
-    m_claim->bindValue(0, callauto);
-    exec(*m_claim);
-    const bool mine = m_claim->numRowsAffected() == 1;
-    m_claim->finish();
-    return mine;
-}
-
-QList<CallRow> FeedWorker::recent()
-{
-    QList<CallRow> rows;
-    if (m_recentRows == 0)
-        return rows;
-    ++m_counters->statements;
-    // Only calls already shown: an unshown one is taken right after and enters at the top, and
-    // would otherwise be listed twice.
-    QSqlQuery q = m_db->run(QStringLiteral("SELECT %1 FROM tblCall WHERE tickDate=? AND status<>'0' "
-                                           "ORDER BY callauto DESC LIMIT ?")
-                                .arg(kColumns),
-                            {m_clock.todayText(), m_recentRows});
-    while (q.next())
-        rows << rowFrom(q);
-    return rows;
 }
 
 } // namespace tallyvo

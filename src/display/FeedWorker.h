@@ -7,7 +7,7 @@
 #include "display/CallFeed.h"
 #include "display/CallRow.h"
 
-#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QSqlQuery>
 #include <atomic>
@@ -20,47 +20,57 @@ namespace tallyvo {
 
 class Clock;
 class Database;
+class SqliteWalWatcher;
 
 // Shared by the feed and its worker; outlives either.
 struct FeedCounters {
     std::atomic<bool> stop{false};
     std::atomic<quint64> statements{0};
     std::atomic<quint64> changeChecks{0};
-    std::atomic<quint64> claims{0};
+    std::atomic<quint64> calls{0};
     std::atomic<quint64> reconnects{0};
+    std::atomic<quint64> wakeups{0};
 };
 
 class FeedWorker : public QObject {
     Q_OBJECT
 public:
-    FeedWorker(DbUrl url, const Clock& clock, FeedTiming timing, int recentRows,
+    FeedWorker(DbUrl url, QString displayId, const Clock& clock, FeedTiming timing, int recentRows,
                std::shared_ptr<FeedCounters> counters);
     ~FeedWorker() override;
 
     // Slots run on the feed's thread.
     void begin();
     void pollNow();
-    // Closes the connection and ends the thread.
+    void shown(const tallyvo::CallRow& call);
+    // Writes what was shown, closes the connection and ends the thread.
     void finish();
 
 signals:
     void recentCalls(const QList<tallyvo::CallRow>& rows);
-    void claimed(const tallyvo::CallRow& call);
+    void arrived(const tallyvo::CallRow& call);
     void connectionChanged(bool connected, const QString& why);
 
 private:
     void tryConnect();
     void prepare();
+    void closeConnection();
+    void takePlace();
     void lost(const QString& why);
-    void tick();
+    void safetyLook();
+    void logTouched();
+    void settle();
+    bool lookIfChanged();
     void drain();
+    void writeShown();
+    void writeShownNow();
     bool changedSinceLastLook();
-    std::optional<CallRow> newestUnshown();
-    bool claim(qint64 callauto);
-    QList<CallRow> recent();
+    QList<CallRow> rows(QSqlQuery& q);
+    QList<CallRow> recent(qint64 position, bool resumed);
     void exec(QSqlQuery& q);
 
     DbUrl m_url;
+    QString m_displayId;
     const Clock& m_clock;
     FeedTiming m_timing;
     int m_recentRows;
@@ -69,18 +79,29 @@ private:
     std::unique_ptr<Database> m_db;
     // Prepared once per connection: the hot path sends only the execution.
     std::optional<SqliteChangeCounter> m_check;
-    std::optional<QSqlQuery> m_poll;
-    std::optional<QSqlQuery> m_claim;
+    std::optional<QSqlQuery> m_next;
+    std::optional<QSqlQuery> m_mark;
+    std::optional<QSqlQuery> m_save;
+    SqliteWalWatcher* m_walWatch = nullptr;
 
-    QTimer* m_tick = nullptr;
+    QTimer* m_safety = nullptr;
+    QTimer* m_settle = nullptr;
     QTimer* m_retry = nullptr;
+    int m_settleStep = 0;
     int m_retryMs = 0;
     bool m_everConnected = false;
     bool m_reportedDown = false;
     bool m_finished = false;
     bool m_draining = false;
+    bool m_writeQueued = false;
     qint64 m_dataVersion = -1;
-    QElapsedTimer m_sinceFullLook;
+    // The feed position of the last call handed to the window; the next look starts after it.
+    qint64 m_position = -1;
+    // What the window has shown and the database does not know yet: calls to mark shown
+    // (callauto, feedSeq) and this display's position.
+    QList<QPair<qint64, qint64>> m_unmarked;
+    qint64 m_shownPosition = -1;
+    qint64 m_savedPosition = -1;
 };
 
 } // namespace tallyvo

@@ -22,6 +22,7 @@ private Q_SLOTS:
     void flagsDatesAndTimesAreText();
     void minutesCountBoundariesCrossed();
     void headerTableWidensKeepingItsRows();
+    void callFeedNumbersCallsAndRecalls();
 };
 
 void tst_schema::columnOrderOfEveryTable_data()
@@ -33,7 +34,7 @@ void tst_schema::columnOrderOfEveryTable_data()
                                << cols("tickAuto servAuto tickNo tickDate tickTime call no_abr attended attTime "
                                        "finished status ref");
     QTest::newRow("tblCall") << "tblCall"
-                             << cols("callauto cntAuto no_abr displayName status tickAuto tickDate callNote");
+                             << cols("callauto cntAuto no_abr displayName status tickAuto tickDate callNote feedSeq");
     QTest::newRow("tblService") << "tblService"
                                 << cols("servAuto deptAuto ServName servdesc active startno endno abrno");
     QTest::newRow("tblDept") << "tblDept" << cols("deptAuto deptName deptDesc active");
@@ -61,6 +62,8 @@ void tst_schema::columnOrderOfEveryTable_data()
     QTest::newRow("tblVideo") << "tblVideo" << cols("vidAuto vidPath vidDesc active");
     QTest::newRow("tbluser") << "tbluser" << cols("userAuto username password usertype");
     QTest::newRow("tblComp") << "tblComp" << cols("compAuto compName compAddress");
+    QTest::newRow("tblCallSeq") << "tblCallSeq" << cols("seq");
+    QTest::newRow("tblDisplayFeed") << "tblDisplayFeed" << cols("displayId feedDate feedSeq");
 }
 
 void tst_schema::columnOrderOfEveryTable()
@@ -177,7 +180,8 @@ void tst_schema::headerTableWidensKeepingItsRows()
     db.run(QStringLiteral("CREATE TABLE tblheader (themeauto INTEGER, caption1 TEXT, caption2 TEXT, "
                           "caption3 TEXT, caption4 TEXT, caption5 TEXT, caption6 TEXT)"));
     db.run(QStringLiteral("INSERT INTO tblheader VALUES (4, 'Token', 'Counter', '', '', '', 'Six')"));
-    db.run(QStringLiteral("DELETE FROM tblversion WHERE version > 1"));
+    // Back to the version before the step that widens tblheader (step 4).
+    db.run(QStringLiteral("DELETE FROM tblversion WHERE version > 3"));
     Schema::upgrade(db);
     QCOMPARE(Schema::version(db), Schema::latestVersion());
     QSqlQuery q = db.run(QStringLiteral("SELECT * FROM tblheader WHERE themeauto=4"));
@@ -188,6 +192,52 @@ void tst_schema::headerTableWidensKeepingItsRows()
     QVERIFY(q.value(Schema::headerCaptions).isNull());
     QCOMPARE(q.record().fieldName(Schema::headerCaptions).toLower(),
              QStringLiteral("caption%1").arg(Schema::headerCaptions));
+}
+
+// Each new call and each recall takes the next place in the display feed, whichever station
+// writes it; marking a call shown keeps its place.
+void tst_schema::callFeedNumbersCallsAndRecalls()
+{
+    test::TempDatabase t;
+    auto insert = [&](const Database& db, const QString& status) {
+        return db.insert(QStringLiteral("INSERT INTO tblCall (cntAuto, no_abr, displayName, status, tickAuto, "
+                                        "tickDate, callNote) VALUES (1, 'A1', 'Counter 1', ?, 1, '2026-03-14', '') "
+                                        "RETURNING callauto"),
+                         {status});
+    };
+    auto place = [&](qint64 key) {
+        return t.db().scalar(QStringLiteral("SELECT feedSeq FROM tblCall WHERE callauto=?"), {key});
+    };
+    const QString unshown = QStringLiteral("0");
+    const QString shown = QStringLiteral("1");
+    const qint64 a = insert(t.db(), unshown);
+    const qint64 b = insert(t.db(), unshown);
+    const qint64 listedOnly = insert(t.db(), shown);
+    QCOMPARE(place(a).toLongLong(), 1);
+    QCOMPARE(place(b).toLongLong(), 2);
+    QVERIFY(place(listedOnly).isNull());
+
+    t.db().run(QStringLiteral("UPDATE tblCall SET status='1' WHERE callauto=?"), {a});
+    QCOMPARE(place(a).toLongLong(), 1);
+    auto other = t.openAnother();
+    other->run(QStringLiteral("UPDATE tblCall SET status='0' WHERE callauto=?"), {a});
+    QCOMPARE(place(a).toLongLong(), 3);
+    // A call undone gives its number back, so the feed has no gap to wait on.
+    {
+        Transaction undone(*other);
+        insert(*other, unshown);
+    }
+    QCOMPARE(place(insert(*other, unshown)).toLongLong(), 4);
+    QCOMPARE(t.db().scalar(QStringLiteral("SELECT seq FROM tblCallSeq")).toLongLong(), 4);
+
+    const QString save = QStringLiteral("INSERT INTO tblDisplayFeed (displayId, feedDate, feedSeq) VALUES (?, ?, ?)");
+    t.db().run(save, {QStringLiteral("kiosk:/home/o'brien"), QStringLiteral("2026-03-14"), 4});
+    try {
+        t.db().run(save, {QStringLiteral("kiosk:/home/o'brien"), QStringLiteral("2026-03-14"), 5});
+        QFAIL("a display had two places in the feed");
+    } catch (const DbError& e) {
+        QVERIFY2(Dialect::isUniqueViolation(e.text()), qPrintable(e.text()));
+    }
 }
 
 TALLYVO_TEST_MAIN(tst_schema)

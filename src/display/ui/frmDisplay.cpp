@@ -24,6 +24,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSoundEffect>
+#include <QSysInfo>
 #include <QTimer>
 #include <QUrl>
 
@@ -42,6 +43,13 @@ constexpr int kScratchHeightTwips = 30;
 constexpr int kNewsStripTwips = 615;
 // The table frame sits this far outside the table and is this much larger.
 constexpr int kFrameOffsetTwips = 10;
+
+// The display's name in the call feed: one per machine and settings folder (so per --profile),
+// the same at every start, which lets a restarted display go on where it stopped.
+QString feedIdFor(const SettingsStore& settings)
+{
+    return QSysInfo::machineHostName() + QLatin1Char(':') + settings.folder();
+}
 constexpr int kFrameGrowTwips = 23;
 // Enough for any screen; a theme asking for more rows or columns is mistaken.
 constexpr int kMaxCols = 60;
@@ -76,7 +84,7 @@ frmDisplay::frmDisplay(const DbUrl& url, SettingsStore& settings, const Clock& c
     , m_clockSource(clock)
     , m_announcer(announcer)
     , m_db(std::make_unique<Database>(url))
-    , m_feed(new CallFeed(url, clock, this))
+    , m_feed(new CallFeed(url, feedIdFor(settings), clock, this))
     , m_mpSound(new QSoundEffect(this))
     , m_timer6(new QTimer(this))
     , m_timer3(new QTimer(this))
@@ -175,7 +183,7 @@ void frmDisplay::load(const FeedTiming& timing)
     m_announcer.readRate();
 
     connect(m_feed, &CallFeed::recentCalls, this, &frmDisplay::addFirst);
-    connect(m_feed, &CallFeed::callClaimed, this, &frmDisplay::takeCall);
+    connect(m_feed, &CallFeed::callArrived, this, &frmDisplay::takeCall);
     m_feed->setTiming(timing);
     m_feed->start(m_R);
     Timer1_Timer();
@@ -678,6 +686,7 @@ void frmDisplay::takeCall(const CallRow& call)
     m_lastLabel = call.label;
     m_lastCounter = call.displayName;
     emit callShown(call);
+    m_feed->markShown(call);
     blink();
     playSound();
     m_announcer.speekNo(call.label, call.displayName);

@@ -40,7 +40,7 @@ struct DisplayStart {
 };
 
 // The public display: a borderless window whose token table FG lists today's calls, newest on
-// top. Each call the feed takes enters row 1 (pushing the others down), blinks, chimes and is
+// top. Each call the feed hands over enters row 1 (pushing the others down), blinks, chimes and is
 // spoken; a call of the token already on top (a recall) blinks and is announced again without
 // moving anything.
 //
@@ -115,9 +115,9 @@ public:
 
     // Initial fill: today's newest shown calls into rows 1.. in the order given (newest first).
     void addFirst(const QList<tallyvo::CallRow>& recent);
-    // One poll: the feed looks for an unshown call now rather than at its next check.
+    // One poll: the feed looks for new calls now rather than at its next notification.
     void Timer1_Timer();
-    // Puts a call the feed has taken on the table and announces it.
+    // Puts a call the feed has handed over on the table, tells the feed it is shown and announces it.
     void takeCall(const tallyvo::CallRow& call);
     // Shifts rows 1 .. R-1 down by one (through FG1); row R's old text drops off.
     void moveDown();
