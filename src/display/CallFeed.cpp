@@ -28,6 +28,8 @@ CallFeed::~CallFeed()
     if (!m_thread)
         return;
     m_counters->stop = true;
+    // What the worker still writes as it closes (the calls shown) is dated while the clock is
+    // lent; past the wait it is taken back.
     disconnect(m_worker, nullptr, this, nullptr);
     QMetaObject::invokeMethod(m_worker, &FeedWorker::finish, Qt::QueuedConnection);
     if (m_thread->wait(kStopWaitMs)) {
@@ -35,6 +37,7 @@ CallFeed::~CallFeed()
         delete m_thread;
         return;
     }
+    m_counters->lendClock(nullptr);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
 }
@@ -50,7 +53,8 @@ void CallFeed::start(int recentRows)
         return;
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("CallFeed"));
-    m_worker = new FeedWorker(m_url, m_displayId, m_clock, m_timing, recentRows, m_counters);
+    m_counters->lendClock(&m_clock);
+    m_worker = new FeedWorker(m_url, m_displayId, m_timing, recentRows, m_counters);
     m_worker->moveToThread(m_thread);
     connect(m_thread, &QThread::started, m_worker, &FeedWorker::begin);
     connect(m_worker, &FeedWorker::recentCalls, this, &CallFeed::recentCalls);

@@ -40,11 +40,22 @@ constexpr std::array<int, 4> kSettleMs{2, 8, 32, 128};
 
 } // namespace
 
-FeedWorker::FeedWorker(DbUrl url, QString displayId, const Clock& clock, FeedTiming timing, int recentRows,
+QString FeedCounters::todayText() const
+{
+    std::lock_guard lock(m_clockMutex);
+    return m_clock ? m_clock->todayText() : SystemClock().todayText();
+}
+
+void FeedCounters::lendClock(const Clock* clock)
+{
+    std::lock_guard lock(m_clockMutex);
+    m_clock = clock;
+}
+
+FeedWorker::FeedWorker(DbUrl url, QString displayId, FeedTiming timing, int recentRows,
                        std::shared_ptr<FeedCounters> counters)
     : m_url(std::move(url))
     , m_displayId(std::move(displayId))
-    , m_clock(clock)
     , m_timing(timing)
     , m_recentRows(std::max(recentRows, 0))
     , m_counters(std::move(counters))
@@ -190,7 +201,7 @@ void FeedWorker::prepare()
 
 void FeedWorker::takePlace()
 {
-    const QString today = m_clock.todayText();
+    const QString today = m_counters->todayText();
     ++m_counters->statements;
     QSqlQuery stored = m_db->run(QStringLiteral("SELECT feedDate, feedSeq FROM tblDisplayFeed WHERE displayId=?"),
                                  {m_displayId});
@@ -238,7 +249,7 @@ QList<CallRow> FeedWorker::recent(qint64 position, bool resumed)
         : QStringLiteral("SELECT %1 FROM tblCall WHERE tickDate=? AND (feedSeq IS NULL OR feedSeq<=?) "
                          "AND status<>'0' ORDER BY callauto DESC LIMIT ?");
     ++m_counters->statements;
-    QSqlQuery q = m_db->run(sql.arg(kColumns), {m_clock.todayText(), position, m_recentRows});
+    QSqlQuery q = m_db->run(sql.arg(kColumns), {m_counters->todayText(), position, m_recentRows});
     return rows(q);
 }
 
@@ -323,7 +334,7 @@ void FeedWorker::drain()
     m_draining = true;
     try {
         m_next->bindValue(0, m_position);
-        m_next->bindValue(1, m_clock.todayText());
+        m_next->bindValue(1, m_counters->todayText());
         m_next->bindValue(2, kTakePerLook);
         exec(*m_next);
         const QList<CallRow> found = rows(*m_next);
@@ -381,7 +392,7 @@ void FeedWorker::writeShownNow()
     }
     if (m_shownPosition != m_savedPosition) {
         m_save->bindValue(0, m_displayId);
-        m_save->bindValue(1, m_clock.todayText());
+        m_save->bindValue(1, m_counters->todayText());
         m_save->bindValue(2, m_shownPosition);
         exec(*m_save);
         m_save->finish();

@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class QTimer;
@@ -24,18 +25,28 @@ class SqliteWalWatcher;
 
 // Shared by the feed and its worker; outlives either.
 struct FeedCounters {
+    // The display's date, lent to the thread only while the feed lives: a thread left to finish a
+    // slow connection by itself after the display closed reads the system's date instead of a
+    // clock that is gone.
+    QString todayText() const;
+    void lendClock(const Clock* clock);
+
     std::atomic<bool> stop{false};
     std::atomic<quint64> statements{0};
     std::atomic<quint64> changeChecks{0};
     std::atomic<quint64> calls{0};
     std::atomic<quint64> reconnects{0};
     std::atomic<quint64> wakeups{0};
+
+private:
+    mutable std::mutex m_clockMutex;
+    const Clock* m_clock = nullptr;
 };
 
 class FeedWorker : public QObject {
     Q_OBJECT
 public:
-    FeedWorker(DbUrl url, QString displayId, const Clock& clock, FeedTiming timing, int recentRows,
+    FeedWorker(DbUrl url, QString displayId, FeedTiming timing, int recentRows,
                std::shared_ptr<FeedCounters> counters);
     ~FeedWorker() override;
 
@@ -71,7 +82,6 @@ private:
 
     DbUrl m_url;
     QString m_displayId;
-    const Clock& m_clock;
     FeedTiming m_timing;
     int m_recentRows;
     std::shared_ptr<FeedCounters> m_counters;
