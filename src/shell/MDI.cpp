@@ -85,7 +85,8 @@ void MDI::buildMenus()
     addEntry(file, QStringLiteral("Servlst"), tr("Service List"), false);
     addEntry(file, QStringLiteral("Counter"), tr("Manage Counter"), false);
     addEntry(file, QStringLiteral("thmLst"), tr("Theme List"), false);
-    addEntry(file, QStringLiteral("scrollnews"), tr("Scroll News"), false);
+    connect(addEntry(file, QStringLiteral("scrollnews"), tr("Scroll News")), &QAction::triggered, this,
+            [this] { scrollnews_Click(); });
     addEntry(file, QStringLiteral("Videolst"), tr("Video List"), false);
     addEntry(file, QStringLiteral("compdet"), tr("Company Details"), false);
     addEntry(file, QStringLiteral("sendto"), tr("Send to Excel"), false);
@@ -156,7 +157,8 @@ void MDI::buildToolbar()
     strip->addWidget(m_chkStart);
     // Only a user's click (or Ctrl+N) is a click: setting the box from the store must not be.
     connect(m_chkStart, &QCheckBox::clicked, this, &MDI::chkStart_Click);
-    button(QStringLiteral("Command2"), tr("Add Scroll"), false);
+    connect(button(QStringLiteral("Command2"), tr("Add Scroll"), true), &QPushButton::clicked, this,
+            [this] { scrollnews_Click(); });
     connect(button(QStringLiteral("Command3"), tr("Transfer App"), true), &QPushButton::clicked, this,
             [this] { Command3_Click(); });
     connect(button(QStringLiteral("Command4"), tr("Call"), true), &QPushButton::clicked, this,
@@ -433,6 +435,18 @@ frmAdminPass* MDI::chPass_Click()
     }
     bringForward(m_adminPass);
     return m_adminPass;
+}
+
+frmScroll* MDI::scrollnews_Click()
+{
+    if (!m_scroll) {
+        m_scroll = new frmScroll(m_services.connection, m_services.settings, m_services.prompt, this);
+        m_scroll->setWindowFlag(Qt::Window);
+        m_scroll->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_scroll, &frmScroll::programEnd, this, &MDI::programEnd);
+    }
+    bringForward(m_scroll);
+    return m_scroll;
 }
 
 void MDI::disableCall()

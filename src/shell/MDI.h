@@ -5,6 +5,7 @@
 #include "calling/ui/frmChPass.h"
 #include "calling/ui/frmSelService.h"
 #include "core/ui/frmSql.h"
+#include "design/ui/frmScroll.h"
 #include "display/ui/frmDisplay.h"
 #include "shell/ShellServices.h"
 #include "shell/frmSettings.h"
@@ -71,6 +72,8 @@ public:
     frmCallAdmin* Command4_Click();
     // "Change Password": the administrator's own password.
     frmAdminPass* chPass_Click();
+    // "Scroll News" and the toolbar's "Add Scroll": the news list.
+    frmScroll* scrollnews_Click();
     // After an administrator login: consoles are not for this station's administrator.
     void disableCall();
 
@@ -117,6 +120,7 @@ private:
     QPointer<frmSelService> m_selService;
     QPointer<frmCallAdmin> m_callAdmin;
     QPointer<frmAdminPass> m_adminPass;
+    QPointer<frmScroll> m_scroll;
     int m_themeKey = 0;
     int m_scrollSpeed = 30;
     bool m_loaded = false;

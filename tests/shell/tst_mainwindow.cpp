@@ -85,7 +85,7 @@ void tst_mainwindow::menusAndToolbarInOrder()
     QCOMPARE(entries(menus.at(0)->menu()), (QStringList{
         QStringLiteral("deptLst|Department List||0"), QStringLiteral("Servlst|Service List||0"),
         QStringLiteral("Counter|Manage Counter||0"), QStringLiteral("thmLst|Theme List||0"),
-        QStringLiteral("scrollnews|Scroll News||0"), QStringLiteral("Videolst|Video List||0"),
+        QStringLiteral("scrollnews|Scroll News||1"), QStringLiteral("Videolst|Video List||0"),
         QStringLiteral("compdet|Company Details||0"), QStringLiteral("sendto|Send to Excel||0"),
         QStringLiteral("exit|Exit||1")}));
     QCOMPARE(entries(menus.at(1)->menu()), (QStringList{
