@@ -222,7 +222,7 @@ void CallEngine::cancelToken()
 bool CallEngine::transferToken(const QString& ticketKey, const QString& targetCounter, const QString& notes)
 {
     if (ticketKey.trimmed().isEmpty()) {
-        m_prompt.message(tr("Select a token first"));
+        m_prompt.alert(Prompt::Icon::Exclamation, tr("Select a token first"));
         return false;
     }
     const int target = modSub::getCounterKey(m_db, targetCounter);

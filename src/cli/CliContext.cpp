@@ -59,6 +59,8 @@ const QList<CliCommand>& commands()
         list << coreCommands();
         list << tokenCommands();
         list << callCommands();
+        list << reportCommands();
+        list << maintenanceCommands();
         return list;
     }();
     return all;

@@ -37,6 +37,14 @@ struct Refused : std::runtime_error {
     }
 };
 
+// A token was stored but its ticket did not print: exit code 4, with this one line on stderr.
+struct NotPrinted : std::runtime_error {
+    explicit NotPrinted(const QString& why)
+        : std::runtime_error(why.toStdString())
+    {
+    }
+};
+
 struct CliContext {
     SettingsStore& settings;
     Session& session;
@@ -68,5 +76,7 @@ const QList<CliCommand>& commands();
 QList<CliCommand> coreCommands();
 QList<CliCommand> tokenCommands();
 QList<CliCommand> callCommands();
+QList<CliCommand> reportCommands();
+QList<CliCommand> maintenanceCommands();
 
 } // namespace tallyvo::cli

@@ -2,10 +2,7 @@
 
 #include "core/DemoSite.h"
 #include "core/Passwords.h"
-#include "core/Paths.h"
 #include "core/Schema.h"
-
-#include <QFile>
 
 namespace tallyvo::cli {
 
@@ -25,12 +22,6 @@ void init(CliContext& ctx, QStringList args)
     }
     const bool added = demo && DemoSite::create(db);
 
-    // Backup copies the embedded file that path.txt beside the program names.
-    if (db.engine() == Engine::Sqlite) {
-        QFile path(Paths::programDir() + QStringLiteral("/path.txt"));
-        if (!path.exists() && path.open(QIODevice::WriteOnly | QIODevice::Text))
-            path.write(db.url().path.toUtf8() + '\n');
-    }
     ctx.out << "Database ready: " << db.url().describe() << " (schema version " << Schema::version(db) << ")\n";
     if (demo)
         ctx.out << (added ? "Demo site added.\n" : "The database already has departments: no demo site added.\n");

@@ -1,9 +1,14 @@
 #include "cli/CliContext.h"
 
+#include "core/Database.h"
 #include "core/modSub.h"
 #include "tokens/TokenIssuer.h"
+#include "tokens/ui/TicketPrint.h"
 
 #include <QDate>
+#include <QSqlQuery>
+#include <cmath>
+#include <memory>
 
 namespace tallyvo::cli {
 
@@ -17,10 +22,65 @@ int serviceByName(const Database& db, const QString& name)
     return key;
 }
 
+// The station's own printer, and the ticket its window prints: company lines, date and time,
+// service, token, who is being served.
+class StationTicketPrinter final : public TicketPrinter {
+public:
+    StationTicketPrinter(const Database& db, const Clock& clock, const Session& session, const SettingsStore& settings)
+        : m_db(db)
+        , m_clock(clock)
+        , m_session(session)
+        , m_print(settings)
+    {
+        QSqlQuery q = db.run(QStringLiteral("SELECT compName, compAddress FROM tblComp WHERE compAuto=1"));
+        if (q.next()) {
+            m_company1 = q.value(0).toString();
+            m_company2 = q.value(1).toString();
+        }
+    }
+
+    bool startPrint(const TicketData& ticket) override
+    {
+        NoTicketPrinter none;
+        TicketText text;
+        text.company1 = m_company1;
+        text.company2 = m_company2;
+        text.printedAt = ticketTime(m_clock.today(), m_clock.now());
+        text.serviceName = ticket.serviceName;
+        text.label = ticket.label;
+        text.nowServing = TokenIssuer(m_db, m_clock, m_session, none).getNowServing(ticket.serviceKey);
+        text.description = ticket.serviceDesc;
+        m_error.clear();
+        return m_print.print(text, &m_error);
+    }
+    QString lastError() const override { return m_error; }
+
+private:
+    const Database& m_db;
+    const Clock& m_clock;
+    const Session& m_session;
+    TicketPrint m_print;
+    QString m_company1;
+    QString m_company2;
+    QString m_error;
+};
+
+// Copies per ticket as the station's settings give them ("No. Print"); anything but a whole
+// number of at least one prints one, as the settings window corrects it.
+int stationCopies(const SettingsStore& settings)
+{
+    bool ok = false;
+    const double copies = settings.get(Keys::PrintNos).trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(copies) || std::lround(copies) < 1 || copies > 32767)
+        return 1;
+    return static_cast<int>(std::lround(copies));
+}
+
 void issue(CliContext& ctx, QStringList args)
 {
     const std::optional<QString> dateText = takeOption(args, QStringLiteral("date"));
     const std::optional<QString> countText = takeOption(args, QStringLiteral("count"));
+    const bool print = takeFlag(args, QStringLiteral("print"));
     if (args.size() != 1)
         throw UsageError(args.isEmpty() ? QStringLiteral("the service's name is missing")
                                         : QStringLiteral("unexpected argument: %1").arg(args.value(1)));
@@ -37,16 +97,25 @@ void issue(CliContext& ctx, QStringList args)
     const Database& db = ctx.db();
     const QString name = args.first();
     const int service = serviceByName(db, name);
-    NoTicketPrinter printer;
+    NoTicketPrinter noPrinter;
+    std::unique_ptr<StationTicketPrinter> stationPrinter;
+    if (print) {
+        ctx.session.ticketCopies = stationCopies(ctx.settings);
+        stationPrinter = std::make_unique<StationTicketPrinter>(db, ctx.clock, ctx.session, ctx.settings);
+    }
+    TicketPrinter& printer = print ? static_cast<TicketPrinter&>(*stationPrinter) : noPrinter;
     TokenIssuer issuer(db, ctx.clock, ctx.session, printer);
     for (int i = 0; i < count; ++i) {
         issuer.setIssueDate(date);
         const IssueResult r = issuer.issue(service, name);
         switch (r.status) {
         case IssueResult::Status::Issued:
-        case IssueResult::Status::PrintFailed:
             ctx.out << r.token.label << '\n';
             break;
+        case IssueResult::Status::PrintFailed:
+            // Stored: the label is the script's to use. No more tokens while the printer fails.
+            ctx.out << r.token.label << '\n';
+            throw NotPrinted(r.message());
         case IssueResult::Status::Limit:
             throw Refused(r.message());
         case IssueResult::Status::Failed:
@@ -60,9 +129,10 @@ void issue(CliContext& ctx, QStringList args)
 QList<CliCommand> tokenCommands()
 {
     return {
-        {QStringLiteral("issue"), QStringLiteral("SERVICE [--date yyyy-MM-dd] [--count N]"),
+        {QStringLiteral("issue"), QStringLiteral("SERVICE [--date yyyy-MM-dd] [--count N] [--print]"),
          QStringLiteral("issue the next token of the service (by name) and print its label; exit 3 at the "
-                        "service's limit"),
+                        "service's limit; --print prints its ticket on the station's printer with its copies, "
+                        "exit 4 when stored but not printed"),
          issue},
     };
 }

@@ -4,7 +4,11 @@
 #include "core/StartOptions.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 using namespace tallyvo;
 using namespace tallyvo::cli;
@@ -32,7 +36,17 @@ int failWith(int code, const QString& why)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // Painting a ticket for a system printer needs fonts, so a printing command gets a GUI
+    // application, without a screen unless one is asked for. Every other command stays light.
+    const bool prints = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::strcmp(a, "--print") == 0; });
+    if (prints && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> appHolder;
+    if (prints)
+        appHolder = std::make_unique<QGuiApplication>(argc, argv);
+    else
+        appHolder = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication& app = *appHolder;
     QCoreApplication::setApplicationName(QStringLiteral("Tallyvo"));
     QTextStream out(stdout);
 
@@ -68,6 +82,10 @@ int main(int argc, char** argv)
         if (!why.isEmpty())
             QTextStream(stderr) << why << '\n';
         return 3;
+    } catch (const NotPrinted& e) {
+        out.flush();
+        QTextStream(stderr) << QString::fromStdString(e.what()).replace(QLatin1Char('\n'), QLatin1Char(' ')) << '\n';
+        return 4;
     } catch (const Failure& e) {
         return failWith(1, QString::fromStdString(e.what()));
     } catch (const DbError& e) {

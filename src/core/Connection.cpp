@@ -1,10 +1,12 @@
 #include "core/Connection.h"
 
+#include "core/Paths.h"
 #include "core/Schema.h"
 #include "core/Session.h"
 #include "core/SettingsStore.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace tallyvo {
@@ -77,6 +79,9 @@ bool Connection::connectDb()
     m_db = db;
     if (ok) {
         m_lastError.clear();
+        // Backup copies the file path.txt names: it follows the database the station uses.
+        if (db->engine() == Engine::Sqlite && !db->url().path.isEmpty() && db->url().path != QLatin1String(":memory:"))
+            Paths::recordDbPath(m_settings.folder(), QFileInfo(db->url().path).absoluteFilePath());
         return true;
     }
     m_lastError = error;

@@ -2,6 +2,7 @@
 
 #include "core/Database.h"
 #include "core/Passwords.h"
+#include "core/Paths.h"
 
 namespace tallyvo::DemoSite {
 
@@ -102,6 +103,15 @@ bool create(const Database& db)
                           "fontcolor, bold, italic, direction) VALUES (?, ?, ?, '1', 'Arial', '20', ?, 1, 0, 'Left')"),
            {QStringLiteral("Welcome to the Tallyvo demo clinic. Please keep your ticket until you are called."),
             QString(), QString(), 0xFFFFFF});
+    // The display's playlist: pictures shipped beside the program, so the video pane is not empty.
+    const QStringList pictures{QStringLiteral("welcome.jpg"), QStringLiteral("hours.jpg"),
+                               QStringLiteral("ticket.jpg")};
+    const QStringList descriptions{QStringLiteral("Welcome"), QStringLiteral("Opening hours"),
+                                   QStringLiteral("How calling works")};
+    for (qsizetype i = 0; i < pictures.size(); ++i) {
+        db.run(QStringLiteral("INSERT INTO tblVideo (vidPath, vidDesc, active) VALUES (?, ?, '1')"),
+               {Paths::dataFile(QStringLiteral("demo/") + pictures.at(i)), descriptions.at(i)});
+    }
     t.commit();
     return true;
 }

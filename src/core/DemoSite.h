@@ -5,7 +5,8 @@ namespace tallyvo {
 class Database;
 
 // A small site to try the program on: two departments, three services, three counters with
-// logins, two display themes with their regions, and a news message. Nothing is added to a
+// logins, two display themes with their regions, a news message, and a playlist of three pictures
+// shipped in the program's demo/ folder. Nothing is added to a
 // database that already has departments.
 namespace DemoSite {
 

@@ -86,11 +86,19 @@ void createTables(const Database& db)
            {QStringLiteral("ADMIN"), Passwords::hash(defaultAdminPassword), QStringLiteral("Admin")});
 }
 
+// Reports over a range of days read every token column they show from one index, in date order,
+// instead of looking each row up in the table: a month of a busy site is read many times faster.
+void reportIndex(const Database& db)
+{
+    db.run(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_ticket_report ON tblTicket "
+                          "(tickDate, call, servAuto, attended, no_abr, attTime, finished)"));
+}
+
 // Step n brings the database from version n-1 to n. Add new steps at the end; never edit one
 // that has shipped.
 const std::vector<Step>& steps()
 {
-    static const std::vector<Step> all{createTables};
+    static const std::vector<Step> all{createTables, reportIndex};
     return all;
 }
 

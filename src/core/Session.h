@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 namespace tallyvo {
@@ -27,6 +29,9 @@ struct Session {
     QString sqlDatabase;
     QString sqlUser;
     QString sqlPassword;
+
+    // The report window activated last: the one whose grids "Send to Excel" exports.
+    QPointer<QObject> currentReportWindow;
 };
 
 } // namespace tallyvo

@@ -71,6 +71,9 @@ inline const SettingKey TicketTransfer{QStringLiteral("queue"), QStringLiteral("
 inline const SettingKey PrintNos{QStringLiteral("queue"), QStringLiteral("print"), QStringLiteral("nos"),
                                  QStringLiteral("1")};
 inline const SettingKey PrinterName{QStringLiteral("queue"), QStringLiteral("printer"), QStringLiteral("name"), {}};
+// Paper of a thermal printer named escpos://...: "80" (mm) or "58".
+inline const SettingKey PrinterWidth{QStringLiteral("queue"), QStringLiteral("printer"), QStringLiteral("width"),
+                                     QStringLiteral("80")};
 inline const SettingKey PrinterRow{QStringLiteral("queue"), QStringLiteral("printer"), QStringLiteral("row"),
                                    QStringLiteral("500")};
 // Consoles.

@@ -4,12 +4,14 @@
 #include "core/Database.h"
 #include "core/DbError.h"
 #include "core/Prompt.h"
+#include "core/Session.h"
 #include "core/SettingsStore.h"
 #include "core/modSub.h"
 #include "core/ui/frmSql.h"
 #include "display/Announcer.h"
 #include "display/SpeechEngine.h"
 #include "display/ui/frmDisplay.h"
+#include "reports/ui/GridExport.h"
 #include "shell/frmSettings.h"
 #include "tokens/ui/frmTicket.h"
 
@@ -64,6 +66,11 @@ MDI::~MDI()
     delete m_selService;
     delete m_callAdmin;
     delete m_adminPass;
+    for (auto& report : m_reports)
+        delete report;
+    delete m_clearData;
+    delete m_callDelete;
+    delete m_backup;
 }
 
 QAction* MDI::addEntry(QMenu* menu, const QString& name, const QString& text, bool available)
@@ -89,7 +96,8 @@ void MDI::buildMenus()
             [this] { scrollnews_Click(); });
     addEntry(file, QStringLiteral("Videolst"), tr("Video List"), false);
     addEntry(file, QStringLiteral("compdet"), tr("Company Details"), false);
-    addEntry(file, QStringLiteral("sendto"), tr("Send to Excel"), false);
+    connect(addEntry(file, QStringLiteral("sendto"), tr("Send to Excel")), &QAction::triggered, this,
+            &MDI::sendto_Click);
     connect(addEntry(file, QStringLiteral("exit"), tr("Exit")), &QAction::triggered, this, &MDI::exit_Click);
 
     QMenu* modules = bar->addMenu(tr("Modules"));
@@ -106,7 +114,8 @@ void MDI::buildMenus()
     QAction* news = addEntry(modules, QStringLiteral("startNews"), tr("Start/Stop News"));
     news->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(news, &QAction::triggered, this, &MDI::startNews_Click);
-    addEntry(modules, QStringLiteral("bkup"), tr("Backup && Restore"), false);
+    connect(addEntry(modules, QStringLiteral("bkup"), tr("Backup && Restore")), &QAction::triggered, this,
+            [this] { bkup_Click(); });
     connect(addEntry(modules, QStringLiteral("connect"), tr("Connection")), &QAction::triggered, this,
             [this] { connect_Click(); });
     QMenu* users = modules->addMenu(tr("User Manage"));
@@ -116,15 +125,24 @@ void MDI::buildMenus()
             [this] { chPass_Click(); });
     QMenu* clear = modules->addMenu(tr("Clear Data"));
     clear->setObjectName(QStringLiteral("clearData"));
-    addEntry(clear, QStringLiteral("clrTickData"), tr("Clear Ticket Data"), false);
-    addEntry(clear, QStringLiteral("ClrCall"), tr("Clear Call Data"), false);
+    connect(addEntry(clear, QStringLiteral("clrTickData"), tr("Clear Ticket Data")), &QAction::triggered, this,
+            [this] { clrTickData_Click(); });
+    connect(addEntry(clear, QStringLiteral("ClrCall"), tr("Clear Call Data")), &QAction::triggered, this,
+            [this] { ClrCall_Click(); });
 
     QMenu* reports = bar->addMenu(tr("Reports"));
     reports->setObjectName(QStringLiteral("Reports"));
-    addEntry(reports, QStringLiteral("deptBased"), tr("Department Based"), false);
-    addEntry(reports, QStringLiteral("servBase"), tr("Service Based"), false);
-    addEntry(reports, QStringLiteral("cntBased"), tr("Counter Based"), false);
-    addEntry(reports, QStringLiteral("pendRep"), tr("Pending Report"), false);
+    const std::pair<const char*, ReportKind> reportEntries[] = {{"deptBased", ReportKind::Department},
+                                                                 {"servBase", ReportKind::Service},
+                                                                 {"cntBased", ReportKind::Counter},
+                                                                 {"pendRep", ReportKind::Pending}};
+    const QString reportTexts[] = {tr("Department Based"), tr("Service Based"), tr("Counter Based"),
+                                   tr("Pending Report")};
+    for (size_t i = 0; i < std::size(reportEntries); ++i) {
+        const ReportKind kind = reportEntries[i].second;
+        connect(addEntry(reports, QLatin1String(reportEntries[i].first), reportTexts[i]), &QAction::triggered, this,
+                [this, kind] { report_Click(kind); });
+    }
 
     QMenu* about = bar->addMenu(tr("About"));
     about->setObjectName(QStringLiteral("About"));
@@ -200,7 +218,7 @@ void MDI::load()
 
     QString error;
     if (!m_announcer->addVoice(&error))
-        m_services.prompt.message(error);
+        m_services.prompt.alert(Prompt::Icon::Exclamation, error);
     m_cmbVoice->clear();
     m_cmbVoice->addItems(m_announcer->voices());
     const int voice = settings.getInt(Keys::VoiceName);
@@ -220,7 +238,7 @@ bool MDI::isDisplayRunning() const
 void MDI::display_Click()
 {
     if (m_themeKey == 0) {
-        m_services.prompt.message(tr("Please select a theme") + QLatin1Char('\n') +
+        m_services.prompt.alert(Prompt::Icon::Exclamation, tr("Please select a theme") + QLatin1Char('\n') +
                                   tr("Go to Module Setting-> Select Theme"));
         return;
     }
@@ -243,8 +261,13 @@ void MDI::startDisplay()
     auto* news = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), display);
     connect(news, &QShortcut::activated, this, &MDI::startNews_Click);
     // However the display goes (stopped here, or closed by the desktop), the switch follows it.
-    connect(display, &QObject::destroyed, this, &MDI::displayGone);
+    // Only the running display: one stopped a moment ago may be deleted after the next has started.
+    connect(display, &QObject::destroyed, this, [this](QObject* gone) {
+        if (gone == m_runningDisplay)
+            displayGone();
+    });
     m_display = display;
+    m_runningDisplay = display;
     display->show();
     m_display_action->setText(tr("Stop Display"));
     if (m_chkStart->isChecked())
@@ -266,6 +289,7 @@ void MDI::stopDisplay()
 void MDI::displayGone()
 {
     m_display = nullptr;
+    m_runningDisplay = nullptr;
     if (isDisplayRunning()) {
         m_display_action->setText(tr("Start Display"));
         emit displayStopped();
@@ -308,7 +332,7 @@ void MDI::exit_Click()
 void MDI::closeEvent(QCloseEvent* event)
 {
     if (isDisplayRunning()) {
-        m_services.prompt.message(tr("Please stop the display first"));
+        m_services.prompt.alert(Prompt::Icon::Exclamation, tr("Please stop the display first"));
         event->ignore();
         return;
     }
@@ -447,6 +471,70 @@ frmScroll* MDI::scrollnews_Click()
     }
     bringForward(m_scroll);
     return m_scroll;
+}
+
+ReportWindow* MDI::report_Click(ReportKind kind)
+{
+    QPointer<ReportWindow>& slot = m_reports[static_cast<int>(kind)];
+    if (!slot) {
+        Connection& c = m_services.connection;
+        Session& s = m_services.session;
+        Prompt& p = m_services.prompt;
+        switch (kind) {
+        case ReportKind::Department:
+            slot = new frmReport(c, s, m_services.clock, p);
+            break;
+        case ReportKind::Service:
+            slot = new frmRptServ(c, s, m_services.clock, p);
+            break;
+        case ReportKind::Counter:
+            slot = new frmRptCounter(c, s, m_services.clock, p);
+            break;
+        case ReportKind::Pending:
+            slot = new frmPending(c, s, m_services.clock, p);
+            break;
+        }
+        slot->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(slot);
+    return slot;
+}
+
+frmClearData* MDI::clrTickData_Click()
+{
+    if (!m_clearData) {
+        m_clearData = new frmClearData(m_services.connection, m_services.session, m_services.clock, m_services.prompt);
+        m_clearData->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_clearData);
+    return m_clearData;
+}
+
+frmcallDelete* MDI::ClrCall_Click()
+{
+    if (!m_callDelete) {
+        m_callDelete = new frmcallDelete(m_services.connection, m_services.clock, m_services.prompt);
+        m_callDelete->setAttribute(Qt::WA_DeleteOnClose);
+        // It opens at the top left corner of the main window's work area.
+        m_callDelete->move(m_area->mapToGlobal(QPoint(0, 0)));
+    }
+    bringForward(m_callDelete);
+    return m_callDelete;
+}
+
+frmBackup* MDI::bkup_Click()
+{
+    if (!m_backup) {
+        m_backup = new frmBackup(m_services.connection, m_services.prompt);
+        m_backup->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_backup);
+    return m_backup;
+}
+
+void MDI::sendto_Click()
+{
+    modExcel::sendToExcel(m_services.session.currentReportWindow, m_services.prompt);
 }
 
 void MDI::disableCall()

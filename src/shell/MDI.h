@@ -7,6 +7,8 @@
 #include "core/ui/frmSql.h"
 #include "design/ui/frmScroll.h"
 #include "display/ui/frmDisplay.h"
+#include "reports/ui/MaintenanceWindows.h"
+#include "reports/ui/ReportWindow.h"
 #include "shell/ShellServices.h"
 #include "shell/frmSettings.h"
 #include "tokens/ui/frmTicket.h"
@@ -74,6 +76,14 @@ public:
     frmAdminPass* chPass_Click();
     // "Scroll News" and the toolbar's "Add Scroll": the news list.
     frmScroll* scrollnews_Click();
+    // "Department Based", "Service Based", "Counter Based", "Pending Report": one window of each.
+    ReportWindow* report_Click(ReportKind kind);
+    // "Clear Ticket Data", "Clear Call Data", "Backup & Restore".
+    frmClearData* clrTickData_Click();
+    frmcallDelete* ClrCall_Click();
+    frmBackup* bkup_Click();
+    // "Send to Excel": the grids of the report window activated last.
+    void sendto_Click();
     // After an administrator login: consoles are not for this station's administrator.
     void disableCall();
 
@@ -113,6 +123,8 @@ private:
     QCheckBox* m_chkStart = nullptr;
     QComboBox* m_cmbVoice = nullptr;
     QPointer<frmDisplay> m_display;
+    // Which display the switch follows; compared only, never used (it may be half destroyed).
+    const QObject* m_runningDisplay = nullptr;
     QPointer<frmTicket> m_ticket;
     QPointer<frmSettings> m_settingsWindow;
     QPointer<frmSql> m_sql;
@@ -121,6 +133,10 @@ private:
     QPointer<frmCallAdmin> m_callAdmin;
     QPointer<frmAdminPass> m_adminPass;
     QPointer<frmScroll> m_scroll;
+    QPointer<ReportWindow> m_reports[4];
+    QPointer<frmClearData> m_clearData;
+    QPointer<frmcallDelete> m_callDelete;
+    QPointer<frmBackup> m_backup;
     int m_themeKey = 0;
     int m_scrollSpeed = 30;
     bool m_loaded = false;

@@ -8,10 +8,13 @@
 #include "core/SettingsStore.h"
 #include "core/modSub.h"
 #include "display/SpeechEngine.h"
+#include "tokens/EscPos.h"
+#include "tokens/EscPosPrinter.h"
 #include "ui_frmSettings.h"
 
 #include <QCameraDevice>
 #include <QEvent>
+#include <QLineEdit>
 #include <QTimer>
 #include <QMediaDevices>
 #include <QPrinterInfo>
@@ -93,11 +96,16 @@ void frmSettings::Form_Load()
 void frmSettings::addPrinter()
 {
     m_ui->cmbPrinter->clear();
-    const QStringList printers = QPrinterInfo::availablePrinterNames();
+    // System printers first, then thermal printers on this machine's device files; a network
+    // thermal printer is typed in as escpos://HOST[:PORT].
+    const QStringList printers = QPrinterInfo::availablePrinterNames() + EscPosPrinter::deviceNames();
     if (printers.isEmpty())
         m_ui->cmbPrinter->addItem(tr("(No Printer Installed)"));
     else
         m_ui->cmbPrinter->addItems(printers);
+    m_ui->cmbPrinter->lineEdit()->setPlaceholderText(QStringLiteral("escpos://HOST[:PORT]"));
+    m_ui->cmbPrinter->setToolTip(tr("A system printer, or a thermal printer: escpos://HOST[:PORT] on the network, "
+                                    "escpos:///dev/usb/lp0 on a device file"));
 }
 
 void frmSettings::addTheme()
@@ -156,6 +164,7 @@ void frmSettings::showStored()
     showText(m_ui->cmbService, m_settings.get(Keys::TicketTransfer));
     showText(m_ui->cmbScreen, m_settings.get(Keys::ThemeScreen));
     showText(m_ui->cmbPrinter, m_settings.get(Keys::PrinterName));
+    m_ui->cmbPaper->setCurrentIndex(EscPos::paperWidth(m_settings.get(Keys::PrinterWidth)) == EscPos::kPaper58 ? 1 : 0);
     m_ui->txtRHeight->setText(m_settings.get(Keys::PrinterRow));
     const int voice = m_settings.getInt(Keys::VoiceName);
     m_ui->cmbVoice->setCurrentIndex(voice < m_ui->cmbVoice->count() ? voice : -1);
@@ -187,7 +196,7 @@ void frmSettings::showEvent(QShowEvent* event)
     if (!m_voiceError.isEmpty() && !m_voiceErrorShown) {
         m_voiceErrorShown = true;
         const QString error = m_voiceError;
-        QTimer::singleShot(0, this, [this, error] { m_prompt.message(error); });
+        QTimer::singleShot(0, this, [this, error] { m_prompt.alert(Prompt::Icon::Exclamation, error); });
     }
 }
 
@@ -216,7 +225,7 @@ bool frmSettings::Command1_Click()
     const bool speedFits = speed >= std::numeric_limits<qint16>::min() && speed <= std::numeric_limits<qint16>::max();
 
     if (m_ui->cmbTheme->currentText().trimmed().isEmpty()) {
-        m_prompt.message(tr("Cannot Save Please select a Theme"));
+        m_prompt.alert(Prompt::Icon::Exclamation, tr("Cannot Save Please select a Theme"));
         m_settings.set(Keys::ScrollSpeed, speedText);
         return false;
     }
@@ -226,6 +235,8 @@ bool frmSettings::Command1_Click()
     m_settings.set(Keys::PrintNos, m_ui->txtPrint->text());
     m_session.ticketCopies = static_cast<int>(std::lround(m_ui->txtPrint->text().trimmed().toDouble()));
     m_settings.set(Keys::PrinterName, m_ui->cmbPrinter->currentText());
+    m_settings.set(Keys::PrinterWidth, QString::number(m_ui->cmbPaper->currentIndex() == 1 ? EscPos::kPaper58
+                                                                                            : EscPos::kPaper80));
     m_settings.set(Keys::PrinterRow, m_ui->txtRHeight->text());
     m_settings.set(Keys::VoiceName, QString::number(m_ui->cmbVoice->currentIndex()));
     m_settings.set(Keys::VoiceFormat, m_ui->txtFormat->toPlainText());
@@ -253,7 +264,7 @@ bool frmSettings::Command1_Click()
 void frmSettings::Command2_Click()
 {
     if (!m_voiceError.isEmpty()) {
-        m_prompt.message(m_voiceError);
+        m_prompt.alert(Prompt::Icon::Exclamation, m_voiceError);
         return;
     }
     // Earlier speech is let finish first; the test text waits its turn.

@@ -4,6 +4,7 @@
 #include "core/Session.h"
 #include "core/SettingsStore.h"
 #include "core/StartOptions.h"
+#include "core/ui/WidgetDefaults.h"
 #include "core/ui/WidgetPrompt.h"
 #include "shell/Startup.h"
 
@@ -19,6 +20,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(TALLYVO_VERSION));
     // The program ends when a role's own window says so, not when some window happens to be last.
     QApplication::setQuitOnLastWindowClosed(false);
+    installWidgetDefaults();
 
     QString error;
     const std::optional<StartOptions> options = StartOptions::parse(app.arguments().mid(1), &error);

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QtTest/qtestspontaneevent.h>
 
 #include "ConsoleFixture.h"
 
@@ -321,6 +323,8 @@ private slots:
                      QStringList(
                          {hotKeyMessage.arg(QStringLiteral("F4")), hotKeyMessage.arg(QStringLiteral("F5")),
                           hotKeyMessage.arg(QStringLiteral("F6")), hotKeyMessage.arg(QStringLiteral("F7"))}));
+            for (const auto& shown : std::as_const(site().prompt.alerts))
+                QCOMPARE(shown.first, Prompt::Icon::Critical);
             QVERIFY(!w->hotKeyRegistered(0));
         }
         site().issue(site().serviceA, 1);
@@ -437,7 +441,7 @@ private slots:
         frmCallAdmin w(site().connection, site().settings.store, site().session, site().clock, site().prompt);
         w.show();
         QCOMPARE(w.objectName(), QStringLiteral("frmCallAdmin"));
-        QCOMPARE(w.windowTitle(), QString());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Administrator Console")); // no counter yet
         QCOMPARE(control<QPushButton>(&w, "cmdCancel")->text(), QStringLiteral("Call This F6"));
         QCOMPARE(control<QPushButton>(&w, "cmdExit")->text(), QStringLiteral("Close"));
         QCOMPARE(control<QCheckBox>(&w, "chkShow")->text(), QStringLiteral("Show Counter && Display"));
@@ -448,12 +452,19 @@ private slots:
         QCOMPARE(chooser->currentText(), QString());
         QVERIFY(site().prompt.messages.isEmpty()); // no hot keys here
 
-        // Typing: a partial name disables the call buttons, the full name enables them.
-        QTest::keyClicks(chooser, QStringLiteral("Room"));
+        // Typing (with the focus, as a user types, so the box's completion is at work): a partial
+        // name disables the call buttons and chooses nothing, the full name enables them.
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        chooser->setFocus();
+        QTRY_VERIFY(chooser->lineEdit()->hasFocus());
+        QTest::keyClicks(chooser->lineEdit(), QStringLiteral("Room"));
+        QCOMPARE(chooser->currentText(), QStringLiteral("Room"));
+        QCOMPARE(site().session.activeCounter, 0);
         QVERIFY(!control<QPushButton>(&w, "cmdNext")->isEnabled());
         QVERIFY(!control<QPushButton>(&w, "cmdRecall")->isEnabled());
         QVERIFY(!control<QPushButton>(&w, "cmdCancel")->isEnabled());
-        QTest::keyClicks(chooser, QStringLiteral(" A"));
+        QTest::keyClicks(chooser->lineEdit(), QStringLiteral(" A"));
         QVERIFY(control<QPushButton>(&w, "cmdNext")->isEnabled());
         QVERIFY(control<QPushButton>(&w, "cmdCancel")->isEnabled());
         QCOMPARE(site().session.activeCounter, site().counterA);
@@ -494,10 +505,14 @@ private slots:
         doubleClickRow(&w, "FG", 1);
         QCOMPARE(site().lastCall(QStringLiteral("callNote")), QString());
         QCOMPARE(site().lastCall(QStringLiteral("tickAuto")), QString::number(x1));
-        QCOMPARE(w.windowTitle(), QString()); // the caption stays as opened
+        QCOMPARE(w.windowTitle(), QStringLiteral("Administrator Console")); // the caption stays as opened
 
-        // The title bar cannot close it; "Close" hides it with its state.
-        w.close();
+        // The window frame's close (the window system's close event) is refused; "Close" hides
+        // the console with its state.
+        QCloseEvent byFrame;
+        QSpontaneKeyEvent::setSpontaneous(&byFrame);
+        QApplication::instance()->notify(w.windowHandle(), &byFrame);
+        QVERIFY(!byFrame.isAccepted());
         QVERIFY(w.isVisible());
         click(&w, "cmdExit");
         QVERIFY(!w.isVisible());

@@ -123,7 +123,8 @@ private slots:
         OtherProgram other;
         other.grab(XK_F6);
         auto w = site().openConsole();
-        QCOMPARE(site().prompt.messages, QStringList{hotKeyMessage.arg(QStringLiteral("F6"))});
+        QCOMPARE(site().prompt.alerts, (QList<QPair<Prompt::Icon, QString>>{
+                                           {Prompt::Icon::Critical, hotKeyMessage.arg(QStringLiteral("F6"))}}));
         QVERIFY(w->hotKeyRegistered(0));
         QVERIFY(!w->hotKeyRegistered(2));
         QVERIFY(w->hotKeyRegistered(3));

@@ -356,9 +356,12 @@ private slots:
 
         set(QStringLiteral("a-pass"), QStringLiteral("new'1"), QStringLiteral("new'1"));
         QTest::keyClick(test::control<QLineEdit>(&w, "txtConf"), Qt::Key_Return);
-        QCOMPARE(m_station->prompt.messages, QStringList({QStringLiteral("Passwords are not same"),
-                                                          QStringLiteral("Please enter a valid old password"),
-                                                          QStringLiteral("Password Changed ")}));
+        // Refused input is an exclamation, the change a notice.
+        QCOMPARE(m_station->prompt.alerts,
+                 (QList<QPair<Prompt::Icon, QString>>{
+                     {Prompt::Icon::Exclamation, QStringLiteral("Passwords are not same")},
+                     {Prompt::Icon::Exclamation, QStringLiteral("Please enter a valid old password")},
+                     {Prompt::Icon::Information, QStringLiteral("Password Changed ")}}));
         QVERIFY(!w.isVisible());
         QCOMPARE(Passwords::verify(stored(), QStringLiteral("new'1")), Passwords::Check::Match);
         // Other counters keep theirs.

@@ -1,10 +1,12 @@
 #include "TestSupport.h"
 
+#include "core/Connection.h"
 #include "core/Paths.h"
 #include "core/Session.h"
 #include "core/modSub.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -22,6 +24,8 @@ private Q_SLOTS:
     void duplicateNamesGiveTheFirst();
     void rowExistsGuardsDeletes();
     void dbPathIsLastLineOfPathFile();
+    void pathFileFollowsTheStationsDatabase();
+    void dataFilesAreFoundInstalledOrBesideTheProgram();
 
 private:
     std::unique_ptr<test::TempDatabase> m_t;
@@ -132,6 +136,48 @@ void tst_lookups::dbPathIsLastLineOfPathFile()
     f.close();
     QCOMPARE(Paths::getDbPath(dir.path(), prompt), QStringLiteral("/srv/queue/tallyvo.sqlite"));
     QCOMPARE(prompt.messages.size(), 1);
+}
+
+void tst_lookups::pathFileFollowsTheStationsDatabase()
+{
+    test::TempSettings settings;
+    test::ScriptedPrompt prompt;
+    QTemporaryDir dir;
+    Session session;
+    Connection connection(settings.store, session);
+    const QString first = dir.filePath(QStringLiteral("first.sqlite"));
+    connection.setOverride(DbUrl::sqlite(first));
+    QVERIFY(connection.connectDb());
+    QCOMPARE(Paths::getDbPath(settings.folder(), prompt), first);
+
+    // The station moves to another file: path.txt moves with it, so backup copies the right one.
+    const QString second = dir.filePath(QStringLiteral("second.sqlite"));
+    connection.setOverride(DbUrl::sqlite(second));
+    QVERIFY(connection.connectDb());
+    QCOMPARE(Paths::getDbPath(settings.folder(), prompt), second);
+    QVERIFY(prompt.messages.isEmpty());
+
+    // A folder that cannot be written is said, not hidden.
+    QVERIFY(!Paths::recordDbPath(QStringLiteral("/proc/no/such"), second));
+}
+
+void tst_lookups::dataFilesAreFoundInstalledOrBesideTheProgram()
+{
+    QTemporaryDir beside;
+    QTemporaryDir installed;
+    QDir(installed.path()).mkpath(QStringLiteral("files/clock"));
+    QFile(installed.filePath(QStringLiteral("ding.wav"))).open(QIODevice::WriteOnly);
+    const QStringList folders{beside.path(), installed.path()};
+    QCOMPARE(Paths::dataFile(QStringLiteral("ding.wav"), folders), installed.filePath(QStringLiteral("ding.wav")));
+    QCOMPARE(Paths::dataFile(QStringLiteral("files/clock"), folders), installed.filePath(QStringLiteral("files/clock")));
+    // A build tree's own copy beside the program comes first.
+    QFile(beside.filePath(QStringLiteral("ding.wav"))).open(QIODevice::WriteOnly);
+    QCOMPARE(Paths::dataFile(QStringLiteral("ding.wav"), folders), beside.filePath(QStringLiteral("ding.wav")));
+    // Missing everywhere: named where it was looked for first.
+    QCOMPARE(Paths::dataFile(QStringLiteral("design/01.jpg"), folders), beside.filePath(QStringLiteral("design/01.jpg")));
+    // An installed program looks in the share folder beside its bin folder.
+    QVERIFY(Paths::dataFolders().contains(QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                                          QStringLiteral("/../share/tallyvo"))));
 }
 
 TALLYVO_TEST_MAIN(tst_lookups)

@@ -163,14 +163,17 @@ private slots:
         QVERIFY(s.fg()->cellBackColor(1, 1).isValid());
         QVERIFY(!s.fg()->cellBackColor(2, 1).isValid());
 
-        // Title scrolling, text clock, playlist on (empty, so at rest), news off until started.
+        // Title scrolling, text clock, the demo's pictures in the video pane, news off until started.
         QVERIFY(d.lblTtl()->isVisible());
         QVERIFY(d.lblTtl()->isScrolling());
         QVERIFY(d.lblTime()->isVisible());
         QVERIFY(d.SFTime()->isHidden());
         QCOMPARE(d.lblTime()->text(), QStringLiteral("14-Mar-2026 10:00"));
         QVERIFY(d.videoPane()->isVisible());
-        QVERIFY(d.videoPane()->isWaitingToRetry());
+        QTRY_VERIFY(d.videoPane()->isPictureTimerActive());
+        QVERIFY(!d.videoPane()->isWaitingToRetry());
+        QVERIFY(d.videoPane()->playlist().current().path.endsWith(QLatin1String("/demo/welcome.jpg")));
+        QVERIFY(!d.videoPane()->picture().isNull());
         QVERIFY(!d.isNewsRunning());
 
         d.startNews();

@@ -2,21 +2,29 @@
 
 #include "core/Database.h"
 #include "display/Announcer.h"
+#include "calling/ui/frmLogin.h"
 #include "display/ui/frmDisplay.h"
+#include "reports/ui/ReportWindow.h"
 #include "shell/MDI.h"
 #include "shell/frmSettings.h"
 #include "tokens/ui/frmTicket.h"
 
+#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTest>
 
 using namespace tallyvo;
@@ -39,6 +47,65 @@ QStringList entries(const QMenu* menu, const QString& indent = QString())
                    a->shortcut().toString() + QLatin1Char('|') + (a->isEnabled() ? QLatin1Char('1') : QLatin1Char('0'));
     }
     return out;
+}
+
+// A caption as a screen reader says it: "&&" is a drawn "&", a lone "&" marks the shortcut.
+QString spoken(QString caption)
+{
+    caption.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    caption.remove(QLatin1Char('&'));
+    return caption.replace(QLatin1Char('\x01'), QLatin1Char('&'));
+}
+
+// What is wrong in what a screen reader is told about a window's controls, one line for each
+// fault: a control a user fills that is not named by its caption, a password box that does not
+// mask with "*", a tab whose enabled state is not reported.
+QStringList accessibilityFaults(QWidget* window)
+{
+    QStringList faults;
+    if (QAccessible::queryAccessibleInterface(window)->text(QAccessible::Name).isEmpty())
+        faults << window->objectName() + QStringLiteral(": no title");
+    const QList<QLabel*> labels = window->findChildren<QLabel*>();
+    for (QWidget* c : window->findChildren<QWidget*>()) {
+        if (!c->isVisibleTo(window))
+            continue;
+        auto* edit = qobject_cast<QLineEdit*>(c);
+        // The text box inside a drop-down list or a spin box is part of that control.
+        if (edit && (qobject_cast<QComboBox*>(c->parentWidget()) || qobject_cast<QAbstractSpinBox*>(c->parentWidget())))
+            continue;
+        auto* button = qobject_cast<QAbstractButton*>(c);
+        const bool fills = edit || qobject_cast<QComboBox*>(c) || qobject_cast<QAbstractSpinBox*>(c) ||
+                           qobject_cast<QPlainTextEdit*>(c) || (button && button->isCheckable());
+        if (fills) {
+            QString caption = c->accessibleName();
+            for (QLabel* l : labels)
+                if (caption.isEmpty() && l->buddy() == c)
+                    caption = spoken(l->text());
+            if (caption.isEmpty() && button)
+                caption = spoken(button->text());
+            const QString name = QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name);
+            if (caption.isEmpty() || name != caption)
+                faults << c->objectName() + QStringLiteral(" is read as \"") + name + QStringLiteral("\"");
+        }
+        if (edit && edit->echoMode() == QLineEdit::Password) {
+            const QString before = edit->text();
+            edit->setText(QStringLiteral("abc"));
+            if (edit->displayText() != QStringLiteral("***"))
+                faults << c->objectName() + QStringLiteral(" masks as ") + edit->displayText();
+            edit->setText(before);
+        }
+        if (auto* tabs = qobject_cast<QTabWidget*>(c)) {
+            QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(tabs->tabBar());
+            for (int i = 0; i < tabs->count(); ++i) {
+                QAccessibleInterface* tab = bar->child(i);
+                if (!tab || tab->state().disabled == tabs->isTabEnabled(i))
+                    faults << c->objectName() + QStringLiteral(" tab ") + QString::number(i) +
+                                  QStringLiteral(" not reported ") +
+                                  (tabs->isTabEnabled(i) ? QStringLiteral("enabled") : QStringLiteral("disabled"));
+            }
+        }
+    }
+    return faults;
 }
 
 void activate(QWidget* w)
@@ -68,6 +135,8 @@ private Q_SLOTS:
     void settingsSaveReachesTheMainWindow();
     void consolesAndPasswordWindow();
     void aboutShowsCredits();
+    void reportWindowsAndSendToExcel();
+    void screenReadersHearCaptions();
 };
 
 void tst_mainwindow::menusAndToolbarInOrder()
@@ -86,19 +155,19 @@ void tst_mainwindow::menusAndToolbarInOrder()
         QStringLiteral("deptLst|Department List||0"), QStringLiteral("Servlst|Service List||0"),
         QStringLiteral("Counter|Manage Counter||0"), QStringLiteral("thmLst|Theme List||0"),
         QStringLiteral("scrollnews|Scroll News||1"), QStringLiteral("Videolst|Video List||0"),
-        QStringLiteral("compdet|Company Details||0"), QStringLiteral("sendto|Send to Excel||0"),
+        QStringLiteral("compdet|Company Details||0"), QStringLiteral("sendto|Send to Excel||1"),
         QStringLiteral("exit|Exit||1")}));
     QCOMPARE(entries(menus.at(1)->menu()), (QStringList{
         QStringLiteral("printTicket|Print Ticket||1"), QStringLiteral("call|Call||1"),
         QStringLiteral("settings|Settings||1"), QStringLiteral("display|Start Display|Ctrl+D|1"),
-        QStringLiteral("startNews|Start/Stop News|Ctrl+N|1"), QStringLiteral("bkup|Backup && Restore||0"),
+        QStringLiteral("startNews|Start/Stop News|Ctrl+N|1"), QStringLiteral("bkup|Backup && Restore||1"),
         QStringLiteral("connect|Connection||1"), QStringLiteral("usermanage|User Manage"),
         QStringLiteral("· userLst|User List||0"), QStringLiteral("· chPass|Change Password||1"),
-        QStringLiteral("clearData|Clear Data"), QStringLiteral("· clrTickData|Clear Ticket Data||0"),
-        QStringLiteral("· ClrCall|Clear Call Data||0")}));
+        QStringLiteral("clearData|Clear Data"), QStringLiteral("· clrTickData|Clear Ticket Data||1"),
+        QStringLiteral("· ClrCall|Clear Call Data||1")}));
     QCOMPARE(entries(menus.at(2)->menu()), (QStringList{
-        QStringLiteral("deptBased|Department Based||0"), QStringLiteral("servBase|Service Based||0"),
-        QStringLiteral("cntBased|Counter Based||0"), QStringLiteral("pendRep|Pending Report||0")}));
+        QStringLiteral("deptBased|Department Based||1"), QStringLiteral("servBase|Service Based||1"),
+        QStringLiteral("cntBased|Counter Based||1"), QStringLiteral("pendRep|Pending Report||1")}));
     QCOMPARE(entries(menus.at(3)->menu()), QStringList{QStringLiteral("aboutTallyvo|About Tallyvo||1")});
 
     // The toolbar strip, left to right.
@@ -168,6 +237,7 @@ void tst_mainwindow::displaySwitchAndThemeCheck()
     QCOMPARE(w.themeKey(), 0);
     display->trigger();
     QCOMPARE(st.prompt.messages, QStringList{kThemeMessage});
+    QCOMPARE(st.prompt.alerts.first().first, Prompt::Icon::Exclamation);
     QCOMPARE(display->text(), QStringLiteral("Start Display"));
     QVERIFY(!w.displayWindow());
 
@@ -331,6 +401,21 @@ void tst_mainwindow::displayClosedElsewhereResetsTheSwitch()
     QTRY_VERIFY(display.isNull());
     QVERIFY(!w.isDisplayRunning());
     QCOMPARE(w.action(QStringLiteral("display"))->text(), QStringLiteral("Start Display"));
+
+    // Stopped and started again at once: the old window goes later, and the switch stays with the
+    // new one.
+    w.display_Click();
+    QPointer<frmDisplay> old = w.displayWindow();
+    w.display_Click();
+    w.display_Click();
+    QPointer<frmDisplay> running = w.displayWindow();
+    QVERIFY(running && running != old);
+    QTRY_VERIFY(old.isNull());
+    QVERIFY(w.isDisplayRunning());
+    QCOMPARE(w.displayWindow(), running.data());
+    w.display_Click();
+    QVERIFY(!w.isDisplayRunning());
+    QTRY_VERIFY(running.isNull());
 }
 
 void tst_mainwindow::ticketWindowFromToolbarAndMenu()
@@ -427,6 +512,16 @@ void tst_mainwindow::consolesAndPasswordWindow()
             consoles << console;
     QCOMPARE(consoles.size(), 1); // the transfer console
     qDeleteAll(consoles);
+
+    // File > Exit > Yes with the administrator console open: the program's end closes every
+    // window, and the console does not hold it up.
+    QVERIFY(admin->isVisible());
+    QSignalSpy ended(&w, &MDI::programEnd);
+    st.prompt.answers.enqueue(true);
+    w.exit_Click();
+    QCOMPARE(ended.size(), 1);
+    QApplication::closeAllWindows(); // what the application's quit does
+    QVERIFY(!admin->isVisible());
 }
 
 void tst_mainwindow::aboutShowsCredits()
@@ -436,6 +531,61 @@ void tst_mainwindow::aboutShowsCredits()
     w.action(QStringLiteral("aboutTallyvo"))->trigger();
     QCOMPARE(st.prompt.messages.size(), 1);
     QVERIFY(st.prompt.messages.first().startsWith(QStringLiteral("Tallyvo")));
+}
+
+void tst_mainwindow::reportWindowsAndSendToExcel()
+{
+    test::ShellStation st;
+    MDI w(st.services());
+    w.load();
+    // Before any report window was activated there is nothing to send.
+    w.action(QStringLiteral("sendto"))->trigger();
+    QCOMPARE(st.prompt.messages, QStringList{QStringLiteral("Error. Cannot Continue ")});
+
+    const std::pair<const char*, const char*> entries[] = {
+        {"deptBased", "frmReport"}, {"servBase", "frmRptServ"}, {"cntBased", "frmRptCounter"}, {"pendRep", "frmPending"}};
+    auto windowsNamed = [](const char* name) {
+        QList<ReportWindow*> found;
+        for (QWidget* t : QApplication::topLevelWidgets())
+            if (t->objectName() == QLatin1String(name) && t->isVisible())
+                found << qobject_cast<ReportWindow*>(t);
+        return found;
+    };
+    for (const auto& [entry, window] : entries) {
+        w.action(QLatin1String(entry))->trigger();
+        const QList<ReportWindow*> opened = windowsNamed(window);
+        QCOMPARE(opened.size(), 1);
+        QVERIFY(opened[0]);
+        QTRY_COMPARE(st.session.currentReportWindow.data(), static_cast<QObject*>(opened[0]));
+        // The same window comes forward again.
+        w.action(QLatin1String(entry))->trigger();
+        QCOMPARE(windowsNamed(window), opened);
+    }
+}
+
+void tst_mainwindow::screenReadersHearCaptions()
+{
+    test::ShellStation st;
+    st.session.isAdmin = true;
+    MDI w(st.services());
+    w.load();
+    w.show();
+    // Every list holds entries, so that one read by its entry instead of its caption shows up.
+    QList<QWidget*> windows{&w, w.settings_Click(), w.Command4_Click(), w.chPass_Click(), w.connect_Click()};
+    w.Command4_Click()->findChild<QComboBox*>(QStringLiteral("cmbCounter"))->setCurrentIndex(0);
+    frmLogin login(st.connection, st.settings.store, st.session, st.prompt);
+    login.show();
+    test::control<QRadioButton>(&login, "optCounter")->setChecked(true);
+    QVERIFY(test::control<QComboBox>(&login, "cmbCounter")->count() > 0);
+    windows << &login;
+    for (QWidget* window : std::as_const(windows)) {
+        for (QComboBox* list : window->findChildren<QComboBox*>())
+            if (list->isVisibleTo(window) && list->count() > 0 && list->currentIndex() < 0)
+                list->setCurrentIndex(0);
+        const QStringList faults = accessibilityFaults(window);
+        QVERIFY2(faults.isEmpty(), qPrintable(window->objectName() + QStringLiteral(": ") +
+                                              faults.join(QStringLiteral("; "))));
+    }
 }
 
 TALLYVO_TEST_MAIN(tst_mainwindow)

@@ -3,6 +3,7 @@
 #include "core/Database.h"
 #include "widgets/ClockFace.h"
 #include "shell/frmSettings.h"
+#include "tokens/EscPosPrinter.h"
 #include "widgets/frmclklst.h"
 
 #include <QApplication>
@@ -73,12 +74,16 @@ void tst_settingswindow::firstRunShowsDefaults()
     QCOMPARE(test::control<QComboBox>(&w, "cmbService")->itemText(0), QStringLiteral("Counter 1"));
     QCOMPARE(test::control<QComboBox>(&w, "cmbVoice")->count(), 2);
     auto* printers = test::control<QComboBox>(&w, "cmbPrinter");
-    if (QPrinterInfo::availablePrinterNames().isEmpty()) {
+    // System printers, then the thermal printers on this machine's device files.
+    const QStringList offered = QPrinterInfo::availablePrinterNames() + EscPosPrinter::deviceNames();
+    if (offered.isEmpty()) {
         QCOMPARE(printers->count(), 1);
         QCOMPARE(printers->itemText(0), QStringLiteral("(No Printer Installed)"));
     } else {
-        QCOMPARE(printers->count(), QPrinterInfo::availablePrinterNames().size());
+        QCOMPARE(printers->count(), offered.size());
+        QCOMPARE(printers->itemText(offered.size() - 1), offered.last());
     }
+    QCOMPARE(test::control<QComboBox>(&w, "cmbPaper")->currentText(), QStringLiteral("80 mm"));
     // Loading writes nothing.
     QVERIFY(!st.has(Keys::ThemeTheme));
     QVERIFY(st.prompt.messages.isEmpty());
@@ -137,6 +142,9 @@ void tst_settingswindow::saveStoresEveryValueAndApplies()
     test::control<QLineEdit>(w, "txtVspeed")->setText(QStringLiteral("-2"));
     test::control<QPlainTextEdit>(w, "txtFormat")->setPlainText(QStringLiteral("Number * to #"));
     test::control<QCheckBox>(w, "chkEnable")->setChecked(true);
+    // A network thermal printer is typed in.
+    test::control<QComboBox>(w, "cmbPrinter")->setEditText(QStringLiteral("escpos://192.0.2.7:9101"));
+    test::control<QComboBox>(w, "cmbPaper")->setCurrentIndex(1);
 
     QTest::mouseClick(test::control<QPushButton>(w, "Command1"), Qt::LeftButton);
     QVERIFY(st.prompt.messages.isEmpty());
@@ -154,7 +162,8 @@ void tst_settingswindow::saveStoresEveryValueAndApplies()
     QCOMPARE(st.get(Keys::VoiceFormat), QStringLiteral("Number * to #"));
     QCOMPARE(st.get(Keys::VideoIn), QStringLiteral("1"));
     QCOMPARE(st.get(Keys::VideoSource), QStringLiteral("-1")); // no capture device here
-    QVERIFY(st.has(Keys::PrinterName));
+    QCOMPARE(st.get(Keys::PrinterName), QStringLiteral("escpos://192.0.2.7:9101"));
+    QCOMPARE(st.get(Keys::PrinterWidth), QStringLiteral("58"));
     QCOMPARE(st.session.ticketCopies, 3);
     QCOMPARE(themeKey.size(), 1);
     QCOMPARE(themeKey.at(0).at(0).toInt(),

@@ -85,7 +85,13 @@ std::unique_ptr<Database> TempDatabase::openAnother() const
 
 void ScriptedPrompt::message(const QString& text, const QString&)
 {
+    alert(Icon::Information, text);
+}
+
+void ScriptedPrompt::alert(Icon icon, const QString& text, const QString&)
+{
     messages << text;
+    alerts << qMakePair(icon, text);
 }
 
 bool ScriptedPrompt::question(const QString& text, const QString&)

@@ -4,7 +4,9 @@
 #include "core/Database.h"
 #include "core/Prompt.h"
 #include "core/SettingsStore.h"
+#include "core/ui/WidgetDefaults.h"
 
+#include <QPair>
 #include <QQueue>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -42,6 +44,7 @@ private:
 class ScriptedPrompt final : public Prompt {
 public:
     void message(const QString& text, const QString& title = QString()) override;
+    void alert(Icon icon, const QString& text, const QString& title = QString()) override;
     bool question(const QString& text, const QString& title = QString()) override;
     Answer warningYesNoCancel(const QString& text, const QString& title = QString()) override;
     std::optional<QString> input(const QString& text, const QString& title = QString(),
@@ -51,6 +54,7 @@ public:
     QString folder(const QString& title) override;
 
     QStringList messages;  // every message box text, in order
+    QList<QPair<Icon, QString>> alerts; // every message box with its icon, in order
     QStringList questions; // every question text, in order
     QStringList inputs;    // every input box text, in order
     QQueue<bool> answers;  // next answers to questions; No when empty
@@ -110,6 +114,7 @@ T* control(QWidget* w, const char* name)
     int main(int argc, char** argv)                                                                            \
     {                                                                                                          \
         QApplication app(argc, argv);                                                                          \
+        tallyvo::installWidgetDefaults();                                                                      \
         TestClass tc;                                                                                          \
         return tallyvo::test::runTests(&tc, argc, argv);                                                       \
     }

@@ -1,5 +1,6 @@
 #include "GridTouch.h"
 #include "TestSupport.h"
+#include "ThermalPrinterFakes.h"
 
 #include "core/Connection.h"
 #include "core/Session.h"
@@ -9,6 +10,8 @@
 #include <QApplication>
 #include <QDateEdit>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFrame>
 #include <QFile>
 #include <QLabel>
 #include <QHeaderView>
@@ -170,6 +173,7 @@ private Q_SLOTS:
     void nowServingFollowsTodaysLastCall();
     void printerChoiceFallsBackToDefault();
     void ticketThatCannotPrintNamesTheStoredToken();
+    void kioskShowsTheNumberWhenItsTicketDoesNotPrint();
     void tokenThatCannotBeStoredIsNotPrinted();
     void withoutConnectionTheStationStaysEmpty();
 };
@@ -458,6 +462,83 @@ void tst_ticket::ticketThatCannotPrintNamesTheStoredToken()
     QCOMPARE(s.prompt.messages.size(), 2);
     QVERIFY2(s.prompt.messages[1].contains(QStringLiteral("A101")), qPrintable(s.prompt.messages[1]));
     QVERIFY(w->printer().jobs().isEmpty());
+
+    // A thermal printer that is switched off: a normal station keeps its message box.
+    QString closedPort;
+    {
+        test::FakeNetworkPrinter gone;
+        closedPort = gone.name();
+    }
+    s.settings.store.set(Keys::PrinterName, closedPort);
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(s.prompt.messages.size(), 3);
+    QVERIFY2(s.prompt.messages[2].contains(QStringLiteral("A102")) && s.prompt.messages[2].contains(closedPort),
+             qPrintable(s.prompt.messages[2]));
+    QVERIFY(!test::control<QFrame>(w.get(), "fraNumber")->isVisible());
+}
+
+void tst_ticket::kioskShowsTheNumberWhenItsTicketDoesNotPrint()
+{
+    Station s;
+    s.settings.store.set(Keys::TicketScreen, QStringLiteral("Full Screen"));
+    s.session.ticketCopies = 2;
+    test::SilentListener silent;
+    s.settings.store.set(Keys::PrinterName, QStringLiteral("escpos://127.0.0.1:%1").arg(silent.port));
+    auto w = s.open();
+    w->resize(1024, 768);
+    w->printer().setEscPosTimeout(1000);
+    auto* frame = test::control<QFrame>(w.get(), "fraNumber");
+    QVERIFY(!frame->isVisible());
+    QCOMPARE(w->printerNotice(), QString());
+
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QElapsedTimer took;
+    took.start();
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    // The second copy does not wait for the printer that has just failed to answer.
+    QVERIFY2(took.elapsed() < 1900, qPrintable(QString::number(took.elapsed())));
+    QCOMPARE(s.tokens(), QStringList{QStringLiteral("A100 2026-03-14")});
+    QVERIFY(s.prompt.messages.isEmpty()); // nothing modal in the visitor's way
+    QVERIFY(frame->isVisible());
+    QCOMPARE(test::control<QLabel>(w.get(), "lblYourNumber")->text(), QStringLiteral("Your number"));
+    QCOMPARE(test::control<QLabel>(w.get(), "lblNumber")->text(), QStringLiteral("A100"));
+    QVERIFY(frame->geometry().intersects(grid(*w)->geometry()));
+    QVERIFY2(w->printerNotice().contains(QStringLiteral("did not answer")), qPrintable(w->printerNotice()));
+    QCOMPARE(w->stage(), 0);
+    keepShot(*w, QStringLiteral("ticket-kiosk-not-printed"));
+
+    // The visitor touches the number away; the next one still sees it for its few seconds.
+    QTest::mouseClick(frame, Qt::LeftButton);
+    QVERIFY(!frame->isVisible());
+    w->setNumberShownFor(300);
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QVERIFY(frame->isVisible());
+    QTRY_VERIFY(!frame->isVisible());
+    QVERIFY(!w->printerNotice().isEmpty()); // the staff's notice stays
+
+    // The printer is back: the notice goes, and the ticket carries the painted ticket's lines.
+    test::FakeNetworkPrinter printer;
+    s.settings.store.set(Keys::PrinterName, printer.name());
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(w->printerNotice(), QString());
+    QVERIFY(!frame->isVisible());
+    QVERIFY(s.prompt.messages.isEmpty());
+    QTRY_COMPARE(printer.received.size(), 2);
+    const QString printedAt = ticketTime(s.clock.day, s.clock.time);
+    for (const QByteArray& job : printer.received) {
+        const QVector<test::Printed> p = test::readEscPos(job);
+        QCOMPARE(p.size(), 1);
+        QCOMPARE(p[0].texts(),
+                 (QStringList{QStringLiteral("St. Mary's Clinic"), QStringLiteral("12 Harbour Road"), printedAt,
+                              QStringLiteral("Consultation"), QStringLiteral("A102"), QStringLiteral("Now Serving :"),
+                              QStringLiteral("Ground floor, room 4"), QStringLiteral("Thank you for waiting")}));
+        QVERIFY(p[0].partialCut);
+    }
+    QCOMPARE(w->printer().jobs().size(), 2);
+    QCOMPARE(w->printer().jobs().first().printer, printer.name());
 }
 
 void tst_ticket::tokenThatCannotBeStoredIsNotPrinted()

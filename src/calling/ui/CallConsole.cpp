@@ -141,7 +141,7 @@ bool CallConsole::guarded(const std::function<void()>& action) {
         return true;
     } catch (const DbError& e) {
         // A connection that never opened fails without a text of its own.
-        m_prompt.message(e.text().isEmpty() ? tr("The database is not connected.") : e.text());
+        m_prompt.alert(Prompt::Icon::Critical, e.text().isEmpty() ? tr("The database is not connected.") : e.text());
         return false;
     }
 }

@@ -44,7 +44,8 @@ frmCall::~frmCall() = default;
 void frmCall::registerHotKeys() {
     for (const HotKeyDef& k : hotKeyDefs) {
         if (!m_hotKeys->registerKey(k.id, k.key)) {
-            m_prompt.message(
+            m_prompt.alert(
+                Prompt::Icon::Critical,
                 tr("Can not register all or one of the hotkeys %1 ... Try other keys this key is "
                    "already registered by some other running applications.")
                     .arg(QLatin1String(k.name)));

@@ -6,6 +6,7 @@
 #include "core/Session.h"
 
 #include <QCloseEvent>
+#include <QCompleter>
 
 namespace tallyvo {
 
@@ -18,7 +19,13 @@ frmCallAdmin::frmCallAdmin(Connection& connection, SettingsStore& settings, Sess
     m_ui->chkShow->setText(tr("Show Counter && Display"));
     m_ui->STab->setTabEnabled(3, false);
     m_ui->lblDr->setText(m_session.counterDisplayName);
+    // With no counter active yet (an administrator's login) the caption would be empty.
+    if (windowTitle().isEmpty())
+        setWindowTitle(tr("Administrator Console"));
     fillCounterChoice();
+    // Suggestions only: inline completion would write a whole counter name into the box while the
+    // administrator is still typing, and that counter would be chosen at once.
+    m_ui->cmbCounter->completer()->setCompletionMode(QCompleter::PopupCompletion);
     connect(m_ui->cmbCounter, &QComboBox::editTextChanged, this, &frmCallAdmin::getDetails);
     connect(m_ui->cmdExit, &QPushButton::clicked, this, &QWidget::hide);
 }
@@ -37,8 +44,14 @@ void frmCallAdmin::getDetails() {
 }
 
 void frmCallAdmin::closeEvent(QCloseEvent* event) {
-    // "Close" hides the console with its state; the title bar may not throw that state away.
-    event->ignore();
+    // "Close" hides the console with its state; the user's close of the window frame may not throw
+    // that state away. A close the program asks for (its end, when every window is closed) goes
+    // through, or the console would keep the program running.
+    if (event->spontaneous()) {
+        event->ignore();
+        return;
+    }
+    CallConsole::closeEvent(event);
 }
 
 } // namespace tallyvo

@@ -8,7 +8,8 @@ namespace tallyvo {
 // a counter (typing its full name or picking it) switches the session's active counter values
 // and enables "Next", "Recall" and "Call This F6"; a name that matches no counter disables them.
 // It has no hot keys, no transfer and no lab-report call. "Close" only hides it, so the main
-// window shows the same console again later; the title bar's close is refused.
+// window shows the same console again later; the window frame's close is refused, a close the
+// program asks for is not.
 class frmCallAdmin : public CallConsole {
     Q_OBJECT
 

@@ -24,18 +24,18 @@ frmChPass::~frmChPass() = default;
 
 void frmChPass::change() {
     if (m_ui->txtNew->text() != m_ui->txtConf->text()) {
-        m_prompt.message(tr("Passwords are not same"));
+        m_prompt.alert(Prompt::Icon::Exclamation, tr("Passwords are not same"));
         return;
     }
     bool changed = false;
     try {
         changed = changePassword(m_ui->txtOld->text(), m_ui->txtNew->text());
     } catch (const DbError& e) {
-        m_prompt.message(e.text());
+        m_prompt.alert(Prompt::Icon::Critical, e.text());
         return;
     }
     if (!changed) {
-        m_prompt.message(tr("Please enter a valid old password"));
+        m_prompt.alert(Prompt::Icon::Exclamation, tr("Please enter a valid old password"));
         return;
     }
     m_prompt.message(tr("Password Changed "));

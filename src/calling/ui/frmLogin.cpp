@@ -137,7 +137,7 @@ void frmLogin::loginAdmin() {
         key = Credentials::checkAdmin(*m_connection.db(), user, pass);
     }
     if (!key) {
-        m_prompt.message(tr("Please enter a valid username and password"));
+        m_prompt.alert(Prompt::Icon::Exclamation, tr("Please enter a valid username and password"));
         return;
     }
     RememberedPassword remembered(m_settings);
@@ -168,7 +168,7 @@ void frmLogin::loginCounter() {
         found = Credentials::checkCounter(*m_connection.db(), counter, user, pass);
     }
     if (!found) {
-        m_prompt.message(tr("Please enter a valid Username and Password"));
+        m_prompt.alert(Prompt::Icon::Exclamation, tr("Please enter a valid Username and Password"));
         return;
     }
     if (m_ui->chkRem->isChecked()) {

@@ -47,7 +47,7 @@ frmSelService::frmSelService(Connection& connection, SettingsStore& settings, Se
             m_ui->cmbCounter->addItem(q.value(0).toString());
         m_ui->cmbCounter->setCurrentIndex(-1);
     } catch (const DbError& e) {
-        m_prompt.message(e.text());
+        m_prompt.alert(Prompt::Icon::Critical, e.text());
     }
     const QString last = m_settings.get(Keys::TicketTransfer);
     if (!last.isEmpty())
@@ -89,11 +89,11 @@ void frmSelService::ok() {
             QStringLiteral("SELECT cntAuto, servAuto FROM tblCounter WHERE contName=? ORDER BY cntAuto"),
             {m_ui->cmbCounter->currentText()});
     } catch (const DbError& e) {
-        m_prompt.message(e.text());
+        m_prompt.alert(Prompt::Icon::Critical, e.text());
         return;
     }
     if (!q.next()) {
-        m_prompt.message(tr("Please enter a valid Counter"));
+        m_prompt.alert(Prompt::Icon::Exclamation, tr("Please enter a valid Counter"));
         return;
     }
     m_session.activeCounter = q.value(0).toInt();

@@ -23,7 +23,22 @@ QString titleOr(const QString& title)
 
 void WidgetPrompt::message(const QString& text, const QString& title)
 {
-    QMessageBox::information(parentWindow(), titleOr(title), text);
+    alert(Icon::Information, text, title);
+}
+
+void WidgetPrompt::alert(Icon icon, const QString& text, const QString& title)
+{
+    switch (icon) {
+    case Icon::Information:
+        QMessageBox::information(parentWindow(), titleOr(title), text);
+        break;
+    case Icon::Exclamation:
+        QMessageBox::warning(parentWindow(), titleOr(title), text);
+        break;
+    case Icon::Critical:
+        QMessageBox::critical(parentWindow(), titleOr(title), text);
+        break;
+    }
 }
 
 bool WidgetPrompt::question(const QString& text, const QString& title)

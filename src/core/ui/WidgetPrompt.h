@@ -6,11 +6,12 @@ class QWidget;
 
 namespace tallyvo {
 
-// The Prompt of the running program: plain message boxes, Yes/No questions, input boxes and file
+// The Prompt of the running program: message boxes with their icons, Yes/No questions, input boxes and file
 // dialogs over the active window.
 class WidgetPrompt final : public Prompt {
 public:
     void message(const QString& text, const QString& title = QString()) override;
+    void alert(Icon icon, const QString& text, const QString& title = QString()) override;
     bool question(const QString& text, const QString& title = QString()) override;
     Answer warningYesNoCancel(const QString& text, const QString& title = QString()) override;
     std::optional<QString> input(const QString& text, const QString& title = QString(),

@@ -1,6 +1,8 @@
 #include "tokens/ui/TicketPrint.h"
 
 #include "core/SettingsStore.h"
+#include "tokens/EscPos.h"
+#include "tokens/EscPosPrinter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,31 +14,6 @@
 #include <QPrinterInfo>
 
 namespace tallyvo {
-
-QVector<TicketLine> ticketLines(const TicketText& t)
-{
-    // Columns and sizes are the ticket's established look; staff and visitors know where to find
-    // the number, so they stay as they are.
-    return {
-        {10, false, 1, {}},
-        {10, false, 1, {}},
-        {12, false, 3, t.company1},
-        {12, false, 10, t.company2},
-        {12, false, 1, {}},
-        {10, false, 10, t.printedAt},
-        {10, false, 5, t.serviceName},
-        {10, false, 1, {}},
-        {42, true, 3, t.label},
-        {10, true, 3, {}},
-        {10, true, 4, QCoreApplication::translate("frmTicket", "Now Serving : ") + t.nowServing},
-        {10, true, 1, t.description + QLatin1Char(' ')},
-        {10, true, 1, {}},
-        {10, true, 4, QCoreApplication::translate("frmTicket", "Thank you for waiting")},
-        {10, true, 1, {}},
-        {10, true, 1, {}},
-        {10, true, 1, {}},
-    };
-}
 
 qreal paintTicket(QPainter& painter, const QVector<TicketLine>& lines)
 {
@@ -61,6 +38,7 @@ qreal paintTicket(QPainter& painter, const QVector<TicketLine>& lines)
 
 TicketPrint::TicketPrint(const SettingsStore& settings)
     : m_settings(settings)
+    , m_escPosTimeout(EscPosPrinter::kDefaultTimeoutMs)
 {
 }
 
@@ -94,6 +72,9 @@ QString TicketPrint::defaultPrinter() const
 
 QString TicketPrint::printerName() const
 {
+    const QString wanted = m_settings.get(Keys::PrinterName);
+    if (EscPosPrinter::isEscPos(wanted))
+        return wanted.trimmed();
     return choosePrinter(m_settings.get(Keys::PrinterName), installedPrinters(), defaultPrinter());
 }
 
@@ -106,6 +87,8 @@ bool TicketPrint::print(const TicketText& ticket, QString* error)
     };
 
     Job job{printerName(), QString(), ticket.label};
+    if (EscPosPrinter::isEscPos(job.printer))
+        return printEscPos(job, ticket, error);
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QCoreApplication::translate("frmTicket", "Ticket %1").arg(ticket.label));
     printer.setCopyCount(1);
@@ -133,6 +116,32 @@ bool TicketPrint::print(const TicketText& ticket, QString* error)
     if (!painter.end() || printer.printerState() == QPrinter::Error)
         return fail(QCoreApplication::translate("frmTicket", "the printer %1 reported an error")
                         .arg(job.file.isEmpty() ? job.printer : job.file));
+    m_jobs.append(job);
+    return true;
+}
+
+bool TicketPrint::printEscPos(const Job& job, const TicketText& ticket, QString* error)
+{
+    if (job.printer == m_silentPrinter && ticket.label == m_silentLabel) {
+        if (error)
+            *error = m_silentError;
+        return false;
+    }
+    EscPosPrinter printer(job.printer);
+    printer.setTimeout(m_escPosTimeout);
+    const int paper = EscPos::paperWidth(m_settings.get(Keys::PrinterWidth));
+    QString why;
+    if (!printer.send(EscPos::ticket(ticketLines(ticket), paper), &why)) {
+        if (printer.timedOut()) {
+            m_silentPrinter = job.printer;
+            m_silentLabel = ticket.label;
+            m_silentError = why;
+        }
+        if (error)
+            *error = why;
+        return false;
+    }
+    m_silentPrinter.clear();
     m_jobs.append(job);
     return true;
 }

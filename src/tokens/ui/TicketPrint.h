@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tokens/TicketText.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -14,36 +16,15 @@ namespace tallyvo {
 
 class SettingsStore;
 
-// What one paper ticket says, gathered before the printer is touched.
-struct TicketText {
-    QString company1;    // company name
-    QString company2;    // company address
-    QString printedAt;   // date and time, already formatted
-    QString serviceName;
-    QString label;       // the token label, e.g. "A7"
-    QString nowServing;  // label the service called last today, "" when none
-    QString description; // the service description
-};
-
-// One printed line. The text starts at a column counted in the average character width of the
-// line's own font (column 1 is the left edge), the way ticket printers lay out their text.
-struct TicketLine {
-    qreal pointSize = 10;
-    bool bold = false;
-    int column = 1;
-    QString text;
-};
-
-// The seventeen lines of a ticket, top to bottom. Bold starts at the token line and stays on.
-QVector<TicketLine> ticketLines(const TicketText& ticket);
-
 // Paints the lines in Arial from the top left of the device's printable area; each line advances
 // by its own font's height. Returns the height used, in device pixels.
 qreal paintTicket(QPainter& painter, const QVector<TicketLine>& lines);
 
-// Prints tickets with QPrinter, each call its own print job. The printer is the installed one
-// whose name equals setting printer/name; when that is empty or matches nothing, the default
-// printer. Tests (and a station without a printer that wants files) send the jobs to PDF files.
+// Prints tickets, each call its own print job. A printer setting (printer/name) in the escpos:
+// scheme names a thermal printer reached directly (EscPosPrinter), sized by setting
+// printer/width. Any other name is a system printer, through QPrinter: the installed one whose
+// name equals the setting; when that is empty or matches nothing, the default printer. Tests
+// (and a station without a printer that wants files) send system printer jobs to PDF files.
 class TicketPrint {
 public:
     explicit TicketPrint(const SettingsStore& settings);
@@ -55,9 +36,13 @@ public:
 
     // Replaces the system's printer list (tests: a site with printers, without CUPS).
     void setInstalledPrinters(const QStringList& installed, const QString& defaultPrinter);
-    // Every job after this goes to its own PDF file in `folder` (ticket-0001.pdf, ...) instead of
-    // the printer; the chosen printer is still recorded. "" goes back to real printing.
+    // Every system printer job after this goes to its own PDF file in `folder` (ticket-0001.pdf,
+    // ...) instead of the printer; the chosen printer is still recorded. "" goes back to real
+    // printing. Thermal printers named in the escpos: scheme are always sent to.
     void setPdfFolder(const QString& folder);
+
+    // How long a thermal printer may take to accept a ticket.
+    void setEscPosTimeout(int ms) { m_escPosTimeout = ms; }
 
     // The printer the next job would go to.
     QString printerName() const;
@@ -74,6 +59,7 @@ public:
     const QVector<Job>& jobs() const { return m_jobs; }
 
 private:
+    bool printEscPos(const Job& job, const TicketText& ticket, QString* error);
     QStringList installedPrinters() const;
     QString defaultPrinter() const;
 
@@ -82,6 +68,12 @@ private:
     QString m_default;
     QString m_pdfFolder;
     QVector<Job> m_jobs;
+    int m_escPosTimeout;
+    // The thermal printer that last did not answer, and for which ticket: its other copies fail
+    // at once instead of each waiting out the time again.
+    QString m_silentPrinter;
+    QString m_silentLabel;
+    QString m_silentError;
 };
 
 } // namespace tallyvo

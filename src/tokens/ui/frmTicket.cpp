@@ -13,9 +13,7 @@
 #include "widgets/Twips.h"
 #include "tokens/TokenIssuer.h"
 
-#include <QDateTime>
 #include <QGuiApplication>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
@@ -71,6 +69,17 @@ frmTicket::frmTicket(Connection& connection, SettingsStore& settings, Session& s
     m_ui->lblClose->setFont(closeFont);
     m_ui->lblClose->installEventFilter(this);
     m_fg->viewport()->installEventFilter(this);
+
+    // The number shown when a kiosk's ticket did not print: the choices' own font, large.
+    QFont numberFont = gridFont;
+    numberFont.setPointSizeF(24);
+    m_ui->lblYourNumber->setFont(numberFont);
+    numberFont.setPointSizeF(96);
+    m_ui->lblNumber->setFont(numberFont);
+    m_ui->fraNumber->installEventFilter(this);
+    m_numberTimer = new QTimer(this);
+    m_numberTimer->setSingleShot(true);
+    connect(m_numberTimer, &QTimer::timeout, m_ui->fraNumber, &QWidget::hide);
 
     connect(m_ui->cmdExit, &QPushButton::clicked, this, &QWidget::close);
     connect(m_fg, &Grid::clicked, this, &frmTicket::gridClicked);
@@ -189,7 +198,7 @@ void frmTicket::fillChoices(const QString& header, int width, const QString& sql
             m_fg->setTextMatrix(row, 1, q.value(1).toString());
         }
     } catch (const DbError& e) {
-        m_prompt.message(e.text());
+        m_prompt.alert(Prompt::Icon::Critical, e.text());
     }
 }
 
@@ -252,7 +261,7 @@ void frmTicket::getcompDet()
         }
     } catch (const DbError& e) {
         // The ticket prints without the company lines rather than not at all.
-        m_prompt.message(e.text());
+        m_prompt.alert(Prompt::Icon::Critical, e.text());
     }
 }
 
@@ -271,7 +280,7 @@ bool frmTicket::startPrint(const TicketData& ticket)
     TicketText text;
     text.company1 = m_company1;
     text.company2 = m_company2;
-    text.printedAt = QLocale::system().toString(QDateTime(m_clock.today(), m_clock.now()), QLocale::ShortFormat);
+    text.printedAt = ticketTime(m_clock.today(), m_clock.now());
     text.serviceName = ticket.serviceName;
     text.label = ticket.label;
     text.description = ticket.serviceDesc;
@@ -313,7 +322,7 @@ void frmTicket::issue(int serviceKey, const QString& serviceName)
 {
     const auto db = openDb();
     if (!db) {
-        m_prompt.message(m_connection.lastError());
+        m_prompt.alert(Prompt::Icon::Critical, m_connection.lastError());
         return;
     }
     m_busy = true;
@@ -324,17 +333,57 @@ void frmTicket::issue(int serviceKey, const QString& serviceName)
     QGuiApplication::restoreOverrideCursor();
     if (result.stored())
         setDateToday();
-    // "Limit", a token that could not be stored, or a stored token whose ticket did not print:
-    // the message names the token so staff can write it down for the visitor.
-    if (result.status != IssueResult::Status::Issued)
-        m_prompt.message(result.message());
+    if (result.status == IssueResult::Status::Issued && result.copiesPrinted > 0)
+        m_ui->lblNotice->hide();
+    if (result.status == IssueResult::Status::PrintFailed && m_kiosk) {
+        // Nobody stands by a kiosk to click a box away: the visitor reads the number off the
+        // screen, and the next visitor can go on at once.
+        m_ui->lblNotice->setText(tr("Tickets are not printing: %1").arg(result.error));
+        m_ui->lblNotice->show();
+        showNumber(result.token.label);
+    } else if (result.status != IssueResult::Status::Issued) {
+        // "Limit", a token that could not be stored, or a stored token whose ticket did not
+        // print: the message names the token so staff can write it down for the visitor.
+        m_prompt.alert(result.status == IssueResult::Status::Limit ? Prompt::Icon::Exclamation
+                                                                   : Prompt::Icon::Critical,
+                       result.message());
+    }
     m_busy = false;
+}
+
+QString frmTicket::printerNotice() const
+{
+    return m_ui->lblNotice->isVisible() ? m_ui->lblNotice->text() : QString();
+}
+
+void frmTicket::showNumber(const QString& label)
+{
+    m_ui->lblNumber->setText(label);
+    placeNumber();
+    m_ui->fraNumber->show();
+    m_ui->fraNumber->raise();
+    m_numberTimer->start(m_numberShownMs);
+}
+
+void frmTicket::placeNumber()
+{
+    QWidget* frame = m_ui->fraNumber;
+    const QSize box = frame->sizeHint().expandedTo(QSize(width() * 2 / 3, height() / 2)).boundedTo(size());
+    frame->setGeometry(QRect(QPoint((width() - box.width()) / 2, (height() - box.height()) / 2), box));
+    // Behind the number, the picture every choice shows.
+    const QPixmap picture(m_designFile);
+    QPalette colours = palette();
+    if (!picture.isNull())
+        colours.setBrush(QPalette::Window, picture.scaled(box, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    frame->setPalette(colours);
 }
 
 void frmTicket::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     placeClose();
+    if (m_ui->fraNumber->isVisible())
+        placeNumber();
 }
 
 void frmTicket::placeClose()
@@ -351,6 +400,12 @@ bool frmTicket::eventFilter(QObject* watched, QEvent* event)
             close();
             return true;
         }
+    }
+    // A touch on the number puts it away before its time.
+    if (watched == m_ui->fraNumber && event->type() == QEvent::MouseButtonRelease) {
+        m_numberTimer->stop();
+        m_ui->fraNumber->hide();
+        return true;
     }
     // A finger that slides off a choice before lifting cancels it; the choice must not stay lit
     // as if it had been taken. Queued, so a real click is handled first.

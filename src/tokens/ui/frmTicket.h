@@ -8,6 +8,8 @@
 #include <QVariantList>
 #include <QWidget>
 
+class QTimer;
+
 #include <memory>
 
 namespace Ui {
@@ -35,7 +37,9 @@ struct Session;
 //
 // Copies per ticket come from Session::ticketCopies; the printer from setting printer/name, else
 // the default printer. A ticket that cannot be printed is reported with its token number; the
-// token stays stored.
+// token stays stored. A normal station says so in a message box; a kiosk must not wait for
+// someone to click one away: it shows the visitor's number large for a few seconds instead, and
+// keeps a short notice for the staff until a ticket prints again.
 class frmTicket : public QWidget, public TicketPrinter {
     Q_OBJECT
 public:
@@ -72,6 +76,12 @@ public:
     bool startPrint(const TicketData& ticket) override;
     QString lastError() const override { return m_printError; }
 
+    // How long a kiosk shows the number of a visitor whose ticket did not print.
+    static constexpr int kNumberShownMs = 8000;
+    void setNumberShownFor(int ms) { m_numberShownMs = ms; }
+    // The staff's notice of a printer that failed; "" once a ticket printed again.
+    QString printerNotice() const;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -85,6 +95,8 @@ private:
     void setDateToday();
     void sizeGrid();
     void placeClose();
+    void showNumber(const QString& label);
+    void placeNumber();
 
     std::unique_ptr<Ui::frmTicket> m_ui;
     Grid* m_fg;
@@ -106,6 +118,8 @@ private:
     // date, tokens go to the current day even when the window stayed open past midnight.
     QDate m_dateSetFor;
     bool m_busy = false;
+    QTimer* m_numberTimer = nullptr;
+    int m_numberShownMs = kNumberShownMs;
 };
 
 } // namespace tallyvo

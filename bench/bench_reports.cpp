@@ -1,0 +1,244 @@
+// Times the department report ("All", called tokens only) on a busy site's year: by default
+// 5,000,000 tokens over 365 days, 20 services in 5 departments, 40 counters, tokens issued from
+// 08:00 over nine hours, waiting up to 20 minutes and served in 1 to 15. Prints "name: value"
+// lines: the time to fill the site and, for one day, one month and the whole year, the rows
+// listed and the median time of a run of the report (query and rows read), on SQLite and on
+// PostgreSQL.
+//
+//   bench_reports [--tokens N] [--runs N] [--pg postgresql://user:pw@host:port/db] [--no-sqlite]
+//
+// The PostgreSQL URL may also come from TALLYVO_BENCH_PG; the role must be allowed to create a
+// throwaway database, which is dropped at the end. The site is made by one INSERT ... SELECT on the
+// server side, with the ticket indexes built after it, so filling takes seconds, not hours.
+
+#include "core/Database.h"
+#include "core/Schema.h"
+#include "reports/Report.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using namespace tallyvo;
+
+namespace {
+
+constexpr int kDays = 365;
+constexpr int kServices = 20;
+constexpr int kDepartments = 5;
+const QDate kFirstDay(2025, 1, 1);
+
+void print(const QString& engine, const char* name, double value)
+{
+    std::printf("%s.%s: %.3f\n", qPrintable(engine), name, value);
+    std::fflush(stdout);
+}
+
+std::unique_ptr<Database> connect(const DbUrl& url)
+{
+    auto db = std::make_unique<Database>(url);
+    QString error;
+    if (!db->open(&error))
+        qFatal("%s", qPrintable(error));
+    return db;
+}
+
+// Pseudo-random but the same on both engines: a multiplicative hash of the day and the token.
+QString hashed(const QString& n, const QString& k, int modulo, int salt)
+{
+    return QStringLiteral("((%1 * 40503 + %2 * 2654435761 + %3) % %4)").arg(n, k).arg(salt).arg(modulo);
+}
+
+QString clockText(Engine engine, const QString& seconds)
+{
+    // Put together without QString::arg, whose placeholders would swallow printf's "%02d".
+    const QString s = QStringLiteral("(") + seconds + QStringLiteral(")");
+    if (engine == Engine::Sqlite)
+        return QStringLiteral("printf('%02d:%02d:%02d', ") + s + QStringLiteral(" / 3600, (") + s +
+            QStringLiteral(" / 60) % 60, ") + s + QStringLiteral(" % 60)");
+    return QStringLiteral("lpad((") + s + QStringLiteral(" / 3600)::text, 2, '0') || ':' || lpad(((") + s +
+        QStringLiteral(" / 60) % 60)::text, 2, '0') || ':' || lpad((") + s + QStringLiteral(" % 60)::text, 2, '0')");
+}
+
+void fillSite(const Database& db, int tokens)
+{
+    const Engine engine = db.engine();
+    const int perDay = std::max(kServices, (tokens + kDays - 1) / kDays);
+    Transaction t(db);
+    for (int d = 0; d < kDepartments; ++d)
+        db.run(QStringLiteral("INSERT INTO tblDept (deptAuto, deptName, deptDesc, active) VALUES (?, ?, '', '1')"),
+               {d + 1, QStringLiteral("Department %1").arg(d + 1)});
+    for (int s = 0; s < kServices; ++s) {
+        db.run(QStringLiteral("INSERT INTO tblService (servAuto, deptAuto, ServName, servdesc, active, startno, endno, "
+                              "abrno) VALUES (?, ?, ?, '', '1', '1', '99999', ?)"),
+               {s + 1, s % kDepartments + 1, QStringLiteral("Service %1").arg(s + 1), QString(QChar(u'A' + s))});
+        for (int c = 0; c < 2; ++c)
+            db.run(QStringLiteral("INSERT INTO tblCounter (cntAuto, servAuto, contName, displayName, username, pass, "
+                                  "active) VALUES (?, ?, ?, ?, ?, '', '1')"),
+                   {s * 2 + c + 1, s + 1, QStringLiteral("Counter %1").arg(s * 2 + c + 1),
+                    QStringLiteral("C%1").arg(s * 2 + c + 1), QStringLiteral("user%1").arg(s * 2 + c + 1)});
+    }
+
+    // Ticket indexes are built once after the rows, not kept up to date row by row.
+    std::vector<QString> indexes;
+    QSqlQuery q = db.run(engine == Engine::Sqlite
+                             ? QStringLiteral("SELECT name, sql FROM sqlite_master WHERE type='index' AND "
+                                              "tbl_name='tblTicket' AND sql IS NOT NULL")
+                             : QStringLiteral("SELECT indexname, indexdef FROM pg_indexes WHERE tablename='tblticket' "
+                                              "AND indexname NOT LIKE '%pkey'"));
+    std::vector<QString> names;
+    while (q.next()) {
+        names.push_back(q.value(0).toString());
+        indexes.push_back(q.value(1).toString());
+    }
+    q.finish();
+    for (const QString& name : names)
+        db.run(QStringLiteral("DROP INDEX ") + name);
+
+    const QString n = QStringLiteral("d.n"), k = QStringLiteral("i.k");
+    const QString service = QStringLiteral("(%1 % %2)").arg(k).arg(kServices);
+    const QString issued = QStringLiteral("(28800 + %1 * 32400 / %2)").arg(k).arg(perDay);
+    const QString start = QStringLiteral("(%1 + %2)").arg(issued, hashed(n, k, 1201, 17));
+    const QString end = QStringLiteral("(%1 + 60 + %2)").arg(start, hashed(n, k, 841, 91));
+    // The last day's last tenth is still waiting.
+    const QString waiting = QStringLiteral("(%1 = %2 AND %3 >= %4)").arg(n).arg(kDays - 1).arg(k).arg(perDay * 9 / 10);
+    const QString day = engine == Engine::Sqlite
+                            ? QStringLiteral("date('%1', '+' || %2 || ' days')").arg(kFirstDay.toString(Qt::ISODate), n)
+                            : QStringLiteral("to_char(date '%1' + %2, 'YYYY-MM-DD')").arg(kFirstDay.toString(Qt::ISODate), n);
+    const QString letter = engine == Engine::Sqlite ? QStringLiteral("char(65 + %1)").arg(service)
+                                                    : QStringLiteral("chr(65 + %1)").arg(service);
+    const QString number = QStringLiteral("(%1 / %2 + 1)").arg(k).arg(kServices);
+    const QString numberText =
+        engine == Engine::Sqlite ? QStringLiteral("CAST(%1 AS TEXT)").arg(number) : QStringLiteral("%1::text").arg(number);
+    const QString series =
+        engine == Engine::Sqlite
+            ? QStringLiteral("WITH RECURSIVE dn(n) AS (SELECT 0 UNION ALL SELECT n + 1 FROM dn WHERE n < %1), "
+                             "ik(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM ik WHERE k < %2) ")
+                  .arg(kDays - 1)
+                  .arg(perDay - 1)
+            : QString();
+    const QString from = engine == Engine::Sqlite
+                             ? QStringLiteral("FROM dn AS d CROSS JOIN ik AS i")
+                             : QStringLiteral("FROM generate_series(0, %1) AS d(n) CROSS JOIN generate_series(0, %2) AS i(k)")
+                                   .arg(kDays - 1)
+                                   .arg(perDay - 1);
+    const QString insert =
+        QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, attTime, "
+                       "finished, status, ref) ") +
+        (engine == Engine::Sqlite ? series : QString()) +
+        QStringLiteral("SELECT %1 + 1, %2, %3, %4, CASE WHEN %5 THEN '0' ELSE '1' END, %6 || %7, "
+                       "CASE WHEN %5 THEN 0 ELSE %1 * 2 + 1 + (%2 % 2) END, "
+                       "CASE WHEN %5 THEN '' ELSE %8 END, CASE WHEN %5 THEN '' ELSE %9 END, "
+                       "CASE WHEN %5 THEN '' ELSE 'Finished' END, '' ")
+            .arg(service, number, day, clockText(engine, issued), waiting, letter, numberText, clockText(engine, start),
+                 clockText(engine, end)) +
+        from;
+    db.run(insert);
+    for (const QString& ddl : indexes)
+        db.run(ddl);
+    t.commit();
+    db.run(QStringLiteral("ANALYZE"));
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void measure(const QString& engine, const Database& db, int tokens, int runs)
+{
+    QElapsedTimer fill;
+    fill.start();
+    fillSite(db, tokens);
+    print(engine, "fill_s", double(fill.elapsed()) / 1000.0);
+    print(engine, "tokens", db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket")).toDouble());
+
+    struct Range {
+        const char* name;
+        QDate from;
+        QDate to;
+        int runs;
+    };
+    const Range ranges[] = {{"day", QDate(2025, 6, 17), QDate(2025, 6, 17), runs},
+                            {"month", QDate(2025, 6, 1), QDate(2025, 6, 30), runs},
+                            {"year", kFirstDay, kFirstDay.addDays(kDays - 1), std::max(1, runs / 4)}};
+    for (const Range& r : ranges) {
+        const ReportRequest request{ReportKind::Department, QStringLiteral("All"), r.from, r.to, false};
+        Reports::run(db, request); // warm the caches once
+        std::vector<double> ms;
+        size_t rows = 0;
+        for (int i = 0; i < r.runs; ++i) {
+            QElapsedTimer t;
+            t.start();
+            const ReportResult result = Reports::run(db, request);
+            ms.push_back(double(t.nsecsElapsed()) / 1e6);
+            if (!result.error.isEmpty())
+                qFatal("%s", qPrintable(result.error));
+            rows = result.rows.size();
+        }
+        const QByteArray rowsName = QByteArray(r.name) + "_rows";
+        const QByteArray msName = QByteArray(r.name) + "_ms";
+        print(engine, rowsName.constData(), double(rows));
+        print(engine, msName.constData(), median(ms));
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    int tokens = 5000000;
+    int runs = 5;
+    bool sqlite = true;
+    QString pg = qEnvironmentVariable("TALLYVO_BENCH_PG");
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--tokens"))
+            tokens = args.value(++i).toInt();
+        else if (args[i] == QLatin1String("--runs"))
+            runs = std::max(1, args.value(++i).toInt());
+        else if (args[i] == QLatin1String("--pg"))
+            pg = args.value(++i);
+        else if (args[i] == QLatin1String("--no-sqlite"))
+            sqlite = false;
+        else
+            qFatal("unknown argument %s", qPrintable(args[i]));
+    }
+
+    if (sqlite) {
+        QTemporaryDir dir;
+        auto db = connect(DbUrl::sqlite(dir.filePath(QStringLiteral("bench.sqlite"))));
+        Schema::upgrade(*db);
+        measure(QStringLiteral("sqlite"), *db, tokens, runs);
+    }
+    if (!pg.isEmpty()) {
+        QString error;
+        const std::optional<DbUrl> given = DbUrl::parse(pg, &error);
+        if (!given)
+            qFatal("%s", qPrintable(error));
+        const QString name = QStringLiteral("tallyvo_bench_reports_%1").arg(QCoreApplication::applicationPid());
+        {
+            auto admin = connect(*given);
+            admin->run(QStringLiteral("CREATE DATABASE %1").arg(name));
+        }
+        {
+            DbUrl url = *given;
+            url.database = name;
+            auto db = connect(url);
+            Schema::upgrade(*db);
+            measure(QStringLiteral("pg"), *db, tokens, runs);
+        }
+        auto admin = connect(*given);
+        admin->run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+    } else {
+        std::printf("pg: not measured (give --pg URL or TALLYVO_BENCH_PG)\n");
+    }
+    return 0;
+}

@@ -1,0 +1,111 @@
+#include "cli/CliContext.h"
+
+#include "core/Prompt.h"
+#include "reports/Report.h"
+#include "reports/SheetGrid.h"
+#include "reports/XlsxExport.h"
+
+#include <QDate>
+
+namespace tallyvo::cli {
+
+namespace {
+
+// The export's message boxes become the command's one line of failure.
+class FailurePrompt final : public Prompt {
+public:
+    void message(const QString& text, const QString&) override
+    {
+        if (first.isEmpty())
+            first = text;
+    }
+    bool question(const QString&, const QString&) override { return false; }
+    std::optional<QString> input(const QString&, const QString&, const QString&) override { return std::nullopt; }
+    QString openFileName(const QString&, const QString&) override { return QString(); }
+    QString saveFileName(const QString&, const QString&) override { return QString(); }
+    QString folder(const QString&) override { return QString(); }
+
+    QString first;
+};
+
+QDate dateOption(QStringList& args, const QString& name, const QDate& otherwise)
+{
+    const std::optional<QString> text = takeOption(args, name);
+    if (!text)
+        return otherwise;
+    const QDate date = QDate::fromString(*text, QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid())
+        throw UsageError(QStringLiteral("--%1 must be a date as yyyy-MM-dd: %2").arg(name, *text));
+    return date;
+}
+
+void report(CliContext& ctx, QStringList args)
+{
+    const std::optional<QString> filter = takeOption(args, QStringLiteral("filter"));
+    const std::optional<QString> xlsx = takeOption(args, QStringLiteral("xlsx"));
+    const bool showAll = takeFlag(args, QStringLiteral("all"));
+    ReportRequest request;
+    request.from = dateOption(args, QStringLiteral("from"), ctx.clock.today());
+    request.to = dateOption(args, QStringLiteral("to"), ctx.clock.today());
+    if (args.isEmpty())
+        throw UsageError(QStringLiteral("the kind of report is missing"));
+    const QString kind = args.takeFirst();
+    if (kind == QLatin1String("department"))
+        request.kind = ReportKind::Department;
+    else if (kind == QLatin1String("service"))
+        request.kind = ReportKind::Service;
+    else if (kind == QLatin1String("counter"))
+        request.kind = ReportKind::Counter;
+    else if (kind == QLatin1String("pending"))
+        request.kind = ReportKind::Pending;
+    else
+        throw UsageError(QStringLiteral("unknown kind of report: %1").arg(kind));
+    expectNoMore(args);
+    if (xlsx && xlsx->isEmpty())
+        throw UsageError(QStringLiteral("--xlsx needs a file name"));
+    request.filter = filter.value_or(QStringLiteral("All"));
+    request.showAll = showAll;
+
+    const ReportResult result = Reports::run(ctx.db(), request);
+    if (!result.error.isEmpty())
+        throw Failure(result.error);
+
+    if (xlsx) {
+        FailurePrompt prompt;
+        if (!modExcel::exportToFile(*xlsx, reportSheet(result.rows), Reports::caption(request.kind), true, true,
+                                    prompt))
+            throw Failure(prompt.first.isEmpty() ? QStringLiteral("the workbook %1 was not written").arg(*xlsx)
+                                                 : prompt.first);
+        return;
+    }
+
+    const auto& columns = Reports::columns();
+    // The key column and the empty last column are not for people.
+    QStringList header;
+    for (size_t c = 1; c + 1 < columns.size(); ++c)
+        header << columns[c].header;
+    ctx.out << header.join(QLatin1Char('\t')) << '\n';
+    qsizetype n = 0;
+    for (const ReportRow& r : result.rows) {
+        ctx.out << QString::number(++n) << '\t' << r.dept << '\t' << r.service << '\t' << r.token << '\t' << r.date
+                << '\t' << r.counter << '\t' << r.from << '\t' << r.to << '\t' << r.duration << '\n';
+    }
+    if (!result.average.isEmpty())
+        ctx.out << result.average << '\n';
+}
+
+} // namespace
+
+QList<CliCommand> reportCommands()
+{
+    return {
+        {QStringLiteral("report"),
+         QStringLiteral("department|service|counter|pending [--filter NAME] [--from yyyy-MM-dd] [--to yyyy-MM-dd] "
+                        "[--all] [--xlsx FILE]"),
+         QStringLiteral("the rows of a report window, tab-separated, and its average line; --xlsx writes the "
+                        "grid's workbook instead"),
+         report},
+    };
+}
+
+} // namespace tallyvo::cli

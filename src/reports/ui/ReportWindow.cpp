@@ -1,0 +1,231 @@
+#include "reports/ui/ReportWindow.h"
+
+#include "ui_ReportWindow.h"
+
+#include "core/Clock.h"
+#include "core/Connection.h"
+#include "core/Prompt.h"
+#include "core/Session.h"
+#include "widgets/Grid.h"
+#include "widgets/Twips.h"
+
+#include <QEvent>
+#include <QLineEdit>
+#include <QResizeEvent>
+#include <QSignalBlocker>
+
+namespace tallyvo {
+
+ReportWindow::ReportWindow(ReportKind kind, Connection& connection, Session& session, const Clock& clock,
+                           Prompt& prompt, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , m_connection(connection)
+    , m_session(session)
+    , m_clock(clock)
+    , m_prompt(prompt)
+    , m_ui(std::make_unique<Ui::ReportWindow>())
+    , m_kind(kind)
+{
+    m_ui->setupUi(this);
+    setWindowTitle(Reports::caption(kind));
+    m_ui->lblDept->setText(Reports::filterLabel(kind));
+    m_ui->cmbDept->setAccessibleName(Reports::filterLabel(kind));
+    m_ui->FG->setAccessibleName(Reports::caption(kind));
+
+    if (!m_connection.db()->isOpen())
+        m_connection.connectDb();
+    addDept();
+    {
+        const QSignalBlocker quietFrom(m_ui->dtFrom);
+        const QSignalBlocker quietTo(m_ui->DTto);
+        m_ui->dtFrom->setDate(m_clock.today());
+        m_ui->DTto->setDate(m_clock.today());
+    }
+    // The pending report opens with today's waiting tokens of every service; the others wait for
+    // a name or "All".
+    m_ui->cmbDept->setEditText(kind == ReportKind::Pending ? QStringLiteral("All") : QString());
+    addFG();
+
+    // Typing and choosing both fill; setting the text from the program does not.
+    connect(m_ui->cmbDept->lineEdit(), &QLineEdit::textEdited, this, &ReportWindow::addFG);
+    connect(m_ui->cmbDept, &QComboBox::activated, this, &ReportWindow::addFG);
+    connect(m_ui->dtFrom, &QDateEdit::dateChanged, this, &ReportWindow::addFG);
+    connect(m_ui->DTto, &QDateEdit::dateChanged, this, &ReportWindow::addFG);
+    connect(m_ui->chkAll, &QCheckBox::toggled, this, &ReportWindow::addFG);
+    connect(m_ui->Command2, &QPushButton::clicked, this, &ReportWindow::addFG);
+    connect(m_ui->Command1, &QPushButton::clicked, this, &QWidget::close);
+}
+
+ReportWindow::~ReportWindow()
+{
+    // Closing the window takes the focus from the filter, which would report a choice and fill
+    // the grid of a window already half gone.
+    m_ui->cmbDept->blockSignals(true);
+    m_ui->cmbDept->lineEdit()->blockSignals(true);
+}
+
+Grid* ReportWindow::grid() const
+{
+    return m_ui->FG;
+}
+
+QWidget* ReportWindow::bottomPanel() const
+{
+    return m_ui->Frame2;
+}
+
+QPushButton* ReportWindow::closeButton() const
+{
+    return m_ui->Command1;
+}
+
+void ReportWindow::addDept()
+{
+    QComboBox* list = m_ui->cmbDept;
+    const QSignalBlocker quiet(list);
+    const QString typed = list->currentText();
+    list->clear();
+    try {
+        list->addItems(Reports::filterNames(*m_connection.db(), m_kind));
+    } catch (const DbError& e) {
+        list->addItem(QStringLiteral("All"));
+        m_prompt.message(e.text());
+    }
+    list->setCurrentIndex(-1);
+    list->setEditText(typed);
+}
+
+ReportRequest ReportWindow::request() const
+{
+    ReportRequest r;
+    r.kind = m_kind;
+    r.filter = m_ui->cmbDept->currentText();
+    r.from = m_ui->dtFrom->date();
+    r.to = m_ui->DTto->date();
+    r.showAll = m_ui->chkAll->isChecked();
+    return r;
+}
+
+void ReportWindow::setFG()
+{
+    Grid* fg = m_ui->FG;
+    const auto& columns = Reports::columns();
+    fg->setRows(1);
+    fg->setCols(int(columns.size()));
+    for (size_t c = 0; c < columns.size(); ++c) {
+        fg->setColWidth(int(c), columns[c].width);
+        fg->setTextMatrix(0, int(c), columns[c].header);
+    }
+}
+
+void ReportWindow::addFG()
+{
+    setFG();
+    const ReportRequest r = request();
+    const ReportResult result = Reports::run(*m_connection.db(), r);
+    if (!result.error.isEmpty())
+        m_prompt.message(result.error);
+
+    Grid* fg = m_ui->FG;
+    fg->setUpdatesEnabled(false);
+    fg->setRows(int(result.rows.size()) + 1);
+    int n = 0;
+    for (const ReportRow& row : result.rows) {
+        ++n;
+        fg->setTextMatrix(n, 0, QString::number(row.key));
+        fg->setTextMatrix(n, 1, QString::number(n));
+        fg->setTextMatrix(n, 2, row.dept);
+        fg->setTextMatrix(n, 3, row.service);
+        fg->setTextMatrix(n, 4, row.token);
+        fg->setTextMatrix(n, 5, row.date);
+        fg->setTextMatrix(n, 6, row.counter);
+        fg->setTextMatrix(n, 7, row.from);
+        fg->setTextMatrix(n, 8, row.to);
+        fg->setTextMatrix(n, 9, row.duration);
+    }
+    fg->setUpdatesEnabled(true);
+
+    if (!r.showAll)
+        getAvg();
+    else
+        m_ui->lblAvg->setText(QString());
+}
+
+void ReportWindow::getAvg()
+{
+    Grid* fg = m_ui->FG;
+    QStringList durations;
+    for (int r = 1; r < fg->rows(); ++r)
+        durations << fg->textMatrix(r, 9);
+    m_ui->lblAvg->setText(Reports::averageLine(durations).value_or(QString()));
+}
+
+bool ReportWindow::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowActivate)
+        m_session.currentReportWindow = this;
+    return QWidget::event(e);
+}
+
+int ReportWindow::twipsToX(int twips) const
+{
+    return twipsToPixels(twips, logicalDpiX());
+}
+
+int ReportWindow::xToTwips(int pixels) const
+{
+    return pixelsToTwips(pixels, logicalDpiX());
+}
+
+void ReportWindow::placeButtons(int widthTwips)
+{
+    QPushButton* close = m_ui->Command1;
+    close->move(twipsToX(widthTwips - 1600), close->y());
+}
+
+void ReportWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    const int w = xToTwips(width());
+    const int h = pixelsToTwips(height(), logicalDpiY());
+    // Too small a window (a minimised one) keeps the last layout.
+    if (w <= 400 || h <= 2400)
+        return;
+    QWidget* panel = m_ui->Frame1;
+    panel->resize(twipsToX(w - 400), panel->height());
+    Grid* fg = m_ui->FG;
+    fg->resize(twipsToX(w - 400), twipsToPixels(h - 2400, logicalDpiY()));
+    QWidget* bottom = m_ui->Frame2;
+    bottom->setGeometry(0, fg->geometry().bottom() + 1, width(), qMax(bottom->height(), height() - fg->geometry().bottom() - 1));
+    placeButtons(w);
+}
+
+frmReport::frmReport(Connection& connection, Session& session, const Clock& clock, Prompt& prompt,
+                     QWidget* parent)
+    : ReportWindow(ReportKind::Department, connection, session, clock, prompt, parent)
+{
+    setObjectName(QStringLiteral("frmReport"));
+}
+
+frmRptServ::frmRptServ(Connection& connection, Session& session, const Clock& clock, Prompt& prompt,
+                       QWidget* parent)
+    : ReportWindow(ReportKind::Service, connection, session, clock, prompt, parent)
+{
+    setObjectName(QStringLiteral("frmRptServ"));
+}
+
+frmRptCounter::frmRptCounter(Connection& connection, Session& session, const Clock& clock, Prompt& prompt,
+                             QWidget* parent)
+    : ReportWindow(ReportKind::Counter, connection, session, clock, prompt, parent)
+{
+    setObjectName(QStringLiteral("frmRptCounter"));
+}
+
+frmPending::frmPending(Connection& connection, Session& session, const Clock& clock, Prompt& prompt,
+                       QWidget* parent)
+    : ReportWindow(ReportKind::Pending, connection, session, clock, prompt, parent)
+{
+    setObjectName(QStringLiteral("frmPending"));
+}
+
+} // namespace tallyvo

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "reports/Report.h"
+
+#include <QWidget>
+#include <memory>
+
+namespace Ui {
+class ReportWindow;
+}
+
+class QComboBox;
+class QPushButton;
+
+namespace tallyvo {
+
+class Clock;
+class Connection;
+class Grid;
+class Prompt;
+struct Session;
+
+// A token report: a filter (a name or "All"), a range of days, "Show All", and the 11-column grid
+// of tokens with the average service time under it. The four report windows and the clear-data
+// window are this window with another filter and caption.
+//
+// Every change of the filter, either date or "Show All", and "Show", fills the grid again. When
+// the window is activated it becomes the session's currentReportWindow, the one whose grid
+// "Send to Excel" exports.
+class ReportWindow : public QWidget {
+    Q_OBJECT
+public:
+    ~ReportWindow() override;
+
+    ReportKind kind() const { return m_kind; }
+    Grid* grid() const;
+
+    // Lays out the empty grid: 11 columns, the header row only.
+    void setFG();
+    // Runs the report for the current choices and fills the grid and the average line. A query
+    // the database refuses leaves the header row and shows the database's text.
+    void addFG();
+    // The average line from the grid's Duration column; emptied when there are no rows.
+    void getAvg();
+    // Fills the filter list: the active names and "All", sorted.
+    void addDept();
+
+    // The choices as the report reads them.
+    ReportRequest request() const;
+
+protected:
+    ReportWindow(ReportKind kind, Connection& connection, Session& session, const Clock& clock, Prompt& prompt,
+                 QWidget* parent);
+
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+    // Where the bottom panel's buttons go for a window this wide, in twips from the left.
+    virtual void placeButtons(int widthTwips);
+    int twipsToX(int twips) const;
+    int xToTwips(int pixels) const;
+    QWidget* bottomPanel() const;
+    QPushButton* closeButton() const;
+
+    Connection& m_connection;
+    Session& m_session;
+    const Clock& m_clock;
+    Prompt& m_prompt;
+
+private:
+    std::unique_ptr<Ui::ReportWindow> m_ui;
+    ReportKind m_kind;
+};
+
+// "Report-Department Based": tokens by department.
+class frmReport : public ReportWindow {
+    Q_OBJECT
+public:
+    frmReport(Connection& connection, Session& session, const Clock& clock, Prompt& prompt,
+              QWidget* parent = nullptr);
+};
+
+// "Report Service Based": tokens by service.
+class frmRptServ : public ReportWindow {
+    Q_OBJECT
+public:
+    frmRptServ(Connection& connection, Session& session, const Clock& clock, Prompt& prompt,
+               QWidget* parent = nullptr);
+};
+
+// "Report-Counter Based": tokens called by an existing counter, by counter.
+class frmRptCounter : public ReportWindow {
+    Q_OBJECT
+public:
+    frmRptCounter(Connection& connection, Session& session, const Clock& clock, Prompt& prompt,
+                  QWidget* parent = nullptr);
+};
+
+// "Pending Reports": waiting tokens by service; opens with today's waiting tokens of all services.
+class frmPending : public ReportWindow {
+    Q_OBJECT
+public:
+    frmPending(Connection& connection, Session& session, const Clock& clock, Prompt& prompt,
+               QWidget* parent = nullptr);
+};
+
+} // namespace tallyvo

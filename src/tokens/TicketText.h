@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <QTime>
+#include <QVector>
+
+namespace tallyvo {
+
+// What one paper ticket says, gathered before the printer is touched.
+struct TicketText {
+    QString company1;    // company name
+    QString company2;    // company address
+    QString printedAt;   // date and time, already formatted
+    QString serviceName;
+    QString label;       // the token label, e.g. "A7"
+    QString nowServing;  // label the service called last today, "" when none
+    QString description; // the service description
+};
+
+// One printed line. The text starts at a column counted in the average character width of the
+// line's own font (column 1 is the left edge), the way ticket printers lay out their text.
+struct TicketLine {
+    qreal pointSize = 10;
+    bool bold = false;
+    int column = 1;
+    QString text;
+};
+
+// The seventeen lines of a ticket, top to bottom. Bold starts at the token line and stays on.
+// Every kind of printer prints these, so a ticket reads the same whichever printer a station has.
+QVector<TicketLine> ticketLines(const TicketText& ticket);
+
+// The date and time a ticket shows: the system's short date and time format.
+QString ticketTime(const QDate& day, const QTime& time);
+
+} // namespace tallyvo

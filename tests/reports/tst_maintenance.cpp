@@ -1,0 +1,335 @@
+#include "ReportSite.h"
+#include "TestSupport.h"
+
+#include "core/Connection.h"
+#include "core/Session.h"
+#include "reports/Backup.h"
+#include "reports/ui/MaintenanceWindows.h"
+#include "widgets/Grid.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <tuple>
+
+using namespace tallyvo;
+
+namespace {
+
+struct Station {
+    test::ReportSite site;
+    test::TempSettings settings;
+    Session session;
+    test::FakeClock clock{QDate(2026, 3, 14), QTime(13, 0, 0)};
+    test::ScriptedPrompt prompt;
+    Connection connection{settings.store, session};
+    QTemporaryDir folder;
+
+    Station()
+    {
+        connection.setOverride(site.temp.url());
+        connection.connectDb();
+    }
+    int count(const char* table)
+    {
+        return site.temp.db().scalar(QStringLiteral("SELECT count(*) FROM ") + QLatin1String(table)).toInt();
+    }
+    void call(const QString& day)
+    {
+        site.temp.db().run(QStringLiteral("INSERT INTO tblCall (cntAuto, no_abr, displayName, status, tickAuto, "
+                                          "tickDate) VALUES (1, 'A1', 'One', '1', 1, ?)"),
+                           {day});
+    }
+};
+
+bool sqlite()
+{
+    return test::testEngine() == Engine::Sqlite;
+}
+
+} // namespace
+
+class tst_maintenance : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void clearDataDeletesTheSelectedRows_data();
+    void clearDataDeletesTheSelectedRows();
+    void callDataBeforeTheDayGoes();
+    void backupWhileAnotherStationIssues();
+    void restoreRefusesWhatIsNotABackup_data();
+    void restoreRefusesWhatIsNotABackup();
+    void restoreBringsTheDataBack_data();
+    void restoreBringsTheDataBack();
+    void backupWindowGuards();
+    void commandLine();
+};
+
+void tst_maintenance::clearDataDeletesTheSelectedRows_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<int>("deleted");
+    QTest::newRow("rows 3 to 5 downward") << 3 << 5 << true << 3;
+    QTest::newRow("rows 5 to 3 upward") << 5 << 3 << true << 3;
+    QTest::newRow("one row") << 2 << 2 << true << 1;
+    QTest::newRow("No only refills") << 3 << 5 << false << 0;
+}
+
+void tst_maintenance::clearDataDeletesTheSelectedRows()
+{
+    QFETCH(int, start);
+    QFETCH(int, end);
+    QFETCH(bool, yes);
+    QFETCH(int, deleted);
+    Station s;
+    s.call(QStringLiteral("2026-03-14"));
+    frmClearData w(s.connection, s.session, s.clock, s.prompt);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Clear Data"));
+    auto* list = test::control<QComboBox>(&w, "cmbDept");
+    list->setCurrentIndex(list->findText(QStringLiteral("All")));
+    emit list->activated(list->currentIndex());
+    Grid* fg = w.grid();
+    QCOMPARE(fg->rows(), 6);
+    QStringList keys;
+    for (int r = qMin(start, end); r <= qMax(start, end); ++r)
+        keys << fg->textMatrix(r, 0);
+    fg->setRow(start);
+    fg->setSelectedRow(end);
+    // Another station adds a token meanwhile: the refill shows it.
+    s.site.ticket(s.site.consult, 7, QStringLiteral("A"), QStringLiteral("2026-03-14"), s.site.counter1,
+                  QStringLiteral("12:30:00"), QStringLiteral("12:31:00"));
+    const int before = s.count("tblTicket");
+
+    s.prompt.answers.enqueue(yes);
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command3"), Qt::LeftButton);
+    QCOMPARE(s.prompt.questions, QStringList{QStringLiteral("Are you want to Delete?              ")});
+    QCOMPARE(s.count("tblTicket"), before - deleted);
+    for (const QString& key : keys)
+        QCOMPARE(s.site.temp.db().scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE tickAuto=?"), {key}).toInt(),
+                 yes ? 0 : 1);
+    QCOMPARE(fg->rows(), 6 - deleted + 1);
+    QCOMPARE(s.count("tblCall"), 1); // call records stay with their tokens gone
+    QVERIFY(s.prompt.messages.isEmpty());
+}
+
+void tst_maintenance::callDataBeforeTheDayGoes()
+{
+    Station s;
+    for (const char* day : {"2026-02-28", "2026-03-13", "2026-03-14", "2026-03-14"})
+        s.call(QLatin1String(day));
+    const int tickets = s.count("tblTicket");
+    frmcallDelete w(s.connection, s.clock, s.prompt);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Delete Call Data"));
+    QCOMPARE(test::control<QDateEdit>(&w, "dtFrom")->date(), QDate(2026, 3, 14));
+    auto* button = test::control<QPushButton>(&w, "Command1");
+    QCOMPARE(button->text(), QStringLiteral("Delete "));
+
+    QTest::mouseClick(button, Qt::LeftButton); // No
+    QCOMPARE(s.count("tblCall"), 4);
+    s.prompt.answers.enqueue(true);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(s.prompt.questions.last(), QStringLiteral("Do you want to Delete "));
+    QCOMPARE(s.prompt.messages, QStringList{QStringLiteral("Successfully Deleted 2")});
+    QCOMPARE(s.count("tblCall"), 2); // today's feed stays
+    QCOMPARE(s.count("tblTicket"), tickets);
+}
+
+void tst_maintenance::backupWhileAnotherStationIssues()
+{
+    Station s;
+    // Another process keeps issuing tokens while the copy is taken.
+    QProcess issuer;
+    issuer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"),
+                 {QStringLiteral("--db"), s.site.temp.url().toString(true), QStringLiteral("issue"),
+                  QStringLiteral("Consultation"), QStringLiteral("--count"), QStringLiteral("400")});
+    QVERIFY(issuer.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(s.count("tblTicket") > 30, 30000);
+    const Backup::Result r = Backup::backup(*s.connection.db(), s.folder.path());
+    QVERIFY2(r.status == Backup::Status::Done, qPrintable(r.message));
+    QVERIFY(issuer.waitForFinished(120000));
+    QCOMPARE(issuer.exitCode(), 0);
+    QCOMPARE(QFileInfo(r.path).fileName(), sqlite() ? QStringLiteral("data.mdb") : QStringLiteral("data.dump"));
+    if (!sqlite())
+        return;
+    QString why;
+    QVERIFY2(Backup::isTallyvoDatabase(r.path, &why), qPrintable(why));
+    Database copy(DbUrl::sqlite(r.path));
+    QVERIFY(copy.open());
+    const int copied = copy.scalar(QStringLiteral("SELECT count(*) FROM tblTicket")).toInt();
+    QVERIFY(copied > 30);
+    QVERIFY(copied <= s.count("tblTicket"));
+    QVERIFY(!QFileInfo::exists(r.path + QStringLiteral(".part")));
+}
+
+void tst_maintenance::restoreRefusesWhatIsNotABackup_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("a text file") << "text";
+    QTest::newRow("a database of another program") << "other";
+    QTest::newRow("a damaged backup") << "damaged";
+}
+
+void tst_maintenance::restoreRefusesWhatIsNotABackup()
+{
+    QFETCH(QString, kind);
+    Station s;
+    const QString file = s.folder.filePath(QStringLiteral("data.mdb"));
+    if (kind == QLatin1String("text")) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(8192, 'x'));
+    } else if (kind == QLatin1String("other")) {
+        Database other(DbUrl::sqlite(file));
+        QVERIFY(other.open());
+        other.run(QStringLiteral("CREATE TABLE customers (id INTEGER, name TEXT)"));
+    } else {
+        const Backup::Result b = Backup::backup(*s.connection.db(), s.folder.path());
+        QVERIFY2(b.status == Backup::Status::Done, qPrintable(b.message));
+        if (sqlite()) {
+            QFile f(b.path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.resize(f.size() / 2);
+        } else {
+            QFile f(b.path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.resize(64);
+        }
+    }
+    const int tickets = s.count("tblTicket");
+    const Backup::Result r = Backup::restore(*s.connection.db(), kind == QLatin1String("damaged") && !sqlite()
+                                                                     ? s.folder.filePath(QStringLiteral("data.dump"))
+                                                                     : file);
+    QCOMPARE(int(r.status), int(Backup::Status::NotADatabase));
+    QVERIFY(!r.message.isEmpty());
+    QVERIFY(r.safetyCopy.isEmpty());
+    QCOMPARE(s.count("tblTicket"), tickets);
+}
+
+void tst_maintenance::restoreBringsTheDataBack_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("restored");
+    QTest::newRow("yes") << "yes" << true;
+    QTest::newRow("YES") << "YES" << true;
+    QTest::newRow("Yes") << "Yes" << true;
+    QTest::newRow("no") << "no" << false;
+    QTest::newRow("cancelled") << "" << false;
+}
+
+void tst_maintenance::restoreBringsTheDataBack()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, restored);
+    Station s;
+    const int tickets = s.count("tblTicket");
+    frmBackup w(s.connection, s.prompt);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Backup & Restore"));
+    s.prompt.fileAnswers.enqueue(s.folder.path());
+    s.prompt.answers.enqueue(true);
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command4"), Qt::LeftButton); // no folder yet: asked for one
+    QCOMPARE(s.prompt.questions, QStringList{QStringLiteral("Do you want to backup")});
+    QCOMPARE(s.prompt.messages.size(), 1);
+    QVERIFY2(s.prompt.messages[0].startsWith(QStringLiteral("Backup Completed Successfully \n")),
+             qPrintable(s.prompt.messages[0]));
+    const QString file = s.folder.filePath(sqlite() ? QStringLiteral("data.mdb") : QStringLiteral("data.dump"));
+    QVERIFY(QFileInfo::exists(file));
+
+    s.site.temp.db().run(QStringLiteral("DELETE FROM tblTicket WHERE no_abr LIKE 'A%'"));
+    const int afterDelete = s.count("tblTicket");
+    s.prompt.fileAnswers.enqueue(file);
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command2"), Qt::LeftButton);
+    QCOMPARE(test::control<QLineEdit>(&w, "Text1")->text(), file);
+    if (!answer.isEmpty())
+        s.prompt.inputAnswers.enqueue(answer);
+    s.prompt.messages.clear();
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command3"), Qt::LeftButton);
+    QCOMPARE(s.prompt.inputs, QStringList{QStringLiteral("Type 'Yes' to Restore ")});
+    QCOMPARE(s.count("tblTicket"), restored ? tickets : afterDelete);
+    if (!restored) {
+        QVERIFY(s.prompt.messages.isEmpty());
+        return;
+    }
+    QCOMPARE(s.prompt.messages.size(), 1);
+    QVERIFY2(s.prompt.messages[0].startsWith(QStringLiteral("Restore Complete!\n")), qPrintable(s.prompt.messages[0]));
+    // The database as it was before the restore is kept, and the message names it.
+    const QString safety = s.prompt.messages[0].section(QStringLiteral("kept in "), 1);
+    QVERIFY2(QFileInfo::exists(safety), qPrintable(safety));
+    QVERIFY(safety.contains(QLatin1String("before-restore")));
+    // The restored database is the station's: a fresh connection sees it too.
+    w.close();
+    QCOMPARE(s.connection.db()->scalar(QStringLiteral("SELECT count(*) FROM tblTicket")).toInt(), tickets);
+}
+
+void tst_maintenance::backupWindowGuards()
+{
+    Station s;
+    frmBackup w(s.connection, s.prompt);
+    if (sqlite()) {
+        // The database's own folder would replace the database.
+        s.prompt.fileAnswers.enqueue(QFileInfo(s.site.temp.url().path).absolutePath());
+        QTest::mouseClick(test::control<QPushButton>(&w, "Command5"), Qt::LeftButton);
+        s.prompt.answers.enqueue(true);
+        QTest::mouseClick(test::control<QPushButton>(&w, "Command4"), Qt::LeftButton);
+        QCOMPARE(s.prompt.messages, QStringList{QStringLiteral("Select a different folder ")});
+        // Nor is the database its own backup.
+        s.prompt.fileAnswers.enqueue(s.site.temp.url().path);
+        QTest::mouseClick(test::control<QPushButton>(&w, "Command2"), Qt::LeftButton);
+        QTest::mouseClick(test::control<QPushButton>(&w, "Command3"), Qt::LeftButton);
+        QCOMPARE(s.prompt.messages.last(), QStringLiteral("Source file should not be same"));
+        QVERIFY(s.prompt.inputs.isEmpty());
+    }
+    // No folder and the folder browser cancelled: nothing is asked or written.
+    frmBackup fresh(s.connection, s.prompt);
+    s.prompt.messages.clear();
+    s.prompt.questions.clear();
+    QTest::mouseClick(test::control<QPushButton>(&fresh, "Command4"), Qt::LeftButton);
+    QVERIFY(s.prompt.questions.isEmpty());
+    QVERIFY(s.prompt.messages.isEmpty());
+}
+
+void tst_maintenance::commandLine()
+{
+    Station s;
+    for (const char* day : {"2026-03-01", "2026-03-02", "2026-03-14"})
+        s.call(QLatin1String(day));
+    auto ctl = [&](QStringList args) {
+        QProcess p;
+        p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"),
+                QStringList{QStringLiteral("--db"), s.site.temp.url().toString(true)} + args);
+        p.waitForFinished(120000);
+        return std::make_tuple(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).trimmed(),
+                               QString::fromUtf8(p.readAllStandardError()));
+    };
+    auto [code, out, err] = ctl({QStringLiteral("clear-calls"), QStringLiteral("--before"), QStringLiteral("2026-03-14")});
+    QCOMPARE(code, 0);
+    QCOMPARE(out, QStringLiteral("2"));
+    QCOMPARE(s.count("tblCall"), 1);
+    std::tie(code, out, err) = ctl({QStringLiteral("clear-calls"), QStringLiteral("--before"), QStringLiteral("14-03-2026")});
+    QCOMPARE(code, 2);
+
+    std::tie(code, out, err) = ctl({QStringLiteral("backup"), s.folder.path()});
+    QVERIFY2(code == 0, qPrintable(err));
+    QVERIFY(QFileInfo::exists(out));
+    const QString backupFile = out;
+    s.site.temp.db().run(QStringLiteral("DELETE FROM tblTicket"));
+    std::tie(code, out, err) = ctl({QStringLiteral("restore"), backupFile});
+    QCOMPARE(code, 2); // not without --yes
+    QCOMPARE(s.count("tblTicket"), 0);
+    std::tie(code, out, err) = ctl({QStringLiteral("restore"), backupFile, QStringLiteral("--yes")});
+    QVERIFY2(code == 0, qPrintable(err));
+    QCOMPARE(s.count("tblTicket"), 10);
+    std::tie(code, out, err) = ctl({QStringLiteral("restore"), s.folder.filePath(QStringLiteral("missing.mdb")),
+                                    QStringLiteral("--yes")});
+    QCOMPARE(code, 1);
+    QCOMPARE(err.count(QLatin1Char('\n')), 1);
+}
+
+TALLYVO_TEST_MAIN(tst_maintenance)
+#include "tst_maintenance.moc"

@@ -1,0 +1,333 @@
+#include "ReportSite.h"
+#include "TestSupport.h"
+
+#include "core/Connection.h"
+#include "core/Session.h"
+#include "reports/ui/GridExport.h"
+#include "reports/ui/ReportWindow.h"
+#include "widgets/Grid.h"
+#include "widgets/Twips.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+using namespace tallyvo;
+
+namespace {
+
+struct Station {
+    test::ReportSite site;
+    test::TempSettings settings;
+    Session session;
+    test::FakeClock clock{QDate(2026, 3, 14), QTime(13, 0, 0)};
+    test::ScriptedPrompt prompt;
+    Connection connection{settings.store, session};
+
+    Station() { connection.setOverride(site.temp.url()); }
+
+    std::unique_ptr<ReportWindow> open(ReportKind kind)
+    {
+        switch (kind) {
+        case ReportKind::Department:
+            return std::make_unique<frmReport>(connection, session, clock, prompt);
+        case ReportKind::Service:
+            return std::make_unique<frmRptServ>(connection, session, clock, prompt);
+        case ReportKind::Counter:
+            return std::make_unique<frmRptCounter>(connection, session, clock, prompt);
+        case ReportKind::Pending:
+            return std::make_unique<frmPending>(connection, session, clock, prompt);
+        }
+        return nullptr;
+    }
+};
+
+QStringList gridTokens(Grid* fg)
+{
+    QStringList list;
+    for (int r = 1; r < fg->rows(); ++r)
+        list << fg->textMatrix(r, 4);
+    list.sort();
+    return list;
+}
+
+QString averageOf(QWidget* w)
+{
+    return test::control<QLabel>(w, "lblAvg")->text();
+}
+
+void choose(QWidget* w, const QString& name)
+{
+    auto* list = test::control<QComboBox>(w, "cmbDept");
+    list->setCurrentIndex(list->findText(name));
+    emit list->activated(list->currentIndex());
+}
+
+} // namespace
+
+class tst_reportwindows : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void windowsOpenAsTheirKind_data();
+    void windowsOpenAsTheirKind();
+    void everyChoiceRefills();
+    void averageLineEmptiedWithoutRows();
+    void refusedQueryLeavesHeaderAndSaysWhy();
+    void activationMakesCurrentReportWindow();
+    void resizeFollowsTheWindow();
+    void commandLineAgreesWithWindow_data();
+    void commandLineAgreesWithWindow();
+    void commandLineRefusesBadDates();
+    void commandLineWritesTheWorkbook();
+};
+
+void tst_reportwindows::windowsOpenAsTheirKind_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("names");
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("department") << int(ReportKind::Department) << "Report-Department Based" << "Select Department"
+                                << "All|Outpatients|Radiology|St. Mary's Lab" << "";
+    QTest::newRow("service") << int(ReportKind::Service) << "Report Service Based" << "Select Service"
+                             << "All|Blood test|Consultation|X-ray" << "";
+    QTest::newRow("counter") << int(ReportKind::Counter) << "Report-Counter Based" << "Select Counter"
+                             << "All|Counter 1|Counter 2" << "";
+    // The pending report opens filled with today's waiting tokens.
+    QTest::newRow("pending") << int(ReportKind::Pending) << "Pending Reports" << "Select Service"
+                             << "All|Blood test|Consultation|X-ray" << "A3";
+}
+
+void tst_reportwindows::windowsOpenAsTheirKind()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, caption);
+    QFETCH(QString, label);
+    QFETCH(QString, names);
+    QFETCH(QString, opened);
+    Station s;
+    auto w = s.open(ReportKind(kind));
+    QCOMPARE(w->windowTitle(), caption);
+    QCOMPARE(test::control<QLabel>(w.get(), "lblDept")->text(), label);
+    auto* list = test::control<QComboBox>(w.get(), "cmbDept");
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items << list->itemText(i);
+    QCOMPARE(items.join(QLatin1Char('|')), names);
+    QCOMPARE(test::control<QDateEdit>(w.get(), "dtFrom")->date(), QDate(2026, 3, 14));
+    QCOMPARE(test::control<QDateEdit>(w.get(), "DTto")->displayFormat(), QStringLiteral("dd-MM-yyyy"));
+    QVERIFY(!test::control<QCheckBox>(w.get(), "chkAll")->isChecked());
+
+    Grid* fg = w->grid();
+    QCOMPARE(fg->cols(), 11);
+    const char* headers[] = {"", "SN", "Dept.", "Service", "Token", "Date", "Counter", "From", "To", "Duration", ""};
+    const int widths[] = {1, 1200, 1900, 1900, 1200, 1200, 1900, 1200, 1200, 1200, 5000};
+    for (int c = 0; c < 11; ++c) {
+        QCOMPARE(fg->textMatrix(0, c), QLatin1String(headers[c]));
+        QCOMPARE(fg->colWidth(c), widths[c]);
+    }
+    QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), opened);
+    QCOMPARE(averageOf(w.get()), opened.isEmpty() ? QString() : QStringLiteral("Average Time : 0"));
+}
+
+void tst_reportwindows::everyChoiceRefills()
+{
+    Station s;
+    auto w = s.open(ReportKind::Department);
+    Grid* fg = w->grid();
+    QCOMPARE(fg->rows(), 1);
+
+    choose(w.get(), QStringLiteral("All"));
+    QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), QStringLiteral("A1 A2 B1 B2 B3"));
+    QCOMPARE(averageOf(w.get()), QStringLiteral("Average Time : 4.4"));
+    // Row numbers run from 1 and the key sits in the hidden column.
+    QCOMPARE(fg->textMatrix(1, 1), QStringLiteral("1"));
+    QCOMPARE(fg->textMatrix(5, 1), QStringLiteral("5"));
+    QVERIFY(!fg->textMatrix(1, 0).isEmpty());
+
+    QTest::mouseClick(test::control<QCheckBox>(w.get(), "chkAll"), Qt::LeftButton);
+    QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), QStringLiteral("A1 A2 A3 B1 B2 B3"));
+    QCOMPARE(averageOf(w.get()), QString());
+    QTest::mouseClick(test::control<QCheckBox>(w.get(), "chkAll"), Qt::LeftButton);
+
+    test::control<QDateEdit>(w.get(), "dtFrom")->setDate(QDate(2026, 3, 13));
+    QCOMPARE(fg->rows(), 7); // A4 of yesterday too
+
+    // Typing a name that does not exist lists nothing.
+    QLineEdit* typed = test::control<QComboBox>(w.get(), "cmbDept")->lineEdit();
+    typed->selectAll();
+    QTest::keyClicks(typed, QStringLiteral("Outpatients"));
+    QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), QStringLiteral("A1 A2 A4"));
+    QTest::keyClicks(typed, QStringLiteral("X"));
+    QCOMPARE(fg->rows(), 1);
+
+    // "Show" reads the database again: another station's token appears.
+    typed->clear();
+    QTest::keyClicks(typed, QStringLiteral("Radiology"));
+    s.site.ticket(s.site.xray, 4, QStringLiteral("X"), QStringLiteral("2026-03-14"), 0, QStringLiteral("13:00:00"),
+                  QStringLiteral("13:04:00"));
+    QCOMPARE(fg->rows(), 1);
+    QTest::mouseClick(test::control<QPushButton>(w.get(), "Command2"), Qt::LeftButton);
+    QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), QStringLiteral("X4"));
+    QCOMPARE(fg->textMatrix(1, 9), QStringLiteral("4"));
+    QVERIFY(s.prompt.messages.isEmpty());
+}
+
+void tst_reportwindows::averageLineEmptiedWithoutRows()
+{
+    Station s;
+    auto w = s.open(ReportKind::Service);
+    choose(w.get(), QStringLiteral("Consultation"));
+    QCOMPARE(averageOf(w.get()), QStringLiteral("Average Time : 6"));
+    choose(w.get(), QStringLiteral("X-ray")); // nothing today
+    QCOMPARE(w->grid()->rows(), 1);
+    QCOMPARE(averageOf(w.get()), QString());
+}
+
+void tst_reportwindows::refusedQueryLeavesHeaderAndSaysWhy()
+{
+    Station s;
+    auto w = s.open(ReportKind::Department);
+    choose(w.get(), QStringLiteral("All"));
+    QCOMPARE(w->grid()->rows(), 6);
+    s.site.temp.db().run(QStringLiteral("DROP TABLE tblDept"));
+    QTest::mouseClick(test::control<QPushButton>(w.get(), "Command2"), Qt::LeftButton);
+    QCOMPARE(w->grid()->rows(), 1);
+    QCOMPARE(w->grid()->textMatrix(0, 2), QStringLiteral("Dept."));
+    QCOMPARE(s.prompt.messages.size(), 1);
+    QVERIFY2(s.prompt.messages[0].contains(QLatin1String("tbldept"), Qt::CaseInsensitive),
+             qPrintable(s.prompt.messages[0]));
+    QCOMPARE(averageOf(w.get()), QString());
+}
+
+void tst_reportwindows::activationMakesCurrentReportWindow()
+{
+    Station s;
+    // Nothing activated yet: "Send to Excel" has nothing to export.
+    modExcel::sendToExcel(s.session.currentReportWindow, s.prompt, [](const QString&) { return true; });
+    QCOMPARE(s.prompt.messages, QStringList{QStringLiteral("Error. Cannot Continue ")});
+
+    auto dept = s.open(ReportKind::Department);
+    auto pending = s.open(ReportKind::Pending);
+    dept->show();
+    pending->show();
+    QApplication::setActiveWindow(dept.get());
+    QTRY_COMPARE(s.session.currentReportWindow.data(), static_cast<QObject*>(dept.get()));
+    QApplication::setActiveWindow(pending.get());
+    QTRY_COMPARE(s.session.currentReportWindow.data(), static_cast<QObject*>(pending.get()));
+}
+
+void tst_reportwindows::resizeFollowsTheWindow()
+{
+    Station s;
+    auto w = s.open(ReportKind::Department);
+    w->show();
+    w->resize(1000, 700);
+    QApplication::processEvents();
+    const qreal dpiX = w->logicalDpiX(), dpiY = w->logicalDpiY();
+    const int wt = pixelsToTwips(1000, dpiX), ht = pixelsToTwips(700, dpiY);
+    QCOMPARE(w->grid()->width(), twipsToPixels(wt - 400, dpiX));
+    QCOMPARE(w->grid()->height(), twipsToPixels(ht - 2400, dpiY));
+    QCOMPARE(test::control<QWidget>(w.get(), "Frame1")->width(), twipsToPixels(wt - 400, dpiX));
+    auto* close = test::control<QPushButton>(w.get(), "Command1");
+    QCOMPARE(close->mapTo(w.get(), QPoint(0, 0)).x(), twipsToPixels(wt - 1600, dpiX));
+    QVERIFY(close->isVisible());
+}
+
+void tst_reportwindows::commandLineAgreesWithWindow_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("kindName");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<bool>("showAll");
+    QTest::newRow("department, All") << int(ReportKind::Department) << "department" << "All" << false;
+    QTest::newRow("department, apostrophe, Show All")
+        << int(ReportKind::Department) << "department" << "St. Mary's Lab" << true;
+    QTest::newRow("service") << int(ReportKind::Service) << "service" << "Blood test" << false;
+    QTest::newRow("counter") << int(ReportKind::Counter) << "counter" << "All" << false;
+    QTest::newRow("pending") << int(ReportKind::Pending) << "pending" << "All" << false;
+}
+
+void tst_reportwindows::commandLineAgreesWithWindow()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, kindName);
+    QFETCH(QString, filter);
+    QFETCH(bool, showAll);
+    Station s;
+    auto w = s.open(ReportKind(kind));
+    choose(w.get(), filter);
+    if (showAll)
+        test::control<QCheckBox>(w.get(), "chkAll")->setChecked(true);
+    Grid* fg = w->grid();
+    QStringList expected;
+    for (int r = 0; r < fg->rows(); ++r) {
+        QStringList cells;
+        for (int c = 1; c <= 9; ++c)
+            cells << fg->textMatrix(r, c);
+        expected << cells.join(QLatin1Char('\t'));
+    }
+    if (!averageOf(w.get()).isEmpty())
+        expected << averageOf(w.get());
+
+    QStringList args{QStringLiteral("--db"), s.site.temp.url().toString(true), QStringLiteral("report"), kindName,
+                     QStringLiteral("--filter"), filter, QStringLiteral("--from"), QStringLiteral("2026-03-14"),
+                     QStringLiteral("--to=2026-03-14")};
+    if (showAll)
+        args << QStringLiteral("--all");
+    QProcess p;
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"), args);
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+void tst_reportwindows::commandLineRefusesBadDates()
+{
+    Station s;
+    QProcess p;
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"),
+            {QStringLiteral("--db"), s.site.temp.url().toString(true), QStringLiteral("report"),
+             QStringLiteral("department"), QStringLiteral("--from"), QStringLiteral("2026-02-30")});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 2);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(err.count(QLatin1Char('\n')), 1);
+    QVERIFY2(err.contains(QLatin1String("2026-02-30")), qPrintable(err));
+}
+
+void tst_reportwindows::commandLineWritesTheWorkbook()
+{
+    Station s;
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("today.xlsx"));
+    QProcess p;
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"),
+            {QStringLiteral("--db"), s.site.temp.url().toString(true), QStringLiteral("report"),
+             QStringLiteral("counter"), QStringLiteral("--from"), QStringLiteral("2026-03-14"),
+             QStringLiteral("--to"), QStringLiteral("2026-03-14"), QStringLiteral("--xlsx"), file});
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    QProcess py;
+    py.start(QStringLiteral("/usr/bin/python3"),
+             {QStringLiteral("-c"),
+              QStringLiteral("import sys, openpyxl; ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]; "
+                             "print(ws.title, ws.max_row, ws.max_column, ws['G1'].value, type(ws['F2'].value).__name__, "
+                             "sorted(str(ws.cell(r, 5).value) for r in range(2, ws.max_row + 1)))"),
+              file});
+    QVERIFY(py.waitForFinished(60000));
+    // The grid as the window has it: key column, 10 more, the header and the four tokens.
+    QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
+             QStringLiteral("Report-Counter Based 5 11 Counter datetime ['A1', 'A2', 'B1', 'B3']"));
+}
+
+TALLYVO_TEST_MAIN(tst_reportwindows)
+#include "tst_reportwindows.moc"
