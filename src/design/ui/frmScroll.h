@@ -1,5 +1,7 @@
 #pragma once
 
+#include "design/ui/frmEditor.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -15,7 +17,6 @@ class Connection;
 class Grid;
 class Prompt;
 class SettingsStore;
-class frmEditor;
 
 // The scroll-news list "Scroll News": find, add, edit and delete the messages the display's news
 // band runs. "Show All" ticked lists only the active messages; "Find" lists those whose text
