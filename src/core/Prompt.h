@@ -25,6 +25,12 @@ public:
     }
     // A Yes/No question; true for Yes.
     virtual bool question(const QString& text, const QString& title = QString()) = 0;
+    // A warning with Yes, No and Cancel. Where no Cancel can be offered, the Yes/No question.
+    enum class Answer { Yes, No, Cancel };
+    virtual Answer warningYesNoCancel(const QString& text, const QString& title = QString())
+    {
+        return question(text, title) ? Answer::Yes : Answer::No;
+    }
     // An input box; nullopt when the user cancels.
     virtual std::optional<QString> input(const QString& text, const QString& title = QString(),
                                          const QString& initial = QString()) = 0;

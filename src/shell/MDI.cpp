@@ -106,7 +106,8 @@ void MDI::buildMenus()
             [this] { Counter_Click(); });
     connect(addEntry(file, QStringLiteral("thmLst"), tr("Theme List")), &QAction::triggered, this,
             [this] { thmLst_Click(); });
-    addEntry(file, QStringLiteral("scrollnews"), tr("Scroll News"), false);
+    connect(addEntry(file, QStringLiteral("scrollnews"), tr("Scroll News")), &QAction::triggered, this,
+            [this] { scrollnews_Click(); });
     connect(addEntry(file, QStringLiteral("Videolst"), tr("Video List")), &QAction::triggered, this,
             [this] { Videolst_Click(); });
     connect(addEntry(file, QStringLiteral("compdet"), tr("Company Details")), &QAction::triggered, this,
@@ -191,7 +192,8 @@ void MDI::buildToolbar()
     strip->addWidget(m_chkStart);
     // Only a user's click (or Ctrl+N) is a click: setting the box from the store must not be.
     connect(m_chkStart, &QCheckBox::clicked, this, &MDI::chkStart_Click);
-    button(QStringLiteral("Command2"), tr("Add Scroll"), false);
+    connect(button(QStringLiteral("Command2"), tr("Add Scroll"), true), &QPushButton::clicked, this,
+            [this] { scrollnews_Click(); });
     connect(button(QStringLiteral("Command3"), tr("Transfer App"), true), &QPushButton::clicked, this,
             [this] { Command3_Click(); });
     connect(button(QStringLiteral("Command4"), tr("Call"), true), &QPushButton::clicked, this,
@@ -479,6 +481,18 @@ frmAdminPass* MDI::chPass_Click()
     }
     bringForward(m_adminPass);
     return m_adminPass;
+}
+
+frmScroll* MDI::scrollnews_Click()
+{
+    if (!m_scroll) {
+        m_scroll = new frmScroll(m_services.connection, m_services.settings, m_services.prompt, this);
+        m_scroll->setWindowFlag(Qt::Window);
+        m_scroll->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_scroll, &frmScroll::programEnd, this, &MDI::programEnd);
+    }
+    bringForward(m_scroll);
+    return m_scroll;
 }
 
 ReportWindow* MDI::report_Click(ReportKind kind)

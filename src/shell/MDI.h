@@ -9,6 +9,7 @@
 #include "calling/ui/frmChPass.h"
 #include "calling/ui/frmSelService.h"
 #include "core/ui/frmSql.h"
+#include "design/ui/frmScroll.h"
 #include "display/ui/frmDisplay.h"
 #include "reports/ui/MaintenanceWindows.h"
 #include "reports/ui/ReportWindow.h"
@@ -82,6 +83,8 @@ public:
     frmCallAdmin* Command4_Click();
     // "Change Password": the administrator's own password.
     frmAdminPass* chPass_Click();
+    // "Scroll News" and the toolbar's "Add Scroll": the news list.
+    frmScroll* scrollnews_Click();
     // "Department Based", "Service Based", "Counter Based", "Pending Report": one window of each.
     ReportWindow* report_Click(ReportKind kind);
     // "Clear Ticket Data", "Clear Call Data", "Backup & Restore".
@@ -151,6 +154,7 @@ private:
     QPointer<frmSelService> m_selService;
     QPointer<frmCallAdmin> m_callAdmin;
     QPointer<frmAdminPass> m_adminPass;
+    QPointer<frmScroll> m_scroll;
     QPointer<ReportWindow> m_reports[4];
     QPointer<frmClearData> m_clearData;
     QPointer<frmcallDelete> m_callDelete;

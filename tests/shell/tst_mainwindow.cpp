@@ -158,7 +158,7 @@ void tst_mainwindow::menusAndToolbarInOrder()
     QCOMPARE(entries(menus.at(0)->menu()), (QStringList{
         QStringLiteral("deptLst|Department List||1"), QStringLiteral("Servlst|Service List||1"),
         QStringLiteral("Counter|Manage Counter||1"), QStringLiteral("thmLst|Theme List||1"),
-        QStringLiteral("scrollnews|Scroll News||0"), QStringLiteral("Videolst|Video List||1"),
+        QStringLiteral("scrollnews|Scroll News||1"), QStringLiteral("Videolst|Video List||1"),
         QStringLiteral("compdet|Company Details||1"), QStringLiteral("sendto|Send to Excel||1"),
         QStringLiteral("exit|Exit||1")}));
     QCOMPARE(entries(menus.at(1)->menu()), (QStringList{

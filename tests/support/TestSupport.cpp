@@ -127,6 +127,13 @@ bool ScriptedPrompt::question(const QString& text, const QString&)
     return answers.isEmpty() ? false : answers.dequeue();
 }
 
+Prompt::Answer ScriptedPrompt::warningYesNoCancel(const QString& text, const QString& title)
+{
+    questions << text;
+    warningTitles << title;
+    return warningAnswers.isEmpty() ? Answer::Cancel : warningAnswers.dequeue();
+}
+
 std::optional<QString> ScriptedPrompt::input(const QString& text, const QString&, const QString&)
 {
     inputs << text;

@@ -55,6 +55,7 @@ public:
     void message(const QString& text, const QString& title = QString()) override;
     void alert(Icon icon, const QString& text, const QString& title = QString()) override;
     bool question(const QString& text, const QString& title = QString()) override;
+    Answer warningYesNoCancel(const QString& text, const QString& title = QString()) override;
     std::optional<QString> input(const QString& text, const QString& title = QString(),
                                  const QString& initial = QString()) override;
     QString openFileName(const QString& title, const QString& filter) override;
@@ -66,6 +67,8 @@ public:
     QStringList questions; // every question text, in order
     QStringList inputs;    // every input box text, in order
     QQueue<bool> answers;  // next answers to questions; No when empty
+    QQueue<Answer> warningAnswers; // next answers to Yes/No/Cancel warnings; Cancel when empty
+    QStringList warningTitles;     // the title of every Yes/No/Cancel warning, in order
     QQueue<std::optional<QString>> inputAnswers; // next input box answers; cancel when empty
     QQueue<QString> fileAnswers; // next file or folder chosen; cancel when empty
 };

@@ -47,6 +47,19 @@ bool WidgetPrompt::question(const QString& text, const QString& title)
         == QMessageBox::Yes;
 }
 
+Prompt::Answer WidgetPrompt::warningYesNoCancel(const QString& text, const QString& title)
+{
+    switch (QMessageBox::warning(parentWindow(), titleOr(title), text,
+                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
+
 std::optional<QString> WidgetPrompt::input(const QString& text, const QString& title, const QString& initial)
 {
     bool ok = false;

@@ -13,6 +13,7 @@ public:
     void message(const QString& text, const QString& title = QString()) override;
     void alert(Icon icon, const QString& text, const QString& title = QString()) override;
     bool question(const QString& text, const QString& title = QString()) override;
+    Answer warningYesNoCancel(const QString& text, const QString& title = QString()) override;
     std::optional<QString> input(const QString& text, const QString& title = QString(),
                                  const QString& initial = QString()) override;
     QString openFileName(const QString& title, const QString& filter) override;

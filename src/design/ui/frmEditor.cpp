@@ -1,0 +1,898 @@
+#include "design/ui/frmEditor.h"
+
+#include "ui_frmEditor.h"
+
+#include "core/Connection.h"
+#include "core/Database.h"
+#include "core/DbError.h"
+#include "core/Prompt.h"
+#include "core/SettingsStore.h"
+#include "design/NewsStore.h"
+#include "design/Rtf.h"
+#include "design/ui/RichText.h"
+#include "widgets/BgrColor.h"
+#include "widgets/Twips.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMimeData>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QScreen>
+#include <QStringDecoder>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocumentFragment>
+#include <QTextList>
+
+namespace tallyvo {
+
+namespace {
+
+// 2 mm, the indent of slider position 0.
+constexpr int kBaseIndentTwips = 113;
+// Larger files are no scroll-news message: they are refused rather than loaded into the box.
+constexpr qint64 kMaxFileBytes = 8 * 1024 * 1024;
+
+struct Style {
+    double points;
+    bool bold;
+    double listPoints; // the size the style list shows its own entry in
+};
+constexpr Style kStyles[] = {{8, false, 8}, {16, true, 12}, {14, true, 10}, {13, true, 9}};
+
+QString changedQuestion()
+{
+    return frmEditor::tr("The text in the untitled file has changed.") + QLatin1Char('\n') +
+           frmEditor::tr("Do you want to save the changes ?");
+}
+
+// Each selected block once, in order; the caret's block when nothing is selected.
+QList<QTextBlock> selectedBlocks(const QTextCursor& cursor)
+{
+    QList<QTextBlock> out;
+    const QTextDocument* doc = cursor.document();
+    QTextBlock block = doc->findBlock(cursor.selectionStart());
+    const QTextBlock last = doc->findBlock(cursor.selectionEnd());
+    while (block.isValid()) {
+        out << block;
+        if (block == last)
+            break;
+        block = block.next();
+    }
+    return out;
+}
+
+bool isWordDocument(const QByteArray& head, const QString& path)
+{
+    static const QByteArray ole("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+    if (head.startsWith(ole))
+        return true;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return (suffix == QLatin1String("doc") || suffix == QLatin1String("docx")) && !Rtf::looksLikeRtf(head);
+}
+
+// Plain text in UTF-8 when it is valid UTF-8, else in the Windows code page most such files use.
+QString decodeText(const QByteArray& data)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(data);
+    if (!utf8.hasError())
+        return text;
+    QByteArray rtf("{\\rtf1\\ansi ");
+    for (char c : data) {
+        if (c == '\\' || c == '{' || c == '}')
+            rtf += '\\';
+        if (c == '\n')
+            rtf += "\\par ";
+        else if (c != '\r')
+            rtf += c;
+    }
+    rtf += '}';
+    return Rtf::read(rtf).plainText();
+}
+
+} // namespace
+
+frmEditor::frmEditor(Connection& connection, SettingsStore& settings, Prompt& prompt, QWidget* parent)
+    : QMainWindow(parent)
+    , m_ui(std::make_unique<Ui::frmEditor>())
+    , m_connection(connection)
+    , m_settings(settings)
+    , m_prompt(prompt)
+{
+    m_ui->setupUi(this);
+    m_text = m_ui->rtfText;
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("status"));
+    m_status->setAccessibleName(tr("Status"));
+    statusBar()->addWidget(m_status, 1);
+    setAcceptDrops(true);
+
+    auto* align = new QActionGroup(this);
+    align->setExclusive(true);
+    for (QAction* a : {m_ui->mnuLeft, m_ui->mnuCenter, m_ui->mnuRight})
+        align->addAction(a);
+
+    for (int i = 0; i < m_ui->cmbStyle->count(); ++i) {
+        QFont f = m_ui->cmbStyle->font();
+        f.setPointSizeF(kStyles[i].listPoints);
+        f.setBold(kStyles[i].bold);
+        m_ui->cmbStyle->setItemData(i, f, Qt::FontRole);
+    }
+    m_ui->cmbFont->setInsertPolicy(QComboBox::NoInsert);
+    m_ui->cmbSize->setInsertPolicy(QComboBox::NoInsert);
+    m_ui->cmbFont->lineEdit()->installEventFilter(this);
+    m_ui->cmbSize->lineEdit()->installEventFilter(this);
+
+    // Opening: the stored speed, "Left", the window nearly as wide as the screen.
+    const int speed = m_ui->cmbSpeed->findText(m_settings.get(Keys::NewsEditorSpeed));
+    m_ui->cmbSpeed->setCurrentIndex(speed >= 0 ? speed : m_ui->cmbSpeed->findText(Keys::NewsEditorSpeed.fallback));
+    m_ui->cmbDirection->setCurrentIndex(0);
+    if (QScreen* screen = this->screen())
+        resize(screen->availableGeometry().width() - twipsToPixels(1000, logicalDpiX()), height());
+
+    if (!m_connection.db()->isOpen())
+        m_connection.connectDb();
+
+    setPreview(m_ui->picFore, m_foreColour);
+    setPreview(m_ui->picBack, m_backColour);
+    fillLists();
+    startEmpty();
+
+    m_fontChooser = [this](const QFont& current) -> std::optional<QFont> {
+        bool ok = false;
+        const QFont f = QFontDialog::getFont(&ok, current, this, tr("Font"));
+        return ok ? std::optional<QFont>(f) : std::nullopt;
+    };
+    m_colourChooser = [this](const QColor& current) {
+        return QColorDialog::getColor(current, this, tr("Colour"));
+    };
+    m_printChooser = [this](QPrinter& printer, bool hasSelection, bool* selectionOnly) {
+        QPrintDialog dialog(&printer, this);
+        dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+        dialog.setOption(QAbstractPrintDialog::PrintSelection, true);
+        if (hasSelection)
+            dialog.setPrintRange(QAbstractPrintDialog::Selection);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        *selectionOnly = dialog.printRange() == QAbstractPrintDialog::Selection;
+        return true;
+    };
+
+    connectCommands();
+    selectionChanged();
+}
+
+frmEditor::~frmEditor() = default;
+
+void frmEditor::fillLists()
+{
+    m_status->setText(tr("Please Wait... (Loading Fonts)"));
+    m_ui->cmbFont->clear();
+    m_ui->cmbFont->addItems(QFontDatabase::families());
+    m_ui->cmbSize->clear();
+    for (int size = 2; size <= 100; size += 2)
+        m_ui->cmbSize->addItem(QString::number(size));
+    m_ui->cmbFont->setCurrentText(QStringLiteral("Arial"));
+    m_ui->cmbSize->setCurrentText(QStringLiteral("20"));
+    m_baseFont = QFont(QStringLiteral("Arial"));
+    m_baseFont.setPointSize(20);
+    m_status->clear();
+}
+
+// An empty box in the base font, indented 2 mm as the slider's first position says.
+void frmEditor::startEmpty()
+{
+    m_text->document()->setDefaultFont(m_baseFont);
+    m_text->setFont(m_baseFont);
+    m_text->clear();
+    m_text->setCurrentFont(m_baseFont);
+    {
+        const QSignalBlocker block(m_ui->sldIndent);
+        m_ui->sldIndent->setValue(0);
+    }
+    applyIndent(0);
+    m_text->document()->clearUndoRedoStacks();
+    m_text->document()->setModified(false);
+}
+
+void frmEditor::connectCommands()
+{
+    Ui::frmEditor& ui = *m_ui;
+    connect(ui.mnuNew, &QAction::triggered, this, &frmEditor::newFile);
+    connect(ui.mnuOpen, &QAction::triggered, this, &frmEditor::openFile);
+    connect(ui.mnuSave, &QAction::triggered, this, [this] { saveData(); });
+    connect(ui.mnuSaveAs, &QAction::triggered, this, &frmEditor::saveAs);
+    connect(ui.mnuPrint, &QAction::triggered, this, &frmEditor::printText);
+    connect(ui.mnuExit, &QAction::triggered, this, &frmEditor::exitProgram);
+    connect(ui.mnuUndo, &QAction::triggered, m_text, &QTextEdit::undo);
+    connect(ui.mnuCut, &QAction::triggered, this, &frmEditor::cut);
+    connect(ui.mnuCopy, &QAction::triggered, this, &frmEditor::copy);
+    connect(ui.mnuPaste, &QAction::triggered, this, &frmEditor::paste);
+    connect(ui.mnuDelete, &QAction::triggered, this, &frmEditor::deleteSelection);
+    connect(ui.mnuSelectAll, &QAction::triggered, this, &frmEditor::selectAll);
+    connect(ui.mnuFont, &QAction::triggered, this, &frmEditor::chooseFont);
+    connect(ui.mnuForeColour, &QAction::triggered, this, &frmEditor::chooseForeColour);
+    connect(ui.mnuBackColour, &QAction::triggered, this, &frmEditor::chooseBackColour);
+    connect(ui.picFore, &QToolButton::clicked, this, &frmEditor::chooseForeColour);
+    connect(ui.picBack, &QToolButton::clicked, this, &frmEditor::chooseBackColour);
+    connect(ui.mnuBold, &QAction::triggered, this, &frmEditor::toggleBold);
+    connect(ui.mnuItalic, &QAction::triggered, this, &frmEditor::toggleItalic);
+    connect(ui.mnuUnderline, &QAction::triggered, this, &frmEditor::toggleUnderline);
+    connect(ui.mnuStrikeout, &QAction::triggered, this, &frmEditor::toggleStrike);
+    connect(ui.mnuBullets, &QAction::triggered, this, &frmEditor::toggleBullets);
+    connect(ui.mnuLeft, &QAction::triggered, this, [this] { setAlignment(Qt::AlignLeft); });
+    connect(ui.mnuCenter, &QAction::triggered, this, [this] { setAlignment(Qt::AlignHCenter); });
+    connect(ui.mnuRight, &QAction::triggered, this, [this] { setAlignment(Qt::AlignRight); });
+    connect(ui.mnuUpper, &QAction::triggered, this, [this] { changeCase(true); });
+    connect(ui.mnuLower, &QAction::triggered, this, [this] { changeCase(false); });
+    connect(ui.cmbFont, &QComboBox::activated, this, &frmEditor::applyFontAndSize);
+    connect(ui.cmbSize, &QComboBox::activated, this, &frmEditor::applyFontAndSize);
+    connect(ui.cmbStyle, &QComboBox::activated, this, &frmEditor::applyStyle);
+    connect(ui.sldIndent, &QSlider::valueChanged, this, &frmEditor::applyIndent);
+    connect(ui.cmbSpeed, &QComboBox::activated, this,
+            [this] { m_settings.set(Keys::NewsEditorSpeed, m_ui->cmbSpeed->currentText()); });
+
+    connect(m_text, &QTextEdit::cursorPositionChanged, this, &frmEditor::selectionChanged);
+    connect(m_text, &QTextEdit::selectionChanged, this, &frmEditor::selectionChanged);
+    connect(m_text, &NewsTextEdit::filesDropped, this, &frmEditor::dropFiles);
+    connect(m_text, &NewsTextEdit::mouseMovedTo, this, [this](int x) {
+        m_ui->ruler->setMarker(m_text->mapTo(this, QPoint(x, 0)).x() - m_ui->ruler->mapTo(this, QPoint(0, 0)).x());
+    });
+    m_text->installEventFilter(this);
+
+}
+
+qint64 frmEditor::key() const
+{
+    return m_mode == Mode::Edit ? m_ui->lblRef->text().toLongLong() : 0;
+}
+
+bool frmEditor::isChanged() const
+{
+    return m_text->document()->isModified();
+}
+
+bool frmEditor::confirmDiscard()
+{
+    if (!isChanged())
+        return true;
+    switch (m_prompt.warningYesNoCancel(changedQuestion(), tr("Tallyvo"))) {
+    case Prompt::Answer::Yes:
+        // A save that stored nothing (an empty text) lets the command go on; one that stored the
+        // message has closed the editor, and one that failed keeps the text.
+        return saveData() == SaveResult::Empty;
+    case Prompt::Answer::No:
+        return true;
+    case Prompt::Answer::Cancel:
+        break;
+    }
+    return false;
+}
+
+bool frmEditor::newMessage()
+{
+    if (!confirmDiscard())
+        return false;
+    m_mode = Mode::New;
+    m_ui->lblRef->clear();
+    m_ui->chkActive->setChecked(true);
+    m_ui->cmbDirection->setCurrentIndex(0);
+    startEmpty();
+    return true;
+}
+
+bool frmEditor::editMessage(qint64 key)
+{
+    if (!confirmDiscard())
+        return false;
+    m_mode = Mode::Edit;
+    m_ui->lblRef->setText(QString::number(key));
+    return getheadDetails(key);
+}
+
+bool frmEditor::getheadDetails(qint64 key)
+{
+    std::optional<NewsRecord> record;
+    try {
+        record = NewsStore(*m_connection.db()).find(key);
+    } catch (const DbError& e) {
+        m_prompt.message(e.text());
+        return false;
+    }
+    if (!record) {
+        m_prompt.message(tr("This message is no longer in the database; it may have been deleted at another "
+                            "station."));
+        m_mode = Mode::New;
+        m_ui->lblRef->clear();
+        return false;
+    }
+    // Messages stored without rich text (by a script or an older program) show their plain text.
+    RtfDocument doc = Rtf::read(record->rtf);
+    if (doc.plainText().isEmpty() && !record->message.isEmpty()) {
+        doc = {};
+        for (const QString& line : record->message.split(QLatin1Char('\n')))
+            doc.paragraphs << RtfParagraph{RtfAlign::Left, false, kBaseIndentTwips, 0, 0, {RtfRun{line, {}}}};
+    }
+    m_text->document()->setDefaultFont(m_baseFont);
+    RichText::toDocument(doc, *m_text->document(), m_text->logicalDpiX());
+    m_text->moveCursor(QTextCursor::End);
+    m_ui->chkActive->setChecked(record->active);
+    const int direction = m_ui->cmbDirection->findText(record->direction.trimmed());
+    if (direction >= 0)
+        m_ui->cmbDirection->setCurrentIndex(direction);
+    m_text->document()->setModified(false);
+    return true;
+}
+
+void frmEditor::stripMarkup()
+{
+    // Removed in place, so the formatting of the text around them stays.
+    QTextDocument* doc = m_text->document();
+    QTextCursor edit(doc);
+    edit.beginEditBlock();
+    for (const QChar c : {QLatin1Char('>'), QLatin1Char('<'), QLatin1Char('/')}) {
+        QTextCursor found = doc->find(QString(c), 0);
+        while (!found.isNull()) {
+            found.removeSelectedText();
+            found = doc->find(QString(c), found);
+        }
+    }
+    edit.endEditBlock();
+}
+
+frmEditor::SaveResult frmEditor::saveData()
+{
+    stripMarkup();
+    const QString text = m_text->toPlainText();
+    if (text.trimmed().isEmpty())
+        return SaveResult::Empty;
+
+    NewsRecord record;
+    record.message = text;
+    record.rtf = Rtf::write(RichText::fromDocument(*m_text->document(), m_text->logicalDpiX()));
+    record.active = m_ui->chkActive->isChecked();
+    record.fontName = m_ui->cmbFont->currentText();
+    record.fontSize = m_ui->cmbSize->currentText();
+    const QBrush fore = m_text->textCursor().charFormat().foreground();
+    record.fontColor = fore.style() == Qt::NoBrush ? 0 : bgrFromColor(fore.color());
+    record.bold = m_baseFont.bold();
+    record.italic = m_baseFont.italic();
+    record.direction = m_ui->cmbDirection->currentText();
+
+    try {
+        const NewsStore store(*m_connection.db());
+        if (m_mode == Mode::Edit) {
+            record.key = key();
+            if (!store.update(record)) {
+                // Deleted at another station meanwhile: the text is kept as a new message.
+                const qint64 newKey = store.insert(record);
+                m_ui->lblRef->setText(QString::number(newKey));
+                m_prompt.message(tr("The message had been deleted at another station; it is saved as a new "
+                                    "message."));
+            }
+        } else {
+            store.insert(record);
+            m_settings.set(Keys::NewsEditorSpeed, m_ui->cmbSpeed->currentText());
+        }
+    } catch (const DbError& e) {
+        m_prompt.message(e.text());
+        return SaveResult::Failed;
+    }
+    m_closeWithoutQuestion = true;
+    if (!m_inCloseEvent)
+        close();
+    return SaveResult::Stored;
+}
+
+void frmEditor::newFile()
+{
+    if (!confirmDiscard())
+        return;
+    startEmpty();
+    setWindowTitle(tr("Untitled - "));
+    m_fileName.clear();
+}
+
+void frmEditor::openFile()
+{
+    if (!confirmDiscard())
+        return;
+    const QString path = m_prompt.openFileName(
+        tr("Open"), tr("Document Files (*.doc);;Text Documents (*.txt);;Rich Text Format (*.rtf);;All Files (*)"));
+    if (path.isEmpty())
+        return;
+    if (!loadFile(path))
+        return;
+    setWindowTitle(tr(" Scroll Editor"));
+    m_fileName = path;
+}
+
+void frmEditor::dropFiles(const QStringList& paths)
+{
+    // Several files at once are not one message: nothing is loaded.
+    if (paths.size() != 1)
+        return;
+    if (!confirmDiscard())
+        return;
+    if (!loadFile(paths.first()))
+        return;
+    m_fileName = paths.first();
+    const QString name = QFileInfo(m_fileName).fileName();
+    setWindowTitle(name.isEmpty() ? tr("Untitled - ") : QStringLiteral(" - ") + name);
+}
+
+bool frmEditor::loadFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_prompt.message(tr("%1 could not be opened: %2").arg(QFileInfo(path).fileName(), file.errorString()));
+        return false;
+    }
+    if (file.size() > kMaxFileBytes) {
+        m_prompt.message(tr("%1 is too large for a news message.").arg(QFileInfo(path).fileName()));
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (isWordDocument(bytes.left(8), path)) {
+        m_prompt.message(tr("%1 is a Word document, which this editor cannot read. Save it as Rich Text "
+                            "Format (*.rtf) or as text in the program that made it, and open that file.")
+                             .arg(QFileInfo(path).fileName()));
+        return false;
+    }
+    RtfDocument doc;
+    if (Rtf::looksLikeRtf(bytes)) {
+        doc = Rtf::read(bytes);
+    } else {
+        if (bytes.contains('\0')) {
+            m_prompt.message(tr("%1 is neither text nor rich text and cannot be read.").arg(QFileInfo(path).fileName()));
+            return false;
+        }
+        QString text = decodeText(bytes);
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        for (const QString& line : text.split(QLatin1Char('\n')))
+            doc.paragraphs << RtfParagraph{RtfAlign::Left, false, kBaseIndentTwips, 0, 0, {RtfRun{line, {}}}};
+        if (text.endsWith(QLatin1Char('\n')))
+            doc.paragraphs.removeLast();
+    }
+    m_text->document()->setDefaultFont(m_baseFont);
+    RichText::toDocument(doc, *m_text->document(), m_text->logicalDpiX());
+    m_text->document()->setModified(false);
+    return true;
+}
+
+void frmEditor::saveAs()
+{
+    const QString path = m_prompt.saveFileName(tr("Save As"), tr("Rich Text Format (*.rtf);;Text Documents (*.txt)"));
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    const bool plain = QFileInfo(path).suffix().compare(QLatin1String("txt"), Qt::CaseInsensitive) == 0;
+    const QByteArray bytes =
+        plain ? m_text->toPlainText().toUtf8()
+              : Rtf::write(RichText::fromDocument(*m_text->document(), m_text->logicalDpiX())).toLatin1();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        m_prompt.message(tr("%1 could not be written: %2").arg(QFileInfo(path).fileName(), file.errorString()));
+        return;
+    }
+    m_fileName = path;
+    setWindowTitle(QStringLiteral(" - ") + QFileInfo(path).fileName());
+}
+
+void frmEditor::printText()
+{
+    QPrinter printer;
+    QTextCursor cursor = m_text->textCursor();
+    bool selectionOnly = false;
+    if (!m_printChooser || !m_printChooser(printer, cursor.hasSelection(), &selectionOnly))
+        return;
+    if (selectionOnly && !cursor.hasSelection())
+        return;
+    if (!selectionOnly && cursor.hasSelection()) {
+        cursor.clearSelection();
+        m_text->setTextCursor(cursor);
+    }
+    if (cursor.hasSelection()) {
+        QTextDocument part;
+        part.setDefaultFont(m_text->document()->defaultFont());
+        QTextCursor(&part).insertFragment(cursor.selection());
+        part.print(&printer);
+    } else {
+        m_text->document()->print(&printer);
+    }
+}
+
+void frmEditor::closeEvent(QCloseEvent* event)
+{
+    if (m_exiting) {
+        event->accept();
+        return;
+    }
+    // Closed from the title bar with unsaved text: the same question as before "New".
+    if (!m_closeWithoutQuestion && isChanged()) {
+        switch (m_prompt.warningYesNoCancel(changedQuestion(), tr("Tallyvo"))) {
+        case Prompt::Answer::Cancel:
+            event->ignore();
+            return;
+        case Prompt::Answer::No:
+            break;
+        case Prompt::Answer::Yes: {
+            m_inCloseEvent = true;
+            const SaveResult saved = saveData();
+            m_inCloseEvent = false;
+            if (saved == SaveResult::Failed) {
+                event->ignore();
+                return;
+            }
+            break;
+        }
+        }
+    }
+    event->accept();
+    emit closed();
+}
+
+bool frmEditor::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && watched == m_ui->cmbSize->lineEdit()) {
+            applySize();
+            return true;
+        }
+        if (enter && watched == m_ui->cmbFont->lineEdit()) {
+            applyFontAndSize();
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape && watched == m_text) {
+            cancel();
+            return true;
+        }
+    }
+    if (watched == m_text && (event->type() == QEvent::KeyRelease))
+        showLine();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmEditor::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        cancel();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void frmEditor::cancel()
+{
+    // Esc closes without saving and without asking.
+    m_closeWithoutQuestion = true;
+    close();
+}
+
+void frmEditor::mergeFormat(const QTextCharFormat& format)
+{
+    m_text->mergeCurrentCharFormat(format);
+    m_text->setFocus();
+}
+
+void frmEditor::toggleBold()
+{
+    QTextCharFormat f;
+    f.setFontWeight(m_ui->mnuBold->isChecked() ? QFont::Bold : QFont::Normal);
+    mergeFormat(f);
+}
+
+void frmEditor::toggleItalic()
+{
+    QTextCharFormat f;
+    f.setFontItalic(m_ui->mnuItalic->isChecked());
+    mergeFormat(f);
+}
+
+void frmEditor::toggleUnderline()
+{
+    QTextCharFormat f;
+    f.setFontUnderline(m_ui->mnuUnderline->isChecked());
+    mergeFormat(f);
+}
+
+void frmEditor::toggleStrike()
+{
+    QTextCharFormat f;
+    f.setFontStrikeOut(m_ui->mnuStrikeout->isChecked());
+    mergeFormat(f);
+}
+
+void frmEditor::toggleBullets()
+{
+    QTextCursor cursor = m_text->textCursor();
+    const QList<QTextBlock> blocks = selectedBlocks(cursor);
+    bool allBulleted = true;
+    for (const QTextBlock& b : blocks)
+        allBulleted = allBulleted && b.textList();
+    cursor.beginEditBlock();
+    if (allBulleted) {
+        for (const QTextBlock& b : blocks) {
+            if (QTextList* list = b.textList())
+                list->remove(b);
+            QTextCursor c(b);
+            QTextBlockFormat bf = b.blockFormat();
+            bf.setIndent(0);
+            c.setBlockFormat(bf);
+        }
+    } else {
+        cursor.createList(QTextListFormat::ListDisc);
+    }
+    cursor.endEditBlock();
+    m_text->setFocus();
+    selectionChanged();
+}
+
+void frmEditor::setAlignment(Qt::Alignment alignment)
+{
+    m_text->setAlignment(alignment);
+    m_text->setFocus();
+    selectionChanged();
+}
+
+void frmEditor::chooseFont()
+{
+    const QTextCharFormat current = m_text->textCursor().charFormat();
+    QFont start = m_baseFont;
+    const QStringList families = current.fontFamilies().toStringList();
+    if (!families.isEmpty())
+        start.setFamilies(families);
+    if (current.fontPointSize() > 0)
+        start.setPointSizeF(current.fontPointSize());
+    start.setBold(current.fontWeight() >= QFont::Bold);
+    start.setItalic(current.fontItalic());
+    start.setUnderline(current.fontUnderline());
+    start.setStrikeOut(current.fontStrikeOut());
+    const std::optional<QFont> chosen = m_fontChooser ? m_fontChooser(start) : std::nullopt;
+    if (!chosen)
+        return;
+    QTextCharFormat f;
+    f.setFontFamilies({chosen->family()});
+    f.setFontPointSize(chosen->pointSizeF() > 0 ? chosen->pointSizeF() : m_baseFont.pointSizeF());
+    f.setFontWeight(chosen->bold() ? QFont::Bold : QFont::Normal);
+    f.setFontItalic(chosen->italic());
+    f.setFontUnderline(chosen->underline());
+    f.setFontStrikeOut(chosen->strikeOut());
+    mergeFormat(f);
+    m_ui->cmbFont->setCurrentText(chosen->family());
+    m_ui->cmbSize->setCurrentText(QLocale::c().toString(f.fontPointSize()));
+}
+
+void frmEditor::chooseForeColour()
+{
+    const QColor c = m_colourChooser ? m_colourChooser(m_foreColour) : QColor();
+    if (!c.isValid())
+        return;
+    m_foreColour = c;
+    setPreview(m_ui->picFore, c);
+    QTextCharFormat f;
+    f.setForeground(c);
+    mergeFormat(f);
+}
+
+void frmEditor::chooseBackColour()
+{
+    const QColor c = m_colourChooser ? m_colourChooser(m_backColour) : QColor();
+    if (!c.isValid())
+        return;
+    m_backColour = c;
+    setPreview(m_ui->picBack, c);
+    QTextCharFormat f;
+    f.setBackground(c);
+    mergeFormat(f);
+}
+
+void frmEditor::setPreview(QWidget* preview, const QColor& colour)
+{
+    preview->setStyleSheet(QStringLiteral("background-color: %1; border: 1px solid gray;").arg(colour.name()));
+}
+
+void frmEditor::changeCase(bool upper)
+{
+    QTextCursor cursor = m_text->textCursor();
+    if (!cursor.hasSelection())
+        return;
+    const QString text = cursor.selection().toPlainText();
+    const int start = cursor.selectionStart();
+    const QString replaced = upper ? text.toUpper() : text.toLower();
+    cursor.insertText(replaced);
+    cursor.setPosition(start);
+    cursor.setPosition(start + int(replaced.size()), QTextCursor::KeepAnchor);
+    m_text->setTextCursor(cursor);
+}
+
+void frmEditor::applyFontAndSize()
+{
+    QTextCharFormat f;
+    const QString family = m_ui->cmbFont->currentText().trimmed();
+    if (!family.isEmpty())
+        f.setFontFamilies({family});
+    bool ok = false;
+    const double size = QLocale::c().toDouble(m_ui->cmbSize->currentText().trimmed(), &ok);
+    if (ok && size > 0 && size <= 1638)
+        f.setFontPointSize(size);
+    mergeFormat(f);
+}
+
+void frmEditor::applySize()
+{
+    bool ok = false;
+    const double size = QLocale::c().toDouble(m_ui->cmbSize->currentText().trimmed(), &ok);
+    if (!ok || size <= 0 || size > 1638)
+        return;
+    QTextCharFormat f;
+    f.setFontPointSize(size);
+    mergeFormat(f);
+}
+
+void frmEditor::applyStyle(int index)
+{
+    if (index < 0 || index >= int(std::size(kStyles)))
+        return;
+    QTextCharFormat f;
+    f.setFontPointSize(kStyles[index].points);
+    f.setFontWeight(kStyles[index].bold ? QFont::Bold : QFont::Normal);
+    mergeFormat(f);
+}
+
+int frmEditor::indentTwips(int position)
+{
+    return kBaseIndentTwips + position * 1440;
+}
+
+void frmEditor::applyIndent(int position)
+{
+    const qreal pixels = indentTwips(position) * detail::usableDpi(m_text->logicalDpiX()) / kTwipsPerInch;
+    QTextCursor cursor = m_text->textCursor();
+    cursor.beginEditBlock();
+    for (const QTextBlock& b : selectedBlocks(cursor)) {
+        QTextCursor c(b);
+        QTextBlockFormat bf = b.blockFormat();
+        bf.setLeftMargin(pixels);
+        c.setBlockFormat(bf);
+    }
+    cursor.endEditBlock();
+}
+
+void frmEditor::cut()
+{
+    QTextCursor cursor = m_text->textCursor();
+    if (!cursor.hasSelection())
+        return;
+    copy();
+    cursor.removeSelectedText();
+}
+
+void frmEditor::copy()
+{
+    const QTextCursor cursor = m_text->textCursor();
+    if (!cursor.hasSelection())
+        return;
+    QClipboard* clipboard = QApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(cursor.selection().toPlainText());
+}
+
+void frmEditor::paste()
+{
+    m_text->textCursor().insertText(QApplication::clipboard()->text());
+}
+
+void frmEditor::deleteSelection()
+{
+    m_text->textCursor().removeSelectedText();
+}
+
+void frmEditor::selectAll()
+{
+    m_text->setFocus();
+    m_text->selectAll();
+}
+
+void frmEditor::exitProgram()
+{
+    m_exiting = true;
+    emit programEnd();
+}
+
+void frmEditor::selectionChanged()
+{
+    const QTextCursor cursor = m_text->textCursor();
+    const QTextCharFormat cf = cursor.charFormat();
+    m_ui->mnuBold->setChecked(cf.fontWeight() >= QFont::Bold);
+    m_ui->mnuItalic->setChecked(cf.fontItalic());
+    m_ui->mnuUnderline->setChecked(cf.fontUnderline());
+    m_ui->mnuStrikeout->setChecked(cf.fontStrikeOut());
+
+    const Qt::Alignment a = cursor.blockFormat().alignment();
+    if (a & Qt::AlignHCenter)
+        m_ui->mnuCenter->setChecked(true);
+    else if (a & (Qt::AlignRight | Qt::AlignTrailing))
+        m_ui->mnuRight->setChecked(true);
+    else
+        m_ui->mnuLeft->setChecked(true);
+
+    const QList<QTextBlock> blocks = selectedBlocks(cursor);
+    bool allBulleted = !blocks.isEmpty();
+    for (const QTextBlock& b : blocks)
+        allBulleted = allBulleted && b.textList();
+    m_ui->mnuBullets->setChecked(allBulleted);
+
+    // The lists show the selection's font and size, or nothing when it mixes several.
+    QString family;
+    double size = -1;
+    bool mixedFamily = false;
+    bool mixedSize = false;
+    auto consider = [&](const QTextCharFormat& f) {
+        const QStringList fams = f.fontFamilies().toStringList();
+        const QString fam = fams.isEmpty() ? m_baseFont.family() : fams.first();
+        const double pts = f.fontPointSize() > 0 ? f.fontPointSize() : m_baseFont.pointSizeF();
+        if (size < 0) {
+            family = fam;
+            size = pts;
+        } else {
+            mixedFamily = mixedFamily || fam != family;
+            mixedSize = mixedSize || pts != size;
+        }
+    };
+    if (cursor.hasSelection()) {
+        const int start = cursor.selectionStart();
+        const int end = cursor.selectionEnd();
+        for (const QTextBlock& b : blocks) {
+            for (auto it = b.begin(); !it.atEnd(); ++it) {
+                const QTextFragment fr = it.fragment();
+                if (fr.position() < end && fr.position() + fr.length() > start)
+                    consider(fr.charFormat());
+            }
+        }
+    }
+    if (size < 0)
+        consider(cf);
+    m_ui->cmbFont->setCurrentText(mixedFamily ? QString() : family);
+    m_ui->cmbSize->setCurrentText(mixedSize ? QString() : QLocale::c().toString(size));
+
+    // The slider follows a paragraph whose indent is one of its positions.
+    const int twips = pixelsToTwips(cursor.blockFormat().leftMargin(), m_text->logicalDpiX());
+    for (int p = 0; p <= m_ui->sldIndent->maximum(); ++p) {
+        if (qAbs(indentTwips(p) - twips) <= 15) {
+            const QSignalBlocker block(m_ui->sldIndent);
+            m_ui->sldIndent->setValue(p);
+        }
+    }
+    showLine();
+}
+
+void frmEditor::showLine()
+{
+    const QTextCursor cursor = m_text->textCursor();
+    const QTextBlock current = cursor.block();
+    qint64 line = 0;
+    for (QTextBlock b = m_text->document()->begin(); b.isValid() && b != current; b = b.next())
+        line += b.layout() ? qMax(1, b.layout()->lineCount()) : 1;
+    if (const QTextLayout* layout = current.layout()) {
+        const QTextLine l = layout->lineForTextPosition(cursor.positionInBlock());
+        line += l.isValid() ? l.lineNumber() : 0;
+    }
+    m_status->setText(tr("Line : ") + QLocale().toString(line + 1));
+}
+
+} // namespace tallyvo
