@@ -25,6 +25,11 @@ CallFeed::CallFeed(DbUrl url, QString displayId, const Clock& clock, QObject* pa
 
 CallFeed::~CallFeed()
 {
+    stop();
+}
+
+void CallFeed::stop()
+{
     if (!m_thread)
         return;
     m_counters->stop = true;
@@ -35,11 +40,15 @@ CallFeed::~CallFeed()
     if (m_thread->wait(kStopWaitMs)) {
         delete m_worker;
         delete m_thread;
+        m_worker = nullptr;
+        m_thread = nullptr;
         return;
     }
     m_counters->lendClock(nullptr);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+    m_worker = nullptr;
+    m_thread = nullptr;
 }
 
 void CallFeed::setTiming(const FeedTiming& timing)

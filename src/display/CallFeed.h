@@ -67,6 +67,9 @@ public:
     void setTiming(const FeedTiming& timing); // before start()
     // Connects and begins; recentRows is how many of today's calls recentCalls brings.
     void start(int recentRows);
+    // Ends the feed's thread (writing what was shown) and lets go of the clock; the feed reports
+    // nothing more, and is not started again. Also done when the feed is destroyed.
+    void stop();
     // Looks for new calls now instead of at the next notification.
     void pollNow();
     // The display has put this call on its table: it is marked shown and the display's place

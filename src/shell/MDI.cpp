@@ -297,6 +297,8 @@ void MDI::stopDisplay()
     if (frmDisplay* display = m_display) {
         m_display = nullptr;
         display->hide();
+        // The feed ends now: the window outlives this call, the services it borrows may not.
+        display->feed().stop();
         // Deleted later: Ctrl+D pressed in the display itself arrives from inside it.
         display->deleteLater();
     }
