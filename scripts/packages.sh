@@ -9,11 +9,7 @@ TALLYVO_PACKAGES=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
     libxlsxwriter-dev libsodium-dev libsqlite3-dev libx11-dev qtkeychain-qt6-dev
     postgresql xvfb xdotool x11-utils pulseaudio poppler-utils fonts-dejavu-core fonts-liberation
-<<<<<<< HEAD
-    python3-openpyxl libpq-dev
-=======
-    dpkg-dev lintian desktop-file-utils
->>>>>>> main
+    python3-openpyxl libpq-dev dpkg-dev lintian desktop-file-utils
 )
 
 tallyvo_install_packages() {
