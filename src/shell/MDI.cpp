@@ -16,6 +16,7 @@
 #include "reports/ui/GridExport.h"
 #include "shell/frmSettings.h"
 #include "tokens/ui/frmTicket.h"
+#include "widgets/WindowFront.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -31,19 +32,6 @@
 #include <QToolBar>
 
 namespace tallyvo {
-
-namespace {
-
-void bringForward(QWidget* w)
-{
-    if (w->isMinimized())
-        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
-    w->show();
-    w->raise();
-    w->activateWindow();
-}
-
-} // namespace
 
 MDI::MDI(ShellServices services, QWidget* parent)
     : QMainWindow(parent)

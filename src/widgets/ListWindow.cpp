@@ -1,5 +1,7 @@
 #include "widgets/ListWindow.h"
 
+#include "widgets/WindowFront.h"
+
 #include "ui_ListWindow.h"
 
 #include "core/DbError.h"
@@ -13,19 +15,6 @@
 #include <QShowEvent>
 
 namespace tallyvo {
-
-namespace {
-
-void bringForward(QWidget* w)
-{
-    if (w->isMinimized())
-        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
-    w->show();
-    w->raise();
-    w->activateWindow();
-}
-
-} // namespace
 
 ListWindow::ListWindow(Prompt& prompt, QWidget* parent, Qt::WindowFlags flags)
     : QWidget(parent, flags)

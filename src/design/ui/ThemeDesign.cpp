@@ -1,5 +1,7 @@
 #include "design/ui/ThemeDesign.h"
 
+#include "widgets/WindowFront.h"
+
 #include "design/ui/frmThLst.h"
 #include "design/ui/frmTheme.h"
 
@@ -28,15 +30,6 @@ frmThLst* ThemeDesign::themeList() const
 frmTheme* ThemeDesign::openedEditor() const
 {
     return m_editor;
-}
-
-void ThemeDesign::bringForward(QWidget* window)
-{
-    if (window->isMinimized())
-        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->show();
-    window->raise();
-    window->activateWindow();
 }
 
 frmThLst* ThemeDesign::showThemeList()

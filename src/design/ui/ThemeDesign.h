@@ -28,8 +28,6 @@ public:
     frmThLst* themeList() const;
     frmTheme* openedEditor() const;
 
-    static void bringForward(QWidget* window);
-
 signals:
     // A theme was added, rewritten or deleted: lists of theme names refill.
     void themesChanged();

@@ -9,6 +9,7 @@
 #include "design/ui/frmTheme.h"
 #include "ui_frmThLst.h"
 #include "widgets/Grid.h"
+#include "widgets/WindowFront.h"
 
 #include <QKeyEvent>
 
@@ -81,7 +82,7 @@ void frmThLst::cmdAdd_Click()
 {
     frmTheme* editor = m_design.themeEditor();
     editor->setRef(QString());
-    m_design.bringForward(editor);
+    bringForward(editor);
 }
 
 void frmThLst::cmdEdit_Click()
@@ -92,7 +93,7 @@ void frmThLst::cmdEdit_Click()
     frmTheme* editor = m_design.themeEditor();
     editor->setRef(key);
     editor->getData();
-    m_design.bringForward(editor);
+    bringForward(editor);
 }
 
 void frmThLst::cmdDelete_Click()
