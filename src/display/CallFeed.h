@@ -26,6 +26,13 @@ struct FeedTiming {
     // Reconnection attempts start at retryMinMs and back off to retryMaxMs.
     int retryMinMs = 250;
     int retryMaxMs = 3000;
+    // What a display has shown (status '1', its place) is written once no call has come for
+    // markQuietMs, and at the latest markLatestMs after the first call not yet written: a write
+    // takes the embedded database's write lock and wakes every other display, so it is kept out
+    // of the moments when calls come. Closing the display, or its connection coming back, writes
+    // at once.
+    int markQuietMs = 200;
+    int markLatestMs = 1000;
 };
 
 // Counts of what the feed has done, for measuring its cost.
@@ -48,8 +55,8 @@ struct FeedStats {
 // on SQLite a change of the write-ahead log wakes the feed, and the change counter says whether
 // anything was committed. A slow safety look covers a notification that never came.
 //
-// The display's place is kept in tblDisplayFeed under displayId, written once it has shown a
-// call (markShown), together with the call's status '1'. A display that runs again the same day
+// The display's place is kept in tblDisplayFeed under displayId, written shortly after it has
+// shown a call (markShown, see FeedTiming::markQuietMs), together with the call's status '1'. A display that runs again the same day
 // goes on from there, so nothing is announced twice and nothing it had not shown is lost. One
 // starting fresh takes the feed's end as its place and announces only calls that no display has
 // shown yet (status '0').

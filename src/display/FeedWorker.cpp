@@ -78,6 +78,9 @@ void FeedWorker::begin()
     m_retry = new QTimer(this);
     m_retry->setSingleShot(true);
     connect(m_retry, &QTimer::timeout, this, &FeedWorker::tryConnect);
+    m_write = new QTimer(this);
+    m_write->setSingleShot(true);
+    connect(m_write, &QTimer::timeout, this, &FeedWorker::writeShown);
     tryConnect();
 }
 
@@ -97,6 +100,8 @@ void FeedWorker::finish()
         m_settle->stop();
     if (m_retry)
         m_retry->stop();
+    if (m_write)
+        m_write->stop();
     closeConnection();
     QThread::currentThread()->quit();
 }
@@ -269,6 +274,9 @@ void FeedWorker::lost(const QString& why)
         m_safety->stop();
     if (m_settle)
         m_settle->stop();
+    // Kept for the next connection, which writes it first.
+    if (m_write)
+        m_write->stop();
     if (!m_reportedDown) {
         m_reportedDown = true;
         emit connectionChanged(false, why);
@@ -359,16 +367,17 @@ void FeedWorker::shown(const CallRow& call)
 {
     m_unmarked.append({call.callauto, call.feedSeq});
     m_shownPosition = std::max(m_shownPosition, call.feedSeq);
-    // Calls shown in a quick run are written together.
-    if (!m_writeQueued) {
-        m_writeQueued = true;
-        QMetaObject::invokeMethod(this, &FeedWorker::writeShown, Qt::QueuedConnection);
-    }
+    if (m_finished || !m_write)
+        return;
+    // Calls shown in a quick run are written together, after it or while it goes on.
+    if (!m_unwrittenFor.isValid())
+        m_unwrittenFor.start();
+    const qint64 latest = std::max<qint64>(0, m_timing.markLatestMs - m_unwrittenFor.elapsed());
+    m_write->start(int(std::min<qint64>(std::max(m_timing.markQuietMs, 0), latest)));
 }
 
 void FeedWorker::writeShown()
 {
-    m_writeQueued = false;
     if (!m_db || m_finished)
         return; // written when the connection is back
     try {
@@ -400,6 +409,9 @@ void FeedWorker::writeShownNow()
     t.commit();
     m_unmarked.clear();
     m_savedPosition = m_shownPosition;
+    m_unwrittenFor.invalidate();
+    if (m_write)
+        m_write->stop();
 }
 
 void FeedWorker::exec(QSqlQuery& q)

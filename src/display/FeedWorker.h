@@ -7,6 +7,7 @@
 #include "display/CallFeed.h"
 #include "display/CallRow.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSqlQuery>
@@ -97,13 +98,15 @@ private:
     QTimer* m_safety = nullptr;
     QTimer* m_settle = nullptr;
     QTimer* m_retry = nullptr;
+    QTimer* m_write = nullptr;
+    // Since the first shown call that is not written yet; invalid while all is written.
+    QElapsedTimer m_unwrittenFor;
     int m_settleStep = 0;
     int m_retryMs = 0;
     bool m_everConnected = false;
     bool m_reportedDown = false;
     bool m_finished = false;
     bool m_draining = false;
-    bool m_writeQueued = false;
     qint64 m_dataVersion = -1;
     // The feed position of the last call handed to the window; the next look starts after it.
     qint64 m_position = -1;
