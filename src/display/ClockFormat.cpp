@@ -214,4 +214,9 @@ QByteArray clockFaceAt(const QByteArray& svg, QTime time)
     return out;
 }
 
+int msToNextSecond(QTime time)
+{
+    return 1001 - (time.isValid() ? time.msec() : 0);
+}
+
 } // namespace tallyvo

@@ -14,4 +14,8 @@ QString qtClockFormat(const QString& format);
 // its hands turned to time about the centre of its view box. Empty when svg is not XML.
 QByteArray clockFaceAt(const QByteArray& svg, QTime time);
 
+// How long a clock showing time waits for its next second, with a millisecond to spare so that
+// it reads the new second when it wakes.
+int msToNextSecond(QTime time);
+
 } // namespace tallyvo

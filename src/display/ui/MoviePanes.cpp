@@ -79,11 +79,14 @@ ClockPane::ClockPane(TimeSource now, QWidget* parent)
     , m_renderer(new QSvgRenderer(this))
     , m_tick(new QTimer(this))
 {
-    // Often enough to turn the second hand close to the full second.
-    m_tick->setInterval(100);
+    // Woken once a second, just after it turns, so a kiosk's clock costs one wake-up a second.
+    m_tick->setSingleShot(true);
+    m_tick->setTimerType(Qt::PreciseTimer);
     connect(m_tick, &QTimer::timeout, this, [this] {
-        if (m_now().second() != m_shownSecond)
+        const QTime time = m_now();
+        if (time.second() != m_shownSecond)
             refresh();
+        m_tick->start(msToNextSecond(time));
     });
 }
 
@@ -112,7 +115,7 @@ void ClockPane::refresh()
 void ClockPane::showEvent(QShowEvent* event)
 {
     if (hasFace())
-        m_tick->start();
+        m_tick->start(msToNextSecond(m_now()));
     refresh();
     QWidget::showEvent(event);
 }

@@ -35,7 +35,6 @@ namespace {
 constexpr int kDefaultRows = 12;
 constexpr int kBlinkSteps = 10;
 constexpr int kBlinkIntervalMs = 200;
-constexpr int kClockIntervalMs = 100;
 // The scratch grid is a speck that shows nothing.
 constexpr int kScratchWidthTwips = 255;
 constexpr int kScratchHeightTwips = 30;
@@ -153,7 +152,9 @@ void frmDisplay::load(const FeedTiming& timing)
 
     m_timer6->setInterval(kBlinkIntervalMs);
     connect(m_timer6, &QTimer::timeout, this, &frmDisplay::Timer6_Timer);
-    m_timer3->setInterval(kClockIntervalMs);
+    // The text clock wakes once a second, just after it turns.
+    m_timer3->setSingleShot(true);
+    m_timer3->setTimerType(Qt::PreciseTimer);
     connect(m_timer3, &QTimer::timeout, this, &frmDisplay::Timer3_Timer);
     // One frame timer moves the title and the news together, so each frame is drawn once.
     m_frame->setObjectName(QStringLiteral("tmrFrame"));
@@ -333,8 +334,8 @@ void frmDisplay::start()
         m_clockFormat = t.tformat;
         m_lblTime->show();
         Timer3_Timer();
-        m_timer3->start();
     } else {
+        m_timer3->stop();
         m_clock->hide();
         m_lblTime->hide();
     }
@@ -560,6 +561,7 @@ void frmDisplay::Timer3_Timer()
 {
     const QDateTime now(m_clockSource.today(), m_clockSource.now());
     m_lblTime->setText(now.toString(qtClockFormat(m_clockFormat)));
+    m_timer3->start(msToNextSecond(now.time()));
 }
 
 void frmDisplay::paintEvent(QPaintEvent* event)
