@@ -137,6 +137,7 @@ FeedStats totalStats(const std::vector<std::unique_ptr<Screen>>& screens)
         const FeedStats one = s->display.feed().stats();
         sum.statements += one.statements;
         sum.changeChecks += one.changeChecks;
+        sum.wakeups += one.wakeups;
     }
     return sum;
 }
@@ -205,6 +206,7 @@ bool measureCalls(const QString& name, const DbUrl& url, const Clock& clock,
                 giveUp.start(kOthersGraceMs);
         });
     }
+    const FeedStats before = totalStats(screens);
     for (int i = 0; i < calls; ++i) {
         awaited = QStringLiteral("B%1").arg(i + 1);
         shownNow = 0;
@@ -227,7 +229,14 @@ bool measureCalls(const QString& name, const DbUrl& url, const Clock& clock,
         // Calls come apart in time, at varying moments of the displays' own timers.
         wait(15 + (i * 7) % 30);
     }
+    const FeedStats after = totalStats(screens);
     print(name, "calls", double(calls));
+    // How often each display woke and looked per call: above one, a look came before the commit
+    // was visible, or another display's write woke it for nothing.
+    const double perCall = double(calls) * double(screens.size());
+    print(name, "calls_wakeups_per_call_per_display", double(after.wakeups - before.wakeups) / perCall);
+    print(name, "calls_change_checks_per_call_per_display",
+          double(after.changeChecks - before.changeChecks) / perCall);
     int fewest = calls;
     std::vector<double> all;
     std::vector<double> allWithCommit;

@@ -34,9 +34,11 @@ CallRow rowFrom(const QSqlQuery& q)
 // notification) in; the rest are taken right after.
 constexpr int kTakePerLook = 50;
 
-// A writer appends its commit to the log a moment before it makes it visible, so a look at
-// the change counter right after the log moved can come too early: look again a few times.
-constexpr std::array<int, 4> kSettleMs{2, 8, 32, 128};
+// A writer appends its commit to the log frame by frame, each write a change of the file, and
+// makes it visible only after the last one, so a look at the change counter as the log moves
+// can come too early. The look is cheap and the thread is awake anyway, so each change is
+// looked at; a commit not visible yet is looked for again soon after, then a few times more.
+constexpr std::array<int, 5> kSettleMs{1, 2, 8, 32, 128};
 
 } // namespace
 
