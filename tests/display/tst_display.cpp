@@ -347,10 +347,15 @@ private slots:
         QTRY_COMPARE(b.labels(), (QStringList{QStringLiteral("H2 "), QStringLiteral("H1 ")}));
         QCOMPARE(b.cell(1, 2), QStringLiteral("Counter 2"));
 
-        // Closed the moment it has shown H3: its place is written on the way out.
-        call(tdb.db(), QStringLiteral("H3"));
+        // Closed the moment it has shown H3, before its place would be written: it is written
+        // on the way out.
+        const qint64 h3 = call(tdb.db(), QStringLiteral("H3"));
+        const QString aId = a.display->feed().displayId();
         QTRY_COMPARE(a.cell(1, 1), QStringLiteral("H3 "));
         a.close();
+        QCOMPARE(tdb.db().scalar(QStringLiteral("SELECT feedSeq FROM tblDisplayFeed WHERE displayId=?"), {aId})
+                     .toLongLong(),
+                 tdb.db().scalar(QStringLiteral("SELECT feedSeq FROM tblCall WHERE callauto=?"), {h3}).toLongLong());
         call(tdb.db(), QStringLiteral("H4"));
         call(tdb.db(), QStringLiteral("H5"));
         QTRY_COMPARE(b.cell(1, 1), QStringLiteral("H5 "));
@@ -533,6 +538,10 @@ private slots:
         QVERIFY(s.display->feed().isConnected());
         QVERIFY(s.display->feed().stats().reconnects >= 1);
         QCOMPARE(changes.size(), 2);
+        // What was shown before and after the drop is written, G1's too if the drop came first.
+        QTRY_COMPARE(tdb.db().scalar(QStringLiteral("SELECT count(*) FROM tblCall WHERE status='0'")).toInt(), 0);
+        QTRY_COMPARE(tdb.db().scalar(QStringLiteral("SELECT feedSeq FROM tblDisplayFeed")).toLongLong(),
+                     tdb.db().scalar(QStringLiteral("SELECT max(feedSeq) FROM tblCall")).toLongLong());
     }
 };
 
