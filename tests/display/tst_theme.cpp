@@ -309,6 +309,16 @@ private slots:
         QVERIFY(!frame->isActive());
         t.display.startNews();
         QVERIFY(frame->isActive());
+        // No news to show: the band only waits for its next read, without drawing frames.
+        QVERIFY(frame->interval() > 10 * ScrollMotion::kScrollStepMs);
+        tdb.db().run(QStringLiteral("INSERT INTO tblscroll (message, msgrtf, msgrtfcopy, active, direction) "
+                                    "VALUES ('Open', '', '', '1', 'Left')"));
+        // To the end of the empty pass, past the empty way back, to the next read.
+        t.display.newsBand()->stepBy(1e6);
+        t.display.newsBand()->stepBy(1);
+        t.display.newsBand()->stepBy(1);
+        QVERIFY(t.display.newsBand()->band().hasMessages());
+        QTRY_COMPARE(frame->interval(), ScrollMotion::kScrollStepMs);
         t.display.stopNews();
         QVERIFY(!frame->isActive());
     }

@@ -35,6 +35,8 @@ namespace {
 constexpr int kDefaultRows = 12;
 constexpr int kBlinkSteps = 10;
 constexpr int kBlinkIntervalMs = 200;
+// How often a news band with no news moves on, towards its next read of the news.
+constexpr int kEmptyNewsFrameMs = 500;
 // The scratch grid is a speck that shows nothing.
 constexpr int kScratchWidthTwips = 255;
 constexpr int kScratchHeightTwips = 30;
@@ -593,17 +595,29 @@ void frmDisplay::frame()
 {
     if (m_lblTtl->isScrolling() && m_lblTtl->isVisible())
         m_lblTtl->Timer2_Timer();
-    if (m_news->isRunning())
+    if (m_news->isRunning()) {
         m_news->step();
+        // The band may have read news, or run out of it.
+        followMotion();
+    }
 }
 
 void frmDisplay::followMotion()
 {
-    const bool moving = m_lblTtl->isScrolling() || m_news->isRunning();
-    if (moving && !m_frame->isActive())
-        m_frame->start();
-    else if (!moving)
+    const bool title = m_lblTtl->isScrolling();
+    const bool news = m_news->isRunning();
+    if (!title && !news) {
         m_frame->stop();
+        return;
+    }
+    // A band without news draws nothing while it waits for its next read of the news: the
+    // timer then only keeps the time of that read, and the band moves by the time passed.
+    const int interval =
+        title || m_news->band().hasMessages() ? ScrollMotion::kScrollStepMs : kEmptyNewsFrameMs;
+    if (m_frame->interval() != interval)
+        m_frame->setInterval(interval);
+    if (!m_frame->isActive())
+        m_frame->start();
 }
 
 bool frmDisplay::isNewsRunning() const
