@@ -72,7 +72,7 @@ void report(CliContext& ctx, QStringList args)
 
     if (xlsx) {
         FailurePrompt prompt;
-        if (!modExcel::exportToFile(*xlsx, reportSheet(result.rows), Reports::caption(request.kind), true, true,
+        if (!modExcel::exportToFile(*xlsx, reportSheet(result), Reports::caption(request.kind), true, true,
                                     prompt))
             throw Failure(prompt.first.isEmpty() ? QStringLiteral("the workbook %1 was not written").arg(*xlsx)
                                                  : prompt.first);
@@ -85,10 +85,9 @@ void report(CliContext& ctx, QStringList args)
     for (size_t c = 1; c + 1 < columns.size(); ++c)
         header << columns[c].header;
     ctx.out << header.join(QLatin1Char('\t')) << '\n';
-    qsizetype n = 0;
-    for (const ReportRow& r : result.rows) {
-        ctx.out << QString::number(++n) << '\t' << r.dept << '\t' << r.service << '\t' << r.token << '\t' << r.date
-                << '\t' << r.counter << '\t' << r.from << '\t' << r.to << '\t' << r.duration << '\n';
+    for (size_t i = 0; i < result.rows.size(); ++i) {
+        for (int c = int(ReportColumn::Sn); c <= int(ReportColumn::Duration); ++c)
+            ctx.out << result.text(i, ReportColumn(c)) << (c == int(ReportColumn::Duration) ? '\n' : '\t');
     }
     if (!result.average.isEmpty())
         ctx.out << result.average << '\n';

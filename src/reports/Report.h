@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -24,17 +25,28 @@ struct ReportRequest {
     bool showAll = false;
 };
 
-// One listed token, every value as the grid shows it ("" where the database has none).
+// The grid's columns as the report windows number them.
+enum class ReportColumn { Key, Sn, Dept, Service, Token, Date, Counter, From, To, Duration };
+
+// One listed token. The names, days and times a report repeats on every row are kept once in the
+// result and referred to here by number: a month of a busy site is 400,000 rows, and a string per
+// value would cost most of the report's time in allocating, sharing and freeing them. Read the
+// values through ReportResult::text.
 struct ReportRow {
     qint64 key = 0; // tickAuto
-    QString dept;
-    QString service;
-    QString token;
-    QString date;
-    QString counter; // the counter's user name
-    QString from;
-    QString to;
-    QString duration; // whole minutes, "" until finished
+    // The token's label, in ReportResult's tokens.
+    qint32 tokenAt = 0;
+    qint32 tokenSize = 0;
+    qint32 service = -1; // in ReportResult's services (with its department)
+    qint32 counter = -1; // in ReportResult's counters, -1 when none
+    qint32 day = -1;     // in ReportResult's days
+    // A time of day "HH:mm:ss" as its second of the day; -1 for none, below that an odd text
+    // kept as it stands in ReportResult's texts.
+    qint32 from = -1;
+    qint32 to = -1;
+    qint32 minutes = kNoMinutes; // whole minutes, kNoMinutes until finished
+
+    static constexpr qint32 kNoMinutes = std::numeric_limits<qint32>::min();
 };
 
 struct ReportResult {
@@ -43,6 +55,18 @@ struct ReportResult {
     QString error;
     // The average line as the window shows it after this fill ("" when there is none).
     QString average;
+
+    // A value as the grid shows it ("" where the database has none); Sn is the row's place, from 1.
+    QString text(size_t row, ReportColumn column) const;
+    QString text(const ReportRow& row, ReportColumn column) const { return text(size_t(&row - rows.data()), column); }
+
+    // What the rows refer to.
+    std::vector<QString> depts;    // per service
+    std::vector<QString> services;
+    std::vector<QString> counters; // user names
+    std::vector<QString> days;
+    std::vector<QString> texts;
+    QString tokens; // every row's label, one after the other
 };
 
 namespace Reports {

@@ -2,8 +2,6 @@
 
 #include "reports/Report.h"
 
-#include <iterator>
-
 namespace tallyvo {
 
 SheetGrid SheetGrid::sized(int rows, int cols)
@@ -19,8 +17,9 @@ SheetGrid SheetGrid::sized(int rows, int cols)
     return g;
 }
 
-SheetGrid reportSheet(const std::vector<ReportRow>& rows)
+SheetGrid reportSheet(const ReportResult& result)
 {
+    const std::vector<ReportRow>& rows = result.rows;
     const auto& columns = Reports::columns();
     SheetGrid g = SheetGrid::sized(int(rows.size()) + 1, int(columns.size()));
     for (size_t c = 0; c < columns.size(); ++c) {
@@ -28,11 +27,8 @@ SheetGrid reportSheet(const std::vector<ReportRow>& rows)
         g.cells[0][c].text = columns[c].header;
     }
     for (size_t i = 0; i < rows.size(); ++i) {
-        const ReportRow& r = rows[i];
-        const QString values[] = {QString::number(r.key), QString::number(i + 1), r.dept,    r.service, r.token,
-                                  r.date,  r.counter,              r.from,    r.to,      r.duration};
-        for (size_t c = 0; c < std::size(values); ++c)
-            g.cells[i + 1][c].text = values[c];
+        for (int c = int(ReportColumn::Key); c <= int(ReportColumn::Duration); ++c)
+            g.cells[i + 1][size_t(c)].text = result.text(i, ReportColumn(c));
     }
     for (auto& line : g.cells)
         for (SheetCell& cell : line)

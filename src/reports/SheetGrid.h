@@ -5,7 +5,7 @@
 
 namespace tallyvo {
 
-struct ReportRow;
+struct ReportResult;
 
 // What the spreadsheet export reads of a grid: its cells with their look, sizes, the fixed
 // (header) rows and columns and the merge flags. Windows copy their Grid into one; the command
@@ -42,6 +42,6 @@ struct SheetGrid {
 
 // A report grid as the report windows lay it out: the 11 columns with their widths and headers
 // and one row per token (the position in column 1), in a plain look.
-SheetGrid reportSheet(const std::vector<ReportRow>& rows);
+SheetGrid reportSheet(const ReportResult& result);
 
 } // namespace tallyvo

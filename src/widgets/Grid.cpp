@@ -115,13 +115,20 @@ void Grid::setCols(int cols) {
 }
 
 QString Grid::textMatrix(int row, int col) const {
-    return m_model->cell(row, col).text;
+    return m_model->text(row, col);
 }
 
 void Grid::setTextMatrix(int row, int col, const QString& text) {
-    const GridCell* cell = m_model->editCell(row, col);
-    if (cell && cell->text != text)
-        changeCell(row, col, [&](GridCell& changed) { changed.text = text; });
+    m_model->setText(row, col, text);
+}
+
+Grid::Batch::Batch(Grid& grid)
+    : m_grid(grid) {
+    m_grid.m_model->beginBatch();
+}
+
+Grid::Batch::~Batch() {
+    m_grid.m_model->endBatch();
 }
 
 // ---- sizes -------------------------------------------------------------------------------
@@ -517,7 +524,7 @@ void Grid::copySelection() const {
 // ---- per-cell look -----------------------------------------------------------------------
 
 void Grid::changeCell(int row, int col, const std::function<void(GridCell&)>& change) {
-    if (GridCell* cell = m_model->editCell(row, col)) {
+    if (GridCell* cell = m_model->editLook(row, col)) {
         change(*cell);
         m_model->cellChanged(row, col);
     }
@@ -535,7 +542,7 @@ QFont Grid::cellFont(const GridCell& cell) const {
 }
 
 QString Grid::cellFontName(int row, int col) const {
-    const QString& name = m_model->cell(row, col).fontName;
+    const QString name = m_model->cell(row, col).fontName;
     return name.isEmpty() ? font().family() : name;
 }
 
@@ -727,7 +734,7 @@ void Grid::paintEvent(QPaintEvent* event) {
 void Grid::paintCell(QPainter* painter, const QRect& rect, int row, int col) const {
     if (rect.width() <= 0 || rect.height() <= 0)
         return; // the hidden key column
-    const GridCell& cell = m_model->cell(row, col);
+    const GridCell cell = m_model->cell(row, col);
     const bool fixed = row < fixedRows() || col < fixedCols();
 
     painter->save();

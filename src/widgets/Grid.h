@@ -55,6 +55,19 @@ public:
     QString textMatrix(int row, int col) const;
     void setTextMatrix(int row, int col, const QString& text);
 
+    // Cells changed while a Batch lives reach the view together when the last one ends, so
+    // filling a month of report rows costs about what storing their texts costs.
+    class Batch {
+    public:
+        explicit Batch(Grid& grid);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        Grid& m_grid;
+    };
+
     // Sizes in twips. A negative width or height returns the row or column to the default. A
     // row's height reads back as at least rowHeightMin(), which applies to every row, the
     // header and rows added later included.

@@ -4,19 +4,20 @@ namespace tallyvo {
 
 GridModel::GridModel(QObject* parent)
     : QAbstractTableModel(parent) {
-    m_cells.resize(1);
 }
 
 void GridModel::setGridRows(int rows) {
     rows = qMax(1, rows); // the header row is never removed
-    const int old = gridRows();
+    const int old = m_rows;
     if (rows > old) {
         beginInsertRows({}, old - 1, rows - 2);
-        m_cells.resize(size_t(rows), std::vector<GridCell>(size_t(m_cols)));
+        m_slots.resize(size_t(rows) * size_t(m_cols));
+        m_rows = rows;
         endInsertRows();
     } else if (rows < old) {
         beginRemoveRows({}, rows - 1, old - 2);
-        m_cells.resize(size_t(rows));
+        m_slots.resize(size_t(rows) * size_t(m_cols));
+        m_rows = rows;
         endRemoveRows();
     }
 }
@@ -29,8 +30,12 @@ void GridModel::setGridCols(int cols) {
         beginInsertColumns({}, m_cols, cols - 1);
     else
         beginRemoveColumns({}, cols, m_cols - 1);
-    for (auto& row : m_cells)
-        row.resize(size_t(cols));
+    std::vector<Slot> cells(size_t(m_rows) * size_t(cols));
+    const int kept = qMin(cols, m_cols);
+    for (int r = 0; r < m_rows; ++r)
+        for (int c = 0; c < kept; ++c)
+            cells[size_t(r) * size_t(cols) + size_t(c)] = std::move(m_slots[at(r, c)]);
+    m_slots = std::move(cells);
     const bool grew = cols > m_cols;
     m_cols = cols;
     if (grew)
@@ -40,22 +45,49 @@ void GridModel::setGridCols(int cols) {
 }
 
 bool GridModel::contains(int row, int col) const {
-    return row >= 0 && row < gridRows() && col >= 0 && col < m_cols;
+    return row >= 0 && row < m_rows && col >= 0 && col < m_cols;
 }
 
-const GridCell& GridModel::cell(int row, int col) const {
-    static const GridCell empty;
-    return contains(row, col) ? m_cells[size_t(row)][size_t(col)] : empty;
+GridCell GridModel::cell(int row, int col) const {
+    if (!contains(row, col))
+        return {};
+    const Slot& slot = m_slots[at(row, col)];
+    GridCell cell = slot.look ? *slot.look : GridCell();
+    cell.text = slot.text;
+    return cell;
 }
 
-GridCell* GridModel::editCell(int row, int col) {
-    return contains(row, col) ? &m_cells[size_t(row)][size_t(col)] : nullptr;
+const QString& GridModel::text(int row, int col) const {
+    static const QString none;
+    return contains(row, col) ? m_slots[at(row, col)].text : none;
+}
+
+bool GridModel::setText(int row, int col, const QString& text) {
+    if (!contains(row, col))
+        return false;
+    QString& held = m_slots[at(row, col)].text;
+    if (held == text)
+        return false;
+    held = text;
+    cellChanged(row, col);
+    return true;
+}
+
+GridCell* GridModel::editLook(int row, int col) {
+    if (!contains(row, col))
+        return nullptr;
+    std::unique_ptr<GridCell>& look = m_slots[at(row, col)].look;
+    if (!look)
+        look = std::make_unique<GridCell>();
+    return look.get();
 }
 
 void GridModel::cellChanged(int row, int col) {
     if (!contains(row, col))
         return;
-    if (row == 0) {
+    if (m_batch > 0) {
+        m_batchChanged = true;
+    } else if (row == 0) {
         emit headerDataChanged(Qt::Horizontal, col, col);
     } else {
         const QModelIndex at = index(row - 1, col);
@@ -69,6 +101,17 @@ void GridModel::allChanged() {
         emit dataChanged(index(0, 0), index(rowCount() - 1, m_cols - 1));
 }
 
+void GridModel::beginBatch() {
+    ++m_batch;
+}
+
+void GridModel::endBatch() {
+    if (m_batch == 0 || --m_batch > 0 || !m_batchChanged)
+        return;
+    m_batchChanged = false;
+    allChanged();
+}
+
 int GridModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : gridRows() - 1;
 }
@@ -80,13 +123,13 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 QVariant GridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || role != Qt::DisplayRole)
         return {};
-    return cell(index.row() + 1, index.column()).text;
+    return text(index.row() + 1, index.column());
 }
 
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    return cell(0, section).text;
+    return text(0, section);
 }
 
 Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {

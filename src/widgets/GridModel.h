@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 namespace tallyvo {
@@ -13,8 +14,8 @@ namespace tallyvo {
 // corner and cut off at the cell's edges.
 enum class GridPictureFit { Stretch, Clip };
 
-// What one cell holds beyond its text. Unset values (empty name, size 0, invalid colours, no
-// alignment) mean "as the grid".
+// A cell's text and look. Unset values (empty name, size 0, invalid colours, no alignment) mean
+// "as the grid".
 struct GridCell {
     QString text;
     QString fontName;
@@ -34,18 +35,24 @@ class GridModel final : public QAbstractTableModel {
 public:
     explicit GridModel(QObject* parent = nullptr);
 
-    int gridRows() const { return int(m_cells.size()); }
+    int gridRows() const { return m_rows; }
     int gridCols() const { return m_cols; }
     void setGridRows(int rows);
     void setGridCols(int cols);
 
     bool contains(int row, int col) const;
-    // A shared empty cell for addresses outside the grid, so readers need no checks.
-    const GridCell& cell(int row, int col) const;
-    // Null outside the grid. Call cellChanged after changing the cell.
-    GridCell* editCell(int row, int col);
+    // Text and look of a cell; a cell outside the grid reads empty.
+    GridCell cell(int row, int col) const;
+    const QString& text(int row, int col) const;
+    // False when the cell is outside the grid or already holds the text.
+    bool setText(int row, int col, const QString& text);
+    // The cell's own look, made on first use (its text field is not used); nullptr outside.
+    GridCell* editLook(int row, int col);
     void cellChanged(int row, int col);
     void allChanged();
+    // Changes between these are announced once, when the outermost batch ends.
+    void beginBatch();
+    void endBatch();
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -54,8 +61,18 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    std::vector<std::vector<GridCell>> m_cells;
+    // Most cells of a big grid are text only: the look is kept apart, for the cells that have one.
+    struct Slot {
+        QString text;
+        std::unique_ptr<GridCell> look;
+    };
+    size_t at(int row, int col) const { return size_t(row) * size_t(m_cols) + size_t(col); }
+
+    std::vector<Slot> m_slots; // row by row
+    int m_rows = 1;
     int m_cols = 0;
+    int m_batch = 0;
+    bool m_batchChanged = false;
 };
 
 } // namespace tallyvo

@@ -14,7 +14,7 @@ QStringList tokens(const ReportResult& r)
 {
     QStringList list;
     for (const ReportRow& row : r.rows)
-        list << row.token;
+        list << r.text(row, ReportColumn::Token);
     list.sort();
     return list;
 }
@@ -22,7 +22,7 @@ QStringList tokens(const ReportResult& r)
 const ReportRow* rowOf(const ReportResult& r, const QString& token)
 {
     for (const ReportRow& row : r.rows)
-        if (row.token == token)
+        if (r.text(row, ReportColumn::Token) == token)
             return &row;
     return nullptr;
 }
@@ -38,6 +38,7 @@ private Q_SLOTS:
     void rowsCarryTheCounterUserAndEmptyCells();
     void durationCountsMinuteBoundaries_data();
     void durationCountsMinuteBoundaries();
+    void labelsKeepTheirCharacters();
     void averageLine_data();
     void averageLine();
     void filterListIsSortedWithAll();
@@ -101,23 +102,24 @@ void tst_reports::rowsCarryTheCounterUserAndEmptyCells()
         site.temp.db(), {ReportKind::Department, QStringLiteral("All"), QDate(2026, 3, 14), QDate(2026, 3, 14), true});
     const ReportRow* a1 = rowOf(r, QStringLiteral("A1"));
     QVERIFY(a1);
-    QCOMPARE(a1->dept, QStringLiteral("Outpatients"));
-    QCOMPARE(a1->service, QStringLiteral("Consultation"));
-    QCOMPARE(a1->date, QStringLiteral("2026-03-14"));
-    QCOMPARE(a1->counter, QStringLiteral("alice")); // the user name, not "Counter 1"
-    QCOMPARE(a1->from, QStringLiteral("10:00:00"));
-    QCOMPARE(a1->to, QStringLiteral("10:05:30"));
-    QCOMPARE(a1->duration, QStringLiteral("5"));
+    QCOMPARE(r.text(*a1, ReportColumn::Dept), QStringLiteral("Outpatients"));
+    QCOMPARE(r.text(*a1, ReportColumn::Service), QStringLiteral("Consultation"));
+    QCOMPARE(r.text(*a1, ReportColumn::Date), QStringLiteral("2026-03-14"));
+    QCOMPARE(r.text(*a1, ReportColumn::Counter), QStringLiteral("alice")); // the user name, not "Counter 1"
+    QCOMPARE(r.text(*a1, ReportColumn::From), QStringLiteral("10:00:00"));
+    QCOMPARE(r.text(*a1, ReportColumn::To), QStringLiteral("10:05:30"));
+    QCOMPARE(r.text(*a1, ReportColumn::Duration), QStringLiteral("5"));
     QVERIFY(a1->key > 0);
 
     const ReportRow* b3 = rowOf(r, QStringLiteral("B3")); // being served
-    QCOMPARE(b3->counter, QStringLiteral("bob"));
-    QCOMPARE(b3->from, QStringLiteral("12:00:00"));
-    QCOMPARE(b3->to, QString());
-    QCOMPARE(b3->duration, QString());
-    QCOMPARE(rowOf(r, QStringLiteral("B2"))->counter, QString()); // its counter was deleted
+    QCOMPARE(r.text(*b3, ReportColumn::Counter), QStringLiteral("bob"));
+    QCOMPARE(r.text(*b3, ReportColumn::From), QStringLiteral("12:00:00"));
+    QCOMPARE(r.text(*b3, ReportColumn::To), QString());
+    QCOMPARE(r.text(*b3, ReportColumn::Duration), QString());
+    QCOMPARE(r.text(*rowOf(r, QStringLiteral("B2")), ReportColumn::Counter), QString()); // its counter was deleted
     const ReportRow* a3 = rowOf(r, QStringLiteral("A3")); // waiting
-    QCOMPARE(a3->counter + a3->from + a3->to + a3->duration, QString());
+    for (const ReportColumn c : {ReportColumn::Counter, ReportColumn::From, ReportColumn::To, ReportColumn::Duration})
+        QCOMPARE(r.text(*a3, c), QString());
 }
 
 void tst_reports::durationCountsMinuteBoundaries_data()
@@ -130,6 +132,23 @@ void tst_reports::durationCountsMinuteBoundaries_data()
     QTest::newRow("over the hour") << "09:59:59" << "10:00:00" << "1";
     QTest::newRow("a working day") << "08:30:10" << "17:45:05" << "555";
     QTest::newRow("not finished") << "10:00:00" << "" << "";
+    QTest::newRow("before midnight") << "23:59:59" << "00:00:01" << "-1439";
+    // Times written by hand or by older stations are shown as they stand.
+    QTest::newRow("minutes past 59") << "10:75:00" << "11:20:00" << "5";
+    QTest::newRow("no seconds") << "10:05" << "10:07:30" << "2";
+    QTest::newRow("one-digit hour") << "9:05:00" << "10:00:00" << "";
+}
+
+void tst_reports::labelsKeepTheirCharacters()
+{
+    test::ReportSite site;
+    int number = 7;
+    for (const QString& abbreviation : {QStringLiteral("Ä"), QStringLiteral("Ж"), QStringLiteral("C")})
+        site.ticket(site.consult, number++, abbreviation, QStringLiteral("2026-03-21"), site.counter1,
+                    QStringLiteral("10:00:00"), QStringLiteral("10:02:00"));
+    const ReportResult r = Reports::run(
+        site.temp.db(), {ReportKind::Service, QStringLiteral("Consultation"), QDate(2026, 3, 21), QDate(2026, 3, 21), false});
+    QCOMPARE(tokens(r), QStringList({QStringLiteral("C9"), QStringLiteral("Ä7"), QStringLiteral("Ж8")}));
 }
 
 void tst_reports::durationCountsMinuteBoundaries()
@@ -142,7 +161,9 @@ void tst_reports::durationCountsMinuteBoundaries()
     const ReportResult r = Reports::run(
         site.temp.db(), {ReportKind::Service, QStringLiteral("Consultation"), QDate(2026, 3, 20), QDate(2026, 3, 20), false});
     QCOMPARE(int(r.rows.size()), 1);
-    QCOMPARE(r.rows[0].duration, minutes);
+    QCOMPARE(r.text(0, ReportColumn::From), from);
+    QCOMPARE(r.text(0, ReportColumn::To), to);
+    QCOMPARE(r.text(0, ReportColumn::Duration), minutes);
 }
 
 void tst_reports::averageLine_data()

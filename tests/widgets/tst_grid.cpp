@@ -76,6 +76,7 @@ private slots:
     void bgrColours();
     void emptyFillLeavesHeaderRow();
     void growingAndShrinkingKeepText();
+    void batchAnnouncesOnce();
     void outOfRangeIsHarmless();
     void keyColumnHiddenButReadable();
     void sizesFollowTwips();
@@ -169,6 +170,35 @@ void TestGrid::growingAndShrinkingKeepText() {
     grid.setCols(4); // dropped columns come back empty
     QCOMPARE(grid.textMatrix(1, 3), QString());
     QCOMPARE(grid.textMatrix(1, 1), QStringLiteral("1,1"));
+
+    // A cell's look moves with its text when the columns change.
+    grid.setCellBackColor(2, 1, Qt::red);
+    grid.setCols(7);
+    QCOMPARE(grid.cellBackColor(2, 1), QColor(Qt::red));
+    QVERIFY(!grid.cellBackColor(2, 2).isValid() && !grid.cellBackColor(1, 1).isValid());
+    QCOMPARE(grid.textMatrix(2, 1), QStringLiteral("2,1"));
+}
+
+void TestGrid::batchAnnouncesOnce() {
+    Grid grid;
+    grid.setCols(3);
+    grid.setRows(1);
+    QSignalSpy changed(grid.model(), &QAbstractItemModel::dataChanged);
+    {
+        const Grid::Batch outer(grid);
+        grid.setRows(501);
+        {
+            const Grid::Batch inner(grid);
+            for (int r = 1; r <= 500; ++r)
+                grid.setTextMatrix(r, 1, QString::number(r));
+        }
+        QCOMPARE(changed.count(), 0); // the outer batch still runs
+        QCOMPARE(grid.textMatrix(250, 1), QStringLiteral("250"));
+    }
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(grid.model()->data(grid.model()->index(499, 1)).toString(), QStringLiteral("500"));
+    grid.setTextMatrix(3, 2, QStringLiteral("x")); // after the batch, each change is announced
+    QCOMPARE(changed.count(), 2);
 }
 
 void TestGrid::outOfRangeIsHarmless() {

@@ -106,16 +106,20 @@ ReportRequest ReportWindow::request() const
     return r;
 }
 
+void layOutReportGrid(Grid& fg)
+{
+    const auto& columns = Reports::columns();
+    fg.setRows(1);
+    fg.setCols(int(columns.size()));
+    for (size_t c = 0; c < columns.size(); ++c) {
+        fg.setColWidth(int(c), columns[c].width);
+        fg.setTextMatrix(0, int(c), columns[c].header);
+    }
+}
+
 void ReportWindow::setFG()
 {
-    Grid* fg = m_ui->FG;
-    const auto& columns = Reports::columns();
-    fg->setRows(1);
-    fg->setCols(int(columns.size()));
-    for (size_t c = 0; c < columns.size(); ++c) {
-        fg->setColWidth(int(c), columns[c].width);
-        fg->setTextMatrix(0, int(c), columns[c].header);
-    }
+    layOutReportGrid(*m_ui->FG);
 }
 
 void ReportWindow::addFG()
@@ -126,24 +130,7 @@ void ReportWindow::addFG()
     if (!result.error.isEmpty())
         m_prompt.message(result.error);
 
-    Grid* fg = m_ui->FG;
-    fg->setUpdatesEnabled(false);
-    fg->setRows(int(result.rows.size()) + 1);
-    int n = 0;
-    for (const ReportRow& row : result.rows) {
-        ++n;
-        fg->setTextMatrix(n, 0, QString::number(row.key));
-        fg->setTextMatrix(n, 1, QString::number(n));
-        fg->setTextMatrix(n, 2, row.dept);
-        fg->setTextMatrix(n, 3, row.service);
-        fg->setTextMatrix(n, 4, row.token);
-        fg->setTextMatrix(n, 5, row.date);
-        fg->setTextMatrix(n, 6, row.counter);
-        fg->setTextMatrix(n, 7, row.from);
-        fg->setTextMatrix(n, 8, row.to);
-        fg->setTextMatrix(n, 9, row.duration);
-    }
-    fg->setUpdatesEnabled(true);
+    fillReportGrid(*m_ui->FG, result);
 
     if (!r.showAll)
         getAvg();
@@ -151,13 +138,27 @@ void ReportWindow::addFG()
         m_ui->lblAvg->setText(QString());
 }
 
+void fillReportGrid(Grid& fg, const ReportResult& result)
+{
+    const Grid::Batch batch(fg);
+    fg.setRows(int(result.rows.size()) + 1);
+    for (size_t i = 0; i < result.rows.size(); ++i)
+        for (int c = int(ReportColumn::Key); c <= int(ReportColumn::Duration); ++c)
+            fg.setTextMatrix(int(i) + 1, c, result.text(i, ReportColumn(c)));
+}
+
+QString gridAverage(const Grid& fg)
+{
+    QStringList durations;
+    durations.reserve(fg.rows());
+    for (int r = 1; r < fg.rows(); ++r)
+        durations << fg.textMatrix(r, int(ReportColumn::Duration));
+    return Reports::averageLine(durations).value_or(QString());
+}
+
 void ReportWindow::getAvg()
 {
-    Grid* fg = m_ui->FG;
-    QStringList durations;
-    for (int r = 1; r < fg->rows(); ++r)
-        durations << fg->textMatrix(r, 9);
-    m_ui->lblAvg->setText(Reports::averageLine(durations).value_or(QString()));
+    m_ui->lblAvg->setText(gridAverage(*m_ui->FG));
 }
 
 bool ReportWindow::event(QEvent* e)

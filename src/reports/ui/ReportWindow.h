@@ -20,6 +20,14 @@ class Grid;
 class Prompt;
 struct Session;
 
+// The empty report grid: 11 columns with their widths and headers, the header row only.
+void layOutReportGrid(Grid& fg);
+// Fills a report grid laid out so with the rows of a report, the key in column 0 and the
+// place from 1 in "SN".
+void fillReportGrid(Grid& fg, const ReportResult& result);
+// "Average Time : " and the mean of a report grid's Duration column ("" when it has no rows).
+QString gridAverage(const Grid& fg);
+
 // A token report: a filter (a name or "All"), a range of days, "Show All", and the 11-column grid
 // of tokens with the average service time under it. The four report windows and the clear-data
 // window are this window with another filter and caption.
