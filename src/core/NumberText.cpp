@@ -23,6 +23,13 @@ std::optional<double> value(const QString& text)
     return v;
 }
 
+std::optional<double> stored(const QVariant& v)
+{
+    if (!v.isValid() || v.isNull())
+        return std::nullopt;
+    return value(v.toString());
+}
+
 std::optional<int> wholeNumber(const QString& text)
 {
     const std::optional<double> v = value(text);

@@ -1,9 +1,9 @@
 #include "design/LayoutStore.h"
 
 #include "core/Database.h"
+#include "core/NumberText.h"
 
 #include <QSqlRecord>
-#include <cmath>
 
 namespace tallyvo::LayoutStore {
 
@@ -26,16 +26,8 @@ const QStringList& valueColumns()
     return all;
 }
 
-std::optional<double> number(const QVariant& v)
-{
-    if (!v.isValid() || v.isNull())
-        return std::nullopt;
-    bool ok = false;
-    const double d = v.toString().trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(d))
-        return std::nullopt;
-    return d;
-}
+// Stored numbers read by the one rule every station uses.
+constexpr auto number = &NumberText::stored;
 
 QVariant single(double v)
 {

@@ -1,6 +1,7 @@
 #include "display/ThemeData.h"
 
 #include "core/Database.h"
+#include "core/NumberText.h"
 
 #include <QSqlRecord>
 #include <cmath>
@@ -33,16 +34,8 @@ std::optional<QString> optText(const QVariant& v)
     return v.toString();
 }
 
-std::optional<double> number(const QVariant& v)
-{
-    if (!v.isValid() || v.isNull())
-        return std::nullopt;
-    bool ok = false;
-    const double d = v.toString().trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(d))
-        return std::nullopt;
-    return d;
-}
+// Stored numbers read by the one rule every station uses.
+constexpr auto number = &NumberText::stored;
 
 std::optional<int> whole(const QVariant& v)
 {
