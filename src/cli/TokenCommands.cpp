@@ -6,7 +6,7 @@
 #include "tokens/ui/TicketPrint.h"
 
 #include <QDate>
-#include <QSqlQuery>
+#include <tuple>
 #include <cmath>
 #include <memory>
 
@@ -32,24 +32,15 @@ public:
         , m_session(session)
         , m_print(settings)
     {
-        QSqlQuery q = db.run(QStringLiteral("SELECT compName, compAddress FROM tblComp WHERE compAuto=1"));
-        if (q.next()) {
-            m_company1 = q.value(0).toString();
-            m_company2 = q.value(1).toString();
-        }
+        if (const auto company = companyLines(db))
+            std::tie(m_company1, m_company2) = *company;
     }
 
     bool startPrint(const TicketData& ticket) override
     {
         NoTicketPrinter none;
-        TicketText text;
-        text.company1 = m_company1;
-        text.company2 = m_company2;
-        text.printedAt = ticketTime(m_clock.today(), m_clock.now());
-        text.serviceName = ticket.serviceName;
-        text.label = ticket.label;
+        TicketText text = ticketText(ticket, m_company1, m_company2, m_clock);
         text.nowServing = TokenIssuer(m_db, m_clock, m_session, none).getNowServing(ticket.serviceKey);
-        text.description = ticket.serviceDesc;
         m_error.clear();
         return m_print.print(text, &m_error);
     }

@@ -1,6 +1,11 @@
 #include "tokens/TicketText.h"
 
+#include "core/Clock.h"
+#include "core/Database.h"
+#include "tokens/TicketPrinter.h"
+
 #include <QCoreApplication>
+#include <QSqlQuery>
 #include <QDateTime>
 #include <QLocale>
 
@@ -34,6 +39,26 @@ QVector<TicketLine> ticketLines(const TicketText& t)
 QString ticketTime(const QDate& day, const QTime& time)
 {
     return QLocale::system().toString(QDateTime(day, time), QLocale::ShortFormat);
+}
+
+std::optional<std::pair<QString, QString>> companyLines(const Database& db)
+{
+    QSqlQuery q = db.run(QStringLiteral("SELECT compName, compAddress FROM tblComp WHERE compAuto=1"));
+    if (!q.next())
+        return std::nullopt;
+    return std::pair{q.value(0).toString(), q.value(1).toString()};
+}
+
+TicketText ticketText(const TicketData& ticket, const QString& company1, const QString& company2, const Clock& clock)
+{
+    TicketText text;
+    text.company1 = company1;
+    text.company2 = company2;
+    text.printedAt = ticketTime(clock.today(), clock.now());
+    text.serviceName = ticket.serviceName;
+    text.label = ticket.label;
+    text.description = ticket.serviceDesc;
+    return text;
 }
 
 } // namespace tallyvo

@@ -4,8 +4,14 @@
 #include <QString>
 #include <QTime>
 #include <QVector>
+#include <optional>
+#include <utility>
 
 namespace tallyvo {
+
+class Clock;
+class Database;
+struct TicketData;
 
 // What one paper ticket says, gathered before the printer is touched.
 struct TicketText {
@@ -33,5 +39,13 @@ QVector<TicketLine> ticketLines(const TicketText& ticket);
 
 // The date and time a ticket shows: the system's short date and time format.
 QString ticketTime(const QDate& day, const QTime& time);
+
+// The company name and address printed at the top of every ticket; nullopt when the site has
+// none stored. Throws DbError when the database cannot be read.
+std::optional<std::pair<QString, QString>> companyLines(const Database& db);
+
+// A token's ticket as printed now by the clock. The "now serving" line is the caller's, which
+// decides what a failed look-up of it means.
+TicketText ticketText(const TicketData& ticket, const QString& company1, const QString& company2, const Clock& clock);
 
 } // namespace tallyvo

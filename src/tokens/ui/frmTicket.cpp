@@ -17,6 +17,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
+#include <tuple>
 
 namespace tallyvo {
 
@@ -254,11 +255,8 @@ void frmTicket::getcompDet()
     if (!db)
         return;
     try {
-        QSqlQuery q = db->run(QStringLiteral("SELECT compName, compAddress FROM tblComp WHERE compAuto=1"));
-        if (q.next()) {
-            m_company1 = q.value(0).toString();
-            m_company2 = q.value(1).toString();
-        }
+        if (const auto company = companyLines(*db))
+            std::tie(m_company1, m_company2) = *company;
     } catch (const DbError& e) {
         // The ticket prints without the company lines rather than not at all.
         m_prompt.alert(Prompt::Icon::Critical, e.text());
@@ -281,21 +279,12 @@ bool frmTicket::startPrint(const TicketData& ticket)
     // when the read fails the lines last read are printed.
     if (const auto db = openDb()) {
         try {
-            QSqlQuery q = db->run(QStringLiteral("SELECT compName, compAddress FROM tblComp WHERE compAuto=1"));
-            if (q.next()) {
-                m_company1 = q.value(0).toString();
-                m_company2 = q.value(1).toString();
-            }
+            if (const auto company = companyLines(*db))
+                std::tie(m_company1, m_company2) = *company;
         } catch (const DbError&) {
         }
     }
-    TicketText text;
-    text.company1 = m_company1;
-    text.company2 = m_company2;
-    text.printedAt = ticketTime(m_clock.today(), m_clock.now());
-    text.serviceName = ticket.serviceName;
-    text.label = ticket.label;
-    text.description = ticket.serviceDesc;
+    TicketText text = ticketText(ticket, m_company1, m_company2, m_clock);
     try {
         text.nowServing = getNowServing(ticket.serviceKey);
     } catch (const DbError&) {
