@@ -108,6 +108,22 @@ QSqlDatabase Database::handle() const
     return QSqlDatabase::database(m_name, false);
 }
 
+sqlite3* Database::sqliteHandle() const
+{
+    const QVariant h = engine() == Engine::Sqlite ? handle().driver()->handle() : QVariant();
+    return h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0 ? *static_cast<sqlite3* const*>(h.constData())
+                                                                 : nullptr;
+}
+
+pg_conn* Database::postgresHandle() const
+{
+    const QVariant h = engine() == Engine::Postgres ? handle().driver()->handle() : QVariant();
+    // The driver names the handle by the struct behind libpq's PGconn typedef.
+    return h.isValid() && (qstrcmp(h.typeName(), "pg_conn*") == 0 || qstrcmp(h.typeName(), "PGconn*") == 0)
+        ? *static_cast<pg_conn* const*>(h.constData())
+        : nullptr;
+}
+
 bool Database::open(QString* error, bool createMissing)
 {
     auto fail = [&](const QString& why) {

@@ -11,6 +11,9 @@
 #include <QVariantList>
 #include <optional>
 
+struct sqlite3;
+struct pg_conn;
+
 namespace tallyvo {
 
 // One named connection to the site's database. Every statement goes through run() with bound
@@ -37,6 +40,10 @@ public:
     Engine engine() const { return m_url.engine; }
     const Dialect& dialect() const { return m_dialect; }
     QSqlDatabase handle() const;
+    // The client library's own connection under the driver, for the few places that read
+    // through it directly; nullptr on the other engine or when the driver has none.
+    sqlite3* sqliteHandle() const;
+    pg_conn* postgresHandle() const;
     QString connectionName() const { return m_name; }
 
     // Runs one statement; '?' marks each bound value in order. The result is positioned before

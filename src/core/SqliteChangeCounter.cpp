@@ -2,17 +2,13 @@
 
 #include "core/Database.h"
 
-#include <QSqlDriver>
 #include <sqlite3.h>
 
 namespace tallyvo {
 
 SqliteChangeCounter::SqliteChangeCounter(const Database& db)
 {
-    const QVariant handle = db.engine() == Engine::Sqlite ? db.handle().driver()->handle() : QVariant();
-    sqlite3* raw = handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
-        ? *static_cast<sqlite3* const*>(handle.constData())
-        : nullptr;
+    sqlite3* raw = db.sqliteHandle();
     if (!raw)
         throw DbError(QStringLiteral("The %1 is not open.").arg(db.url().describe()));
     if (sqlite3_prepare_v2(raw, "PRAGMA data_version", -1, &m_stmt, nullptr) != SQLITE_OK) {

@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSqlDriver>
 #include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
@@ -33,14 +32,6 @@ Result failed(Status status, const QString& message)
     r.status = status;
     r.message = message;
     return r;
-}
-
-sqlite3* sqliteHandle(const Database& db)
-{
-    const QVariant handle = db.engine() == Engine::Sqlite ? db.handle().driver()->handle() : QVariant();
-    return handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
-        ? *static_cast<sqlite3* const*>(handle.constData())
-        : nullptr;
 }
 
 // One sqlite3 connection of our own, closed on every way out.
@@ -101,7 +92,7 @@ std::optional<QString> firstValue(sqlite3* db, const char* sql, QString* why)
 // Writes a consistent copy of db into file (replacing it), checked before it takes the name.
 bool snapshot(const Database& db, const QString& file, QString* why)
 {
-    sqlite3* source = sqliteHandle(db);
+    sqlite3* source = db.sqliteHandle();
     if (!source) {
         *why = tr("The embedded database %1 is not open.").arg(db.url().describe());
         return false;
@@ -365,7 +356,7 @@ Result restore(const Database& db, const QString& source)
     if (sqlite3_open_v2(QFile::encodeName(source).constData(), &src.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
         return failed(Status::Failed, src.error());
     // The pages go into the station's own connection in one write transaction.
-    if (!copyPages(sqliteHandle(db), src.db, &r.message)) {
+    if (!copyPages(db.sqliteHandle(), src.db, &r.message)) {
         r.status = Status::Failed;
         return r;
     }

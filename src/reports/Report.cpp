@@ -5,11 +5,9 @@
 #include <QCoreApplication>
 #include <QLocale>
 #include <QHash>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
-#include <array>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 #include <algorithm>
@@ -27,14 +25,6 @@ QString tr(const char* text)
 }
 
 const QString allNames = QStringLiteral("All");
-
-sqlite3* sqliteHandle(const Database& db)
-{
-    const QVariant handle = db.engine() == Engine::Sqlite ? db.handle().driver()->handle() : QVariant();
-    return handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
-        ? *static_cast<sqlite3* const*>(handle.constData())
-        : nullptr;
-}
 
 // A NULL reads as "" whatever its column's type (PostgreSQL gives a typed NULL that would read "0").
 QString text(const QSqlQuery& q, int column)
@@ -226,13 +216,9 @@ QString ticketSql(const ReportRequest& r, const DayRange& days, bool numbered = 
     return sql;
 }
 
-PGconn* postgresHandle(const Database& db)
+PGconn* idlePostgres(const Database& db)
 {
-    const QVariant handle = db.engine() == Engine::Postgres ? db.handle().driver()->handle() : QVariant();
-    // The driver names the handle by the struct behind the PGconn typedef.
-    PGconn* conn = handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0)
-        ? *static_cast<PGconn* const*>(handle.constData())
-        : nullptr;
+    PGconn* conn = db.postgresHandle();
     // Only an idle connection takes a statement of ours; one busy with a query of the program
     // stays with the query layer.
     return conn && PQtransactionStatus(conn) != PQTRANS_ACTIVE && PQtransactionStatus(conn) != PQTRANS_UNKNOWN
@@ -463,8 +449,8 @@ ReportResult run(const Database& db, const ReportRequest& request)
     try {
         const Lookups lookups(db, request, result);
         RowBuilder build(lookups, request.kind, result);
-        sqlite3* raw = sqliteHandle(db);
-        PGconn* conn = raw ? nullptr : postgresHandle(db);
+        sqlite3* raw = db.sqliteHandle();
+        PGconn* conn = raw ? nullptr : idlePostgres(db);
         const qint64 days = request.from.daysTo(request.to) + 1;
         std::unique_ptr<SideConnection> side =
             (raw || conn) && days >= kSplitDays ? SideConnection::open(raw, conn) : nullptr;

@@ -17,6 +17,7 @@ private Q_SLOTS:
     void columnOrderOfEveryTable_data();
     void columnOrderOfEveryTable();
     void newDatabaseHasCompanyAndAdministrator();
+    void clientLibraryConnectionOfItsEngineOnly();
     void upgradeIsIdempotentAndSeenBySecondStation();
     void tokenNumberIsUniquePerServiceAndDay();
     void flagsDatesAndTimesAreText();
@@ -103,6 +104,16 @@ void tst_schema::newDatabaseHasCompanyAndAdministrator()
     QCOMPARE(Passwords::verify(QStringLiteral("secret"), QStringLiteral("secret")),
              Passwords::Check::MatchNeedsRehash);
     QCOMPARE(Passwords::verify(QString(), QString()), Passwords::Check::NoMatch);
+}
+
+void tst_schema::clientLibraryConnectionOfItsEngineOnly()
+{
+    // Reports, backups and the display feed read through these; without them they fall back
+    // to slower paths, or cannot work at all, without a word.
+    test::TempDatabase t;
+    const bool sqlite = t.db().engine() == Engine::Sqlite;
+    QCOMPARE(t.db().sqliteHandle() != nullptr, sqlite);
+    QCOMPARE(t.db().postgresHandle() != nullptr, !sqlite);
 }
 
 void tst_schema::upgradeIsIdempotentAndSeenBySecondStation()
