@@ -2,7 +2,7 @@
 # need, and only those that are missing.
 
 TALLYVO_PACKAGES=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-declarative-dev qt6-multimedia-dev qt6-speech-dev qt6-svg-dev
     libqt6sql6-sqlite libqt6sql6-psql qt6-speech-flite-plugin qt6-speech-speechd-plugin
     qt6-image-formats-plugins

@@ -139,7 +139,8 @@ bool Database::open(QString* error, bool createMissing)
     if (m_url.engine == Engine::Sqlite) {
         if (m_url.path.isEmpty())
             return fail(QStringLiteral("No database file is set."));
-        if (!QFileInfo::exists(m_url.path)) {
+        // ":memory:" is SQLite's private database of one connection, never a file.
+        if (m_url.path != QLatin1String(":memory:") && !QFileInfo::exists(m_url.path)) {
             if (!createMissing)
                 return fail(QStringLiteral("The %1 does not exist.").arg(m_url.describe()));
             QString why;

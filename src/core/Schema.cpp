@@ -3,6 +3,8 @@
 #include "core/Database.h"
 #include "core/Passwords.h"
 
+#include <QMutex>
+
 #include <algorithm>
 #include <functional>
 #include <vector>
@@ -159,11 +161,13 @@ int version(const Database& db)
     return db.scalar(QStringLiteral("SELECT max(version) FROM tblversion")).toInt();
 }
 
-void upgrade(const Database& db)
+void upgrade(const Database& db, int last)
 {
-    if (version(db) >= latestVersion())
+    if (last <= 0 || last > latestVersion())
+        last = latestVersion();
+    if (version(db) >= last)
         return;
-    for (int target = 1; target <= latestVersion(); ++target) {
+    for (int target = 1; target <= last; ++target) {
         Transaction t(db);
         const QString lock = db.dialect().migrationLock();
         if (!lock.isEmpty())
@@ -176,6 +180,37 @@ void upgrade(const Database& db)
         db.run(QStringLiteral("INSERT INTO tblversion (version) VALUES (?)"), {target});
         t.commit();
     }
+}
+
+QMap<QString, QStringList> columnsAt(int wanted)
+{
+    if (wanted < 1 || wanted > latestVersion())
+        return {};
+    // Built once per version on a private in-memory database by the very steps that made the
+    // site's, so the reference can never drift from what the program creates.
+    static QMutex lock;
+    static QMap<int, QMap<QString, QStringList>> known;
+    QMutexLocker hold(&lock);
+    if (!known.contains(wanted)) {
+        QMap<QString, QStringList> columns;
+        {
+            Database scratch(DbUrl::sqlite(QStringLiteral(":memory:")));
+            QString why;
+            if (!scratch.open(&why))
+                throw DbError(why);
+            upgrade(scratch, wanted);
+            for (const QString& table : tables()) {
+                if (!scratch.hasTable(table))
+                    continue;
+                QStringList names = scratch.columns(table);
+                for (QString& n : names)
+                    n = n.toLower();
+                columns.insert(table.toLower(), names);
+            }
+        }
+        known.insert(wanted, columns);
+    }
+    return known.value(wanted);
 }
 
 QStringList tables()

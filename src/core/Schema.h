@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -20,8 +21,11 @@ inline constexpr int headerCaptions = 59;
 
 int latestVersion();
 int version(const Database& db);
-// Runs every step the database has not had yet. Throws DbError.
-void upgrade(const Database& db);
+// Runs every step the database has not had yet, up to target (the latest when 0). Throws DbError.
+void upgrade(const Database& db, int target = 0);
+// Every shared table's columns (lower case, in stored order) as the schema of that version has
+// them: what a backup of that version must hold. Empty for a version this program does not know.
+QMap<QString, QStringList> columnsAt(int version);
 // The shared tables, in the order the schema defines them.
 QStringList tables();
 

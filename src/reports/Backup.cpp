@@ -1,21 +1,24 @@
 #include "reports/Backup.h"
 
+#include "core/Clock.h"
 #include "core/Database.h"
+#include "core/SafeFile.h"
 #include "core/Schema.h"
+#include "reports/PgTools.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
+#include <QMap>
+#include <QRegularExpression>
 #include <QThread>
+#include <QUuid>
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 #include <sqlite3.h>
-#include <system_error>
 
 namespace tallyvo::Backup {
 
@@ -34,6 +37,54 @@ Result failed(Status status, const QString& message)
     return r;
 }
 
+bool stopped(const Control& control)
+{
+    return control.cancelled && control.cancelled();
+}
+
+QString nothingChanged()
+{
+    return tr("Stopped: nothing was changed.");
+}
+
+// What a backup holds, read from the file alone.
+struct Contents {
+    int version = 0;
+    QMap<QString, QStringList> columns; // lower-case table name -> lower-case columns in order
+    qint64 tokensToday = 0;
+    qint64 callsToday = 0;
+};
+
+// The reason a backup does not fit this program's schema, or "".
+QString misfit(const Contents& c)
+{
+    if (c.version < 1)
+        return tr("it holds no schema version.");
+    if (c.version > Schema::latestVersion())
+        return tr("it was written by a newer version of the program (schema %1).").arg(c.version);
+    const QMap<QString, QStringList> want = Schema::columnsAt(c.version);
+    for (auto it = want.begin(); it != want.end(); ++it) {
+        if (!c.columns.contains(it.key()))
+            return tr("it has no table %1.").arg(it.key());
+        const QStringList& have = c.columns[it.key()];
+        if (have != it.value())
+            return tr("its table %1 has the columns (%2) where schema %3 has (%4).")
+                .arg(it.key(), have.join(QStringLiteral(", ")))
+                .arg(c.version)
+                .arg(it.value().join(QStringLiteral(", ")));
+    }
+    return QString();
+}
+
+QString busyText(int lockWaitMs)
+{
+    return tr("Other stations are working on the database: it stayed locked for more than %1 s, so nothing "
+              "was restored. Try again when the stations are idle.")
+        .arg(lockWaitMs / 1000.0);
+}
+
+// ---- SQLite ----------------------------------------------------------------------------------
+
 // One sqlite3 connection of our own, closed on every way out.
 struct RawDb {
     sqlite3* db = nullptr;
@@ -41,8 +92,9 @@ struct RawDb {
     QString error() const { return db ? QString::fromUtf8(sqlite3_errmsg(db)) : tr("out of memory"); }
 };
 
-// Copies every page of from into to in one step, waiting while another station writes.
-bool copyPages(sqlite3* to, sqlite3* from, QString* why)
+// Copies every page of from into to in one step, waiting a while as long as another station
+// holds the database; *busy when it held it for longer.
+bool copyPages(sqlite3* to, sqlite3* from, const Control& control, QString* why, bool* busy = nullptr)
 {
     sqlite3_backup* b = sqlite3_backup_init(to, "main", from, "main");
     if (!b) {
@@ -50,15 +102,21 @@ bool copyPages(sqlite3* to, sqlite3* from, QString* why)
         return false;
     }
     int rc = SQLITE_OK;
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    const int attempts = std::max(1, control.lockWaitMs / 50);
+    for (int attempt = 0; attempt < attempts && !stopped(control); ++attempt) {
         rc = sqlite3_backup_step(b, -1);
         if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
             break;
+        if (control.progress)
+            control.progress(0);
         QThread::msleep(50);
     }
+    // Finishing before the last page leaves the destination as it was.
     const int finish = sqlite3_backup_finish(b);
     if (rc != SQLITE_DONE) {
-        *why = QString::fromUtf8(sqlite3_errstr(rc != SQLITE_OK ? rc : finish));
+        *why = stopped(control) ? nothingChanged() : QString::fromUtf8(sqlite3_errstr(rc != SQLITE_OK ? rc : finish));
+        if (busy)
+            *busy = rc == SQLITE_BUSY || rc == SQLITE_LOCKED;
         return false;
     }
     if (finish != SQLITE_OK) {
@@ -68,64 +126,132 @@ bool copyPages(sqlite3* to, sqlite3* from, QString* why)
     return true;
 }
 
-// The first column of the first row of a statement; nullopt (with the reason) when it fails.
-std::optional<QString> firstValue(sqlite3* db, const char* sql, QString* why)
+// The rows of a statement, each as its columns' texts; nullopt (with the reason) when it fails.
+std::optional<QList<QStringList>> rows(sqlite3* db, const QString& sql, const QStringList& values, QString* why)
 {
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK) {
         *why = QString::fromUtf8(sqlite3_errmsg(db));
         sqlite3_finalize(stmt);
         return std::nullopt;
     }
-    const int rc = sqlite3_step(stmt);
-    std::optional<QString> value;
-    if (rc == SQLITE_ROW)
-        value = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-    else if (rc == SQLITE_DONE)
-        value = QString();
-    else
+    for (int i = 0; i < values.size(); ++i) {
+        const QByteArray v = values[i].toUtf8();
+        sqlite3_bind_text(stmt, i + 1, v.constData(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    }
+    QList<QStringList> out;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        QStringList row;
+        for (int c = 0; c < sqlite3_column_count(stmt); ++c)
+            row << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)));
+        out << row;
+    }
+    if (rc != SQLITE_DONE)
         *why = QString::fromUtf8(sqlite3_errmsg(db));
     sqlite3_finalize(stmt);
-    return value;
+    if (rc != SQLITE_DONE)
+        return std::nullopt;
+    return out;
 }
 
-// Writes a consistent copy of db into file (replacing it), checked before it takes the name.
-bool snapshot(const Database& db, const QString& file, QString* why)
+std::optional<QString> firstValue(sqlite3* db, const QString& sql, QString* why, const QStringList& values = {})
+{
+    const std::optional<QList<QStringList>> r = rows(db, sql, values, why);
+    if (!r)
+        return std::nullopt;
+    return r->isEmpty() || r->first().isEmpty() ? QString() : r->first().first();
+}
+
+// Reads what an embedded backup holds; nullopt with the reason when it is no sound database.
+std::optional<Contents> sqliteContents(const QString& file, const QString& today, QString* why)
+{
+    if (!SafeFile::isRegularFile(file, why))
+        return std::nullopt;
+    RawDb src;
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &src.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        *why = src.error();
+        return std::nullopt;
+    }
+    const std::optional<QString> check = firstValue(src.db, QStringLiteral("PRAGMA integrity_check"), why);
+    if (!check)
+        return std::nullopt;
+    if (*check != QLatin1String("ok")) {
+        *why = tr("it failed its integrity check: %1").arg(*check);
+        return std::nullopt;
+    }
+    Contents c;
+    const std::optional<QList<QStringList>> tables =
+        rows(src.db, QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"), {}, why);
+    if (!tables)
+        return std::nullopt;
+    for (const QStringList& t : *tables) {
+        const std::optional<QList<QStringList>> info =
+            rows(src.db, QStringLiteral("SELECT name FROM pragma_table_info(?)"), {t.first()}, why);
+        if (!info)
+            return std::nullopt;
+        QStringList names;
+        for (const QStringList& col : *info)
+            names << col.first().toLower();
+        c.columns.insert(t.first().toLower(), names);
+    }
+    if (!c.columns.contains(QStringLiteral("tblversion"))) {
+        *why = tr("it has no table %1.").arg(QStringLiteral("tblversion"));
+        return std::nullopt;
+    }
+    const std::optional<QString> version = firstValue(src.db, QStringLiteral("SELECT max(version) FROM tblversion"), why);
+    if (!version)
+        return std::nullopt;
+    c.version = version->toInt();
+    if (const QString wrong = misfit(c); !wrong.isEmpty()) {
+        *why = wrong;
+        return std::nullopt;
+    }
+    const std::optional<QString> tokens =
+        firstValue(src.db, QStringLiteral("SELECT count(*) FROM tblTicket WHERE tickDate=?"), why, {today});
+    const std::optional<QString> calls =
+        tokens ? firstValue(src.db, QStringLiteral("SELECT count(*) FROM tblCall WHERE tickDate=?"), why, {today})
+               : std::nullopt;
+    if (!calls)
+        return std::nullopt;
+    c.tokensToday = tokens->toLongLong();
+    c.callsToday = calls->toLongLong();
+    return c;
+}
+
+// Writes a consistent copy of db into a new file of its own in folder; its path, or "" with why.
+QString snapshot(const Database& db, const QString& folder, const QString& name, const Control& control, QString* why)
 {
     sqlite3* source = db.sqliteHandle();
     if (!source) {
         *why = tr("The embedded database %1 is not open.").arg(db.url().describe());
-        return false;
+        return QString();
     }
-    const QString part = file + QStringLiteral(".part");
-    QFile::remove(part);
+    const QString part = SafeFile::createTemp(folder, name, why);
+    if (part.isEmpty())
+        return QString();
     bool ok = false;
     {
         RawDb copy;
-        if (sqlite3_open_v2(QFile::encodeName(part).constData(), &copy.db,
-                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        // The empty file made above keeps its owner-only mode: SQLite takes an empty file as a
+        // new database.
+        if (sqlite3_open_v2(QFile::encodeName(part).constData(), &copy.db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
             *why = copy.error();
-        } else if (copyPages(copy.db, source, why)) {
+        } else if (copyPages(copy.db, source, control, why)) {
             // One self-contained file: no write-ahead log beside it.
-            firstValue(copy.db, "PRAGMA journal_mode=DELETE", why);
-            const std::optional<QString> check = firstValue(copy.db, "PRAGMA integrity_check", why);
+            firstValue(copy.db, QStringLiteral("PRAGMA journal_mode=DELETE"), why);
+            const std::optional<QString> check = firstValue(copy.db, QStringLiteral("PRAGMA integrity_check"), why);
             if (check && *check == QLatin1String("ok"))
                 ok = true;
             else if (check)
                 *why = tr("The copy failed its integrity check: %1").arg(*check);
         }
     }
-    if (ok) {
-        std::error_code e;
-        std::filesystem::rename(QFile::encodeName(part).toStdString(), QFile::encodeName(file).toStdString(), e);
-        if (e) {
-            *why = QString::fromLocal8Bit(e.message().c_str());
-            ok = false;
-        }
-    }
-    if (!ok)
+    if (!ok) {
         QFile::remove(part);
-    return ok;
+        return QString();
+    }
+    return part;
 }
 
 QString stamp()
@@ -143,131 +269,297 @@ bool sameFile(const QString& a, const QString& b)
 
 // ---- PostgreSQL -------------------------------------------------------------------------------
 
-QString pgTool(const QString& name)
-{
-    QString found = QStandardPaths::findExecutable(name);
-    if (!found.isEmpty())
-        return found;
-    // Debian keeps the versioned client tools outside PATH when no wrapper is installed.
-    QDir lib(QStringLiteral("/usr/lib/postgresql"));
-    QStringList versions = lib.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    std::sort(versions.begin(), versions.end(), [](const QString& a, const QString& b) { return a.toInt() > b.toInt(); });
-    for (const QString& v : versions) {
-        found = QStandardPaths::findExecutable(name, {lib.filePath(v + QStringLiteral("/bin"))});
-        if (!found.isEmpty())
-            return found;
-    }
-    return QString();
-}
-
-struct ToolRun {
-    bool ok = false;
-    QString output;
-    QString error;
-};
-
-ToolRun runTool(const QString& tool, const DbUrl& url, QStringList args)
-{
-    ToolRun r;
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!url.password.isEmpty())
-        env.insert(QStringLiteral("PGPASSWORD"), url.password);
-    p.setProcessEnvironment(env);
-    QStringList connection{QStringLiteral("--no-password"), QStringLiteral("-h"), url.host, QStringLiteral("-p"),
-                           QString::number(url.port)};
-    if (!url.user.isEmpty())
-        connection << QStringLiteral("-U") << url.user;
-    p.start(tool, connection + args);
-    if (!p.waitForFinished(30 * 60 * 1000)) {
-        p.kill();
-        p.waitForFinished();
-        r.error = tr("%1 did not finish: %2").arg(QFileInfo(tool).fileName(), p.errorString());
-        return r;
-    }
-    r.output = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.error = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
-    r.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (!r.ok && r.error.isEmpty())
-        r.error = tr("%1 failed with exit code %2").arg(QFileInfo(tool).fileName()).arg(p.exitCode());
-    return r;
-}
-
 Result noTools()
 {
     return failed(Status::NoTools, tr("The PostgreSQL client tools (pg_dump and pg_restore) are not installed on "
                                       "this station. Install the postgresql-client package and try again."));
 }
 
-bool pgDump(const QString& tool, const DbUrl& url, const QString& file, QString* why)
+// Dumps the site's database into a new owner-only file in folder; its path, or "" with why.
+QString pgDump(const QString& tool, const DbUrl& url, const QString& folder, const QString& name,
+               const Control& control, QString* why)
 {
-    const QString part = file + QStringLiteral(".part");
-    QFile::remove(part);
-    const ToolRun r = runTool(tool, url, {QStringLiteral("-Fc"), QStringLiteral("-f"), part, url.database});
+    const QString part = SafeFile::createTemp(folder, name, why);
+    if (part.isEmpty())
+        return QString();
+    // pg_dump writes into the file made above, which keeps its owner-only mode.
+    PgTools::Job job(tool, {QStringLiteral("-Fc"), QStringLiteral("--verbose"),
+                            QStringLiteral("--lock-wait-timeout=%1").arg(control.lockWaitMs), QStringLiteral("-f"),
+                            part, url.database});
+    job.server = &url;
+    job.expectedSteps = 4 * static_cast<int>(Schema::tables().size()) + 20;
+    const PgTools::Run r = PgTools::run(job, control);
     if (!r.ok) {
         *why = r.error;
         QFile::remove(part);
-        return false;
+        return QString();
     }
-    std::error_code e;
-    std::filesystem::rename(QFile::encodeName(part).toStdString(), QFile::encodeName(file).toStdString(), e);
-    if (e) {
-        *why = QString::fromLocal8Bit(e.message().c_str());
-        QFile::remove(part);
-        return false;
-    }
-    return true;
+    return part;
 }
 
-Result pgBackup(const Database& db, const QString& folder)
+// "CREATE TABLE public.tblticket (" ... ");" in a schema script: every table's columns.
+void readCreateTables(const QByteArray& script, QMap<QString, QStringList>* columns)
 {
-    const QString tool = pgTool(QStringLiteral("pg_dump"));
-    if (tool.isEmpty())
+    static const QRegularExpression head(QStringLiteral("^CREATE TABLE (?:\"?public\"?\\.)?\"?([^\" (]+)\"? \\($"));
+    QString table;
+    for (const QByteArray& raw : script.split('\n')) {
+        const QString line = QString::fromUtf8(raw);
+        if (table.isEmpty()) {
+            const QRegularExpressionMatch m = head.match(line);
+            if (m.hasMatch()) {
+                table = m.captured(1).toLower();
+                (*columns)[table];
+            }
+            continue;
+        }
+        if (line.startsWith(QLatin1Char(')'))) {
+            table.clear();
+            continue;
+        }
+        QString name = line.trimmed();
+        if (name.startsWith(QLatin1String("CONSTRAINT ")))
+            continue;
+        if (name.startsWith(QLatin1Char('"')))
+            name = name.mid(1, name.indexOf(QLatin1Char('"'), 1) - 1);
+        else
+            name = name.section(QLatin1Char(' '), 0, 0);
+        (*columns)[table] << name.toLower();
+    }
+}
+
+// Reads what a dump holds without restoring it anywhere; nullopt with the reason when it is no
+// dump of this program. Counting today's rows reads the dump's whole data, so only when asked.
+std::optional<Contents> pgContents(const QString& restoreTool, const QString& file, const QString& today,
+                                   bool countToday, const Control& control, QString* why)
+{
+    if (!SafeFile::isRegularFile(file, why))
+        return std::nullopt;
+    QByteArray script;
+    auto collect = [&script](const QByteArray& line) { script += line; };
+    const PgTools::Run schema = PgTools::run(
+        PgTools::Job(restoreTool, {QStringLiteral("--schema-only"), QStringLiteral("-f"), QStringLiteral("-"), file}, collect),
+        control);
+    if (!schema.ok) {
+        *why = schema.error;
+        return std::nullopt;
+    }
+    Contents c;
+    readCreateTables(script, &c.columns);
+    if (!c.columns.contains(QStringLiteral("tblversion"))) {
+        *why = tr("it has no table %1.").arg(QStringLiteral("tblversion"));
+        return std::nullopt;
+    }
+    // The version rows: "COPY public.tblversion (version) FROM stdin;", numbers, "\.".
+    bool inData = false;
+    auto version = [&](const QByteArray& line) {
+        if (line.startsWith("COPY "))
+            inData = true;
+        else if (line.startsWith("\\."))
+            inData = false;
+        else if (inData)
+            c.version = std::max(c.version, line.trimmed().toInt());
+    };
+    const PgTools::Run versions = PgTools::run(PgTools::Job(restoreTool,
+                                                            {QStringLiteral("--data-only"), QStringLiteral("-t"),
+                                                             QStringLiteral("tblversion"), QStringLiteral("-f"),
+                                                             QStringLiteral("-"), file},
+                                                            version),
+                                               control);
+    if (!versions.ok) {
+        *why = versions.error;
+        return std::nullopt;
+    }
+    if (const QString wrong = misfit(c); !wrong.isEmpty()) {
+        *why = wrong;
+        return std::nullopt;
+    }
+    if (!countToday)
+        return c;
+    // Today's rows of the two tables, by the position of tickdate in each COPY's column list.
+    qint64* counter = nullptr;
+    int dateColumn = -1;
+    const QByteArray day = today.toUtf8();
+    auto count = [&](const QByteArray& line) {
+        if (line.startsWith("COPY ")) {
+            const QByteArray table = line.mid(5, line.indexOf(' ', 5) - 5).toLower();
+            counter = table.endsWith("tblticket") ? &c.tokensToday : table.endsWith("tblcall") ? &c.callsToday : nullptr;
+            const QList<QByteArray> names = line.mid(line.indexOf('(') + 1, line.indexOf(')') - line.indexOf('(') - 1).split(',');
+            dateColumn = -1;
+            for (int i = 0; i < names.size(); ++i)
+                if (names[i].trimmed().toLower() == "tickdate")
+                    dateColumn = i;
+        } else if (line.startsWith("\\.")) {
+            counter = nullptr;
+        } else if (counter && dateColumn >= 0) {
+            if (line.split('\t').value(dateColumn).trimmed() == day)
+                ++*counter;
+        }
+    };
+    const PgTools::Run data = PgTools::run(PgTools::Job(restoreTool,
+                                                        {QStringLiteral("--data-only"), QStringLiteral("-t"),
+                                                         QStringLiteral("tblticket"), QStringLiteral("-t"),
+                                                         QStringLiteral("tblcall"), QStringLiteral("-f"),
+                                                         QStringLiteral("-"), file},
+                                                        count),
+                                           control);
+    if (!data.ok) {
+        *why = data.error;
+        return std::nullopt;
+    }
+    return c;
+}
+
+Result pgBackup(const Database& db, const QString& folder, const Control& control)
+{
+    const QString dump = PgTools::find(QStringLiteral("pg_dump"));
+    const QString restoreTool = PgTools::find(QStringLiteral("pg_restore"));
+    if (dump.isEmpty() || restoreTool.isEmpty())
         return noTools();
     Result r;
+    const QString part = pgDump(dump, db.url(), folder, fileName(db), control, &r.message);
+    if (part.isEmpty())
+        return failed(stopped(control) ? Status::Cancelled : Status::Failed, r.message);
+    // A dump that pg_restore cannot read is no backup.
+    const PgTools::Run list = PgTools::run(PgTools::Job(restoreTool, {QStringLiteral("--list"), part}), control);
     r.path = QDir(folder).filePath(fileName(db));
-    if (!pgDump(tool, db.url(), r.path, &r.message))
-        return failed(Status::Failed, r.message);
+    if (!list.ok || !SafeFile::replace(part, r.path, &r.message)) {
+        QFile::remove(part);
+        return failed(list.cancelled ? Status::Cancelled : Status::Failed, list.ok ? r.message : list.error);
+    }
     r.status = Status::Done;
     return r;
 }
 
-Result pgRestore(const Database& db, const QString& source)
+Result pgRestore(const Database& db, const QString& source, const Control& control)
 {
-    const QString dump = pgTool(QStringLiteral("pg_dump"));
-    const QString restoreTool = pgTool(QStringLiteral("pg_restore"));
+    const QString dump = PgTools::find(QStringLiteral("pg_dump"));
+    const QString restoreTool = PgTools::find(QStringLiteral("pg_restore"));
     if (dump.isEmpty() || restoreTool.isEmpty())
         return noTools();
-    // A dump of this program lists its tables; anything else is refused before anything changes.
-    const ToolRun list = runTool(restoreTool, db.url(), {QStringLiteral("--list"), source});
-    if (!list.ok)
-        return failed(Status::NotADatabase, tr("%1 is not a backup of a Tallyvo database: %2").arg(source, list.error));
-    for (const QString& table : Schema::tables()) {
-        if (!list.output.contains(QStringLiteral(" TABLE public ") + table.toLower() + QLatin1Char(' ')))
-            return failed(Status::NotADatabase,
-                          tr("%1 is not a backup of a Tallyvo database: it has no table %2.").arg(source, table));
+    QString why;
+    if (!pgContents(restoreTool, source, QString(), false, control, &why)) {
+        if (stopped(control))
+            return failed(Status::Cancelled, nothingChanged());
+        return failed(Status::NotADatabase, tr("%1 is not a backup of a Tallyvo database: %2 Nothing was changed.")
+                                                .arg(QDir::toNativeSeparators(source), why));
     }
     Result r;
     r.path = source;
-    r.safetyCopy = QFileInfo(source).absoluteDir().filePath(
-        QStringLiteral("%1-before-restore-%2.dump").arg(db.url().database, stamp()));
-    if (!pgDump(dump, db.url(), r.safetyCopy, &r.message))
-        return failed(Status::Failed, tr("No safety copy could be made, so nothing was restored: %1").arg(r.message));
-    const ToolRun run = runTool(restoreTool, db.url(),
-                                {QStringLiteral("--clean"), QStringLiteral("--if-exists"),
-                                 QStringLiteral("--single-transaction"), QStringLiteral("--no-owner"),
-                                 QStringLiteral("--no-privileges"), QStringLiteral("-d"), db.url().database, source});
+    const QString folder = QFileInfo(source).absolutePath();
+    const QString part = pgDump(dump, db.url(), folder, db.url().database + QStringLiteral(".dump"), control, &why);
+    if (part.isEmpty()) {
+        if (stopped(control))
+            return failed(Status::Cancelled, nothingChanged());
+        return failed(Status::Failed, tr("No safety copy could be made, so nothing was restored: %1").arg(why));
+    }
+    r.safetyCopy = SafeFile::publishNew(
+        part, QDir(folder).filePath(QStringLiteral("%1-before-restore-%2.dump").arg(db.url().database, stamp())), &why);
+    if (r.safetyCopy.isEmpty()) {
+        QFile::remove(part);
+        return failed(Status::Failed, tr("No safety copy could be made, so nothing was restored: %1").arg(why));
+    }
+
+    // The items pg_restore will work through, for its progress.
+    int items = 0;
+    PgTools::run(PgTools::Job(restoreTool, {QStringLiteral("--list"), source},
+                              [&items](const QByteArray& line) {
+                                  if (!line.startsWith(';'))
+                                      ++items;
+                              }),
+                 control);
+    // pg_restore sets lock_timeout to 0 in its session, whatever it is given: the station
+    // watches the tool's session instead and cancels a statement that waits too long behind
+    // another station's transaction. The single transaction then leaves everything as it was.
+    PgTools::Job job(restoreTool,
+                     {QStringLiteral("--clean"), QStringLiteral("--if-exists"), QStringLiteral("--single-transaction"),
+                      QStringLiteral("--no-owner"), QStringLiteral("--no-privileges"), QStringLiteral("--verbose"),
+                      QStringLiteral("-d"), db.url().database, source});
+    job.server = &db.url();
+    job.expectedSteps = std::max(items, 1) * 2;
+    job.applicationName = QStringLiteral("tallyvo-restore-%1").arg(QUuid::createUuid().toString(QUuid::Id128).left(16));
+    QElapsedTimer waiting;
+    job.lockWatch = [&]() {
+        try {
+            const QVariant pid = db.scalar(QStringLiteral("SELECT pid FROM pg_stat_activity WHERE application_name=? "
+                                                          "AND wait_event_type='Lock'"),
+                                           {job.applicationName});
+            if (!pid.isValid()) {
+                waiting.invalidate();
+                return false;
+            }
+            if (!waiting.isValid())
+                waiting.start();
+            if (waiting.elapsed() < control.lockWaitMs)
+                return false;
+            db.run(QStringLiteral("SELECT pg_cancel_backend(?)"), {pid});
+            return true;
+        } catch (const DbError&) {
+            return false; // the tool's own error will say what is wrong
+        }
+    };
+    const PgTools::Run run = PgTools::run(job, control);
     if (!run.ok) {
-        r.status = Status::Failed;
-        r.message = run.error;
+        r.status = run.cancelled ? Status::Cancelled : run.lockTimeout ? Status::Busy : Status::Failed;
+        r.message = run.lockTimeout ? busyText(control.lockWaitMs) : run.error;
         return r;
     }
-    Schema::upgrade(db);
+    try {
+        Schema::upgrade(db);
+    } catch (const DbError& e) {
+        r.status = Status::NotUpgraded;
+        r.message = e.text();
+        return r;
+    }
     r.status = Status::Done;
     return r;
 }
 
+// Today's tokens and calls the site holds, and how long ago a station last wrote a token.
+Loss lossAgainst(const Database& db, const Contents& backup, const Clock& clock)
+{
+    Loss loss;
+    const QString today = clock.todayText();
+    const qint64 tokens =
+        db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE tickDate=?"), {today}).toLongLong();
+    const qint64 calls = db.scalar(QStringLiteral("SELECT count(*) FROM tblCall WHERE tickDate=?"), {today}).toLongLong();
+    loss.tokens = std::max<qint64>(0, tokens - backup.tokensToday);
+    loss.calls = std::max<qint64>(0, calls - backup.callsToday);
+    const std::optional<QVariantList> last = db.firstRow(
+        QStringLiteral("SELECT max(tickTime), max(attTime), max(finished) FROM tblTicket WHERE tickDate=?"), {today});
+    QTime latest;
+    for (const QVariant& v : last.value_or(QVariantList())) {
+        const QTime t = QTime::fromString(v.toString(), QStringLiteral("HH:mm:ss"));
+        if (t.isValid() && (!latest.isValid() || t > latest))
+            latest = t;
+    }
+    // Writes in the last quarter of an hour mean the site is at work now.
+    if (latest.isValid()) {
+        const int seconds = latest.secsTo(clock.now());
+        if (seconds >= -60 && seconds < 15 * 60)
+            loss.minutesSinceWrite = std::max(0, seconds / 60);
+    }
+    return loss;
+}
+
 } // namespace
+
+QString Loss::text() const
+{
+    QStringList parts;
+    if (tokens > 0 || calls > 0)
+        parts << tr("The backup lacks %1 of today's tokens and %2 of today's calls that the database holds now: "
+                    "they will be lost, and their numbers will be issued again.")
+                     .arg(tokens)
+                     .arg(calls);
+    if (minutesSinceWrite == 0)
+        parts << tr("Stations wrote to the database less than a minute ago: they are working now, and what they "
+                    "write until the restore is lost too.");
+    else if (minutesSinceWrite > 0)
+        parts << tr("Stations wrote to the database %1 minutes ago: they may be working now, and what they write "
+                    "until the restore is lost too.")
+                     .arg(minutesSinceWrite);
+    return parts.join(QLatin1Char(' '));
+}
 
 QString fileName(const Database& db)
 {
@@ -281,86 +573,106 @@ QString databaseFolder(const Database& db)
 
 bool isTallyvoDatabase(const QString& file, QString* why)
 {
-    if (!QFileInfo(file).isFile()) {
-        *why = tr("%1 does not exist.").arg(file);
-        return false;
-    }
-    RawDb src;
-    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &src.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        *why = src.error();
-        return false;
-    }
-    QString error;
-    const std::optional<QString> check = firstValue(src.db, "PRAGMA integrity_check", &error);
-    if (!check) {
-        *why = error;
-        return false;
-    }
-    if (*check != QLatin1String("ok")) {
-        *why = tr("it failed its integrity check: %1").arg(*check);
-        return false;
-    }
-    QStringList tables = Schema::tables();
-    tables << QStringLiteral("tblversion");
-    for (const QString& table : tables) {
-        const QByteArray sql = "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='" + table.toUtf8() + "'";
-        const std::optional<QString> n = firstValue(src.db, sql.constData(), &error);
-        if (!n || *n != QLatin1String("1")) {
-            *why = n ? tr("it has no table %1.").arg(table) : error;
-            return false;
-        }
-    }
-    const std::optional<QString> version = firstValue(src.db, "SELECT max(version) FROM tblversion", &error);
-    if (!version || version->toInt() > Schema::latestVersion()) {
-        *why = version ? tr("it was written by a newer version of the program (schema %1).").arg(*version) : error;
-        return false;
-    }
-    return true;
+    return sqliteContents(file, QString(), why).has_value();
 }
 
-Result backup(const Database& db, const QString& folder)
+Result backup(const Database& db, const QString& folder, const Control& control)
 {
     if (!QFileInfo(folder).isDir())
         return failed(Status::Failed, tr("The folder %1 does not exist.").arg(folder));
     if (db.engine() == Engine::Postgres)
-        return pgBackup(db, folder);
+        return pgBackup(db, folder, control);
     Result r;
     r.path = QDir(folder).filePath(fileName(db));
     if (sameFile(r.path, db.url().path) || sameFile(folder, databaseFolder(db)))
         return failed(Status::SameFolder, QString());
-    if (!snapshot(db, r.path, &r.message))
+    const QString part = snapshot(db, folder, fileName(db), control, &r.message);
+    if (part.isEmpty())
+        return failed(stopped(control) ? Status::Cancelled : Status::Failed, r.message);
+    if (!SafeFile::replace(part, r.path, &r.message)) {
+        QFile::remove(part);
         return failed(Status::Failed, r.message);
+    }
     r.status = Status::Done;
     return r;
 }
 
-Result restore(const Database& db, const QString& source)
+Result check(const Database& db, const QString& source, const Clock& clock, Loss* loss, const Control& control)
+{
+    if (db.engine() == Engine::Sqlite && sameFile(source, db.url().path))
+        return failed(Status::SameFile, QString());
+    QString why;
+    std::optional<Contents> contents;
+    if (db.engine() == Engine::Postgres) {
+        const QString restoreTool = PgTools::find(QStringLiteral("pg_restore"));
+        if (restoreTool.isEmpty())
+            return noTools();
+        contents = pgContents(restoreTool, source, clock.todayText(), loss != nullptr, control, &why);
+    } else {
+        contents = sqliteContents(source, clock.todayText(), &why);
+    }
+    if (!contents) {
+        if (stopped(control))
+            return failed(Status::Cancelled, nothingChanged());
+        return failed(Status::NotADatabase, tr("%1 is not a backup of a Tallyvo database: %2 Nothing was changed.")
+                                                .arg(QDir::toNativeSeparators(source), why));
+    }
+    if (loss)
+        *loss = lossAgainst(db, *contents, clock);
+    Result r;
+    r.status = Status::Done;
+    r.path = source;
+    return r;
+}
+
+Result restore(const Database& db, const QString& source, const Control& control)
 {
     if (db.engine() == Engine::Postgres)
-        return pgRestore(db, source);
+        return pgRestore(db, source, control);
     if (sameFile(source, db.url().path))
         return failed(Status::SameFile, QString());
     QString why;
-    if (!isTallyvoDatabase(source, &why))
-        return failed(Status::NotADatabase, tr("%1 is not a Tallyvo database: %2 Nothing was changed.").arg(source, why));
+    if (!sqliteContents(source, QString(), &why))
+        return failed(Status::NotADatabase, tr("%1 is not a backup of a Tallyvo database: %2 Nothing was changed.")
+                                                .arg(QDir::toNativeSeparators(source), why));
 
     Result r;
     r.path = source;
     const QFileInfo current(db.url().path);
-    r.safetyCopy = current.absoluteDir().filePath(
-        QStringLiteral("%1-before-restore-%2.%3").arg(current.completeBaseName(), stamp(), current.suffix()));
-    if (!snapshot(db, r.safetyCopy, &r.message))
+    const QString part = snapshot(db, current.absolutePath(), current.fileName(), control, &r.message);
+    if (part.isEmpty()) {
+        if (stopped(control))
+            return failed(Status::Cancelled, nothingChanged());
         return failed(Status::Failed, tr("No safety copy could be made, so nothing was restored: %1").arg(r.message));
+    }
+    r.safetyCopy = SafeFile::publishNew(
+        part,
+        current.absoluteDir().filePath(
+            QStringLiteral("%1-before-restore-%2.%3").arg(current.completeBaseName(), stamp(), current.suffix())),
+        &r.message);
+    if (r.safetyCopy.isEmpty()) {
+        QFile::remove(part);
+        return failed(Status::Failed, tr("No safety copy could be made, so nothing was restored: %1").arg(r.message));
+    }
 
     RawDb src;
     if (sqlite3_open_v2(QFile::encodeName(source).constData(), &src.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
         return failed(Status::Failed, src.error());
     // The pages go into the station's own connection in one write transaction.
-    if (!copyPages(db.sqliteHandle(), src.db, &r.message)) {
-        r.status = Status::Failed;
+    bool busy = false;
+    if (!copyPages(db.sqliteHandle(), src.db, control, &r.message, &busy)) {
+        r.status = stopped(control) ? Status::Cancelled : busy ? Status::Busy : Status::Failed;
+        if (busy)
+            r.message = busyText(control.lockWaitMs);
         return r;
     }
-    Schema::upgrade(db);
+    try {
+        Schema::upgrade(db);
+    } catch (const DbError& e) {
+        r.status = Status::NotUpgraded;
+        r.message = e.text();
+        return r;
+    }
     r.status = Status::Done;
     return r;
 }

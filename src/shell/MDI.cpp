@@ -537,7 +537,7 @@ frmcallDelete* MDI::ClrCall_Click()
 frmBackup* MDI::bkup_Click()
 {
     if (!m_backup) {
-        m_backup = new frmBackup(m_services.connection, m_services.prompt);
+        m_backup = new frmBackup(m_services.connection, m_services.clock, m_services.prompt);
         m_backup->setAttribute(Qt::WA_DeleteOnClose);
     }
     bringForward(m_backup);

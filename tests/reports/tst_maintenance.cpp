@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "core/Connection.h"
+#include "core/Schema.h"
 #include "core/Session.h"
 #include "reports/Backup.h"
 #include "reports/ui/MaintenanceWindows.h"
@@ -10,11 +11,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <csignal>
+#include <sys/stat.h>
 #include <tuple>
 
 using namespace tallyvo;
@@ -66,8 +71,12 @@ private Q_SLOTS:
     void restoreRefusesWhatIsNotABackup();
     void restoreBringsTheDataBack_data();
     void restoreBringsTheDataBack();
+    void restoreGivesUpWhileAStationHoldsTheData();
+    void copiesInTheSameSecondKeepTheirOwnNames();
+    void restoreSaysWhatItLoses();
     void backupWindowGuards();
     void commandLine();
+    void restoreToolEndsWithItsCaller();
 };
 
 void tst_maintenance::clearDataDeletesTheSelectedRows_data()
@@ -174,6 +183,9 @@ void tst_maintenance::restoreRefusesWhatIsNotABackup_data()
     QTest::newRow("a text file") << "text";
     QTest::newRow("a database of another program") << "other";
     QTest::newRow("a damaged backup") << "damaged";
+    QTest::newRow("the right tables with other columns") << "columns";
+    QTest::newRow("a newer schema") << "newer";
+    QTest::newRow("a FIFO") << "fifo";
 }
 
 void tst_maintenance::restoreRefusesWhatIsNotABackup()
@@ -189,26 +201,165 @@ void tst_maintenance::restoreRefusesWhatIsNotABackup()
         Database other(DbUrl::sqlite(file));
         QVERIFY(other.open());
         other.run(QStringLiteral("CREATE TABLE customers (id INTEGER, name TEXT)"));
+    } else if (kind == QLatin1String("fifo")) {
+        QVERIFY(::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
     } else {
-        const Backup::Result b = Backup::backup(*s.connection.db(), s.folder.path());
+        // A backup of this site, changed the way a backup of some other program or version is.
+        Database& live = *s.connection.db();
+        const int newer = Schema::latestVersion() + 1;
+        if (kind == QLatin1String("columns"))
+            live.run(QStringLiteral("ALTER TABLE tblTicket RENAME COLUMN ref TO reference"));
+        else if (kind == QLatin1String("newer"))
+            live.run(QStringLiteral("INSERT INTO tblversion (version) VALUES (?)"), {newer});
+        const Backup::Result b = Backup::backup(live, s.folder.path());
         QVERIFY2(b.status == Backup::Status::Done, qPrintable(b.message));
-        if (sqlite()) {
+        if (kind == QLatin1String("columns"))
+            live.run(QStringLiteral("ALTER TABLE tblTicket RENAME COLUMN reference TO ref"));
+        else if (kind == QLatin1String("newer"))
+            live.run(QStringLiteral("DELETE FROM tblversion WHERE version=?"), {newer});
+        if (kind == QLatin1String("damaged")) {
             QFile f(b.path);
             QVERIFY(f.open(QIODevice::ReadWrite));
-            f.resize(f.size() / 2);
-        } else {
-            QFile f(b.path);
-            QVERIFY(f.open(QIODevice::ReadWrite));
-            f.resize(64);
+            f.resize(sqlite() ? f.size() / 2 : 64);
         }
     }
     const int tickets = s.count("tblTicket");
-    const Backup::Result r = Backup::restore(*s.connection.db(), kind == QLatin1String("damaged") && !sqlite()
-                                                                     ? s.folder.filePath(QStringLiteral("data.dump"))
-                                                                     : file);
+    const QString source = s.folder.filePath(sqlite() || kind == QLatin1String("text") || kind == QLatin1String("other")
+                                                     || kind == QLatin1String("fifo")
+                                                 ? QStringLiteral("data.mdb")
+                                                 : QStringLiteral("data.dump"));
+    QElapsedTimer timer;
+    timer.start();
+    const Backup::Result r = Backup::restore(*s.connection.db(), source);
     QCOMPARE(int(r.status), int(Backup::Status::NotADatabase));
+    QVERIFY(timer.elapsed() < 30000); // a FIFO is not read
     QVERIFY(!r.message.isEmpty());
+    if (kind == QLatin1String("columns"))
+        QVERIFY2(r.message.contains(QLatin1String("tblticket")), qPrintable(r.message));
+    if (kind == QLatin1String("newer"))
+        QVERIFY2(r.message.contains(QLatin1String("newer")), qPrintable(r.message));
+    if (kind == QLatin1String("fifo"))
+        QVERIFY2(r.message.contains(QLatin1String("not a regular file")), qPrintable(r.message));
     QVERIFY(r.safetyCopy.isEmpty());
+    QCOMPARE(s.count("tblTicket"), tickets);
+    // The site goes on working: a fresh connection prepares it and takes a token.
+    QVERIFY2(s.connection.connectDb(), qPrintable(s.connection.lastError()));
+    s.connection.db()->run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate) VALUES (?, 90, '2026-03-14')"),
+                           {s.site.consult});
+    QCOMPARE(s.count("tblTicket"), tickets + 1);
+}
+
+void tst_maintenance::restoreGivesUpWhileAStationHoldsTheData()
+{
+    Station s;
+    const Backup::Result b = Backup::backup(*s.connection.db(), s.folder.path());
+    QVERIFY2(b.status == Backup::Status::Done, qPrintable(b.message));
+    const int tickets = s.count("tblTicket");
+    // Another station sits in an open transaction: a write on the embedded database, a read
+    // that holds the token table on the server.
+    std::unique_ptr<Database> other = s.site.temp.openAnother();
+    other->run(sqlite() ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+    other->run(QStringLiteral("SELECT count(*) FROM tblTicket")).next();
+    // A third station issues meanwhile on the server; on the embedded database the open write
+    // keeps every writer out, the restore's and the station's alike.
+    QProcess issuer;
+    if (!sqlite()) {
+        issuer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"),
+                     {QStringLiteral("--db"), s.site.temp.url().toString(true), QStringLiteral("issue"),
+                      QStringLiteral("Consultation"), QStringLiteral("--count"), QStringLiteral("40")});
+        QVERIFY(issuer.waitForStarted());
+    }
+    Backup::Control control;
+    control.lockWaitMs = 1500;
+    QElapsedTimer timer;
+    timer.start();
+    const Backup::Result r = Backup::restore(*s.connection.db(), b.path, control);
+    const qint64 took = timer.elapsed();
+    QCOMPARE(int(r.status), int(Backup::Status::Busy));
+    QVERIFY2(r.message.startsWith(QLatin1String("Other stations are working on the database")), qPrintable(r.message));
+    QVERIFY2(took < 20000, qPrintable(QString::number(took)));
+    if (!sqlite()) {
+        QVERIFY(issuer.waitForFinished(60000));
+        QCOMPARE(issuer.exitCode(), 0);
+        QCOMPARE(s.count("tblTicket"), tickets + 40);
+    }
+    other->run(QStringLiteral("ROLLBACK"));
+    // Nothing was taken back: the tokens issued meanwhile are all there.
+    QCOMPARE(s.count("tblTicket"), tickets + (sqlite() ? 0 : 40));
+}
+
+void tst_maintenance::copiesInTheSameSecondKeepTheirOwnNames()
+{
+    Station s;
+    const Backup::Result b = Backup::backup(*s.connection.db(), s.folder.path());
+    QVERIFY2(b.status == Backup::Status::Done, qPrintable(b.message));
+    const Backup::Result first = Backup::restore(*s.connection.db(), b.path);
+    const Backup::Result second = Backup::restore(*s.connection.db(), b.path);
+    QVERIFY2(first.status == Backup::Status::Done, qPrintable(first.message));
+    QVERIFY2(second.status == Backup::Status::Done, qPrintable(second.message));
+    QVERIFY(first.safetyCopy != second.safetyCopy);
+    // Backups and safety copies hold the password hashes: the owner's alone.
+    for (const QString& file : {b.path, first.safetyCopy, second.safetyCopy}) {
+        QVERIFY2(QFileInfo::exists(file), qPrintable(file));
+        QCOMPARE(QFileInfo(file).permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                 QFile::Permissions());
+    }
+
+    // Two stations back up into one folder at the same moment: both succeed, one backup stays,
+    // and nothing half-written is left beside it.
+    QTemporaryDir shared;
+    QList<QProcess*> runs;
+    for (int i = 0; i < 2; ++i) {
+        auto* p = new QProcess(this);
+        p->start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"),
+                 {QStringLiteral("--db"), s.site.temp.url().toString(true), QStringLiteral("backup"), shared.path()});
+        runs << p;
+    }
+    for (QProcess* p : runs) {
+        QVERIFY(p->waitForFinished(120000));
+        QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        delete p;
+    }
+    const QStringList left = QDir(shared.path()).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(left, QStringList{Backup::fileName(*s.connection.db())});
+    QString why;
+    if (sqlite())
+        QVERIFY2(Backup::isTallyvoDatabase(QDir(shared.path()).filePath(left.first()), &why), qPrintable(why));
+}
+
+void tst_maintenance::restoreSaysWhatItLoses()
+{
+    Station s; // today is 2026-03-14, 13:00
+    const Backup::Result b = Backup::backup(*s.connection.db(), s.folder.path());
+    QVERIFY2(b.status == Backup::Status::Done, qPrintable(b.message));
+    Backup::Loss loss;
+    QCOMPARE(int(Backup::check(*s.connection.db(), b.path, s.clock, &loss).status), int(Backup::Status::Done));
+    QVERIFY2(loss.isEmpty(), qPrintable(loss.text()));
+    QVERIFY(loss.text().isEmpty());
+
+    // The site works on after the backup: three tokens, the last two minutes ago, and two calls.
+    for (int n = 20; n < 23; ++n)
+        s.site.ticket(s.site.consult, n, QStringLiteral("A"), QStringLiteral("2026-03-14"), 0,
+                      QStringLiteral("12:%1:00").arg(n + 36), QString());
+    s.call(QStringLiteral("2026-03-14"));
+    s.call(QStringLiteral("2026-03-14"));
+    s.call(QStringLiteral("2026-03-13"));
+    QCOMPARE(int(Backup::check(*s.connection.db(), b.path, s.clock, &loss).status), int(Backup::Status::Done));
+    QCOMPARE(loss.tokens, 3);
+    QCOMPARE(loss.calls, 2);
+    QCOMPARE(loss.minutesSinceWrite, 2);
+    QVERIFY2(loss.text().contains(QLatin1String("lacks 3 of today's tokens and 2 of today's calls")), qPrintable(loss.text()));
+    QVERIFY2(loss.text().contains(QLatin1String("2 minutes ago")), qPrintable(loss.text()));
+
+    // The window's question says it before "Type 'Yes'"; No leaves everything.
+    frmBackup w(s.connection, s.clock, s.prompt);
+    s.prompt.fileAnswers.enqueue(b.path);
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command2"), Qt::LeftButton);
+    const int tickets = s.count("tblTicket");
+    s.prompt.inputAnswers.enqueue(QStringLiteral("no"));
+    QTest::mouseClick(test::control<QPushButton>(&w, "Command3"), Qt::LeftButton);
+    QCOMPARE(s.prompt.inputs, QStringList{loss.text() + QStringLiteral("\n\nType 'Yes' to Restore ")});
+    QVERIFY(s.prompt.messages.isEmpty());
     QCOMPARE(s.count("tblTicket"), tickets);
 }
 
@@ -229,7 +380,7 @@ void tst_maintenance::restoreBringsTheDataBack()
     QFETCH(bool, restored);
     Station s;
     const int tickets = s.count("tblTicket");
-    frmBackup w(s.connection, s.prompt);
+    frmBackup w(s.connection, s.clock, s.prompt);
     QCOMPARE(w.windowTitle(), QStringLiteral("Backup & Restore"));
     s.prompt.fileAnswers.enqueue(s.folder.path());
     s.prompt.answers.enqueue(true);
@@ -270,7 +421,7 @@ void tst_maintenance::restoreBringsTheDataBack()
 void tst_maintenance::backupWindowGuards()
 {
     Station s;
-    frmBackup w(s.connection, s.prompt);
+    frmBackup w(s.connection, s.clock, s.prompt);
     if (sqlite()) {
         // The database's own folder would replace the database.
         s.prompt.fileAnswers.enqueue(QFileInfo(s.site.temp.url().path).absolutePath());
@@ -286,7 +437,7 @@ void tst_maintenance::backupWindowGuards()
         QVERIFY(s.prompt.inputs.isEmpty());
     }
     // No folder and the folder browser cancelled: nothing is asked or written.
-    frmBackup fresh(s.connection, s.prompt);
+    frmBackup fresh(s.connection, s.clock, s.prompt);
     s.prompt.messages.clear();
     s.prompt.questions.clear();
     QTest::mouseClick(test::control<QPushButton>(&fresh, "Command4"), Qt::LeftButton);
@@ -319,9 +470,14 @@ void tst_maintenance::commandLine()
     QVERIFY(QFileInfo::exists(out));
     const QString backupFile = out;
     s.site.temp.db().run(QStringLiteral("DELETE FROM tblTicket"));
+    // The refusal without --yes says what would be lost: tokens issued since the backup today.
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    for (int n = 1; n <= 4; ++n)
+        s.site.ticket(s.site.consult, n, QStringLiteral("A"), today, 0, QString(), QString());
     std::tie(code, out, err) = ctl({QStringLiteral("restore"), backupFile});
     QCOMPARE(code, 2); // not without --yes
-    QCOMPARE(s.count("tblTicket"), 0);
+    QVERIFY2(err.contains(QLatin1String("lacks 4 of today's tokens")), qPrintable(err));
+    QCOMPARE(s.count("tblTicket"), 4);
     std::tie(code, out, err) = ctl({QStringLiteral("restore"), backupFile, QStringLiteral("--yes")});
     QVERIFY2(code == 0, qPrintable(err));
     QCOMPARE(s.count("tblTicket"), 10);
@@ -329,6 +485,50 @@ void tst_maintenance::commandLine()
                                     QStringLiteral("--yes")});
     QCOMPARE(code, 1);
     QCOMPARE(err.count(QLatin1Char('\n')), 1);
+    // A database whose schema can no longer be brought up to date is still restored from its
+    // backup, and works again.
+    s.site.temp.db().run(QStringLiteral("DELETE FROM tblversion WHERE version >= 3"));
+    std::tie(code, out, err) = ctl({QStringLiteral("schema-version")});
+    QVERIFY2(code == 1 && err.contains(QLatin1String("cannot be prepared")), qPrintable(err));
+    std::tie(code, out, err) = ctl({QStringLiteral("restore"), backupFile, QStringLiteral("--yes")});
+    QVERIFY2(code == 0, qPrintable(err));
+    std::tie(code, out, err) = ctl({QStringLiteral("schema-version")});
+    QCOMPARE(out, QString::number(Schema::latestVersion()));
+}
+
+void tst_maintenance::restoreToolEndsWithItsCaller()
+{
+    if (sqlite())
+        QSKIP("the embedded database is restored in the program's own process");
+    Station s;
+    const Backup::Result b = Backup::backup(*s.connection.db(), s.folder.path());
+    QVERIFY2(b.status == Backup::Status::Done, qPrintable(b.message));
+    // An open transaction keeps pg_restore waiting, so it is surely running when its caller dies.
+    std::unique_ptr<Database> other = s.site.temp.openAnother();
+    other->run(QStringLiteral("BEGIN"));
+    other->run(QStringLiteral("SELECT count(*) FROM tblTicket")).next();
+    QProcess ctl;
+    ctl.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"),
+              {QStringLiteral("--db"), s.site.temp.url().toString(true), QStringLiteral("restore"), b.path,
+               QStringLiteral("--yes")});
+    QVERIFY(ctl.waitForStarted());
+    auto restoring = [&] {
+        // The restoring pg_restore: the one that names the backup and works in one transaction.
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile cmd(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (!cmd.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = cmd.readAll();
+            if (line.contains(QFile::encodeName(b.path)) && line.contains("--single-transaction"))
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(restoring(), 20000);
+    ::kill(static_cast<pid_t>(ctl.processId()), SIGKILL);
+    QVERIFY(ctl.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!restoring(), 5000);
+    other->run(QStringLiteral("ROLLBACK"));
 }
 
 TALLYVO_TEST_MAIN(tst_maintenance)

@@ -5,6 +5,7 @@
 
 #include "core/Clock.h"
 #include "core/Connection.h"
+#include "core/Database.h"
 #include "core/Prompt.h"
 #include "reports/Backup.h"
 #include "reports/ClearData.h"
@@ -13,6 +14,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QProgressDialog>
 #include <QPushButton>
 
 namespace tallyvo {
@@ -99,10 +101,11 @@ void frmcallDelete::Command1_Click()
 
 // ---- Backup & Restore -------------------------------------------------------------------------
 
-frmBackup::frmBackup(Connection& connection, Prompt& prompt, QWidget* parent)
+frmBackup::frmBackup(Connection& connection, const Clock& clock, Prompt& prompt, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_ui(std::make_unique<Ui::frmBackup>())
     , m_connection(connection)
+    , m_clock(clock)
     , m_prompt(prompt)
 {
     m_ui->setupUi(this);
@@ -129,6 +132,32 @@ void frmBackup::Command5_Click()
         m_ui->Text2->setText(folder);
 }
 
+template <typename Work>
+Backup::Result frmBackup::withProgress(const QString& label, Work work)
+{
+    // The work runs here, between looks at the dialog: the windows keep drawing, the progress
+    // moves and "Cancel" stops it. Nothing else takes input meanwhile, since the work holds this
+    // station's connection.
+    QProgressDialog progress(label, tr("Cancel"), 0, 100, this);
+    progress.setObjectName(QStringLiteral("backupProgress"));
+    progress.setWindowTitle(windowTitle());
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setMinimumDuration(300);
+    progress.setAutoReset(false);
+    progress.setValue(0);
+    Backup::Control control;
+    control.progress = [&progress](int percent) {
+        progress.setValue(percent);
+        QCoreApplication::processEvents();
+    };
+    control.cancelled = [&progress] {
+        QCoreApplication::processEvents();
+        return progress.wasCanceled();
+    };
+    Busy busy;
+    return work(control);
+}
+
 void frmBackup::Command4_Click()
 {
     // Without a folder the user is asked for one; never a backup into some default place.
@@ -140,17 +169,18 @@ void frmBackup::Command4_Click()
         return;
     if (!m_connection.db()->isOpen() && !m_connection.connectDb())
         return;
-    Backup::Result r;
-    {
-        Busy busy;
-        r = Backup::backup(*m_connection.db(), m_ui->Text2->text());
-    }
+    const QString folder = m_ui->Text2->text();
+    const Backup::Result r = withProgress(tr("Writing the backup..."), [&](const Backup::Control& control) {
+        return Backup::backup(*m_connection.db(), folder, control);
+    });
     switch (r.status) {
     case Backup::Status::Done:
         m_prompt.message(tr("Backup Completed Successfully ") + QLatin1Char('\n') + r.path);
         break;
     case Backup::Status::SameFolder:
         m_prompt.message(tr("Select a different folder "));
+        break;
+    case Backup::Status::Cancelled:
         break;
     default:
         m_prompt.message(r.message);
@@ -168,32 +198,56 @@ void frmBackup::Command3_Click()
         m_prompt.message(tr("Source file should not be same"));
         return;
     }
-    const std::optional<QString> answer = m_prompt.input(tr("Type 'Yes' to Restore "));
+    // The backup is looked at whole before anyone is asked: what is no backup is refused, and the
+    // question says what the restore would take from the site.
+    Backup::Loss loss;
+    if (!source.isEmpty()) {
+        const Backup::Result checked = withProgress(tr("Checking the backup..."), [&](const Backup::Control& control) {
+            return Backup::check(db, source, m_clock, &loss, control);
+        });
+        if (checked.status == Backup::Status::Cancelled)
+            return;
+        if (checked.status != Backup::Status::Done) {
+            m_prompt.message(tr("Error ") + QStringLiteral("\r\n") + checked.message);
+            return;
+        }
+    }
+    const QString lost = loss.text();
+    const std::optional<QString> answer =
+        m_prompt.input((lost.isEmpty() ? QString() : lost + QStringLiteral("\n\n")) + tr("Type 'Yes' to Restore "));
     if (!answer || answer->trimmed().toUpper() != QLatin1String("YES"))
         return;
     if (source.isEmpty())
         return;
-    Backup::Result r;
-    {
-        Busy busy;
+    const Backup::Result r = withProgress(tr("Restoring..."), [&](const Backup::Control& control) {
         try {
-            r = Backup::restore(db, source);
+            return Backup::restore(db, source, control);
         } catch (const DbError& e) {
-            r.status = Backup::Status::Failed;
-            r.message = e.text();
+            Backup::Result failed;
+            failed.message = e.text();
+            return failed;
         }
-    }
+    });
+    const QString kept = r.safetyCopy.isEmpty()
+        ? QString()
+        : QLatin1Char('\n') + tr("The database as it was before is kept in %1").arg(r.safetyCopy);
     switch (r.status) {
     case Backup::Status::Done:
-        m_prompt.message(tr("Restore Complete!") + QLatin1Char('\n') +
-                             tr("The database as it was before is kept in %1").arg(r.safetyCopy),
-                         tr("RESTORE SUCCESSFUL"));
+        m_prompt.message(tr("Restore Complete!") + kept, tr("RESTORE SUCCESSFUL"));
         break;
     case Backup::Status::SameFile:
         m_prompt.message(tr("Source file should not be same"));
         break;
+    case Backup::Status::NotUpgraded:
+        m_prompt.alert(Prompt::Icon::Exclamation,
+                       tr("The backup was restored, but its schema could not be brought up to date: %1").arg(r.message) +
+                           kept,
+                       QStringLiteral(" "));
+        break;
     case Backup::Status::Failed:
-        m_prompt.message(r.message, QStringLiteral(" "));
+    case Backup::Status::Busy:
+    case Backup::Status::Cancelled:
+        m_prompt.message(r.message + kept, QStringLiteral(" "));
         break;
     default:
         m_prompt.message(tr("Error ") + QStringLiteral("\r\n") + r.message);

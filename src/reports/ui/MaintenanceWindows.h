@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reports/Backup.h"
 #include "reports/ui/ReportWindow.h"
 
 #include <QWidget>
@@ -50,12 +51,13 @@ private:
 };
 
 // "Backup & Restore": a backup of this station's database into a chosen folder, and a restore
-// from a chosen backup after the user types "Yes". The station's connection is opened afresh when
-// the window closes.
+// from a chosen backup after the user types "Yes" to a question that says what the restore would
+// lose. Both show their progress and can be cancelled. The station's connection is opened afresh
+// when the window closes.
 class frmBackup : public QWidget {
     Q_OBJECT
 public:
-    frmBackup(Connection& connection, Prompt& prompt, QWidget* parent = nullptr);
+    frmBackup(Connection& connection, const Clock& clock, Prompt& prompt, QWidget* parent = nullptr);
     ~frmBackup() override;
 
     void Command2_Click(); // choose the file to restore from
@@ -67,8 +69,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    template <typename Work>
+    Backup::Result withProgress(const QString& label, Work work);
+
     std::unique_ptr<Ui::frmBackup> m_ui;
     Connection& m_connection;
+    const Clock& m_clock;
     Prompt& m_prompt;
 };
 
