@@ -65,8 +65,8 @@ void restore(CliContext& ctx, QStringList args)
         throw Failure(checked.message);
     if (!yes) {
         const QString lost = loss.text();
-        throw UsageError(QStringLiteral("a restore replaces the site's data%1: confirm it with --yes")
-                             .arg(lost.isEmpty() ? QString() : QStringLiteral(". ") + lost.chopped(1)));
+        throw UsageError(QStringLiteral("a restore replaces the site's data.%1 Confirm it with --yes")
+                             .arg(lost.isEmpty() ? QString() : QLatin1Char(' ') + lost));
     }
     const Backup::Result r = Backup::restore(*db, source);
     const QString safety = QDir::toNativeSeparators(r.safetyCopy);

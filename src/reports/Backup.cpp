@@ -554,7 +554,10 @@ QString Loss::text() const
     if (minutesSinceWrite == 0)
         parts << tr("Stations wrote to the database less than a minute ago: they are working now, and what they "
                     "write until the restore is lost too.");
-    else if (minutesSinceWrite > 0)
+    else if (minutesSinceWrite == 1)
+        parts << tr("Stations wrote to the database a minute ago: they may be working now, and what they write "
+                    "until the restore is lost too.");
+    else if (minutesSinceWrite > 1)
         parts << tr("Stations wrote to the database %1 minutes ago: they may be working now, and what they write "
                     "until the restore is lost too.")
                      .arg(minutesSinceWrite);

@@ -286,6 +286,12 @@ void tst_maintenance::restoreGivesUpWhileAStationHoldsTheData()
     other->run(QStringLiteral("ROLLBACK"));
     // Nothing was taken back: the tokens issued meanwhile are all there.
     QCOMPARE(s.count("tblTicket"), tickets + (sqlite() ? 0 : 40));
+
+    // A restore cancelled by the user changes nothing either.
+    control.cancelled = [] { return true; };
+    const Backup::Result cancelled = Backup::restore(*s.connection.db(), b.path, control);
+    QCOMPARE(int(cancelled.status), int(Backup::Status::Cancelled));
+    QCOMPARE(s.count("tblTicket"), tickets + (sqlite() ? 0 : 40));
 }
 
 void tst_maintenance::copiesInTheSameSecondKeepTheirOwnNames()

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 
 namespace tallyvo {
@@ -62,12 +63,19 @@ Prompt::Answer WidgetPrompt::warningYesNoCancel(const QString& text, const QStri
 
 std::optional<QString> WidgetPrompt::input(const QString& text, const QString& title, const QString& initial)
 {
-    bool ok = false;
-    const QString value =
-        QInputDialog::getText(parentWindow(), titleOr(title), text, QLineEdit::Normal, initial, &ok);
-    if (!ok)
+    QInputDialog dialog(parentWindow());
+    dialog.setWindowTitle(titleOr(title));
+    dialog.setLabelText(text);
+    dialog.setTextValue(initial);
+    // A question that explains itself at length wraps instead of stretching across the screen.
+    if (text.size() > 80) {
+        if (auto* label = dialog.findChild<QLabel*>())
+            label->setWordWrap(true);
+        dialog.resize(560, dialog.sizeHint().height());
+    }
+    if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return value;
+    return dialog.textValue();
 }
 
 QString WidgetPrompt::openFileName(const QString& title, const QString& filter)
