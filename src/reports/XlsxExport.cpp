@@ -592,12 +592,6 @@ private:
 bool exportToFile(const QString& path, const SheetGrid& grid, const QString& title, bool copyFormatting,
                   bool fitColumns, Prompt& prompt, Existing existing)
 {
-    auto fail = [&](int number, int line) {
-        prompt.message(tr("Error: ") + QString::number(number) + tr(" on line: ") + QString::number(line) +
-                       QLatin1Char('\n') + tr("Description: ") + QLatin1Char('\n') +
-                       tr("First open Excel and try again "));
-        return false;
-    };
     auto notWritten = [&](const QString& why) {
         prompt.message(tr("The workbook %1 was not written: %2").arg(QDir::toNativeSeparators(path), why));
         return false;
@@ -606,36 +600,42 @@ bool exportToFile(const QString& path, const SheetGrid& grid, const QString& tit
     mode_t mode = newFileMode();
     if (const QString refusal = refusalOf(target, existing, &mode); !refusal.isEmpty())
         return notWritten(refusal);
-    TempBeside temp(path);
-    if (!temp.made())
-        return notWritten(systemError(temp.error()));
-
-    // 4: a new workbook.
-    lxw_workbook* workbook = workbook_new(temp.path().constData());
-    if (!workbook)
-        return fail(LXW_ERROR_MEMORY_MALLOC_FAILED, 4);
-    // 5 has no counterpart: cells of an .xlsx carry their own RGB colours, so every colour of the
-    // grid arrives exactly, without a workbook palette of 56 entries to map them onto.
-    // 6: the one sheet.
-    const bool filled = Sheet2Excel(workbook, grid, title, copyFormatting, fitColumns, prompt);
-    // 8: the file is written when the workbook is released.
-    lxw_error e = LXW_NO_ERROR;
-    int closeErrno = 0;
-    {
-        const QuietStderr quiet;
-        errno = 0;
-        e = workbook_close(workbook);
-        closeErrno = errno;
-    }
+    // The temporary file is gone before anything is said about a failure.
+    bool filled = true;
+    const QString why = [&]() -> QString {
+        TempBeside temp(path);
+        if (!temp.made())
+            return systemError(temp.error());
+        // 4: a new workbook.
+        lxw_workbook* workbook = workbook_new(temp.path().constData());
+        if (!workbook)
+            return tr("not enough memory");
+        // 5 has no counterpart: cells of an .xlsx carry their own RGB colours, so every colour of
+        // the grid arrives exactly, without a workbook palette of 56 entries to map them onto.
+        // 6: the one sheet.
+        filled = Sheet2Excel(workbook, grid, title, copyFormatting, fitColumns, prompt);
+        // 8: the file is written when the workbook is released.
+        lxw_error e = LXW_NO_ERROR;
+        int closeErrno = 0;
+        {
+            const QuietStderr quiet;
+            errno = 0;
+            e = workbook_close(workbook);
+            closeErrno = errno;
+        }
+        if (!filled)
+            return QString();
+        if (e != LXW_NO_ERROR)
+            return QString::fromUtf8(lxw_strerror(e)) +
+                (closeErrno != 0 ? QStringLiteral(" (%1)").arg(systemError(closeErrno)) : QString());
+        // Whatever came to the target meanwhile is judged again right before it is replaced.
+        if (QString refusal = refusalOf(target, existing, &mode); !refusal.isEmpty())
+            return refusal;
+        return temp.moveTo(target, existing, mode);
+    }();
     if (!filled)
         return false;
-    if (e != LXW_NO_ERROR)
-        return notWritten(QString::fromUtf8(lxw_strerror(e)) +
-                          (closeErrno != 0 ? QStringLiteral(" (%1)").arg(systemError(closeErrno)) : QString()));
-    // Whatever came to the target meanwhile is judged again right before it is replaced.
-    if (const QString refusal = refusalOf(target, existing, &mode); !refusal.isEmpty())
-        return notWritten(refusal);
-    if (const QString why = temp.moveTo(target, existing, mode); !why.isEmpty())
+    if (!why.isEmpty())
         return notWritten(why);
     return true;
 }
