@@ -73,24 +73,70 @@ QString Users::add(const Database& db, const QString& name, const QString& passw
 {
     if (name.isEmpty() || type.isEmpty())
         return tr("Enter all Details") + QString(16, QLatin1Char(' '));
+    // Hashing takes a noticeable moment: not while holding the table.
+    const QString hash = Passwords::hash(password);
     // Names are stored in capitals, so the typed name in capitals finds any stored spelling;
-    // UPPER() also catches older rows stored in small letters.
+    // UPPER() also catches older rows stored in small letters. The lock keeps two stations from
+    // both finding the name free.
     const QString upper = name.toUpper();
+    Transaction t(db);
+    if (const QString lock = db.dialect().lockForCheck(QStringLiteral("tbluser")); !lock.isEmpty())
+        db.run(lock);
     if (db.scalar(QStringLiteral("SELECT count(*) FROM tbluser WHERE username=? OR UPPER(username)=UPPER(?)"),
                   {upper, name})
             .toInt()
         > 0)
         return tr("Existing User, select another Name");
     db.run(QStringLiteral("INSERT INTO tbluser (username, password, usertype) VALUES (?, ?, ?)"),
-           {upper, Passwords::hash(password), type});
+           {upper, hash, type});
+    t.commit();
     return QString();
 }
 
+namespace {
+
+// Removes the user with that key unless it is the last one. A statement that counts and deletes
+// at once is not enough: under READ COMMITTED two stations each still see the other's user and
+// both delete. The count and the delete run in one transaction that holds the table.
+bool removeUnlessLast(const Database& db, const QVariant& key)
+{
+    Transaction t(db);
+    if (const QString lock = db.dialect().lockForCheck(QStringLiteral("tbluser")); !lock.isEmpty())
+        db.run(lock);
+    if (db.scalar(QStringLiteral("SELECT count(*) FROM tbluser")).toInt() <= 1)
+        return false;
+    const bool removed = db.run(QStringLiteral("DELETE FROM tbluser WHERE userAuto=?"), {key}).numRowsAffected() > 0;
+    t.commit();
+    return removed;
+}
+
+} // namespace
+
 bool Users::remove(const Database& db, qint64 key)
 {
-    QSqlQuery q = db.run(QStringLiteral("DELETE FROM tbluser WHERE userAuto=? AND (SELECT count(*) FROM tbluser) > 1"),
-                         {key});
-    return q.numRowsAffected() > 0;
+    return removeUnlessLast(db, key);
+}
+
+Users::Removal Users::removeByName(const Database& db, const QString& name)
+{
+    const QVariant key = db.scalar(
+        QStringLiteral("SELECT userAuto FROM tbluser WHERE UPPER(username)=UPPER(?) ORDER BY userAuto LIMIT 1"), {name});
+    if (!key.isValid())
+        return Removal::NoSuchUser;
+    // Gone meanwhile through another station counts as not there, not as the last user.
+    if (removeUnlessLast(db, key))
+        return Removal::Removed;
+    return db.scalar(QStringLiteral("SELECT count(*) FROM tbluser WHERE userAuto=?"), {key}).toInt() > 0
+        ? Removal::LastUser
+        : Removal::NoSuchUser;
+}
+
+bool Users::setPassword(const Database& db, const QString& name, const QString& password)
+{
+    return db.run(QStringLiteral("UPDATE tbluser SET password=? WHERE UPPER(username)=UPPER(?)"),
+                  {Passwords::hash(password), name})
+               .numRowsAffected()
+        > 0;
 }
 
 std::optional<std::pair<QString, QString>> Company::get(const Database& db)

@@ -50,6 +50,12 @@ public:
     // Never the last user, also when another station deletes at the same moment; true when
     // the user was deleted.
     static bool remove(const Database& db, qint64 key);
+    enum class Removal { Removed, NoSuchUser, LastUser };
+    // The same by name, in any letter case, telling why nothing was removed.
+    static Removal removeByName(const Database& db, const QString& name);
+    // Stores the hash of a new password for the user of that name, in any letter case; false
+    // when there is no such user.
+    static bool setPassword(const Database& db, const QString& name, const QString& password);
 };
 
 // The company lines printed at the top of every ticket.

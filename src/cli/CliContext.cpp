@@ -1,6 +1,13 @@
 #include "cli/CliContext.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <csignal>
+#include <iterator>
+#include <cstring>
+#include <unistd.h>
 
 namespace tallyvo::cli {
 
@@ -25,6 +32,61 @@ void CliContext::warn(const QString& text)
 {
     out.flush();
     QTextStream(stderr) << "tallyvoctl: warning: " << oneLine(text) << '\n';
+}
+
+void CliContext::printNow(const QString& line, const QString& what)
+{
+    out.flush();
+    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw Failure(QStringLiteral("%1: standard output: %2")
+                              .arg(what, QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO))));
+        done += n;
+    }
+}
+
+namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+constexpr int stopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+struct sigaction savedActions[std::size(stopSignals)];
+
+void onStopSignal(int sig)
+{
+    stopSignal = sig;
+}
+
+} // namespace
+
+StopSignals::StopSignals()
+{
+    stopSignal = 0;
+    for (size_t i = 0; i < std::size(stopSignals); ++i) {
+        sigaction(stopSignals[i], nullptr, &savedActions[i]);
+        if (savedActions[i].sa_handler == SIG_IGN)
+            continue;
+        struct sigaction act {};
+        act.sa_handler = onStopSignal;
+        sigemptyset(&act.sa_mask);
+        act.sa_flags = SA_RESTART;
+        sigaction(stopSignals[i], &act, nullptr);
+    }
+}
+
+StopSignals::~StopSignals()
+{
+    for (size_t i = 0; i < std::size(stopSignals); ++i)
+        sigaction(stopSignals[i], &savedActions[i], nullptr);
+}
+
+int StopSignals::received()
+{
+    return stopSignal;
 }
 
 std::optional<QString> takeOption(QStringList& args, const QString& name)
@@ -67,6 +129,16 @@ int toInt(const QString& text, const QString& what)
     return v;
 }
 
+QDate toDate(const QString& text, const QString& option)
+{
+    // QDate also reads "-0001-01-01" and "+2026-01-01": no day a site has tokens on.
+    static const QRegularExpression shape(QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}$"));
+    const QDate date = shape.match(text).hasMatch() ? QDate::fromString(text, QStringLiteral("yyyy-MM-dd")) : QDate();
+    if (!date.isValid() || date.year() < 1)
+        throw UsageError(QStringLiteral("%1 must be a date as yyyy-MM-dd: %2").arg(option, text));
+    return date;
+}
+
 const QList<CliCommand>& commands()
 {
     static const QList<CliCommand> all = [] {
@@ -76,6 +148,7 @@ const QList<CliCommand>& commands()
         list << callCommands();
         list << reportCommands();
         list << maintenanceCommands();
+        list << userCommands();
         return list;
     }();
     return all;

@@ -5,6 +5,7 @@
 #include "core/Session.h"
 #include "core/SettingsStore.h"
 
+#include <QDate>
 #include <QStringList>
 #include <QTextStream>
 #include <functional>
@@ -45,6 +46,30 @@ struct NotPrinted : std::runtime_error {
     }
 };
 
+// A signal asked a long command to stop; it finished the item in hand first: exit code 128 + the
+// signal's number, as a shell reports a command the signal ended, with this one line on stderr.
+struct Stopped : std::runtime_error {
+    Stopped(int sig, const QString& why)
+        : std::runtime_error(why.toStdString())
+        , signal(sig)
+    {
+    }
+    int signal;
+};
+
+// While it lives, SIGTERM, SIGINT and SIGHUP only set a flag that a long command reads between
+// items, so it never stops between storing an item and reporting it. A signal ignored when the
+// program started (a background job's SIGINT) stays ignored.
+class StopSignals {
+public:
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    // The signal received, 0 while none.
+    static int received();
+};
+
 struct CliContext {
     SettingsStore& settings;
     Session& session;
@@ -59,6 +84,9 @@ struct CliContext {
     Database& db();
     // A line on stderr that does not make the command fail.
     void warn(const QString& text);
+    // Writes one line to standard output at once, unbuffered; a line that cannot be written (a
+    // full disk, a closed pipe) throws Failure starting with `what`.
+    void printNow(const QString& line, const QString& what);
 };
 
 struct CliCommand {
@@ -76,6 +104,8 @@ bool takeFlag(QStringList& args, const QString& name);
 // Refuses anything left over.
 void expectNoMore(const QStringList& args);
 int toInt(const QString& text, const QString& what);
+// A day written yyyy-MM-dd with a year of four digits; anything else is a UsageError naming option.
+QDate toDate(const QString& text, const QString& option);
 
 const QList<CliCommand>& commands();
 QList<CliCommand> coreCommands();
@@ -83,5 +113,6 @@ QList<CliCommand> tokenCommands();
 QList<CliCommand> callCommands();
 QList<CliCommand> reportCommands();
 QList<CliCommand> maintenanceCommands();
+QList<CliCommand> userCommands();
 
 } // namespace tallyvo::cli

@@ -33,10 +33,7 @@ QDate dateOption(QStringList& args, const QString& name, const QDate& otherwise)
     const std::optional<QString> text = takeOption(args, name);
     if (!text)
         return otherwise;
-    const QDate date = QDate::fromString(*text, QStringLiteral("yyyy-MM-dd"));
-    if (!date.isValid())
-        throw UsageError(QStringLiteral("--%1 must be a date as yyyy-MM-dd: %2").arg(name, *text));
-    return date;
+    return toDate(*text, QStringLiteral("--") + name);
 }
 
 void report(CliContext& ctx, QStringList args)
@@ -47,6 +44,11 @@ void report(CliContext& ctx, QStringList args)
     ReportRequest request;
     request.from = dateOption(args, QStringLiteral("from"), ctx.clock.today());
     request.to = dateOption(args, QStringLiteral("to"), ctx.clock.today());
+    // A reversed range would answer an empty report that looks like a quiet day.
+    if (request.from > request.to)
+        throw UsageError(QStringLiteral("--from %1 is after --to %2")
+                             .arg(request.from.toString(QStringLiteral("yyyy-MM-dd")),
+                                  request.to.toString(QStringLiteral("yyyy-MM-dd"))));
     if (args.isEmpty())
         throw UsageError(QStringLiteral("the kind of report is missing"));
     const QString kind = args.takeFirst();

@@ -6,6 +6,7 @@
 #include "tokens/ui/TicketPrint.h"
 
 #include <QDate>
+#include <cstring>
 #include <tuple>
 #include <cmath>
 #include <memory>
@@ -76,11 +77,8 @@ void issue(CliContext& ctx, QStringList args)
         throw UsageError(args.isEmpty() ? QStringLiteral("the service's name is missing")
                                         : QStringLiteral("unexpected argument: %1").arg(args.value(1)));
     QDate date;
-    if (dateText) {
-        date = QDate::fromString(*dateText, QStringLiteral("yyyy-MM-dd"));
-        if (!date.isValid())
-            throw UsageError(QStringLiteral("--date must be a date as yyyy-MM-dd: %1").arg(*dateText));
-    }
+    if (dateText)
+        date = toDate(*dateText, QStringLiteral("--date"));
     const int count = countText ? toInt(*countText, QStringLiteral("--count")) : 1;
     if (count < 1)
         throw UsageError(QStringLiteral("--count must be at least 1"));
@@ -96,16 +94,31 @@ void issue(CliContext& ctx, QStringList args)
     }
     TicketPrinter& printer = print ? static_cast<TicketPrinter&>(*stationPrinter) : noPrinter;
     TokenIssuer issuer(db, ctx.clock, ctx.session, printer);
+    // Every stored token's label reaches the script: each is written as soon as its token is
+    // stored, and a signal stops the batch only between tokens.
+    const StopSignals stop;
+    QString last;
+    auto printLabel = [&](const QString& label) {
+        ctx.printNow(label, QStringLiteral("%1 was issued but its label could not be written").arg(label));
+        last = label;
+    };
     for (int i = 0; i < count; ++i) {
+        if (const int sig = StopSignals::received())
+            throw Stopped(sig, QStringLiteral("stopped by signal %1 (%2) after %3 of %4 tokens%5")
+                                   .arg(sig)
+                                   .arg(QStringLiteral("SIG") + QString::fromLocal8Bit(sigabbrev_np(sig)))
+                                   .arg(i)
+                                   .arg(count)
+                                   .arg(last.isEmpty() ? QString() : QStringLiteral(", the last %1").arg(last)));
         issuer.setIssueDate(date);
         const IssueResult r = issuer.issue(service, name);
         switch (r.status) {
         case IssueResult::Status::Issued:
-            ctx.out << r.token.label << '\n';
+            printLabel(r.token.label);
             break;
         case IssueResult::Status::PrintFailed:
             // Stored: the label is the script's to use. No more tokens while the printer fails.
-            ctx.out << r.token.label << '\n';
+            printLabel(r.token.label);
             throw NotPrinted(r.message());
         case IssueResult::Status::Limit:
             throw Refused(r.message());
@@ -123,7 +136,8 @@ QList<CliCommand> tokenCommands()
         {QStringLiteral("issue"), QStringLiteral("SERVICE [--date yyyy-MM-dd] [--count N] [--print]"),
          QStringLiteral("issue the next token of the service (by name) and print its label; exit 3 at the "
                         "service's limit; --print prints its ticket on the station's printer with its copies, "
-                        "exit 4 when stored but not printed"),
+                        "exit 4 when stored but not printed; SIGTERM, SIGINT or SIGHUP stop a --count batch after the token in "
+                        "hand, exit 128 + the signal's number"),
          issue},
     };
 }

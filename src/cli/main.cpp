@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -36,6 +37,8 @@ int failWith(int code, const QString& why)
 
 int main(int argc, char** argv)
 {
+    // A reader that went away is a failed write to report, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
     // Painting a ticket for a system printer needs fonts, so a printing command gets a GUI
     // application, without a screen unless one is asked for. Every other command stays light.
     const bool prints = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::strcmp(a, "--print") == 0; });
@@ -86,11 +89,15 @@ int main(int argc, char** argv)
         out.flush();
         QTextStream(stderr) << oneLine(QString::fromStdString(e.what())) << '\n';
         return 4;
+    } catch (const Stopped& e) {
+        return failWith(128 + e.signal, QString::fromStdString(e.what()));
     } catch (const Failure& e) {
         return failWith(1, QString::fromStdString(e.what()));
     } catch (const DbError& e) {
         return failWith(1, e.text());
     }
     out.flush();
+    if (out.status() != QTextStream::Ok)
+        return failWith(1, QStringLiteral("the output could not be written"));
     return 0;
 }

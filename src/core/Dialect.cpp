@@ -24,6 +24,13 @@ QString Dialect::beginWrite() const
     return m_engine == Engine::Sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
 }
 
+QString Dialect::lockForCheck(const QString& table) const
+{
+    // SHARE ROW EXCLUSIVE conflicts with itself and with every write, not with plain reads.
+    return m_engine == Engine::Postgres ? QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(table)
+                                        : QString();
+}
+
 QString Dialect::minutesBetween(const QString& a, const QString& b)
 {
     auto minutes = [](const QString& t) {

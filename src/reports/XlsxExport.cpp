@@ -3,11 +3,19 @@
 #include "core/Prompt.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QLocale>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <iterator>
 #include <xlsxwriter.h>
 
@@ -457,33 +465,178 @@ bool Sheet2Excel(lxw_workbook* workbook, const SheetGrid& grid, const QString& t
     return true;
 }
 
-bool exportToFile(const QString& path, const SheetGrid& grid, const QString& title, bool copyFormatting,
-                  bool fitColumns, Prompt& prompt)
+namespace {
+
+QString systemError(int err)
 {
-    auto fail = [&](int number, int line) {
-        prompt.message(tr("Error: ") + QString::number(number) + tr(" on line: ") + QString::number(line) +
-                       QLatin1Char('\n') + tr("Description: ") + QLatin1Char('\n') +
-                       tr("First open Excel and try again "));
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Why a workbook may not be put at path; "" when it may. *mode is the mode to give it: that of the
+// file it replaces, else what a new file of this user gets.
+QString refusalOf(const QByteArray& path, Existing existing, mode_t* mode)
+{
+    struct stat st {};
+    if (lstat(path.constData(), &st) != 0)
+        return errno == ENOENT ? QString() : systemError(errno);
+    if (S_ISLNK(st.st_mode))
+        return tr("it is a symbolic link");
+    if (S_ISDIR(st.st_mode))
+        return tr("it is a folder");
+    if (!S_ISREG(st.st_mode))
+        return tr("it is not a regular file");
+    if (existing == Existing::Refuse)
+        return tr("a file of that name exists");
+    // The new workbook is renamed into place, which the old file's own mode would not stop: one
+    // marked read-only stays as it is, also for root.
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path.constData(), W_OK) != 0)
+        return tr("it is read-only");
+    *mode = st.st_mode & 07777;
+    return QString();
+}
+
+mode_t newFileMode()
+{
+    // umask() can only be read by setting it; nothing else here creates files meanwhile.
+    const mode_t mask = umask(0077);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// libxlsxwriter prints its own "[ERROR]" lines on stderr; the caller says once, on its own terms,
+// why the workbook was not written.
+class QuietStderr {
+public:
+    QuietStderr()
+    {
+        std::fflush(stderr);
+        m_saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (m_saved >= 0 && null >= 0)
+            dup2(null, STDERR_FILENO);
+        if (null >= 0)
+            close(null);
+    }
+    ~QuietStderr()
+    {
+        std::fflush(stderr);
+        if (m_saved >= 0) {
+            dup2(m_saved, STDERR_FILENO);
+            close(m_saved);
+        }
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int m_saved = -1;
+};
+
+// A file of a unique name beside the target, made by this run and removed by it unless it was
+// renamed into place: whatever is at the target stays untouched until the workbook is complete.
+class TempBeside {
+public:
+    explicit TempBeside(const QString& target)
+    {
+        const QFileInfo info(target);
+        m_path = QFile::encodeName(info.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
+        m_fd = mkostemp(m_path.data(), O_CLOEXEC); // owner only until complete
+        if (m_fd < 0)
+            m_error = errno;
+    }
+    ~TempBeside()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+        if (!m_kept)
+            unlink(m_path.constData());
+    }
+    TempBeside(const TempBeside&) = delete;
+    TempBeside& operator=(const TempBeside&) = delete;
+
+    bool made() const { return m_fd >= 0; }
+    int error() const { return m_error; }
+    const QByteArray& path() const { return m_path; }
+
+    // Gives the written file its mode, makes it durable and renames it onto target; "" when done.
+    QString moveTo(const QByteArray& target, Existing existing, mode_t mode)
+    {
+        if (fchmod(m_fd, mode) != 0 || fsync(m_fd) != 0)
+            return systemError(errno);
+        if (existing == Existing::Refuse) {
+            if (renameat2(AT_FDCWD, m_path.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
+                if (errno != EINVAL && errno != ENOSYS)
+                    return systemError(errno);
+                // A file system without that rename: a hard link fails just the same on a taken
+                // name, and the temporary name goes as usual.
+                if (link(m_path.constData(), target.constData()) != 0)
+                    return systemError(errno);
+                return QString();
+            }
+        } else if (rename(m_path.constData(), target.constData()) != 0) {
+            return systemError(errno);
+        }
+        m_kept = true;
+        return QString();
+    }
+
+private:
+    QByteArray m_path;
+    int m_fd = -1;
+    int m_error = 0;
+    bool m_kept = false;
+};
+
+} // namespace
+
+bool exportToFile(const QString& path, const SheetGrid& grid, const QString& title, bool copyFormatting,
+                  bool fitColumns, Prompt& prompt, Existing existing)
+{
+    auto notWritten = [&](const QString& why) {
+        prompt.message(tr("The workbook %1 was not written: %2").arg(QDir::toNativeSeparators(path), why));
         return false;
     };
-    // 4: a new workbook.
-    lxw_workbook* workbook = workbook_new(QFile::encodeName(path).constData());
-    if (!workbook)
-        return fail(LXW_ERROR_MEMORY_MALLOC_FAILED, 4);
-    // 5 has no counterpart: cells of an .xlsx carry their own RGB colours, so every colour of the
-    // grid arrives exactly, without a workbook palette of 56 entries to map them onto.
-    // 6: the one sheet.
-    const bool filled = Sheet2Excel(workbook, grid, title, copyFormatting, fitColumns, prompt);
-    // 8: the file is written when the workbook is released.
-    const lxw_error e = workbook_close(workbook);
-    if (!filled) {
-        QFile::remove(path);
+    const QByteArray target = QFile::encodeName(QFileInfo(path).absoluteFilePath());
+    mode_t mode = newFileMode();
+    if (const QString refusal = refusalOf(target, existing, &mode); !refusal.isEmpty())
+        return notWritten(refusal);
+    // The temporary file is gone before anything is said about a failure.
+    bool filled = true;
+    const QString why = [&]() -> QString {
+        TempBeside temp(path);
+        if (!temp.made())
+            return systemError(temp.error());
+        // 4: a new workbook.
+        lxw_workbook* workbook = workbook_new(temp.path().constData());
+        if (!workbook)
+            return tr("not enough memory");
+        // 5 has no counterpart: cells of an .xlsx carry their own RGB colours, so every colour of
+        // the grid arrives exactly, without a workbook palette of 56 entries to map them onto.
+        // 6: the one sheet.
+        filled = Sheet2Excel(workbook, grid, title, copyFormatting, fitColumns, prompt);
+        // 8: the file is written when the workbook is released.
+        lxw_error e = LXW_NO_ERROR;
+        int closeErrno = 0;
+        {
+            const QuietStderr quiet;
+            errno = 0;
+            e = workbook_close(workbook);
+            closeErrno = errno;
+        }
+        if (!filled)
+            return QString();
+        if (e != LXW_NO_ERROR)
+            return QString::fromUtf8(lxw_strerror(e)) +
+                (closeErrno != 0 ? QStringLiteral(" (%1)").arg(systemError(closeErrno)) : QString());
+        // Whatever came to the target meanwhile is judged again right before it is replaced.
+        if (QString refusal = refusalOf(target, existing, &mode); !refusal.isEmpty())
+            return refusal;
+        return temp.moveTo(target, existing, mode);
+    }();
+    if (!filled)
         return false;
-    }
-    if (e != LXW_NO_ERROR) {
-        QFile::remove(path);
-        return fail(int(e), 8);
-    }
+    if (!why.isEmpty())
+        return notWritten(why);
     return true;
 }
 

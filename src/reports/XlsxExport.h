@@ -23,10 +23,17 @@ namespace modExcel {
 // Sheets hold at most this many visible columns of a grid.
 inline constexpr int maxColumns = 254;
 
-// Writes one workbook with one sheet from grid to path. Failures are shown through prompt with
-// the fixed texts, the line naming the failing step; false when no workbook was written.
+// What may be at the path already: a regular, writable file that the new workbook replaces, or
+// nothing (a name chosen to be new).
+enum class Existing { Replace, Refuse };
+
+// Writes one workbook with one sheet from grid to path: into a new file beside it, renamed onto
+// path only once complete, so a failed export leaves whatever was there as it was. A link, folder,
+// device, FIFO or read-only file at path is refused. Failures of the sheet are shown through
+// prompt with the fixed texts, the line naming the failing step; a file that could not be written
+// with one line saying why. False when no workbook was written.
 bool exportToFile(const QString& path, const SheetGrid& grid, const QString& title, bool copyFormatting,
-                  bool fitColumns, Prompt& prompt);
+                  bool fitColumns, Prompt& prompt, Existing existing = Existing::Replace);
 
 // Fills one new worksheet of workbook from grid; false when the sheet could not be filled.
 bool Sheet2Excel(lxw_workbook* workbook, const SheetGrid& grid, const QString& title, bool copyFormatting,

@@ -1,6 +1,6 @@
 // Departments, services and counters as the administration windows store them, on both engines:
 // the order of the checks, the delete rules, the counter list's order, names with apostrophes and
-// counter passwords kept as hashes.
+// counter passwords kept as hashes, and the last administrator kept when two stations remove at once.
 #include "admin/Counters.h"
 #include "admin/Departments.h"
 #include "admin/SiteRecords.h"
@@ -10,6 +10,10 @@
 
 #include <QApplication>
 #include <QTest>
+#include <atomic>
+#include <barrier>
+#include <mutex>
+#include <thread>
 
 #include "TestSupport.h"
 
@@ -31,6 +35,7 @@ private slots:
     void counterListOrderAndInactiveService();
     void counterPasswordIsHashedAndKeptByEmptyBoxes();
     void usersAndCompany();
+    void lastTwoUsersRemovedAtOnceLeaveOne();
     void inactiveVideoIsListedButNotPlayed();
 
 private:
@@ -318,6 +323,57 @@ void tst_admin::usersAndCompany()
     QCOMPARE(Company::get(db())->first, QStringLiteral("New Co"));
     QCOMPARE(db().scalar(QStringLiteral("SELECT compAuto FROM tblComp")).toInt(), 1);
     QCOMPARE(db().scalar(QStringLiteral("SELECT count(*) FROM tblComp")).toInt(), 1);
+}
+
+void tst_admin::lastTwoUsersRemovedAtOnceLeaveOne()
+{
+    // Two stations, each with its own connection in its own thread, remove the two remaining users
+    // at the same moment, round after round: one may go, never both.
+    constexpr int rounds = 30;
+    qint64 keys[2] = {};
+    bool removed[rounds][2] = {};
+    QStringList errors;
+    std::mutex errorLock;
+    std::barrier sync(3);
+    auto station = [&](int which) {
+        Database own(m_t->url());
+        QString why;
+        const bool open = own.open(&why, false);
+        for (int round = 0; round < rounds; ++round) {
+            sync.arrive_and_wait(); // both users are there
+            try {
+                if (open)
+                    removed[round][which] = Users::remove(own, keys[which]);
+            } catch (const DbError& e) {
+                why = e.text();
+            }
+            sync.arrive_and_wait(); // both have tried
+        }
+        if (!why.isEmpty()) {
+            const std::lock_guard lock(errorLock);
+            errors << why;
+        }
+    };
+    std::thread first(station, 0);
+    std::thread second(station, 1);
+    QList<int> left;
+    for (int round = 0; round < rounds; ++round) {
+        db().run(QStringLiteral("DELETE FROM tbluser"));
+        keys[0] = db().insert(QStringLiteral("INSERT INTO tbluser (username, password, usertype) "
+                                             "VALUES ('ADMIN', 'x', 'Admin') RETURNING userAuto"));
+        keys[1] = db().insert(QStringLiteral("INSERT INTO tbluser (username, password, usertype) "
+                                             "VALUES ('NURSE', 'x', 'Admin') RETURNING userAuto"));
+        sync.arrive_and_wait();
+        sync.arrive_and_wait();
+        left << db().scalar(QStringLiteral("SELECT count(*) FROM tbluser")).toInt();
+    }
+    first.join();
+    second.join();
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+    for (int round = 0; round < rounds; ++round) {
+        QCOMPARE(left[round], 1);
+        QVERIFY(removed[round][0] != removed[round][1]);
+    }
 }
 
 void tst_admin::inactiveVideoIsListedButNotPlayed()

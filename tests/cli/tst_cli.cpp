@@ -5,9 +5,11 @@
 #include "core/modSub.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
+#include <csignal>
 
 using namespace tallyvo;
 
@@ -23,6 +25,13 @@ private Q_SLOTS:
     void failuresSayWhatOnOneLine();
     void onlyInitCreatesTheFileForTheOwner();
     void issuePrintsOnTheStationPrinter();
+    void userCommandsKeepALogin();
+    void adminPasswordBringsBackAdmin();
+    void issueStoppedBySignalPrintsEveryLabel_data();
+    void issueStoppedBySignalPrintsEveryLabel();
+    void labelsThatCannotBeWrittenFail_data();
+    void labelsThatCannotBeWrittenFail();
+    void failedWorkbookKeepsWhatWasThere();
 
 private:
     struct Run {
@@ -30,10 +39,22 @@ private:
         QString out;
         QString err;
     };
-    static Run ctl(const QStringList& args, const QString& configHome = QString());
+    static QString program() { return QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"); }
+    static Run ctl(const QStringList& args, const QString& configHome = QString(), const QByteArray& input = {});
+    // A service "Desk" (prefix D, numbers 1 to 999999) in a new database; gives its URL.
+    static void addDesk(Database& db);
 };
 
-tst_cli::Run tst_cli::ctl(const QStringList& args, const QString& configHome)
+void tst_cli::addDesk(Database& db)
+{
+    const qint64 dept = db.insert(
+        QStringLiteral("INSERT INTO tblDept (deptName, deptDesc, active) VALUES ('Front', '', '1') RETURNING deptAuto"));
+    db.run(QStringLiteral("INSERT INTO tblService (deptAuto, ServName, servdesc, active, startno, endno, abrno) "
+                          "VALUES (?, 'Desk', '', '1', '1', '999999', 'D')"),
+           {dept});
+}
+
+tst_cli::Run tst_cli::ctl(const QStringList& args, const QString& configHome, const QByteArray& input)
 {
     QProcess p;
     if (!configHome.isEmpty()) {
@@ -41,7 +62,9 @@ tst_cli::Run tst_cli::ctl(const QStringList& args, const QString& configHome)
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         p.setProcessEnvironment(env);
     }
-    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl"), args);
+    p.start(program(), args);
+    p.write(input);
+    p.closeWriteChannel();
     if (!p.waitForFinished(60000))
         return {-1, {}, QStringLiteral("did not finish")};
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
@@ -95,6 +118,13 @@ void tst_cli::usageErrorsExitTwo()
     QCOMPARE(ctl({QStringLiteral("--db"), url, QStringLiteral("init"), QStringLiteral("--admin-password")}).code, 2);
     QCOMPARE(ctl({QStringLiteral("--db"), QStringLiteral("ftp://x"), QStringLiteral("init")}).code, 2);
     QCOMPARE(ctl({QStringLiteral("--profile"), QStringLiteral("a/b"), QStringLiteral("init")}).code, 2);
+    for (const QStringList& user : {QStringList{}, QStringList{QStringLiteral("rename")},
+                                    QStringList{QStringLiteral("add")},
+                                    QStringList{QStringLiteral("remove"), QStringLiteral("A"), QStringLiteral("B")},
+                                    QStringList{QStringLiteral("add"), QStringLiteral("X"), QStringLiteral("--type"),
+                                                QStringLiteral("Root")},
+                                    QStringList{QStringLiteral("list"), QStringLiteral("all")}})
+        QCOMPARE(ctl(QStringList{QStringLiteral("--db"), url, QStringLiteral("user")} + user).code, 2);
     QCOMPARE(ctl({}).code, 2);
     QCOMPARE(ctl({QStringLiteral("--help")}).code, 0);
 }
@@ -130,6 +160,22 @@ void tst_cli::failuresSayWhatOnOneLine_data()
     QTest::newRow("name with a carriage return")
         << QStringList{QStringLiteral("--db"), file, QStringLiteral("issue"), QStringLiteral("Pharm\racy")} << 1
         << QStringLiteral("'Pharm acy'") << QStringLiteral("\r");
+    // A range that cannot hold a day, or a day no site has, is refused naming the option, rather
+    // than answered with an empty report.
+    const QStringList report{QStringLiteral("--db"), file, QStringLiteral("report"), QStringLiteral("service")};
+    QTest::newRow("reversed range") << report + QStringList{QStringLiteral("--from"), QStringLiteral("2026-03-15"),
+                                                            QStringLiteral("--to"), QStringLiteral("2026-03-14")}
+                                    << 2 << QStringLiteral("--from 2026-03-15 is after --to 2026-03-14") << QString();
+    QTest::newRow("year before one") << report + QStringList{QStringLiteral("--from"), QStringLiteral("-0001-01-01")}
+                                     << 2 << QStringLiteral("--from") << QString();
+    QTest::newRow("signed year") << report + QStringList{QStringLiteral("--to=+2026-01-01")} << 2
+                                 << QStringLiteral("--to") << QString();
+    QTest::newRow("no such day") << report + QStringList{QStringLiteral("--to"), QStringLiteral("2026-02-30")} << 2
+                                 << QStringLiteral("--to") << QString();
+    QTest::newRow("issue on year 0") << QStringList{QStringLiteral("--db"), file, QStringLiteral("issue"),
+                                                    QStringLiteral("Pharmacy"), QStringLiteral("--date"),
+                                                    QStringLiteral("0000-01-01")}
+                                     << 2 << QStringLiteral("--date") << QString();
     QTest::newRow("password of a bad URL")
         << QStringList{QStringLiteral("--db"), QStringLiteral("postgresql://desk:s3cret@db:54x2/site"),
                        QStringLiteral("init")}
@@ -240,6 +286,182 @@ void tst_cli::issuePrintsOnTheStationPrinter()
             config.path());
     QCOMPARE(r.code, 0);
     QCOMPARE(r.out, QStringLiteral("A3\n"));
+}
+
+void tst_cli::userCommandsKeepALogin()
+{
+    test::TempDatabase t;
+    const QString url = t.url().toString(true);
+    Database& db = t.db();
+    auto user = [&](const QStringList& args, const QByteArray& input = {}) {
+        return ctl(QStringList{QStringLiteral("--db"), url, QStringLiteral("user")} + args, QString(), input);
+    };
+    auto stored = [&](const QString& name) {
+        return db.scalar(QStringLiteral("SELECT password FROM tbluser WHERE username=?"), {name}).toString();
+    };
+
+    Run r = user({QStringLiteral("add"), QStringLiteral("o'neil")}, "N3w pass\n");
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY2(r.out.contains(QStringLiteral("O'NEIL")), qPrintable(r.out));
+    QCOMPARE(Passwords::verify(stored(QStringLiteral("O'NEIL")), QStringLiteral("N3w pass")), Passwords::Check::Match);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT usertype FROM tbluser WHERE username='O''NEIL'")).toString(),
+             QStringLiteral("Admin"));
+    r = user({QStringLiteral("list")});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, QStringLiteral("ADMIN\nO'NEIL\n"));
+
+    // A taken name in any letter case is refused; no password, or an empty one, is a usage error.
+    r = user({QStringLiteral("add"), QStringLiteral("Admin")}, "x\n");
+    QCOMPARE(r.code, 3);
+    QVERIFY2(r.err.contains(QStringLiteral("Existing User")), qPrintable(r.err));
+    QCOMPARE(user({QStringLiteral("add"), QStringLiteral("clerk")}, "").code, 2);
+    QCOMPARE(user({QStringLiteral("add"), QStringLiteral("clerk")}, "\n").code, 2);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tbluser")).toInt(), 2);
+
+    // A new password, stored as a hash; a name nobody has fails and changes nothing.
+    r = user({QStringLiteral("password"), QStringLiteral("admin")}, "s3cret'pw\r\n");
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(Passwords::verify(stored(QStringLiteral("ADMIN")), QStringLiteral("s3cret'pw")), Passwords::Check::Match);
+    QVERIFY(!stored(QStringLiteral("ADMIN")).contains(QStringLiteral("s3cret")));
+    r = user({QStringLiteral("password"), QStringLiteral("nobody")}, "x\n");
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+    QVERIFY2(r.err.contains(QStringLiteral("nobody")), qPrintable(r.err));
+
+    // Removing: an unknown name fails, the last user is refused as in the window.
+    QCOMPARE(user({QStringLiteral("remove"), QStringLiteral("nobody")}).code, 1);
+    r = user({QStringLiteral("remove"), QStringLiteral("admin")});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    r = user({QStringLiteral("remove"), QStringLiteral("O'Neil")});
+    QCOMPARE(r.code, 3);
+    QVERIFY2(r.err.contains(QStringLiteral("last user")), qPrintable(r.err));
+    QCOMPARE(user({QStringLiteral("list")}).out, QStringLiteral("O'NEIL\n"));
+}
+
+void tst_cli::adminPasswordBringsBackAdmin()
+{
+    // A site whose administrators are all gone (removed through the database) gets ADMIN back.
+    test::TempDatabase t;
+    const QString url = t.url().toString(true);
+    t.db().run(QStringLiteral("DELETE FROM tbluser"));
+    Run r = ctl({QStringLiteral("--db"), url, QStringLiteral("init")});
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.err.contains(QStringLiteral("no user")) && r.err.contains(QStringLiteral("--admin-password")),
+             qPrintable(r.err));
+    r = ctl({QStringLiteral("--db"), url, QStringLiteral("init"), QStringLiteral("--admin-password"),
+             QStringLiteral("back in")});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY2(r.out.contains(QStringLiteral("ADMIN was added")), qPrintable(r.out));
+    const QString stored =
+        t.db().scalar(QStringLiteral("SELECT password FROM tbluser WHERE username='ADMIN'")).toString();
+    QCOMPARE(Passwords::verify(stored, QStringLiteral("back in")), Passwords::Check::Match);
+    r = ctl({QStringLiteral("--db"), url, QStringLiteral("init"), QStringLiteral("--admin-password"),
+             QStringLiteral("again")});
+    QVERIFY2(r.out.contains(QStringLiteral("password of ADMIN was set")), qPrintable(r.out));
+    QCOMPARE(t.db().scalar(QStringLiteral("SELECT count(*) FROM tbluser")).toInt(), 1);
+}
+
+void tst_cli::issueStoppedBySignalPrintsEveryLabel_data()
+{
+    QTest::addColumn<int>("sig");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void tst_cli::issueStoppedBySignalPrintsEveryLabel()
+{
+    QFETCH(int, sig);
+    test::TempDatabase t;
+    addDesk(t.db());
+    QProcess p;
+    p.start(program(), {QStringLiteral("--db"), t.url().toString(true), QStringLiteral("issue"),
+                        QStringLiteral("Desk"), QStringLiteral("--count"), QStringLiteral("100000")});
+    // Stopped in the middle of the batch, once a few labels are out.
+    QByteArray out;
+    while (out.count('\n') < 20 && p.waitForReadyRead(30000))
+        out += p.readAllStandardOutput();
+    QVERIFY(out.count('\n') >= 20);
+    ::kill(pid_t(p.processId()), sig);
+    QVERIFY(p.waitForFinished(30000));
+    out += p.readAllStandardOutput();
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 128 + sig);
+    QCOMPARE(err.count(QLatin1Char('\n')), 1);
+    QVERIFY2(err.contains(QStringLiteral("stopped by signal")), qPrintable(err));
+
+    const QList<QByteArray> labels = out.trimmed().split('\n');
+    const int stored = t.db().scalar(QStringLiteral("SELECT count(*) FROM tblTicket")).toInt();
+    QVERIFY(stored < 100000);
+    QCOMPARE(labels.size(), stored);
+    QCOMPARE(labels.last(), QByteArray("D") + QByteArray::number(stored));
+}
+
+void tst_cli::labelsThatCannotBeWrittenFail_data()
+{
+    QTest::addColumn<QString>("shell");
+    QTest::newRow("full disk") << QStringLiteral("\"$0\" --db \"$1\" issue Desk --count 3 >/dev/full");
+    // The reader is gone before the labels come; its end of the pipe is closed.
+    QTest::newRow("closed pipe") << QStringLiteral("\"$0\" --db \"$1\" issue Desk --count 1000 | true; "
+                                                   "exit ${PIPESTATUS[0]}");
+}
+
+void tst_cli::labelsThatCannotBeWrittenFail()
+{
+    QFETCH(QString, shell);
+    test::TempDatabase t;
+    addDesk(t.db());
+    QProcess p;
+    p.start(QStringLiteral("/bin/bash"), {QStringLiteral("-c"), shell, program(), t.url().toString(true)});
+    QVERIFY(p.waitForFinished(60000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), 1);
+    QCOMPARE(err.count(QLatin1Char('\n')), 1);
+    // The token is stored and named, with the cause; none after it.
+    QVERIFY2(err.contains(QStringLiteral("could not be written")), qPrintable(err));
+    const int stored = t.db().scalar(QStringLiteral("SELECT count(*) FROM tblTicket")).toInt();
+    QVERIFY2(err.contains(QStringLiteral("D%1 was issued").arg(stored)), qPrintable(err));
+    QVERIFY(QFileInfo(QStringLiteral("/dev/full")).exists());
+}
+
+void tst_cli::failedWorkbookKeepsWhatWasThere()
+{
+    if (test::testEngine() == Engine::Postgres)
+        QSKIP("about files on this machine: the SQLite run has it");
+    QTemporaryDir dir;
+    const QString url = QStringLiteral("sqlite://") + dir.filePath(QStringLiteral("site.sqlite"));
+    QCOMPARE(ctl({QStringLiteral("--db"), url, QStringLiteral("init"), QStringLiteral("--demo")}).code, 0);
+    // A device: refused with one line of our own and none of the library's, and still there.
+    Run r = ctl({QStringLiteral("--db"), url, QStringLiteral("report"), QStringLiteral("service"),
+                 QStringLiteral("--xlsx"), QStringLiteral("/dev/full")});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+    QVERIFY2(r.err.contains(QStringLiteral("/dev/full")) && r.err.contains(QStringLiteral("not a regular file")),
+             qPrintable(r.err));
+    QVERIFY(QFileInfo(QStringLiteral("/dev/full")).exists());
+
+    // A read-only workbook from last week is refused and stays as it was, with nothing left beside it.
+    const QString book = dir.filePath(QStringLiteral("week.xlsx"));
+    r = ctl({QStringLiteral("--db"), url, QStringLiteral("report"), QStringLiteral("service"), QStringLiteral("--xlsx"),
+             book});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QFile f(book);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray before = f.readAll();
+    f.close();
+    QVERIFY(f.setPermissions(QFileDevice::ReadOwner));
+    QCOMPARE(ctl({QStringLiteral("--db"), url, QStringLiteral("issue"), QStringLiteral("Consultation")}).code, 0);
+    r = ctl({QStringLiteral("--db"), url, QStringLiteral("report"), QStringLiteral("service"), QStringLiteral("--all"),
+             QStringLiteral("--xlsx"), book});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+    QVERIFY2(r.err.contains(QStringLiteral("read-only")) && !r.err.contains(QStringLiteral("[ERROR]")),
+             qPrintable(r.err));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), before);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("week.xlsx")),
+             QStringList{QStringLiteral("week.xlsx")});
 }
 
 TALLYVO_TEST_MAIN(tst_cli)

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace tallyvo;
 
@@ -96,6 +97,9 @@ private Q_SLOTS:
     void widestGridIs254Columns_data();
     void widestGridIs254Columns();
     void workbookKeptWhenNothingOpensIt();
+    void failedExportKeepsWhatWasThere_data();
+    void failedExportKeepsWhatWasThere();
+    void workbookReplacedOnlyWhenComplete();
     void paletteKeepsDistinctColoursUpTo56();
     void textsThatAreNumbersOrDates_data();
     void textsThatAreNumbersOrDates();
@@ -251,6 +255,120 @@ void tst_export::workbookKeptWhenNothingOpensIt()
     QVERIFY(QFileInfo::exists(path));
     QCOMPARE(prompt.messages.size(), 1);
     QVERIFY2(prompt.messages[0].contains(QDir::toNativeSeparators(path)), qPrintable(prompt.messages[0]));
+}
+
+void tst_export::failedExportKeepsWhatWasThere_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("read-only workbook") << QStringLiteral("readonly") << QStringLiteral("read-only");
+    QTest::newRow("symbolic link to a workbook") << QStringLiteral("link") << QStringLiteral("symbolic link");
+    QTest::newRow("dangling symbolic link") << QStringLiteral("dangling") << QStringLiteral("symbolic link");
+    QTest::newRow("FIFO") << QStringLiteral("fifo") << QStringLiteral("not a regular file");
+    QTest::newRow("device") << QStringLiteral("device") << QStringLiteral("not a regular file");
+    QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("folder");
+    QTest::newRow("no such folder") << QStringLiteral("nofolder") << QStringLiteral("No such file");
+    QTest::newRow("grid too wide, over a workbook") << QStringLiteral("wide") << QStringLiteral("255");
+}
+
+void tst_export::failedExportKeepsWhatWasThere()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    const QString old = dir.filePath(QStringLiteral("old.xlsx"));
+    SheetGrid g = SheetGrid::sized(2, 2);
+    g.cell(1, 1).text = QStringLiteral("new");
+    test::ScriptedPrompt prompt;
+    SheetGrid first = SheetGrid::sized(2, 2);
+    first.cell(1, 1).text = QStringLiteral("old");
+    QVERIFY(modExcel::exportToFile(old, first, QStringLiteral("Old"), true, true, prompt));
+    QFile oldFile(old);
+    QVERIFY(oldFile.open(QIODevice::ReadOnly));
+    const QByteArray oldBytes = oldFile.readAll();
+    oldFile.close();
+
+    QString target = dir.filePath(QStringLiteral("target.xlsx"));
+    if (kind == QLatin1String("readonly")) {
+        QVERIFY(QFile::copy(old, target));
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    } else if (kind == QLatin1String("link")) {
+        QVERIFY(QFile::link(old, target));
+    } else if (kind == QLatin1String("dangling")) {
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("elsewhere.xlsx")), target));
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
+    } else if (kind == QLatin1String("device")) {
+        target = QStringLiteral("/dev/null");
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("target.xlsx")));
+    } else if (kind == QLatin1String("nofolder")) {
+        target = dir.filePath(QStringLiteral("gone/target.xlsx"));
+    } else if (kind == QLatin1String("wide")) {
+        target = old;
+        g = SheetGrid::sized(2, 255);
+    }
+    struct stat before {};
+    const bool existed = ::lstat(QFile::encodeName(target).constData(), &before) == 0;
+    const QStringList filesBefore = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                              QDir::NoDotAndDotDot);
+
+    prompt.messages.clear();
+    QVERIFY(!modExcel::exportToFile(target, g, QStringLiteral("New"), true, true, prompt));
+    QCOMPARE(prompt.messages.size(), 1);
+    QVERIFY2(prompt.messages[0].contains(says), qPrintable(prompt.messages[0]));
+    if (kind != QLatin1String("wide")) {
+        // The cause on one line, naming the file.
+        QVERIFY2(!prompt.messages[0].contains(QLatin1Char('\n')), qPrintable(prompt.messages[0]));
+        QVERIFY2(prompt.messages[0].contains(target), qPrintable(prompt.messages[0]));
+    }
+
+    // Whatever was there is still there, the same kind of thing with the same content; nothing
+    // of this run is left beside it.
+    struct stat after {};
+    QCOMPARE(::lstat(QFile::encodeName(target).constData(), &after) == 0, existed);
+    if (existed) {
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_size, before.st_size);
+    }
+    QVERIFY(QFileInfo::exists(QStringLiteral("/dev/null")));
+    QVERIFY(oldFile.open(QIODevice::ReadOnly));
+    QCOMPARE(oldFile.readAll(), oldBytes);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             filesBefore);
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("elsewhere.xlsx"))));
+}
+
+void tst_export::workbookReplacedOnlyWhenComplete()
+{
+    // A workbook the user keeps group-readable is replaced by a complete new one with that mode.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("week.xlsx"));
+    test::ScriptedPrompt prompt;
+    SheetGrid g = SheetGrid::sized(2, 2);
+    g.cell(1, 1).text = QStringLiteral("old");
+    QVERIFY(modExcel::exportToFile(path, g, QStringLiteral("Week"), true, true, prompt));
+    // A new one gets the usual mode of a new file, not the owner-only mode of its making.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0666 & ~mask);
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+
+    g.cell(1, 1).text = QStringLiteral("new");
+    QVERIFY(modExcel::exportToFile(path, g, QStringLiteral("Week"), true, true, prompt));
+    QVERIFY2(prompt.messages.isEmpty(), qPrintable(prompt.messages.join(QLatin1Char('\n'))));
+    QCOMPARE(cellAt(readWorkbook(path), "B2")[QLatin1String("v")].toString(), QStringLiteral("new"));
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(0640));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("week.xlsx")});
+
+    // The window never replaces: a name taken meanwhile is refused, the file there kept.
+    QVERIFY(!modExcel::exportToFile(path, g, QStringLiteral("Week"), true, true, prompt, modExcel::Existing::Refuse));
+    QCOMPARE(prompt.messages.size(), 1);
+    QCOMPARE(cellAt(readWorkbook(path), "B2")[QLatin1String("v")].toString(), QStringLiteral("new"));
 }
 
 void tst_export::paletteKeepsDistinctColoursUpTo56()

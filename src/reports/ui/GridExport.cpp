@@ -58,7 +58,9 @@ QString workbookPath(const QString& title)
     if (base.isEmpty())
         base = QStringLiteral("Export");
     QString path = QDir(folder).filePath(base + QStringLiteral(".xlsx"));
-    for (int n = 2; QFileInfo::exists(path); ++n)
+    // A dangling link is a taken name too: writing through it would make a file elsewhere.
+    auto taken = [](const QString& p) { return QFileInfo::exists(p) || QFileInfo(p).isSymLink(); };
+    for (int n = 2; taken(path); ++n)
         path = QDir(folder).filePath(QStringLiteral("%1 (%2).xlsx").arg(base).arg(n));
     return path;
 }
@@ -70,7 +72,8 @@ QString exportGrid(const Grid& grid, const QString& title, bool copyFormatting, 
     QCoreApplication::processEvents();
     const QString path = workbookPath(title);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool written = exportToFile(path, sheetFromGrid(grid), title, copyFormatting, fitColumns, prompt);
+    const bool written =
+        exportToFile(path, sheetFromGrid(grid), title, copyFormatting, fitColumns, prompt, Existing::Refuse);
     QGuiApplication::restoreOverrideCursor();
     if (!written)
         return QString();
