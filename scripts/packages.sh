@@ -10,6 +10,7 @@ TALLYVO_PACKAGES=(
     libxlsxwriter-dev libsodium-dev libsqlite3-dev libx11-dev qtkeychain-qt6-dev
     postgresql xvfb xdotool x11-utils pulseaudio poppler-utils fonts-dejavu-core fonts-liberation
     python3-openpyxl libpq-dev dpkg-dev lintian desktop-file-utils
+    python3-pyatspi at-spi2-core dbus imagemagick
 )
 
 tallyvo_install_packages() {

@@ -138,25 +138,7 @@ QString fromCodePage(const QByteArray& bytes)
 
 QStringList wrap(const QString& text, int width)
 {
-    QStringList lines;
-    QString current;
-    for (QString word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        if (!current.isEmpty() && current.size() + 1 + word.size() <= width) {
-            current += QLatin1Char(' ') + word;
-            continue;
-        }
-        if (!current.isEmpty())
-            lines << current;
-        // A word longer than a whole line is cut where the line ends.
-        while (word.size() > width) {
-            lines << word.left(width);
-            word = word.mid(width);
-        }
-        current = word;
-    }
-    if (!current.isEmpty() || lines.isEmpty())
-        lines << current;
-    return lines;
+    return wrapTicketText(text, width, [](const QString& line) { return qreal(line.size()); });
 }
 
 QByteArray ticket(const QVector<TicketLine>& lines, int paperMm)
@@ -173,9 +155,15 @@ QByteArray ticket(const QVector<TicketLine>& lines, int paperMm)
     out += '\x01';
     bool bold = false;
     for (const TicketLine& line : lines) {
-        // Counted and wrapped in the printer's characters, so a transliterated "€" (three of
-        // them) still fits the line it is on.
-        const QByteArray encoded = toCodePage(line.text).trimmed();
+        // Line breaks in the text (an address typed on two lines) start new printed lines; the
+        // rest is counted and wrapped in the printer's characters, so a transliterated "€"
+        // (three of them) still fits the line it is on.
+        QStringList encoded;
+        for (const QString& part : ticketParagraphs(line.text)) {
+            const QByteArray bytes = toCodePage(part).trimmed();
+            if (!bytes.isEmpty())
+                encoded << QString::fromLatin1(bytes);
+        }
         if (encoded.isEmpty()) {
             out += LF;
             continue;
@@ -188,9 +176,11 @@ QByteArray ticket(const QVector<TicketLine>& lines, int paperMm)
         const bool large = line.pointSize >= 24;
         if (large)
             setSize(out, true);
-        for (const QString& part : wrap(QString::fromLatin1(encoded), large ? columns / 2 : columns)) {
-            out += part.toLatin1();
-            out += LF;
+        for (const QString& text : encoded) {
+            for (const QString& part : wrap(text, large ? columns / 2 : columns)) {
+                out += part.toLatin1();
+                out += LF;
+            }
         }
         if (large)
             setSize(out, false);

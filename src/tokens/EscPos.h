@@ -32,11 +32,13 @@ QByteArray toCodePage(const QString& text);
 // The other way round, for reading back what a printer was sent.
 QString fromCodePage(const QByteArray& bytes);
 
-// Breaks text into lines of at most `width` characters, at blanks where it can.
+// Breaks text into lines of at most `width` characters, at line breaks and blanks where it can
+// (wrapTicketText counted in characters).
 QStringList wrap(const QString& text, int width);
 
 // One copy of a ticket: reset, code page 437, the lines centred (the token line bold at double
-// width and height, bold elsewhere where the line says so), long lines wrapped to the paper, a
+// width and height, bold elsewhere where the line says so), long lines and lines with line
+// breaks wrapped to the paper, each part centred on its own, a
 // feed that brings the last line past the cutter, and a partial cut.
 QByteArray ticket(const QVector<TicketLine>& lines, int paperMm);
 

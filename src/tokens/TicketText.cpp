@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QDateTime>
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace tallyvo {
 
@@ -34,6 +35,65 @@ QVector<TicketLine> ticketLines(const TicketText& t)
         {10, true, 1, {}},
         {10, true, 1, {}},
     };
+}
+
+namespace {
+
+// The longest start of `word` that fits, at least one character (a surrogate pair stays whole).
+qsizetype fittingPrefix(const QString& word, qreal width, const std::function<qreal(const QString&)>& measure)
+{
+    qsizetype fit = 0;
+    for (qsizetype n = 1; n <= word.size(); ++n) {
+        if (n < word.size() && word.at(n - 1).isHighSurrogate() && word.at(n).isLowSurrogate())
+            continue;
+        if (fit > 0 && measure(word.left(n)) > width)
+            break;
+        fit = n;
+    }
+    return fit;
+}
+
+} // namespace
+
+QStringList ticketParagraphs(const QString& text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
+    QStringList paragraphs = text.split(lineBreak);
+    paragraphs.removeIf([](const QString& p) { return p.trimmed().isEmpty(); });
+    return paragraphs;
+}
+
+QStringList wrapTicketText(const QString& text, qreal width, const std::function<qreal(const QString&)>& measure)
+{
+    QStringList lines;
+    for (const QString& paragraph : ticketParagraphs(text)) {
+        if (measure(paragraph) <= width) {
+            lines << paragraph;
+            continue;
+        }
+        QString current;
+        for (QString word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (!current.isEmpty()) {
+                const QString longer = current + QLatin1Char(' ') + word;
+                if (measure(longer) <= width) {
+                    current = longer;
+                    continue;
+                }
+                lines << current;
+            }
+            while (measure(word) > width) {
+                const qsizetype cut = fittingPrefix(word, width, measure);
+                if (cut >= word.size())
+                    break;
+                lines << word.left(cut);
+                word = word.mid(cut);
+            }
+            current = word;
+        }
+        if (!current.isEmpty())
+            lines << current;
+    }
+    return lines;
 }
 
 QString ticketTime(const QDate& day, const QTime& time)

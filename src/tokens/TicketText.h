@@ -2,8 +2,10 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 #include <QTime>
 #include <QVector>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -36,6 +38,14 @@ struct TicketLine {
 // The seventeen lines of a ticket, top to bottom. Bold starts at the token line and stays on.
 // Every kind of printer prints these, so a ticket reads the same whichever printer a station has.
 QVector<TicketLine> ticketLines(const TicketText& ticket);
+
+// The lines a ticket line's text holds (an address typed on two lines), without blank ones.
+QStringList ticketParagraphs(const QString& text);
+
+// Breaks a ticket line into lines no wider than `width`, as `measure` counts width: first at the
+// line breaks the text holds, then at blanks; a word wider than a whole line is cut where the
+// line ends. Text that fits is kept as it is. Empty text gives no lines.
+QStringList wrapTicketText(const QString& text, qreal width, const std::function<qreal(const QString&)>& measure);
 
 // The date and time a ticket shows: the system's short date and time format.
 QString ticketTime(const QDate& day, const QTime& time);

@@ -3,6 +3,7 @@
 #include "widgets/GridHeader.h"
 #include "widgets/Twips.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QFontInfo>
@@ -27,6 +28,47 @@ bool isNumberText(const QString& text) {
     bool ok = false;
     text.trimmed().toDouble(&ok);
     return ok;
+}
+
+// Beyond this many changed cells the table is announced as new instead of cell by cell: naming
+// each would make an accessible object for every cell of a big report.
+constexpr qint64 kCellsAnnouncedOneByOne = 1000;
+
+// The column header cell of the view's accessible table: its first children, after a corner
+// button when the table has a row header.
+QAccessibleInterface* headerCell(QAccessibleInterface* table, int col) {
+    QAccessibleInterface* first = table->child(0);
+    const int offset = first && first->role() == QAccessible::ColumnHeader ? 0 : 1;
+    QAccessibleInterface* cell = table->child(col + offset);
+    return cell && cell->role() == QAccessible::ColumnHeader ? cell : nullptr;
+}
+
+// Screen readers keep the text they have read of a cell and read it again only when told that it
+// changed. Qt's item views tell them of rows and columns coming and going but not of new texts, so
+// without this a reader goes on saying what a list held before. Rows and columns in grid
+// numbering: row 0 is the header.
+void announceTexts(QAbstractItemView* view, int top, int bottom, int left, int right) {
+    if (!QAccessible::isActive() || top > bottom || left > right)
+        return;
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(view);
+    QAccessibleTableInterface* cells = table ? table->tableInterface() : nullptr;
+    if (!cells)
+        return;
+    if (qint64(bottom - top + 1) * (right - left + 1) > kCellsAnnouncedOneByOne) {
+        // The table drops every cell object it made, so each is read afresh under a new identity.
+        QAccessibleTableModelChangeEvent reset(view, QAccessibleTableModelChangeEvent::ModelReset);
+        QAccessible::updateAccessibility(&reset);
+        return;
+    }
+    for (int row = top; row <= bottom; ++row) {
+        for (int col = left; col <= right; ++col) {
+            QAccessibleInterface* cell = row == 0 ? headerCell(table, col) : cells->cellAt(row - 1, col);
+            if (!cell)
+                continue;
+            QAccessibleEvent named(cell, QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&named);
+        }
+    }
 }
 
 } // namespace
@@ -68,6 +110,18 @@ Grid::Grid(QWidget* parent)
     setCornerButtonEnabled(false);
     setHorizontalScrollMode(ScrollPerPixel);
     setVerticalScrollMode(ScrollPerPixel);
+
+    connect(m_model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
+                if (roles.isEmpty() || roles.contains(Qt::DisplayRole))
+                    announceTexts(this, topLeft.row() + 1, bottomRight.row() + 1, topLeft.column(),
+                                  bottomRight.column());
+            });
+    connect(m_model, &QAbstractItemModel::headerDataChanged, this,
+            [this](Qt::Orientation orientation, int first, int last) {
+                if (orientation == Qt::Horizontal)
+                    announceTexts(this, 0, 0, first, last);
+            });
 
     setRows(2);
     setCols(2);

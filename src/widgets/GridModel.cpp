@@ -69,7 +69,12 @@ bool GridModel::setText(int row, int col, const QString& text) {
     if (held == text)
         return false;
     held = text;
-    cellChanged(row, col);
+    if (m_batch > 0)
+        m_batchChanged = true;
+    else if (row == 0)
+        emit headerDataChanged(Qt::Horizontal, col, col);
+    else
+        emit dataChanged(index(row - 1, col), index(row - 1, col), {Qt::DisplayRole});
     return true;
 }
 
@@ -90,8 +95,11 @@ void GridModel::cellChanged(int row, int col) {
     } else if (row == 0) {
         emit headerDataChanged(Qt::Horizontal, col, col);
     } else {
+        // Only the look: views repaint, while screen readers, which read the text, are not
+        // told of a change they would announce again.
         const QModelIndex at = index(row - 1, col);
-        emit dataChanged(at, at);
+        emit dataChanged(at, at, {Qt::FontRole, Qt::BackgroundRole, Qt::ForegroundRole, Qt::TextAlignmentRole,
+                                  Qt::DecorationRole});
     }
 }
 

@@ -39,6 +39,8 @@ class tst_escpos : public QObject {
 private Q_SLOTS:
     void ticketCarriesTheLinesSizedForThePaper_data();
     void ticketCarriesTheLinesSizedForThePaper();
+    void longCompanyLinesWrapCentred_data();
+    void longCompanyLinesWrapCentred();
     void textOutsideTheCodePage_data();
     void textOutsideTheCodePage();
     void printerNames_data();
@@ -109,6 +111,34 @@ void tst_escpos::ticketCarriesTheLinesSizedForThePaper()
              (QStringList{QStringLiteral("ab"), word.left(columns), QStringLiteral("WWWWW")}));
 }
 
+void tst_escpos::longCompanyLinesWrapCentred_data()
+{
+    QTest::addColumn<int>("paper");
+    QTest::newRow("80 mm") << int(EscPos::kPaper80);
+    QTest::newRow("58 mm") << int(EscPos::kPaper58);
+}
+
+void tst_escpos::longCompanyLinesWrapCentred()
+{
+    QFETCH(int, paper);
+    const int columns = EscPos::columnsFor(paper);
+    const QString word = QStringLiteral("Llanfairpwllgwyngyllgogerychwyrndrobwllllantysiliogogogoch");
+    TicketText t = sampleTicket();
+    t.company1 = QStringLiteral("St. Mary's Clinic");
+    t.company2 = QStringLiteral("22 Mill Lane\r\nRiverside RV1 2AB ") + word;
+    const test::Printed p = test::readEscPos(EscPos::ticket(ticketLines(t), paper)).value(0);
+    QCOMPARE(p.unknown, QString());
+    const QStringList texts = p.texts();
+    const qsizetype date = texts.indexOf(QStringLiteral("14/03/2026 09:30"));
+    QCOMPARE(texts.mid(0, date), (QStringList{QStringLiteral("St. Mary's Clinic"), QStringLiteral("22 Mill Lane"),
+                                              QStringLiteral("Riverside RV1 2AB"), word.left(columns),
+                                              word.mid(columns)}));
+    for (const test::PrintedLine& line : p.lines) {
+        QVERIFY2(line.text.size() <= (line.large ? columns / 2 : columns), qPrintable(line.text));
+        QVERIFY(line.centred);
+    }
+}
+
 void tst_escpos::textOutsideTheCodePage_data()
 {
     QTest::addColumn<QString>("text");
@@ -138,7 +168,10 @@ void tst_escpos::textOutsideTheCodePage()
     t.company1 = text;
     const test::Printed p = test::readEscPos(EscPos::ticket(ticketLines(t), EscPos::kPaper80)).value(0);
     QCOMPARE(p.unknown, QString());
-    QCOMPARE(p.texts().value(0), printed.simplified());
+    // A line break starts a printed line of its own; the rest reads as one line.
+    const QStringList texts = p.texts();
+    QCOMPARE(texts.mid(0, texts.indexOf(QStringLiteral("12 Harbour Road"))).join(QLatin1Char(' ')),
+             printed.simplified());
 }
 
 void tst_escpos::printerNames_data()

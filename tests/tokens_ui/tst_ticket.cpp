@@ -170,6 +170,7 @@ private Q_SLOTS:
     void copiesAreSeparateJobsOfOneToken();
     void limitPrintsAndStoresNothing();
     void printedTicketReadsInOrder();
+    void longCompanyLinesWrapWithinThePaper();
     void nowServingFollowsTodaysLastCall();
     void printerChoiceFallsBackToDefault();
     void ticketThatCannotPrintNamesTheStoredToken();
@@ -395,6 +396,61 @@ void tst_ticket::printedTicketReadsInOrder()
     QCOMPARE(w->printer().jobs().size(), 2);
     QCOMPARE(pdfLines(w->printer().jobs().last().file).mid(0, 2),
              (QStringList{QStringLiteral("Harbour Health"), QStringLiteral("1 Quay St")}));
+}
+
+void tst_ticket::longCompanyLinesWrapWithinThePaper()
+{
+    Station s;
+    const QString name = QStringLiteral("St. Mary's Community Health Clinic and Diagnostic Centre");
+    const QString word = QStringLiteral("Llanfairpwllgwyngyllgogerychwyrndrobwllllantysiliogogogoch");
+    s.temp.db().run(QStringLiteral("UPDATE tblComp SET compName=?, compAddress=? WHERE compAuto=1"),
+                    {name, QStringLiteral("22 Mill Lane\nRiverside RV1 2AB, Northern Harbour District ") + word});
+    auto w = s.open();
+    QVERIFY(touch(*w, QStringLiteral("Outpatients")));
+    QVERIFY(touch(*w, QStringLiteral("Consultation")));
+    QCOMPARE(w->printer().jobs().size(), 1);
+    const QString file = w->printer().jobs().first().file;
+    keepFile(file, QStringLiteral("ticket-long-company.pdf"));
+
+    // Every word lies inside the printable width of the 80 mm roll (4 mm margins each side), and
+    // on a page.
+    QProcess bbox;
+    bbox.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), file, QStringLiteral("-")});
+    QVERIFY(bbox.waitForFinished(20000));
+    const QString html = QString::fromUtf8(bbox.readAllStandardOutput());
+    const QRegularExpressionMatch page =
+        QRegularExpression(QStringLiteral("<page width=\"([0-9.]+)\" height=\"([0-9.]+)\"")).match(html);
+    QVERIFY2(page.hasMatch(), qPrintable(html));
+    const double margin = 4 / 25.4 * 72;
+    const double right = page.captured(1).toDouble() - margin;
+    const double bottom = page.captured(2).toDouble();
+    const QRegularExpression wordBox(
+        QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"[0-9.]+\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\""));
+    int words = 0;
+    for (const QRegularExpressionMatch& m : wordBox.globalMatch(html)) {
+        ++words;
+        QVERIFY2(m.captured(1).toDouble() >= margin - 0.5 && m.captured(2).toDouble() <= right + 0.5
+                     && m.captured(3).toDouble() <= bottom,
+                 qPrintable(html));
+    }
+    QVERIFY(words > 20);
+
+    // Nothing lost: the line break of the address starts a line of its own, the long lines go on
+    // below, and the word too long for any line is cut into pieces that read back whole.
+    const QStringList lines = pdfLines(file);
+    const qsizetype printedAt = lines.indexOf(
+        QLocale::system().toString(QDateTime(s.clock.day, s.clock.time), QLocale::ShortFormat));
+    QVERIFY2(printedAt > 4, qPrintable(lines.join(QLatin1Char('\n'))));
+    const QStringList company = lines.mid(0, printedAt);
+    QVERIFY2(company.contains(QStringLiteral("22 Mill Lane")), qPrintable(company.join(QLatin1Char('\n'))));
+    QVERIFY(!company.contains(word));
+    auto squeezed = [](QString text) { return text.remove(QLatin1Char(' ')); };
+    QCOMPARE(squeezed(company.join(QString())),
+             squeezed(name + QStringLiteral("22 Mill LaneRiverside RV1 2AB, Northern Harbour District") + word));
+    QCOMPARE(lines.mid(printedAt + 1, 2), (QStringList{QStringLiteral("Consultation"), QStringLiteral("A100")}));
+    // The longer ticket still ends with its last line, on paper.
+    QCOMPARE(lines.last(), QStringLiteral("Thank you for waiting"));
+    QVERIFY2(html.contains(QLatin1String(">waiting<")), qPrintable(html));
 }
 
 void tst_ticket::nowServingFollowsTodaysLastCall()

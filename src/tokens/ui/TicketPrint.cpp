@@ -9,15 +9,25 @@
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
 
 namespace tallyvo {
 
+namespace {
+
+// Characters of a line's font that must fit right of its column.
+constexpr int kNarrowestColumn = 12;
+
+} // namespace
+
 qreal paintTicket(QPainter& painter, const QVector<TicketLine>& lines)
 {
     QPaintDevice* device = painter.device();
+    const qreal paper = device->width();
+    auto* paged = dynamic_cast<QPagedPaintDevice*>(device);
     qreal y = 0;
     for (const TicketLine& line : lines) {
         QFont font(QStringLiteral("Arial"));
@@ -26,12 +36,28 @@ qreal paintTicket(QPainter& painter, const QVector<TicketLine>& lines)
         // Measured on the device itself: a printer's resolution is not the screen's.
         const QFont deviceFont(font, device);
         const QFontMetricsF metrics(deviceFont, device);
-        if (!line.text.isEmpty()) {
-            const qreal x = (line.column - 1) * metrics.averageCharWidth();
-            painter.setFont(deviceFont);
-            painter.drawText(QPointF(x, y + metrics.ascent()), line.text);
+        qreal x = (line.column - 1) * metrics.averageCharWidth();
+        // On paper too narrow for the line's column to leave room for a few words, the line
+        // starts at the edge rather than a word to a line.
+        if (paper - x < kNarrowestColumn * metrics.averageCharWidth())
+            x = 0;
+        // A line too long for the paper goes on below, from the same column: cut off at the
+        // edge, a company's address would lose its town.
+        const QStringList parts = wrapTicketText(line.text, paper - x, [&metrics](const QString& text) {
+            return metrics.horizontalAdvance(text);
+        });
+        painter.setFont(deviceFont);
+        for (qsizetype i = 0; i < qMax<qsizetype>(1, parts.size()); ++i) {
+            // Wrapped lines make a ticket longer: what no longer fits the page goes on the next
+            // rather than off the paper's end.
+            if (i < parts.size() && y > 0 && y + metrics.height() > device->height() && paged) {
+                paged->newPage();
+                y = 0;
+            }
+            if (i < parts.size())
+                painter.drawText(QPointF(x, y + metrics.ascent()), parts.at(i));
+            y += metrics.height();
         }
-        y += metrics.height();
     }
     return y;
 }

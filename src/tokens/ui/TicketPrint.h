@@ -17,7 +17,9 @@ namespace tallyvo {
 class SettingsStore;
 
 // Paints the lines in Arial from the top left of the device's printable area; each line advances
-// by its own font's height. Returns the height used, in device pixels.
+// by its own font's height. A line longer than the printable width, or holding line breaks, goes
+// on below from its own column (wrapTicketText); on a printer, lines past the page's end go on
+// a new page. Returns the height used on the last page, in device pixels.
 qreal paintTicket(QPainter& painter, const QVector<TicketLine>& lines);
 
 // Prints tickets, each call its own print job. A printer setting (printer/name) in the escpos:
