@@ -479,7 +479,9 @@ frmScroll* MDI::scrollnews_Click()
         m_scroll = new frmScroll(m_services.connection, m_services.settings, m_services.prompt, this);
         m_scroll->setWindowFlag(Qt::Window);
         m_scroll->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_scroll, &frmScroll::programEnd, this, &MDI::programEnd);
+        // An editor outlives its list, so its Exit is wired here, to the same exit as the menu's.
+        connect(m_scroll, &frmScroll::editorOpened, this,
+                [this](frmEditor* editor) { connect(editor, &frmEditor::exitRequested, this, &MDI::exit_Click); });
     }
     bringForward(m_scroll);
     return m_scroll;

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -107,6 +108,7 @@ private slots:
     void formattingReachesTheStoredText_data();
     void formattingReachesTheStoredText();
     void changedTextQuestion();
+    void exitAsksAboutUnsavedText();
     void openingAndDroppingFiles();
     void speedAndFeedback();
 };
@@ -373,14 +375,72 @@ void tst_newswindows::changedTextQuestion()
     QCOMPARE(st.prompt.questions.size(), asked);
     QCOMPARE(rows(*w).size(), 2);
 
-    // Exit ends the program and leaves the list alone.
+    // Exit with an unchanged box asks nothing here and hands the end to whoever ends the program.
+    QList<frmEditor*> opened;
+    connect(w.get(), &frmScroll::editorOpened, this, [&](frmEditor* editor) { opened << editor; });
     e = w->addNew();
+    QCOMPARE(opened, QList<frmEditor*>{e.data()});
     st.add(QStringLiteral("third"));
-    bool ended = false;
-    connect(w.get(), &frmScroll::programEnd, this, [&] { ended = true; });
+    QSignalSpy exits(e.data(), &frmEditor::exitRequested);
+    const qsizetype before = st.prompt.questions.size();
     trigger(e, "mnuExit");
-    QVERIFY(ended);
+    QCOMPARE(exits.size(), 1);
+    QCOMPARE(st.prompt.questions.size(), before);
+    QVERIFY(e && e->isVisible());
     QCOMPARE(rows(*w).size(), 2);
+    delete e;
+}
+
+void tst_newswindows::exitAsksAboutUnsavedText()
+{
+    Station st;
+    auto w = st.list();
+    QPointer<frmEditor> e = w->addNew();
+    QSignalSpy exits(e.data(), &frmEditor::exitRequested);
+    QTest::keyClicks(box(e), QStringLiteral("typed"));
+
+    // Cancel: no exit, the editor and its text stay.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::Cancel;
+    trigger(e, "mnuExit");
+    QCOMPARE(st.prompt.questions,
+             QStringList{QStringLiteral("The text in the untitled file has changed.\nDo you want to save the changes ?")});
+    QCOMPARE(exits.size(), 0);
+    QVERIFY(e && e->isVisible());
+    QCOMPARE(box(e)->toPlainText(), QStringLiteral("typed"));
+    QVERIFY(e->isChanged());
+
+    // No: nothing stored, and the exit goes on; an exit refused there leaves the text in place.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::No;
+    trigger(e, "mnuExit");
+    QCOMPARE(exits.size(), 1);
+    QCOMPARE(st.count(), 0);
+    QVERIFY(e && e->isVisible());
+    QCOMPARE(box(e)->toPlainText(), QStringLiteral("typed"));
+
+    // Yes: stored (which closes the editor and refills the list), then the exit goes on.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::Yes;
+    trigger(e, "mnuExit");
+    QCOMPARE(exits.size(), 2);
+    QCOMPARE(st.count(), 1);
+    QTRY_VERIFY(!e);
+    QCOMPARE(rows(*w), QStringList{QStringLiteral("1|typed|Yes|Left")});
+
+    // A save the database refuses keeps the editor, its text and the program.
+    e = w->addNew();
+    QSignalSpy refused(e.data(), &frmEditor::exitRequested);
+    QTest::keyClicks(box(e), QStringLiteral("not stored"));
+    QVERIFY(test::refuseWrites(*st.connection.db(), test::Refusal::CommitRefused, QStringLiteral("tblscroll")));
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::Yes;
+    const qsizetype shown = st.prompt.messages.size();
+    trigger(e, "mnuExit");
+    QCOMPARE(st.prompt.messages.size(), shown + 1);
+    QCOMPARE(refused.size(), 0);
+    QVERIFY(e && e->isVisible());
+    QCOMPARE(box(e)->toPlainText(), QStringLiteral("not stored"));
     delete e;
 }
 

@@ -11,7 +11,6 @@
 class QComboBox;
 class QLabel;
 class QPrinter;
-class QTextCharFormat;
 
 namespace Ui {
 class frmEditor;
@@ -21,6 +20,7 @@ namespace tallyvo {
 
 class Connection;
 class NewsTextEdit;
+class TextFormatter;
 class Prompt;
 class SettingsStore;
 
@@ -30,7 +30,12 @@ class SettingsStore;
 //
 // The display shows only the plain text, in the font and size of the two lists; the formatting in
 // the box is kept with the message for the next edit. Closing the editor in any way but "E&xit"
-// tells the list to refill (closed()); "E&xit" ends the program (programEnd()).
+// tells the list to refill (closed()). "E&xit" asks about unsaved text first, then asks the main
+// window to end the program the way its own Exit does (exitRequested()); the editor stays open
+// with its text when either says no.
+//
+// The window holds the menus, toolbars and lists and the message's way to and from the database;
+// the formatting commands are TextFormatter's and reading and writing files is NewsFiles'.
 class frmEditor : public QMainWindow {
     Q_OBJECT
 public:
@@ -83,7 +88,7 @@ public:
 
 signals:
     void closed();
-    void programEnd();
+    void exitRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -97,7 +102,6 @@ private:
     bool confirmDiscard();
     void startEmpty();
 
-    void mergeFormat(const QTextCharFormat& format);
     void toggleBold();
     void toggleItalic();
     void toggleUnderline();
@@ -127,13 +131,13 @@ private:
 
     std::unique_ptr<Ui::frmEditor> m_ui;
     NewsTextEdit* m_text;
+    std::unique_ptr<TextFormatter> m_format;
     QLabel* m_status;
     Connection& m_connection;
     SettingsStore& m_settings;
     Prompt& m_prompt;
     Mode m_mode = Mode::New;
     QString m_fileName;
-    QFont m_baseFont;
     QColor m_foreColour = Qt::black;
     QColor m_backColour = Qt::white;
     bool m_closeWithoutQuestion = false;
