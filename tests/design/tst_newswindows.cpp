@@ -9,7 +9,9 @@
 #include "design/ui/frmScroll.h"
 #include "widgets/Grid.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -17,7 +19,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QSlider>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -331,6 +332,12 @@ void tst_newswindows::changedTextQuestion()
     Station st;
     auto w = st.list();
     QPointer<frmEditor> e = w->addNew();
+    // The caret is in the box, so what is typed first goes there; the style list's drop-down
+    // shows its largest entry whole.
+    QTRY_COMPARE(QApplication::focusWidget(), box(e));
+    auto* style = test::control<QComboBox>(e, "cmbStyle");
+    const QFont heading = style->itemData(1, Qt::FontRole).value<QFont>();
+    QVERIFY(style->view()->minimumWidth() > QFontMetrics(heading).horizontalAdvance(style->itemText(1)));
     QTest::keyClicks(box(e), QStringLiteral("draft"));
     QVERIFY(e->isChanged());
 
@@ -381,10 +388,11 @@ void tst_newswindows::changedTextQuestion()
     e = w->addNew();
     QCOMPARE(opened, QList<frmEditor*>{e.data()});
     st.add(QStringLiteral("third"));
-    QSignalSpy exits(e.data(), &frmEditor::exitRequested);
+    int exits = 0;
+    e->setExitHandler([&] { return ++exits, false; });
     const qsizetype before = st.prompt.questions.size();
     trigger(e, "mnuExit");
-    QCOMPARE(exits.size(), 1);
+    QCOMPARE(exits, 1);
     QCOMPARE(st.prompt.questions.size(), before);
     QVERIFY(e && e->isVisible());
     QCOMPARE(rows(*w).size(), 2);
@@ -396,7 +404,9 @@ void tst_newswindows::exitAsksAboutUnsavedText()
     Station st;
     auto w = st.list();
     QPointer<frmEditor> e = w->addNew();
-    QSignalSpy exits(e.data(), &frmEditor::exitRequested);
+    int exits = 0;
+    bool ending = false; // what the main window's exit comes to
+    e->setExitHandler([&] { return ++exits, ending; });
     QTest::keyClicks(box(e), QStringLiteral("typed"));
 
     // Cancel: no exit, the editor and its text stay.
@@ -405,7 +415,7 @@ void tst_newswindows::exitAsksAboutUnsavedText()
     trigger(e, "mnuExit");
     QCOMPARE(st.prompt.questions,
              QStringList{QStringLiteral("The text in the untitled file has changed.\nDo you want to save the changes ?")});
-    QCOMPARE(exits.size(), 0);
+    QCOMPARE(exits, 0);
     QVERIFY(e && e->isVisible());
     QCOMPARE(box(e)->toPlainText(), QStringLiteral("typed"));
     QVERIFY(e->isChanged());
@@ -414,23 +424,44 @@ void tst_newswindows::exitAsksAboutUnsavedText()
     st.prompt.warningAnswers.clear();
     st.prompt.warningAnswers << Prompt::Answer::No;
     trigger(e, "mnuExit");
-    QCOMPARE(exits.size(), 1);
+    QCOMPARE(exits, 1);
     QCOMPARE(st.count(), 0);
     QVERIFY(e && e->isVisible());
     QCOMPARE(box(e)->toPlainText(), QStringLiteral("typed"));
+    // ... and closing it later asks again.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::Cancel;
+    QVERIFY(!e->close());
+    QCOMPARE(st.prompt.questions.size(), 3);
+
+    // No, and the program ends: ending closes every window, and this one asks nothing more.
+    ending = true;
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::No;
+    trigger(e, "mnuExit");
+    QCOMPARE(exits, 2);
+    QVERIFY(e->close());
+    QCOMPARE(st.prompt.questions.size(), 4);
+    QCOMPARE(st.count(), 0);
+    QTRY_VERIFY(!e);
+
+    e = w->addNew();
+    e->setExitHandler([&] { return ++exits, ending; });
+    QTest::keyClicks(box(e), QStringLiteral("typed"));
 
     // Yes: stored (which closes the editor and refills the list), then the exit goes on.
     st.prompt.warningAnswers.clear();
     st.prompt.warningAnswers << Prompt::Answer::Yes;
     trigger(e, "mnuExit");
-    QCOMPARE(exits.size(), 2);
+    QCOMPARE(exits, 3);
     QCOMPARE(st.count(), 1);
     QTRY_VERIFY(!e);
     QCOMPARE(rows(*w), QStringList{QStringLiteral("1|typed|Yes|Left")});
 
     // A save the database refuses keeps the editor, its text and the program.
     e = w->addNew();
-    QSignalSpy refused(e.data(), &frmEditor::exitRequested);
+    int refused = 0;
+    e->setExitHandler([&] { return ++refused, true; });
     QTest::keyClicks(box(e), QStringLiteral("not stored"));
     QVERIFY(test::refuseWrites(*st.connection.db(), test::Refusal::CommitRefused, QStringLiteral("tblscroll")));
     st.prompt.warningAnswers.clear();
@@ -438,7 +469,7 @@ void tst_newswindows::exitAsksAboutUnsavedText()
     const qsizetype shown = st.prompt.messages.size();
     trigger(e, "mnuExit");
     QCOMPARE(st.prompt.messages.size(), shown + 1);
-    QCOMPARE(refused.size(), 0);
+    QCOMPARE(refused, 0);
     QVERIFY(e && e->isVisible());
     QCOMPARE(box(e)->toPlainText(), QStringLiteral("not stored"));
     delete e;

@@ -462,6 +462,20 @@ void tst_mainwindow::newsEditorExitEndsTheProgramAsTheMenuDoes()
     QCOMPARE(ended.size(), 1);
     QCOMPARE(st.temp.db().scalar(QStringLiteral("SELECT count(*) FROM tblscroll WHERE message='unsaved'")).toInt(), 1);
 
+    // Not saved, and the program ends: ending closes every window, and the editor asks no more.
+    QPointer<frmEditor> dropped = w.scrollnews_Click()->addNew();
+    QTest::keyClicks(test::control<QTextEdit>(dropped, "rtfText"), QStringLiteral("dropped"));
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::No;
+    st.prompt.answers.clear();
+    st.prompt.answers << true;
+    test::control<QAction>(dropped, "mnuExit")->trigger();
+    QCOMPARE(ended.size(), 2);
+    const qsizetype answered = st.prompt.questions.size();
+    QVERIFY(dropped->close());
+    QCOMPARE(st.prompt.questions.size(), answered);
+    QTRY_VERIFY(!dropped);
+
     // An unchanged editor asks only the main window's question.
     QPointer<frmEditor> again = w.scrollnews_Click()->addNew();
     const qsizetype asked = st.prompt.questions.size();
@@ -470,7 +484,7 @@ void tst_mainwindow::newsEditorExitEndsTheProgramAsTheMenuDoes()
     test::control<QAction>(again, "mnuExit")->trigger();
     QCOMPARE(st.prompt.questions.size(), asked + 1);
     QCOMPARE(st.prompt.questions.last(), QStringLiteral("Do you want to exit "));
-    QCOMPARE(ended.size(), 2);
+    QCOMPARE(ended.size(), 3);
 }
 
 void tst_mainwindow::displayClosedElsewhereResetsTheSwitch()

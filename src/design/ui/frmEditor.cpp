@@ -28,6 +28,8 @@
 #include <QLocale>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QAbstractItemView>
+#include <QFontMetrics>
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -66,8 +68,15 @@ frmEditor::frmEditor(Connection& connection, SettingsStore& settings, Prompt& pr
     for (QAction* a : {m_ui->mnuLeft, m_ui->mnuCenter, m_ui->mnuRight})
         align->addAction(a);
 
-    for (int i = 0; i < m_ui->cmbStyle->count(); ++i)
-        m_ui->cmbStyle->setItemData(i, TextFormatter::styleListFont(i, m_ui->cmbStyle->font()), Qt::FontRole);
+    // The style list shows each entry in its own font; its drop-down is made wide enough for the
+    // largest, which the list's own font would cut short ("He...g1").
+    int widest = 0;
+    for (int i = 0; i < m_ui->cmbStyle->count(); ++i) {
+        const QFont font = TextFormatter::styleListFont(i, m_ui->cmbStyle->font());
+        m_ui->cmbStyle->setItemData(i, font, Qt::FontRole);
+        widest = std::max(widest, QFontMetrics(font).horizontalAdvance(m_ui->cmbStyle->itemText(i)));
+    }
+    m_ui->cmbStyle->view()->setMinimumWidth(widest + 4 * m_ui->cmbStyle->fontMetrics().averageCharWidth());
     m_ui->cmbFont->setInsertPolicy(QComboBox::NoInsert);
     m_ui->cmbSize->setInsertPolicy(QComboBox::NoInsert);
     m_ui->cmbFont->lineEdit()->installEventFilter(this);
@@ -230,6 +239,8 @@ bool frmEditor::newMessage()
     m_ui->chkActive->setChecked(true);
     m_ui->cmbDirection->setCurrentIndex(0);
     startEmpty();
+    // The caret waits in the box: typing at once writes the message, not into the style list.
+    m_text->setFocus();
     return true;
 }
 
@@ -239,7 +250,9 @@ bool frmEditor::editMessage(qint64 key)
         return false;
     m_mode = Mode::Edit;
     m_ui->lblRef->setText(QString::number(key));
-    return getheadDetails(key);
+    const bool shown = getheadDetails(key);
+    m_text->setFocus();
+    return shown;
 }
 
 bool frmEditor::getheadDetails(qint64 key)
@@ -640,11 +653,9 @@ void frmEditor::exitProgram()
             break;
         }
     }
-    // Whoever ends the program decides; the text was asked about, so closing on the way out does
-    // not ask again.
-    m_exiting = true;
-    emit exitRequested();
-    m_exiting = false;
+    // Ending the program closes every window: the text was asked about, so closing this one on
+    // the way out does not ask again. An exit refused leaves the editor as it was.
+    m_exiting = m_exitHandler && m_exitHandler();
 }
 
 void frmEditor::selectionChanged()

@@ -30,8 +30,8 @@ class SettingsStore;
 //
 // The display shows only the plain text, in the font and size of the two lists; the formatting in
 // the box is kept with the message for the next edit. Closing the editor in any way but "E&xit"
-// tells the list to refill (closed()). "E&xit" asks about unsaved text first, then asks the main
-// window to end the program the way its own Exit does (exitRequested()); the editor stays open
+// tells the list to refill (closed()). "E&xit" asks about unsaved text first, then has the main
+// window end the program the way its own Exit does (the exit handler); the editor stays open
 // with its text when either says no.
 //
 // The window holds the menus, toolbars and lists and the message's way to and from the database;
@@ -82,13 +82,16 @@ public:
     void setFontChooser(FontChooser f) { m_fontChooser = std::move(f); }
     void setColourChooser(ColourChooser f) { m_colourChooser = std::move(f); }
     void setPrintChooser(PrintChooser f) { m_printChooser = std::move(f); }
+    // Ends the program the way the main window's Exit does; true when the program is ending.
+    // Without one, "E&xit" ends nothing.
+    using ExitHandler = std::function<bool()>;
+    void setExitHandler(ExitHandler f) { m_exitHandler = std::move(f); }
 
     // Indent of slider position 0..7: 2 mm plus that many inches, in twips.
     static int indentTwips(int position);
 
 signals:
     void closed();
-    void exitRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -146,6 +149,7 @@ private:
     FontChooser m_fontChooser;
     ColourChooser m_colourChooser;
     PrintChooser m_printChooser;
+    ExitHandler m_exitHandler;
 };
 
 } // namespace tallyvo

@@ -46,8 +46,8 @@ public:
     frmEditor* editor() const { return m_editor; }
 
 signals:
-    // A new editor window, which outlives this list: whoever ends the program listens to its
-    // exitRequested() from here on.
+    // A new editor window, which outlives this list: whoever ends the program gives it its exit
+    // handler here.
     void editorOpened(frmEditor* editor);
 
 private:
