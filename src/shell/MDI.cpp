@@ -327,13 +327,14 @@ void MDI::setScrollSpeed(int speed)
         display->setScrollSpeed(speed);
 }
 
-void MDI::exit_Click()
+bool MDI::exit_Click()
 {
     if (!m_services.prompt.question(tr("Do you want to exit ")))
-        return;
+        return false;
     if (isDisplayRunning())
-        return;
+        return false;
     emit programEnd();
+    return true;
 }
 
 void MDI::closeEvent(QCloseEvent* event)
@@ -479,7 +480,10 @@ frmScroll* MDI::scrollnews_Click()
         m_scroll = new frmScroll(m_services.connection, m_services.settings, m_services.prompt, this);
         m_scroll->setWindowFlag(Qt::Window);
         m_scroll->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_scroll, &frmScroll::programEnd, this, &MDI::programEnd);
+        // An editor outlives its list, so its Exit is wired here, to the same exit as the menu's.
+        connect(m_scroll, &frmScroll::editorOpened, this, [this](frmEditor* editor) {
+            editor->setExitHandler([window = QPointer<MDI>(this)] { return window && window->exit_Click(); });
+        });
     }
     bringForward(m_scroll);
     return m_scroll;

@@ -56,8 +56,8 @@ public:
     frmDisplay* displayWindow() const { return m_display; }
     // "Start/Stop News" (Ctrl+N here and in the display window): flips "Enable Scroll".
     void startNews_Click();
-    // "Exit": asks, and ends the program unless the display runs.
-    void exit_Click();
+    // "Exit": asks, and ends the program unless the display runs; true when it ends.
+    bool exit_Click();
     void about_Click();
 
     // Toolbar "Print Ticket" (kiosk or normal window as the station is set up) and the menu

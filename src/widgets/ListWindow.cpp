@@ -26,7 +26,13 @@ ListWindow::ListWindow(Prompt& prompt, QWidget* parent, Qt::WindowFlags flags)
     connect(m_ui->FG, &Grid::doubleClicked, this, &ListWindow::editSelected);
 }
 
-ListWindow::~ListWindow() = default;
+ListWindow::~ListWindow()
+{
+    // An open record window stays with what was typed in it; one already out of sight and owned
+    // by no window would be left behind for nobody.
+    if (m_record && !m_record->parent() && !m_record->isVisible())
+        delete m_record.data();
+}
 
 Grid* ListWindow::grid() const
 {
@@ -126,6 +132,10 @@ RecordWindow* ListWindow::openRecordWindow()
 {
     if (!m_record) {
         m_record = makeRecordWindow();
+        // What is typed in the record window is the user's until saved or closed: the window
+        // belongs to the main window (or to no window), so closing the list leaves it open.
+        QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+        m_record->setParent(owner, m_record->windowFlags());
         m_record->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_record, &RecordWindow::saved, this, &ListWindow::addFG);
     }

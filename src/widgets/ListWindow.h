@@ -91,7 +91,8 @@ public:
     // "Close": the window, or its frame when it is a child of the main window's area.
     void closeWindow();
 
-    // The record window while it is open.
+    // The record window while it is open; one left open when the list closed is no longer the
+    // list's.
     RecordWindow* recordWindow() const { return m_record; }
 
 protected:
@@ -99,7 +100,9 @@ protected:
     // (without "SN" and without the widening column); values after those are not shown but reach
     // rowFilled(). Throws DbError when the query is refused.
     virtual std::vector<QStringList> records() = 0;
-    // A new record window, owned by this window. The list refills itself when it saves.
+    // A new record window. It is handed to the main window (to no window when the list has no
+    // parent), so it stays open when the list closes and saves on its own; the list refills
+    // itself when it saves while the list is open.
     virtual RecordWindow* makeRecordWindow() = 0;
     // After a record's row is written: a window may mark the row (colours, fonts) here.
     virtual void rowFilled(int row, const QStringList& record)

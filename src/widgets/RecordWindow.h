@@ -15,6 +15,9 @@ class Prompt;
 // list to refill and closes. A database error is shown in the database's own words, and the
 // window closes and the list refills all the same, so what the list shows is what is stored.
 //
+// It needs nothing of the list that opened it, which may be closed while it is open: the list
+// only listens to saved().
+//
 // A window built on this has its own form with the key label and the two buttons, and hands them
 // to bind() after setupUi.
 class RecordWindow : public QWidget {

@@ -9,7 +9,9 @@
 #include "design/ui/frmScroll.h"
 #include "widgets/Grid.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -107,6 +109,7 @@ private slots:
     void formattingReachesTheStoredText_data();
     void formattingReachesTheStoredText();
     void changedTextQuestion();
+    void exitAsksAboutUnsavedText();
     void openingAndDroppingFiles();
     void speedAndFeedback();
 };
@@ -329,6 +332,12 @@ void tst_newswindows::changedTextQuestion()
     Station st;
     auto w = st.list();
     QPointer<frmEditor> e = w->addNew();
+    // The caret is in the box, so what is typed first goes there; the style list's drop-down
+    // shows its largest entry whole.
+    QTRY_COMPARE(QApplication::focusWidget(), box(e));
+    auto* style = test::control<QComboBox>(e, "cmbStyle");
+    const QFont heading = style->itemData(1, Qt::FontRole).value<QFont>();
+    QVERIFY(style->view()->minimumWidth() > QFontMetrics(heading).horizontalAdvance(style->itemText(1)));
     QTest::keyClicks(box(e), QStringLiteral("draft"));
     QVERIFY(e->isChanged());
 
@@ -373,14 +382,96 @@ void tst_newswindows::changedTextQuestion()
     QCOMPARE(st.prompt.questions.size(), asked);
     QCOMPARE(rows(*w).size(), 2);
 
-    // Exit ends the program and leaves the list alone.
+    // Exit with an unchanged box asks nothing here and hands the end to whoever ends the program.
+    QList<frmEditor*> opened;
+    connect(w.get(), &frmScroll::editorOpened, this, [&](frmEditor* editor) { opened << editor; });
     e = w->addNew();
+    QCOMPARE(opened, QList<frmEditor*>{e.data()});
     st.add(QStringLiteral("third"));
-    bool ended = false;
-    connect(w.get(), &frmScroll::programEnd, this, [&] { ended = true; });
+    int exits = 0;
+    e->setExitHandler([&] { return ++exits, false; });
+    const qsizetype before = st.prompt.questions.size();
     trigger(e, "mnuExit");
-    QVERIFY(ended);
+    QCOMPARE(exits, 1);
+    QCOMPARE(st.prompt.questions.size(), before);
+    QVERIFY(e && e->isVisible());
     QCOMPARE(rows(*w).size(), 2);
+    delete e;
+}
+
+void tst_newswindows::exitAsksAboutUnsavedText()
+{
+    Station st;
+    auto w = st.list();
+    QPointer<frmEditor> e = w->addNew();
+    int exits = 0;
+    bool ending = false; // what the main window's exit comes to
+    e->setExitHandler([&] { return ++exits, ending; });
+    QTest::keyClicks(box(e), QStringLiteral("typed"));
+
+    // Cancel: no exit, the editor and its text stay.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::Cancel;
+    trigger(e, "mnuExit");
+    QCOMPARE(st.prompt.questions,
+             QStringList{QStringLiteral("The text in the untitled file has changed.\nDo you want to save the changes ?")});
+    QCOMPARE(exits, 0);
+    QVERIFY(e && e->isVisible());
+    QCOMPARE(box(e)->toPlainText(), QStringLiteral("typed"));
+    QVERIFY(e->isChanged());
+
+    // No: nothing stored, and the exit goes on; an exit refused there leaves the text in place.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::No;
+    trigger(e, "mnuExit");
+    QCOMPARE(exits, 1);
+    QCOMPARE(st.count(), 0);
+    QVERIFY(e && e->isVisible());
+    QCOMPARE(box(e)->toPlainText(), QStringLiteral("typed"));
+    // ... and closing it later asks again.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::Cancel;
+    QVERIFY(!e->close());
+    QCOMPARE(st.prompt.questions.size(), 3);
+
+    // No, and the program ends: ending closes every window, and this one asks nothing more.
+    ending = true;
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::No;
+    trigger(e, "mnuExit");
+    QCOMPARE(exits, 2);
+    QVERIFY(e->close());
+    QCOMPARE(st.prompt.questions.size(), 4);
+    QCOMPARE(st.count(), 0);
+    QTRY_VERIFY(!e);
+
+    e = w->addNew();
+    e->setExitHandler([&] { return ++exits, ending; });
+    QTest::keyClicks(box(e), QStringLiteral("typed"));
+
+    // Yes: stored (which closes the editor and refills the list), then the exit goes on.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::Yes;
+    trigger(e, "mnuExit");
+    QCOMPARE(exits, 3);
+    QCOMPARE(st.count(), 1);
+    QTRY_VERIFY(!e);
+    QCOMPARE(rows(*w), QStringList{QStringLiteral("1|typed|Yes|Left")});
+
+    // A save the database refuses keeps the editor, its text and the program.
+    e = w->addNew();
+    int refused = 0;
+    e->setExitHandler([&] { return ++refused, true; });
+    QTest::keyClicks(box(e), QStringLiteral("not stored"));
+    QVERIFY(test::refuseWrites(*st.connection.db(), test::Refusal::CommitRefused, QStringLiteral("tblscroll")));
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::Yes;
+    const qsizetype shown = st.prompt.messages.size();
+    trigger(e, "mnuExit");
+    QCOMPARE(st.prompt.messages.size(), shown + 1);
+    QCOMPARE(refused, 0);
+    QVERIFY(e && e->isVisible());
+    QCOMPARE(box(e)->toPlainText(), QStringLiteral("not stored"));
     delete e;
 }
 

@@ -10,9 +10,12 @@
 #include <QLabel>
 #include <QScreen>
 #include <QTest>
+#include <QWindow>
 
 using namespace tallyvo;
 using Region = LayoutStore::Region;
+
+Q_DECLARE_METATYPE(tallyvo::LayoutStore::Region)
 
 namespace {
 
@@ -58,6 +61,7 @@ class tst_layoutdesigner : public QObject {
 private Q_SLOTS:
     void dragsFollowTheMouse_data();
     void dragsFollowTheMouse();
+    void pressOnEmptySurface();
     void designModeGovernsSelection();
     void cursorStaysInTheWindow();
     void saveAddsThenUpdatesTheRow();
@@ -65,58 +69,142 @@ private Q_SLOTS:
 
 void tst_layoutdesigner::dragsFollowTheMouse_data()
 {
-    // The video region starts at 240, 3840, 4455 x 1935 twips: pixels 16, 256 to 313, 385.
+    // In surface pixels (15 twips each) the regions start at: title 16, 8 to 313, 25; time 184, 24
+    // to 313, 73; token table 16, 80 to 313, 257; video 16, 256 to 313, 385.
+    QTest::addColumn<Region>("region");
     QTest::addColumn<int>("handle"); // -1 drags the region itself
-    QTest::addColumn<QPoint>("to");  // where the cursor ends, in surface pixels
+    QTest::addColumn<QPoint>("to");  // where the pointer ends, in surface pixels
     QTest::addColumn<QRectF>("twips");
-    QTest::newRow("move") << -1 << QPoint(16 + 50 + 30, 256 + 50 - 40) << QRectF(690, 3240, 4455, 1935);
-    QTest::newRow("right edge") << 3 << QPoint(333, 300) << QRectF(240, 3840, 4755, 1935);
-    QTest::newRow("top-left corner") << 0 << QPoint(6, 246) << QRectF(90, 3690, 4605, 2085);
-    QTest::newRow("left edge past the right one") << 7 << QPoint(338, 300) << QRectF(4695, 3840, 375, 1935);
-    QTest::newRow("bottom edge past the top one") << 5 << QPoint(100, 226) << QRectF(240, 3390, 4455, 450);
+    QTest::newRow("video move") << Region::Video << -1 << QPoint(16 + 50 + 30, 256 + 50 - 40)
+                                << QRectF(690, 3240, 4455, 1935);
+    QTest::newRow("title bottom edge") << Region::Title << 5 << QPoint(100, 70) << QRectF(240, 120, 4455, 930);
+    QTest::newRow("table right edge") << Region::Table << 3 << QPoint(363, 150) << QRectF(240, 1200, 5205, 2655);
+    QTest::newRow("table bottom-right corner") << Region::Table << 4 << QPoint(353, 300)
+                                               << QRectF(240, 1200, 5055, 3300);
+    QTest::newRow("video top edge") << Region::Video << 1 << QPoint(100, 206) << QRectF(240, 3090, 4455, 2685);
+    QTest::newRow("video left edge") << Region::Video << 7 << QPoint(56, 300) << QRectF(840, 3840, 3855, 1935);
+    QTest::newRow("video top-left corner") << Region::Video << 0 << QPoint(6, 246) << QRectF(90, 3690, 4605, 2085);
+    QTest::newRow("video left edge past the right one") << Region::Video << 7 << QPoint(338, 300)
+                                                        << QRectF(4695, 3840, 375, 1935);
+    QTest::newRow("video bottom edge past the top one") << Region::Video << 5 << QPoint(100, 226)
+                                                        << QRectF(240, 3390, 4455, 450);
+    QTest::newRow("time bottom-left corner") << Region::Time << 6 << QPoint(144, 123)
+                                             << QRectF(2160, 360, 2535, 1485);
+    QTest::newRow("time top-right corner") << Region::Time << 2 << QPoint(363, 4) << QRectF(2760, 60, 2685, 1035);
 }
 
+// Every event goes to the window at a window position, as the pointer's would: Qt picks the
+// widget under the pointer and applies its own grab rules, so a handle hidden by its own press
+// is exactly as a user finds it.
 void tst_layoutdesigner::dragsFollowTheMouse()
 {
+    QFETCH(Region, region);
     QFETCH(int, handle);
     QFETCH(QPoint, to);
     QFETCH(QRectF, twips);
     Designing d;
     QCOMPARE(d.pos->twipsPerPixel(), 15.0);
-    QCOMPARE(d.pos->regionTwips(Region::Video), QRectF(240, 3840, 4455, 1935));
-    QCOMPARE(d.video()->geometry(), QRect(16, 256, 297, 129));
-    d.pos->Design_Click();
+    QLabel* box = d.pos->region(region);
+    const QRectF before = d.pos->regionTwips(region);
+    QCOMPARE(box->geometry(), QRect(int(before.x() / 15), int(before.y() / 15), int(before.width() / 15),
+                                    int(before.height() / 15)));
+    // The test screen is 800 x 600: a model of half its size cuts off the video region's bottom,
+    // whose handles a pointer could not reach.
+    d.pos->resize(900, 620);
+    d.pos->Save_Click(); // design mode, and the row stored as it starts
 
     QWidget* surface = d.pos->surface();
+    QWindow* window = d.pos->windowHandle();
+    QVERIFY(window);
+    const auto at = [&](QPoint onSurface) { return surface->mapTo(d.pos.get(), onSurface); };
+    QPoint from;
     if (handle < 0) {
-        QTest::mousePress(d.video(), Qt::LeftButton, {}, QPoint(50, 50));
-        QCOMPARE(d.pos->dragState(), frmPos::Moving);
-        QTest::mouseMove(d.video(), d.video()->mapFrom(surface, to));
-        // While dragging only the outline moves.
-        QCOMPARE(d.video()->geometry().topLeft(), QPoint(16, 256));
-        QCOMPARE(d.pos->dragRect().Left, surface->mapToGlobal(to).x() - 50);
-        QTest::mouseRelease(d.video(), Qt::LeftButton, {}, d.video()->mapFrom(surface, to));
+        from = box->geometry().topLeft() + QPoint(50, 50);
     } else {
-        d.select(d.video());
+        const QPoint centre = box->geometry().center();
+        QTest::mouseClick(window, Qt::LeftButton, {}, at(centre));
+        QCOMPARE(d.pos->currentControl(), int(region));
         QWidget* h = d.pos->picHandle(handle);
         QVERIFY(h->isVisible());
-        QTest::mousePress(h, Qt::LeftButton, {}, QPoint(2, 2));
-        QCOMPARE(d.pos->dragState(), frmPos::Sizing);
-        QVERIFY(!h->isVisible());
-        QTest::mouseMove(h, h->mapFrom(surface, to));
-        QTest::mouseRelease(h, Qt::LeftButton, {}, h->mapFrom(surface, to));
+        from = h->geometry().center();
+        QCOMPARE(surface->childAt(from), h);
     }
+    QTest::mousePress(window, Qt::LeftButton, {}, at(from));
+    QCOMPARE(d.pos->dragState(), handle < 0 ? frmPos::Moving : frmPos::Sizing);
+    if (handle >= 0)
+        QVERIFY(!d.pos->picHandle(handle)->isVisible());
+    QTest::mouseMove(window, at((from + to) / 2));
+    QTest::mouseMove(window, at(to));
+    // While dragging only the outline moves.
+    QCOMPARE(d.pos->regionTwips(region), before);
+    if (handle < 0)
+        QCOMPARE(d.pos->dragRect().Left, surface->mapToGlobal(to).x() - 50);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, at(to));
+
     QCOMPARE(d.pos->dragState(), frmPos::None);
-    QCOMPARE(d.pos->regionTwips(Region::Video), twips);
-    QCOMPARE(d.video()->geometry(), QRect(int(twips.x() / 15), int(twips.y() / 15), int(twips.width() / 15),
-                                          int(twips.height() / 15)));
+    QCOMPARE(d.pos->regionTwips(region), twips);
+    QCOMPARE(box->geometry(), QRect(int(twips.x() / 15), int(twips.y() / 15), int(twips.width() / 15),
+                                    int(twips.height() / 15)));
     // The handles stand around the region where it now is.
     for (int k = 0; k < 8; ++k)
         QVERIFY(d.pos->picHandle(k)->isVisible());
-    const QRect at = d.video()->geometry();
-    QVERIFY(qAbs(d.pos->picHandle(0)->geometry().center().x() - at.left()) <= 2);
-    QVERIFY(qAbs(d.pos->picHandle(4)->geometry().center().y() - at.bottom()) <= 2);
-    QVERIFY(qAbs(d.pos->picHandle(1)->geometry().center().x() - at.center().x()) <= 2);
+    const QRect now = box->geometry();
+    QVERIFY(qAbs(d.pos->picHandle(0)->geometry().center().x() - now.left()) <= 2);
+    QVERIFY(qAbs(d.pos->picHandle(4)->geometry().center().y() - now.bottom()) <= 2);
+    QVERIFY(qAbs(d.pos->picHandle(1)->geometry().center().x() - now.center().x()) <= 2);
+
+    // "Save" stores the new place and size; the other regions are as they were.
+    d.pos->Save_Click();
+    const std::optional<LayoutStore::Stored> stored = LayoutStore::load(d.st.temp.db(), d.key);
+    QVERIFY(stored);
+    for (const LayoutStore::RegionLook& look : LayoutStore::regions()) {
+        const LayoutStore::Stored::Rect& r = stored->regions[static_cast<size_t>(look.region)];
+        const QRectF want = look.region == region ? twips : look.initial;
+        QCOMPARE(QRectF(r[0].value_or(-1), r[1].value_or(-1), r[2].value_or(-1), r[3].value_or(-1)), want);
+    }
+}
+
+void tst_layoutdesigner::pressOnEmptySurface()
+{
+    Designing d;
+    d.pos->Design_Click();
+    QWidget* surface = d.pos->surface();
+    QWindow* window = d.pos->windowHandle();
+    const auto at = [&](QPoint onSurface) { return surface->mapTo(d.pos.get(), onSurface); };
+    const QPoint empty(surface->width() - 3, 3);
+    QVERIFY(!surface->childAt(empty));
+    QLabel* table = d.pos->region(Region::Table);
+    const QRectF before = d.pos->regionTwips(Region::Table);
+
+    // A click on the empty surface drops the selection and its handles.
+    QTest::mouseClick(window, Qt::LeftButton, {}, at(table->geometry().center()));
+    QCOMPARE(d.pos->currentControl(), int(Region::Table));
+    QTest::mouseClick(window, Qt::LeftButton, {}, at(empty));
+    QCOMPARE(d.pos->currentControl(), -1);
+    QCOMPARE(d.pos->dragState(), frmPos::None);
+    for (int k = 0; k < 8; ++k)
+        QVERIFY(!d.pos->picHandle(k)->isVisible());
+    // A drag over the empty surface starts nothing.
+    QTest::mousePress(window, Qt::LeftButton, {}, at(empty));
+    QTest::mouseMove(window, at(empty - QPoint(40, -40)));
+    QTest::mouseRelease(window, Qt::LeftButton, {}, at(empty - QPoint(40, -40)));
+    QCOMPARE(d.pos->currentControl(), -1);
+    QCOMPARE(d.pos->regionTwips(Region::Table), before);
+
+    // The selection dropped in the middle of a handle drag (design mode left from the keyboard):
+    // the drag ends with it, the release changes nothing and the mouse is free again.
+    QTest::mouseClick(window, Qt::LeftButton, {}, at(table->geometry().center()));
+    const QPoint grip = d.pos->picHandle(4)->geometry().center();
+    QTest::mousePress(window, Qt::LeftButton, {}, at(grip));
+    QCOMPARE(d.pos->dragState(), frmPos::Sizing);
+    QTest::mouseMove(window, at(grip + QPoint(40, 40)));
+    d.pos->findChild<QAction*>(QStringLiteral("mnuDesign"))->trigger();
+    QCOMPARE(d.pos->dragState(), frmPos::None);
+    QCOMPARE(d.pos->currentControl(), -1);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, at(grip + QPoint(40, 40)));
+    QCOMPARE(d.pos->regionTwips(Region::Table), before);
+    QVERIFY(!QWidget::mouseGrabber());
+    QVERIFY(!d.pos->picHandle(4)->isVisible());
 }
 
 void tst_layoutdesigner::designModeGovernsSelection()

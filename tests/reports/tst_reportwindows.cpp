@@ -78,6 +78,7 @@ private Q_SLOTS:
     void windowsOpenAsTheirKind_data();
     void windowsOpenAsTheirKind();
     void everyChoiceRefills();
+    void typingRefillsOncePaused();
     void averageLineEmptiedWithoutRows();
     void refusedQueryLeavesHeaderAndSaysWhy();
     void activationMakesCurrentReportWindow();
@@ -159,19 +160,20 @@ void tst_reportwindows::everyChoiceRefills()
     QTest::mouseClick(test::control<QCheckBox>(w.get(), "chkAll"), Qt::LeftButton);
 
     test::control<QDateEdit>(w.get(), "dtFrom")->setDate(QDate(2026, 3, 13));
-    QCOMPARE(fg->rows(), 7); // A4 of yesterday too
+    QTRY_COMPARE(fg->rows(), 7); // A4 of yesterday too
 
     // Typing a name that does not exist lists nothing.
     QLineEdit* typed = test::control<QComboBox>(w.get(), "cmbDept")->lineEdit();
     typed->selectAll();
     QTest::keyClicks(typed, QStringLiteral("Outpatients"));
-    QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), QStringLiteral("A1 A2 A4"));
+    QTRY_COMPARE(gridTokens(fg).join(QLatin1Char(' ')), QStringLiteral("A1 A2 A4"));
     QTest::keyClicks(typed, QStringLiteral("X"));
-    QCOMPARE(fg->rows(), 1);
+    QTRY_COMPARE(fg->rows(), 1);
 
     // "Show" reads the database again: another station's token appears.
     typed->clear();
     QTest::keyClicks(typed, QStringLiteral("Radiology"));
+    QTRY_VERIFY(!w->refillPending());
     s.site.ticket(s.site.xray, 4, QStringLiteral("X"), QStringLiteral("2026-03-14"), 0, QStringLiteral("13:00:00"),
                   QStringLiteral("13:04:00"));
     QCOMPARE(fg->rows(), 1);
@@ -179,6 +181,58 @@ void tst_reportwindows::everyChoiceRefills()
     QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), QStringLiteral("X4"));
     QCOMPARE(fg->textMatrix(1, 9), QStringLiteral("4"));
     QVERIFY(s.prompt.messages.isEmpty());
+}
+
+void tst_reportwindows::typingRefillsOncePaused()
+{
+    Station s;
+    auto w = s.open(ReportKind::Department);
+    w->show();
+    Grid* fg = w->grid();
+    QLineEdit* typed = test::control<QComboBox>(w.get(), "cmbDept")->lineEdit();
+    auto* from = test::control<QDateEdit>(w.get(), "dtFrom");
+
+    // A burst of typing fills once, when it pauses.
+    int fills = w->fillCount();
+    QTest::keyClicks(typed, QStringLiteral("Outpatients"));
+    QCOMPARE(w->fillCount(), fills);
+    QVERIFY(w->refillPending());
+    QTRY_VERIFY(!w->refillPending());
+    QCOMPARE(w->fillCount(), fills + 1);
+    QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), QStringLiteral("A1 A2"));
+    QTest::qWait(600);
+    QCOMPARE(w->fillCount(), fills + 1);
+
+    // Stepping a date with the keyboard: the same.
+    from->setFocus(); // the filter losing the focus reports its text as a choice: filled at once
+    from->setCurrentSection(QDateTimeEdit::DaySection);
+    fills = w->fillCount();
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(from, Qt::Key_Down);
+    QCOMPARE(from->date(), QDate(2026, 3, 11));
+    QCOMPARE(w->fillCount(), fills);
+    QTRY_VERIFY(!w->refillPending());
+    QCOMPARE(w->fillCount(), fills + 1);
+    QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), QStringLiteral("A1 A2 A4"));
+
+    // A choice from the list fills at once, and a pending fill is not run again after it.
+    typed->selectAll();
+    QTest::keyClicks(typed, QStringLiteral("Rad"));
+    fills = w->fillCount();
+    choose(w.get(), QStringLiteral("All"));
+    QCOMPARE(w->fillCount(), fills + 1);
+    QVERIFY(!w->refillPending());
+
+    // A refusal is told once for a burst and for the fills after it; "Show" tells it again.
+    s.site.temp.db().run(QStringLiteral("DROP TABLE tblDept"));
+    QTest::keyClicks(typed, QStringLiteral("X"));
+    QTRY_COMPARE(s.prompt.messages.size(), 1);
+    QTest::keyClicks(typed, QStringLiteral("Y"));
+    QTRY_VERIFY(!w->refillPending());
+    QCOMPARE(fg->rows(), 1);
+    QCOMPARE(s.prompt.messages.size(), 1);
+    QTest::mouseClick(test::control<QPushButton>(w.get(), "Command2"), Qt::LeftButton);
+    QCOMPARE(s.prompt.messages.size(), 2);
 }
 
 void tst_reportwindows::averageLineEmptiedWithoutRows()

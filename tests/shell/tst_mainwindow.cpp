@@ -29,6 +29,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextEdit>
 
 using namespace tallyvo;
 
@@ -133,6 +134,8 @@ private Q_SLOTS:
     void newsSwitchIsStored();
     void newsAndScrollSpeedReachARunningDisplay();
     void exitAndCloseWhileTheDisplayRuns();
+    void newsEditorExitEndsTheProgramAsTheMenuDoes_data();
+    void newsEditorExitEndsTheProgramAsTheMenuDoes();
     void displayClosedElsewhereResetsTheSwitch();
     void ticketWindowFromToolbarAndMenu();
     void settingsSaveReachesTheMainWindow();
@@ -392,6 +395,96 @@ void tst_mainwindow::exitAndCloseWhileTheDisplayRuns()
     QCOMPARE(ended.size(), 1);
     QVERIFY(w.close());
     QCOMPARE(ended.size(), 2);
+}
+
+void tst_mainwindow::newsEditorExitEndsTheProgramAsTheMenuDoes_data()
+{
+    QTest::addColumn<bool>("listOpen");
+    QTest::newRow("list open") << true;
+    QTest::newRow("list closed") << false;
+}
+
+// The editor outlives its list; its Exit asks about unsaved text, then goes the way of the main
+// window's own Exit: the same question, and nothing while the display runs.
+void tst_mainwindow::newsEditorExitEndsTheProgramAsTheMenuDoes()
+{
+    QFETCH(bool, listOpen);
+    test::ShellStation st;
+    MDI w(st.services());
+    w.load();
+    w.show();
+    QSignalSpy ended(&w, &MDI::programEnd);
+    QPointer<frmScroll> list = w.scrollnews_Click();
+    QPointer<frmEditor> editor = list->addNew();
+    auto* text = test::control<QTextEdit>(editor, "rtfText");
+    QTest::keyClicks(text, QStringLiteral("unsaved"));
+    if (!listOpen) {
+        list->close();
+        QTRY_VERIFY(!list);
+    }
+    QAction* exit = test::control<QAction>(editor, "mnuExit");
+
+    // Cancel on the text: no exit question, the text stays.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::Cancel;
+    exit->trigger();
+    QCOMPARE(st.prompt.questions.size(), 1);
+    QCOMPARE(ended.size(), 0);
+    QCOMPARE(text->toPlainText(), QStringLiteral("unsaved"));
+
+    // Not saved, then No to "Do you want to exit ": the editor keeps its text.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::No;
+    st.prompt.answers.clear();
+    st.prompt.answers << false;
+    exit->trigger();
+    QCOMPARE(st.prompt.questions.last(), QStringLiteral("Do you want to exit "));
+    QCOMPARE(ended.size(), 0);
+    QVERIFY(editor && editor->isVisible());
+    QCOMPARE(text->toPlainText(), QStringLiteral("unsaved"));
+
+    // While the display runs nothing ends, as with the menu's Exit.
+    w.display_Click();
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::No;
+    st.prompt.answers.clear();
+    st.prompt.answers << true;
+    exit->trigger();
+    QCOMPARE(ended.size(), 0);
+    w.display_Click();
+
+    // Saved, then Yes: the message is stored and the program ends.
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::Yes;
+    st.prompt.answers.clear();
+    st.prompt.answers << true;
+    exit->trigger();
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(st.temp.db().scalar(QStringLiteral("SELECT count(*) FROM tblscroll WHERE message='unsaved'")).toInt(), 1);
+
+    // Not saved, and the program ends: ending closes every window, and the editor asks no more.
+    QPointer<frmEditor> dropped = w.scrollnews_Click()->addNew();
+    QTest::keyClicks(test::control<QTextEdit>(dropped, "rtfText"), QStringLiteral("dropped"));
+    st.prompt.warningAnswers.clear();
+    st.prompt.warningAnswers << Prompt::Answer::No;
+    st.prompt.answers.clear();
+    st.prompt.answers << true;
+    test::control<QAction>(dropped, "mnuExit")->trigger();
+    QCOMPARE(ended.size(), 2);
+    const qsizetype answered = st.prompt.questions.size();
+    QVERIFY(dropped->close());
+    QCOMPARE(st.prompt.questions.size(), answered);
+    QTRY_VERIFY(!dropped);
+
+    // An unchanged editor asks only the main window's question.
+    QPointer<frmEditor> again = w.scrollnews_Click()->addNew();
+    const qsizetype asked = st.prompt.questions.size();
+    st.prompt.answers.clear();
+    st.prompt.answers << true;
+    test::control<QAction>(again, "mnuExit")->trigger();
+    QCOMPARE(st.prompt.questions.size(), asked + 1);
+    QCOMPARE(st.prompt.questions.last(), QStringLiteral("Do you want to exit "));
+    QCOMPARE(ended.size(), 3);
 }
 
 void tst_mainwindow::displayClosedElsewhereResetsTheSwitch()

@@ -8,6 +8,10 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QVBoxLayout>
@@ -80,8 +84,8 @@ private:
 
 class FakeList : public ListWindow {
 public:
-    FakeList(Store& store, Prompt& prompt)
-        : ListWindow(prompt)
+    FakeList(Store& store, Prompt& prompt, QWidget* parent = nullptr)
+        : ListWindow(prompt, parent)
         , m_store(store)
     {
         setWindowTitle(QStringLiteral("Fake List"));
@@ -248,6 +252,61 @@ private slots:
         QTRY_VERIFY(!rec);
         QCOMPARE(w.fillCount(), before + 1);
         QCOMPARE(w.grid()->rows(), 3);
+    }
+
+    // Closing a list leaves its record window open with what was typed, and that window still
+    // saves: inside a main window's area (the window is the main window's) and as a window of
+    // its own without a parent.
+    void recordWindowOutlivesItsList_data()
+    {
+        QTest::addColumn<bool>("inArea");
+        QTest::newRow("in the main window's area") << true;
+        QTest::newRow("a window of its own") << false;
+    }
+    void recordWindowOutlivesItsList()
+    {
+        QFETCH(bool, inArea);
+        Store store;
+        store.rows = {{QStringLiteral("7"), QStringLiteral("Alpha"), QStringLiteral("1")}};
+        test::ScriptedPrompt prompt;
+        QMainWindow main;
+        auto* area = new QMdiArea(&main);
+        main.setCentralWidget(area);
+        main.show();
+        QPointer<FakeList> list = new FakeList(store, prompt);
+        if (inArea) {
+            QMdiSubWindow* sub = area->addSubWindow(list);
+            sub->setAttribute(Qt::WA_DeleteOnClose);
+            sub->show();
+        } else {
+            list->setAttribute(Qt::WA_DeleteOnClose);
+            list->show();
+        }
+
+        doubleClickRow(list->grid(), 1);
+        QPointer<RecordWindow> rec = list->recordWindow();
+        QVERIFY(rec && rec->isVisible());
+        QVERIFY(rec->isWindow());
+        test::control<QLineEdit>(rec, "txtName")->setText(QStringLiteral("Alpha, renamed"));
+        list->closeWindow();
+        QTRY_VERIFY(!list);
+
+        QVERIFY(rec && rec->isVisible());
+        QCOMPARE(rec->parentWidget(), inArea ? &main : nullptr);
+        QCOMPARE(test::control<QLineEdit>(rec, "txtName")->text(), QStringLiteral("Alpha, renamed"));
+        test::control<QPushButton>(rec, "Command2")->click();
+        QTRY_VERIFY(!rec);
+        QCOMPARE(store.rows.size(), size_t(1));
+        QCOMPARE(store.rows[0][1], QStringLiteral("Alpha, renamed"));
+        QVERIFY(prompt.messages.isEmpty());
+
+        // A new list shows it and opens a record window of its own.
+        FakeList again(store, prompt);
+        again.show();
+        QCOMPARE(again.grid()->textMatrix(1, 2), QStringLiteral("Alpha, renamed"));
+        again.addRecord();
+        QVERIFY(again.recordWindow());
+        again.recordWindow()->close();
     }
 };
 

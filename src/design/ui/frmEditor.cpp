@@ -9,7 +9,9 @@
 #include "core/SettingsStore.h"
 #include "design/NewsStore.h"
 #include "design/Rtf.h"
+#include "design/ui/NewsFiles.h"
 #include "design/ui/RichText.h"
+#include "design/ui/TextFormatter.h"
 #include "widgets/BgrColor.h"
 #include "widgets/Twips.h"
 
@@ -18,89 +20,29 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QColorDialog>
-#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
-#include <QMimeData>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QSaveFile>
+#include <QAbstractItemView>
+#include <QFontMetrics>
 #include <QScreen>
-#include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocumentFragment>
-#include <QTextList>
 
 namespace tallyvo {
 
 namespace {
 
-// 2 mm, the indent of slider position 0.
-constexpr int kBaseIndentTwips = 113;
-// Larger files are no scroll-news message: they are refused rather than loaded into the box.
-constexpr qint64 kMaxFileBytes = 8 * 1024 * 1024;
-
-struct Style {
-    double points;
-    bool bold;
-    double listPoints; // the size the style list shows its own entry in
-};
-constexpr Style kStyles[] = {{8, false, 8}, {16, true, 12}, {14, true, 10}, {13, true, 9}};
-
 QString changedQuestion()
 {
     return frmEditor::tr("The text in the untitled file has changed.") + QLatin1Char('\n') +
            frmEditor::tr("Do you want to save the changes ?");
-}
-
-// Each selected block once, in order; the caret's block when nothing is selected.
-QList<QTextBlock> selectedBlocks(const QTextCursor& cursor)
-{
-    QList<QTextBlock> out;
-    const QTextDocument* doc = cursor.document();
-    QTextBlock block = doc->findBlock(cursor.selectionStart());
-    const QTextBlock last = doc->findBlock(cursor.selectionEnd());
-    while (block.isValid()) {
-        out << block;
-        if (block == last)
-            break;
-        block = block.next();
-    }
-    return out;
-}
-
-bool isWordDocument(const QByteArray& head, const QString& path)
-{
-    static const QByteArray ole("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-    if (head.startsWith(ole))
-        return true;
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return (suffix == QLatin1String("doc") || suffix == QLatin1String("docx")) && !Rtf::looksLikeRtf(head);
-}
-
-// Plain text in UTF-8 when it is valid UTF-8, else in the Windows code page most such files use.
-QString decodeText(const QByteArray& data)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(data);
-    if (!utf8.hasError())
-        return text;
-    QByteArray rtf("{\\rtf1\\ansi ");
-    for (char c : data) {
-        if (c == '\\' || c == '{' || c == '}')
-            rtf += '\\';
-        if (c == '\n')
-            rtf += "\\par ";
-        else if (c != '\r')
-            rtf += c;
-    }
-    rtf += '}';
-    return Rtf::read(rtf).plainText();
 }
 
 } // namespace
@@ -114,6 +56,7 @@ frmEditor::frmEditor(Connection& connection, SettingsStore& settings, Prompt& pr
 {
     m_ui->setupUi(this);
     m_text = m_ui->rtfText;
+    m_format = std::make_unique<TextFormatter>(*m_text);
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("status"));
     m_status->setAccessibleName(tr("Status"));
@@ -125,12 +68,15 @@ frmEditor::frmEditor(Connection& connection, SettingsStore& settings, Prompt& pr
     for (QAction* a : {m_ui->mnuLeft, m_ui->mnuCenter, m_ui->mnuRight})
         align->addAction(a);
 
+    // The style list shows each entry in its own font; its drop-down is made wide enough for the
+    // largest, which the list's own font would cut short ("He...g1").
+    int widest = 0;
     for (int i = 0; i < m_ui->cmbStyle->count(); ++i) {
-        QFont f = m_ui->cmbStyle->font();
-        f.setPointSizeF(kStyles[i].listPoints);
-        f.setBold(kStyles[i].bold);
-        m_ui->cmbStyle->setItemData(i, f, Qt::FontRole);
+        const QFont font = TextFormatter::styleListFont(i, m_ui->cmbStyle->font());
+        m_ui->cmbStyle->setItemData(i, font, Qt::FontRole);
+        widest = std::max(widest, QFontMetrics(font).horizontalAdvance(m_ui->cmbStyle->itemText(i)));
     }
+    m_ui->cmbStyle->view()->setMinimumWidth(widest + 4 * m_ui->cmbStyle->fontMetrics().averageCharWidth());
     m_ui->cmbFont->setInsertPolicy(QComboBox::NoInsert);
     m_ui->cmbSize->setInsertPolicy(QComboBox::NoInsert);
     m_ui->cmbFont->lineEdit()->installEventFilter(this);
@@ -187,18 +133,20 @@ void frmEditor::fillLists()
         m_ui->cmbSize->addItem(QString::number(size));
     m_ui->cmbFont->setCurrentText(QStringLiteral("Arial"));
     m_ui->cmbSize->setCurrentText(QStringLiteral("20"));
-    m_baseFont = QFont(QStringLiteral("Arial"));
-    m_baseFont.setPointSize(20);
+    QFont base(QStringLiteral("Arial"));
+    base.setPointSize(20);
+    m_format->setBaseFont(base);
     m_status->clear();
 }
 
 // An empty box in the base font, indented 2 mm as the slider's first position says.
 void frmEditor::startEmpty()
 {
-    m_text->document()->setDefaultFont(m_baseFont);
-    m_text->setFont(m_baseFont);
+    const QFont& base = m_format->baseFont();
+    m_text->document()->setDefaultFont(base);
+    m_text->setFont(base);
     m_text->clear();
-    m_text->setCurrentFont(m_baseFont);
+    m_text->setCurrentFont(base);
     {
         const QSignalBlocker block(m_ui->sldIndent);
         m_ui->sldIndent->setValue(0);
@@ -291,6 +239,8 @@ bool frmEditor::newMessage()
     m_ui->chkActive->setChecked(true);
     m_ui->cmbDirection->setCurrentIndex(0);
     startEmpty();
+    // The caret waits in the box: typing at once writes the message, not into the style list.
+    m_text->setFocus();
     return true;
 }
 
@@ -300,7 +250,9 @@ bool frmEditor::editMessage(qint64 key)
         return false;
     m_mode = Mode::Edit;
     m_ui->lblRef->setText(QString::number(key));
-    return getheadDetails(key);
+    const bool shown = getheadDetails(key);
+    m_text->setFocus();
+    return shown;
 }
 
 bool frmEditor::getheadDetails(qint64 key)
@@ -321,12 +273,9 @@ bool frmEditor::getheadDetails(qint64 key)
     }
     // Messages stored without rich text (by a script or an older program) show their plain text.
     RtfDocument doc = Rtf::read(record->rtf);
-    if (doc.plainText().isEmpty() && !record->message.isEmpty()) {
-        doc = {};
-        for (const QString& line : record->message.split(QLatin1Char('\n')))
-            doc.paragraphs << RtfParagraph{RtfAlign::Left, false, kBaseIndentTwips, 0, 0, {RtfRun{line, {}}}};
-    }
-    m_text->document()->setDefaultFont(m_baseFont);
+    if (doc.plainText().isEmpty() && !record->message.isEmpty())
+        doc = NewsFiles::fromLines(record->message, TextFormatter::baseIndentTwips());
+    m_text->document()->setDefaultFont(m_format->baseFont());
     RichText::toDocument(doc, *m_text->document(), m_text->logicalDpiX());
     m_text->moveCursor(QTextCursor::End);
     m_ui->chkActive->setChecked(record->active);
@@ -368,8 +317,8 @@ frmEditor::SaveResult frmEditor::saveData()
     record.fontSize = m_ui->cmbSize->currentText();
     const QBrush fore = m_text->textCursor().charFormat().foreground();
     record.fontColor = fore.style() == Qt::NoBrush ? 0 : bgrFromColor(fore.color());
-    record.bold = m_baseFont.bold();
-    record.italic = m_baseFont.italic();
+    record.bold = m_format->baseFont().bold();
+    record.italic = m_format->baseFont().italic();
     record.direction = m_ui->cmbDirection->currentText();
 
     try {
@@ -436,39 +385,14 @@ void frmEditor::dropFiles(const QStringList& paths)
 
 bool frmEditor::loadFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_prompt.message(tr("%1 could not be opened: %2").arg(QFileInfo(path).fileName(), file.errorString()));
+    QString refusal;
+    const std::optional<RtfDocument> doc = NewsFiles::read(path, TextFormatter::baseIndentTwips(), &refusal);
+    if (!doc) {
+        m_prompt.message(refusal);
         return false;
     }
-    if (file.size() > kMaxFileBytes) {
-        m_prompt.message(tr("%1 is too large for a news message.").arg(QFileInfo(path).fileName()));
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (isWordDocument(bytes.left(8), path)) {
-        m_prompt.message(tr("%1 is a Word document, which this editor cannot read. Save it as Rich Text "
-                            "Format (*.rtf) or as text in the program that made it, and open that file.")
-                             .arg(QFileInfo(path).fileName()));
-        return false;
-    }
-    RtfDocument doc;
-    if (Rtf::looksLikeRtf(bytes)) {
-        doc = Rtf::read(bytes);
-    } else {
-        if (bytes.contains('\0')) {
-            m_prompt.message(tr("%1 is neither text nor rich text and cannot be read.").arg(QFileInfo(path).fileName()));
-            return false;
-        }
-        QString text = decodeText(bytes);
-        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        for (const QString& line : text.split(QLatin1Char('\n')))
-            doc.paragraphs << RtfParagraph{RtfAlign::Left, false, kBaseIndentTwips, 0, 0, {RtfRun{line, {}}}};
-        if (text.endsWith(QLatin1Char('\n')))
-            doc.paragraphs.removeLast();
-    }
-    m_text->document()->setDefaultFont(m_baseFont);
-    RichText::toDocument(doc, *m_text->document(), m_text->logicalDpiX());
+    m_text->document()->setDefaultFont(m_format->baseFont());
+    RichText::toDocument(*doc, *m_text->document(), m_text->logicalDpiX());
     m_text->document()->setModified(false);
     return true;
 }
@@ -478,13 +402,10 @@ void frmEditor::saveAs()
     const QString path = m_prompt.saveFileName(tr("Save As"), tr("Rich Text Format (*.rtf);;Text Documents (*.txt)"));
     if (path.isEmpty())
         return;
-    QSaveFile file(path);
-    const bool plain = QFileInfo(path).suffix().compare(QLatin1String("txt"), Qt::CaseInsensitive) == 0;
-    const QByteArray bytes =
-        plain ? m_text->toPlainText().toUtf8()
-              : Rtf::write(RichText::fromDocument(*m_text->document(), m_text->logicalDpiX())).toLatin1();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        m_prompt.message(tr("%1 could not be written: %2").arg(QFileInfo(path).fileName(), file.errorString()));
+    const QString refusal = NewsFiles::write(path, m_text->toPlainText(),
+                                             RichText::fromDocument(*m_text->document(), m_text->logicalDpiX()));
+    if (!refusal.isEmpty()) {
+        m_prompt.message(refusal);
         return;
     }
     m_fileName = path;
@@ -583,98 +504,47 @@ void frmEditor::cancel()
     close();
 }
 
-void frmEditor::mergeFormat(const QTextCharFormat& format)
-{
-    m_text->mergeCurrentCharFormat(format);
-    m_text->setFocus();
-}
 
 void frmEditor::toggleBold()
 {
-    QTextCharFormat f;
-    f.setFontWeight(m_ui->mnuBold->isChecked() ? QFont::Bold : QFont::Normal);
-    mergeFormat(f);
+    m_format->setBold(m_ui->mnuBold->isChecked());
 }
 
 void frmEditor::toggleItalic()
 {
-    QTextCharFormat f;
-    f.setFontItalic(m_ui->mnuItalic->isChecked());
-    mergeFormat(f);
+    m_format->setItalic(m_ui->mnuItalic->isChecked());
 }
 
 void frmEditor::toggleUnderline()
 {
-    QTextCharFormat f;
-    f.setFontUnderline(m_ui->mnuUnderline->isChecked());
-    mergeFormat(f);
+    m_format->setUnderline(m_ui->mnuUnderline->isChecked());
 }
 
 void frmEditor::toggleStrike()
 {
-    QTextCharFormat f;
-    f.setFontStrikeOut(m_ui->mnuStrikeout->isChecked());
-    mergeFormat(f);
+    m_format->setStrikeOut(m_ui->mnuStrikeout->isChecked());
 }
 
 void frmEditor::toggleBullets()
 {
-    QTextCursor cursor = m_text->textCursor();
-    const QList<QTextBlock> blocks = selectedBlocks(cursor);
-    bool allBulleted = true;
-    for (const QTextBlock& b : blocks)
-        allBulleted = allBulleted && b.textList();
-    cursor.beginEditBlock();
-    if (allBulleted) {
-        for (const QTextBlock& b : blocks) {
-            if (QTextList* list = b.textList())
-                list->remove(b);
-            QTextCursor c(b);
-            QTextBlockFormat bf = b.blockFormat();
-            bf.setIndent(0);
-            c.setBlockFormat(bf);
-        }
-    } else {
-        cursor.createList(QTextListFormat::ListDisc);
-    }
-    cursor.endEditBlock();
-    m_text->setFocus();
+    m_format->toggleBullets();
     selectionChanged();
 }
 
 void frmEditor::setAlignment(Qt::Alignment alignment)
 {
-    m_text->setAlignment(alignment);
-    m_text->setFocus();
+    m_format->setAlignment(alignment);
     selectionChanged();
 }
 
 void frmEditor::chooseFont()
 {
-    const QTextCharFormat current = m_text->textCursor().charFormat();
-    QFont start = m_baseFont;
-    const QStringList families = current.fontFamilies().toStringList();
-    if (!families.isEmpty())
-        start.setFamilies(families);
-    if (current.fontPointSize() > 0)
-        start.setPointSizeF(current.fontPointSize());
-    start.setBold(current.fontWeight() >= QFont::Bold);
-    start.setItalic(current.fontItalic());
-    start.setUnderline(current.fontUnderline());
-    start.setStrikeOut(current.fontStrikeOut());
-    const std::optional<QFont> chosen = m_fontChooser ? m_fontChooser(start) : std::nullopt;
+    const std::optional<QFont> chosen = m_fontChooser ? m_fontChooser(m_format->selectionFont()) : std::nullopt;
     if (!chosen)
         return;
-    QTextCharFormat f;
-    f.setFontFamilies({chosen->family()});
-    f.setFontPointSize(chosen->pointSizeF() > 0 ? chosen->pointSizeF() : m_baseFont.pointSizeF());
-    f.setFontWeight(chosen->bold() ? QFont::Bold : QFont::Normal);
-    f.setFontItalic(chosen->italic());
-    f.setFontUnderline(chosen->underline());
-    f.setFontStrikeOut(chosen->strikeOut());
-    mergeFormat(f);
+    const double points = m_format->applyFont(*chosen);
     m_ui->cmbFont->setCurrentText(chosen->family());
-    m_ui->cmbSize->setCurrentText(QLocale::c().toString(f.fontPointSize()));
+    m_ui->cmbSize->setCurrentText(QLocale::c().toString(points));
 }
 
 void frmEditor::chooseForeColour()
@@ -684,9 +554,7 @@ void frmEditor::chooseForeColour()
         return;
     m_foreColour = c;
     setPreview(m_ui->picFore, c);
-    QTextCharFormat f;
-    f.setForeground(c);
-    mergeFormat(f);
+    m_format->setForeground(c);
 }
 
 void frmEditor::chooseBackColour()
@@ -696,9 +564,7 @@ void frmEditor::chooseBackColour()
         return;
     m_backColour = c;
     setPreview(m_ui->picBack, c);
-    QTextCharFormat f;
-    f.setBackground(c);
-    mergeFormat(f);
+    m_format->setBackground(c);
 }
 
 void frmEditor::setPreview(QWidget* preview, const QColor& colour)
@@ -708,69 +574,32 @@ void frmEditor::setPreview(QWidget* preview, const QColor& colour)
 
 void frmEditor::changeCase(bool upper)
 {
-    QTextCursor cursor = m_text->textCursor();
-    if (!cursor.hasSelection())
-        return;
-    const QString text = cursor.selection().toPlainText();
-    const int start = cursor.selectionStart();
-    const QString replaced = upper ? text.toUpper() : text.toLower();
-    cursor.insertText(replaced);
-    cursor.setPosition(start);
-    cursor.setPosition(start + int(replaced.size()), QTextCursor::KeepAnchor);
-    m_text->setTextCursor(cursor);
+    m_format->changeCase(upper);
 }
 
 void frmEditor::applyFontAndSize()
 {
-    QTextCharFormat f;
-    const QString family = m_ui->cmbFont->currentText().trimmed();
-    if (!family.isEmpty())
-        f.setFontFamilies({family});
-    bool ok = false;
-    const double size = QLocale::c().toDouble(m_ui->cmbSize->currentText().trimmed(), &ok);
-    if (ok && size > 0 && size <= 1638)
-        f.setFontPointSize(size);
-    mergeFormat(f);
+    m_format->setFontAndSize(m_ui->cmbFont->currentText(), m_ui->cmbSize->currentText());
 }
 
 void frmEditor::applySize()
 {
-    bool ok = false;
-    const double size = QLocale::c().toDouble(m_ui->cmbSize->currentText().trimmed(), &ok);
-    if (!ok || size <= 0 || size > 1638)
-        return;
-    QTextCharFormat f;
-    f.setFontPointSize(size);
-    mergeFormat(f);
+    m_format->setSize(m_ui->cmbSize->currentText());
 }
 
 void frmEditor::applyStyle(int index)
 {
-    if (index < 0 || index >= int(std::size(kStyles)))
-        return;
-    QTextCharFormat f;
-    f.setFontPointSize(kStyles[index].points);
-    f.setFontWeight(kStyles[index].bold ? QFont::Bold : QFont::Normal);
-    mergeFormat(f);
+    m_format->applyStyle(index);
 }
 
 int frmEditor::indentTwips(int position)
 {
-    return kBaseIndentTwips + position * 1440;
+    return TextFormatter::indentTwips(position);
 }
 
 void frmEditor::applyIndent(int position)
 {
-    const qreal pixels = indentTwips(position) * detail::usableDpi(m_text->logicalDpiX()) / kTwipsPerInch;
-    QTextCursor cursor = m_text->textCursor();
-    cursor.beginEditBlock();
-    for (const QTextBlock& b : selectedBlocks(cursor)) {
-        QTextCursor c(b);
-        QTextBlockFormat bf = b.blockFormat();
-        bf.setLeftMargin(pixels);
-        c.setBlockFormat(bf);
-    }
-    cursor.endEditBlock();
+    m_format->setIndent(position);
 }
 
 void frmEditor::cut()
@@ -810,73 +639,44 @@ void frmEditor::selectAll()
 
 void frmEditor::exitProgram()
 {
-    m_exiting = true;
-    emit programEnd();
+    // Unsaved text is asked about as before "New"; a stored message has closed the editor, which
+    // here does not end the command: the program is still to end.
+    if (isChanged()) {
+        switch (m_prompt.warningYesNoCancel(changedQuestion(), tr("Tallyvo"))) {
+        case Prompt::Answer::Cancel:
+            return;
+        case Prompt::Answer::No:
+            break;
+        case Prompt::Answer::Yes:
+            if (saveData() == SaveResult::Failed)
+                return;
+            break;
+        }
+    }
+    // Ending the program closes every window: the text was asked about, so closing this one on
+    // the way out does not ask again. An exit refused leaves the editor as it was.
+    m_exiting = m_exitHandler && m_exitHandler();
 }
 
 void frmEditor::selectionChanged()
 {
-    const QTextCursor cursor = m_text->textCursor();
-    const QTextCharFormat cf = cursor.charFormat();
-    m_ui->mnuBold->setChecked(cf.fontWeight() >= QFont::Bold);
-    m_ui->mnuItalic->setChecked(cf.fontItalic());
-    m_ui->mnuUnderline->setChecked(cf.fontUnderline());
-    m_ui->mnuStrikeout->setChecked(cf.fontStrikeOut());
-
-    const Qt::Alignment a = cursor.blockFormat().alignment();
-    if (a & Qt::AlignHCenter)
+    const TextFormatter::Look look = m_format->look();
+    m_ui->mnuBold->setChecked(look.bold);
+    m_ui->mnuItalic->setChecked(look.italic);
+    m_ui->mnuUnderline->setChecked(look.underline);
+    m_ui->mnuStrikeout->setChecked(look.strikeOut);
+    if (look.alignment == Qt::AlignHCenter)
         m_ui->mnuCenter->setChecked(true);
-    else if (a & (Qt::AlignRight | Qt::AlignTrailing))
+    else if (look.alignment == Qt::AlignRight)
         m_ui->mnuRight->setChecked(true);
     else
         m_ui->mnuLeft->setChecked(true);
-
-    const QList<QTextBlock> blocks = selectedBlocks(cursor);
-    bool allBulleted = !blocks.isEmpty();
-    for (const QTextBlock& b : blocks)
-        allBulleted = allBulleted && b.textList();
-    m_ui->mnuBullets->setChecked(allBulleted);
-
-    // The lists show the selection's font and size, or nothing when it mixes several.
-    QString family;
-    double size = -1;
-    bool mixedFamily = false;
-    bool mixedSize = false;
-    auto consider = [&](const QTextCharFormat& f) {
-        const QStringList fams = f.fontFamilies().toStringList();
-        const QString fam = fams.isEmpty() ? m_baseFont.family() : fams.first();
-        const double pts = f.fontPointSize() > 0 ? f.fontPointSize() : m_baseFont.pointSizeF();
-        if (size < 0) {
-            family = fam;
-            size = pts;
-        } else {
-            mixedFamily = mixedFamily || fam != family;
-            mixedSize = mixedSize || pts != size;
-        }
-    };
-    if (cursor.hasSelection()) {
-        const int start = cursor.selectionStart();
-        const int end = cursor.selectionEnd();
-        for (const QTextBlock& b : blocks) {
-            for (auto it = b.begin(); !it.atEnd(); ++it) {
-                const QTextFragment fr = it.fragment();
-                if (fr.position() < end && fr.position() + fr.length() > start)
-                    consider(fr.charFormat());
-            }
-        }
-    }
-    if (size < 0)
-        consider(cf);
-    m_ui->cmbFont->setCurrentText(mixedFamily ? QString() : family);
-    m_ui->cmbSize->setCurrentText(mixedSize ? QString() : QLocale::c().toString(size));
-
-    // The slider follows a paragraph whose indent is one of its positions.
-    const int twips = pixelsToTwips(cursor.blockFormat().leftMargin(), m_text->logicalDpiX());
-    for (int p = 0; p <= m_ui->sldIndent->maximum(); ++p) {
-        if (qAbs(indentTwips(p) - twips) <= 15) {
-            const QSignalBlocker block(m_ui->sldIndent);
-            m_ui->sldIndent->setValue(p);
-        }
+    m_ui->mnuBullets->setChecked(look.bullets);
+    m_ui->cmbFont->setCurrentText(look.family);
+    m_ui->cmbSize->setCurrentText(look.size);
+    if (look.indentPosition >= 0) {
+        const QSignalBlocker block(m_ui->sldIndent);
+        m_ui->sldIndent->setValue(look.indentPosition);
     }
     showLine();
 }

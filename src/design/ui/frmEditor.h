@@ -11,7 +11,6 @@
 class QComboBox;
 class QLabel;
 class QPrinter;
-class QTextCharFormat;
 
 namespace Ui {
 class frmEditor;
@@ -21,6 +20,7 @@ namespace tallyvo {
 
 class Connection;
 class NewsTextEdit;
+class TextFormatter;
 class Prompt;
 class SettingsStore;
 
@@ -30,7 +30,12 @@ class SettingsStore;
 //
 // The display shows only the plain text, in the font and size of the two lists; the formatting in
 // the box is kept with the message for the next edit. Closing the editor in any way but "E&xit"
-// tells the list to refill (closed()); "E&xit" ends the program (programEnd()).
+// tells the list to refill (closed()). "E&xit" asks about unsaved text first, then has the main
+// window end the program the way its own Exit does (the exit handler); the editor stays open
+// with its text when either says no.
+//
+// The window holds the menus, toolbars and lists and the message's way to and from the database;
+// the formatting commands are TextFormatter's and reading and writing files is NewsFiles'.
 class frmEditor : public QMainWindow {
     Q_OBJECT
 public:
@@ -77,13 +82,16 @@ public:
     void setFontChooser(FontChooser f) { m_fontChooser = std::move(f); }
     void setColourChooser(ColourChooser f) { m_colourChooser = std::move(f); }
     void setPrintChooser(PrintChooser f) { m_printChooser = std::move(f); }
+    // Ends the program the way the main window's Exit does; true when the program is ending.
+    // Without one, "E&xit" ends nothing.
+    using ExitHandler = std::function<bool()>;
+    void setExitHandler(ExitHandler f) { m_exitHandler = std::move(f); }
 
     // Indent of slider position 0..7: 2 mm plus that many inches, in twips.
     static int indentTwips(int position);
 
 signals:
     void closed();
-    void programEnd();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -97,7 +105,6 @@ private:
     bool confirmDiscard();
     void startEmpty();
 
-    void mergeFormat(const QTextCharFormat& format);
     void toggleBold();
     void toggleItalic();
     void toggleUnderline();
@@ -127,13 +134,13 @@ private:
 
     std::unique_ptr<Ui::frmEditor> m_ui;
     NewsTextEdit* m_text;
+    std::unique_ptr<TextFormatter> m_format;
     QLabel* m_status;
     Connection& m_connection;
     SettingsStore& m_settings;
     Prompt& m_prompt;
     Mode m_mode = Mode::New;
     QString m_fileName;
-    QFont m_baseFont;
     QColor m_foreColour = Qt::black;
     QColor m_backColour = Qt::white;
     bool m_closeWithoutQuestion = false;
@@ -142,6 +149,7 @@ private:
     FontChooser m_fontChooser;
     ColourChooser m_colourChooser;
     PrintChooser m_printChooser;
+    ExitHandler m_exitHandler;
 };
 
 } // namespace tallyvo

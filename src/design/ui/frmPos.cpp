@@ -258,8 +258,23 @@ void frmPos::dropSelection()
 {
     m_current = -1;
     showHandles(false);
+    endDrag();
+}
+
+void frmPos::endDrag()
+{
     m_dragState = None;
     m_outline->hide();
+    if (QWidget::mouseGrabber() == surface())
+        surface()->releaseMouse();
+}
+
+void frmPos::holdMouse(const QCursor& cursor)
+{
+    // The press went to a region or a handle, and a pressed handle is hidden at once: a hidden
+    // widget gets no more mouse events, so the moves and the release would go nowhere. The
+    // surface keeps the mouse until the release, whatever is under the pointer.
+    surface()->grabMouse(cursor);
 }
 
 void frmPos::showHandles(bool show)
@@ -296,6 +311,7 @@ void frmPos::startMove(int index, QPoint cursor)
     update();
     drawOutline();
     m_dragState = Moving;
+    holdMouse(m_regions[static_cast<size_t>(index)]->cursor());
 }
 
 void frmPos::startResize(int handle, QPoint)
@@ -309,6 +325,7 @@ void frmPos::startResize(int handle, QPoint)
     update();
     m_dragState = Sizing;
     drawOutline();
+    holdMouse(m_handles[static_cast<size_t>(handle)]->cursor());
 }
 
 QPoint frmPos::confined(QPoint cursor) const
@@ -351,13 +368,14 @@ void frmPos::follow(QPoint cursor)
 
 void frmPos::finish()
 {
-    m_outline->hide();
+    endDrag();
+    if (m_current < 0 || m_current >= LayoutStore::kRegions)
+        return;
     m_drag.ScreenToTwips(twipsPerPixel(), clientOrigin());
     const QRect r = m_drag.SetCtrlToRect();
     m_twips[static_cast<size_t>(m_current)] = QRectF(r);
     place(m_current);
     showHandles(true);
-    m_dragState = None;
 }
 
 void frmPos::drawOutline()
@@ -394,6 +412,13 @@ bool frmPos::eventFilter(QObject* watched, QEvent* event)
     if (type == QEvent::MouseMove) {
         if (m_dragState == None)
             return QMainWindow::eventFilter(watched, event);
+        // The release went elsewhere (the window system took the pointer away): the drag ends
+        // where the button was let go rather than following a pointer with no button down.
+        if (!(mouse->buttons() & Qt::LeftButton)) {
+            follow(global);
+            finish();
+            return true;
+        }
         follow(global);
         return true;
     }
@@ -406,7 +431,9 @@ bool frmPos::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
 
-    // A press.
+    // A press. One while a drag is under way is a second button's, or a lost release's: ignored.
+    if (m_dragState != None)
+        return true;
     for (size_t k = 0; k < m_handles.size(); ++k) {
         if (watched == m_handles[k] && m_handles[k]->isVisible()) {
             startResize(static_cast<int>(k), global);
@@ -434,8 +461,7 @@ bool frmPos::eventFilter(QObject* watched, QEvent* event)
                 return true;
             }
         }
-        m_current = -1;
-        showHandles(false);
+        dropSelection();
         return true;
     }
     return QMainWindow::eventFilter(watched, event);

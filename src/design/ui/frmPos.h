@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 
+class QCursor;
 class QLabel;
 
 namespace Ui {
@@ -77,6 +78,8 @@ private:
     void follow(QPoint cursor);
     void finish();
     void dropSelection();
+    void endDrag();
+    void holdMouse(const QCursor& cursor);
     void drawOutline();
     QPoint confined(QPoint cursor) const;
     QPoint clientOrigin() const;

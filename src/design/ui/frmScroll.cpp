@@ -100,7 +100,7 @@ frmEditor* frmScroll::openEditor()
             m_editor = nullptr;
             addFG();
         });
-        connect(m_editor, &frmEditor::programEnd, this, &frmScroll::programEnd);
+        emit editorOpened(m_editor);
     }
     return m_editor;
 }

@@ -46,8 +46,9 @@ public:
     frmEditor* editor() const { return m_editor; }
 
 signals:
-    // "E&xit" in the editor: the whole program ends.
-    void programEnd();
+    // A new editor window, which outlives this list: whoever ends the program gives it its exit
+    // handler here.
+    void editorOpened(frmEditor* editor);
 
 private:
     void fill(bool activeOnly, const QString& search);

@@ -13,8 +13,17 @@
 #include <QLineEdit>
 #include <QResizeEvent>
 #include <QSignalBlocker>
+#include <QTimer>
 
 namespace tallyvo {
+
+namespace {
+
+// A report is one query over days of tokens: typing a name or stepping a date runs it once the
+// user pauses, not on every keystroke.
+constexpr int kTypingPauseMs = 400;
+
+} // namespace
 
 ReportWindow::ReportWindow(ReportKind kind, Connection& connection, Session& session, const Clock& clock,
                            Prompt& prompt, QWidget* parent)
@@ -25,8 +34,12 @@ ReportWindow::ReportWindow(ReportKind kind, Connection& connection, Session& ses
     , m_prompt(prompt)
     , m_ui(std::make_unique<Ui::ReportWindow>())
     , m_kind(kind)
+    , m_refill(new QTimer(this))
 {
     m_ui->setupUi(this);
+    m_refill->setSingleShot(true);
+    m_refill->setInterval(kTypingPauseMs);
+    connect(m_refill, &QTimer::timeout, this, &ReportWindow::addFG);
     setWindowTitle(Reports::caption(kind));
     m_ui->lblDept->setText(Reports::filterLabel(kind));
     m_ui->cmbDept->setAccessibleName(Reports::filterLabel(kind));
@@ -46,13 +59,14 @@ ReportWindow::ReportWindow(ReportKind kind, Connection& connection, Session& ses
     m_ui->cmbDept->setEditText(kind == ReportKind::Pending ? QStringLiteral("All") : QString());
     addFG();
 
-    // Typing and choosing both fill; setting the text from the program does not.
-    connect(m_ui->cmbDept->lineEdit(), &QLineEdit::textEdited, this, &ReportWindow::addFG);
+    // Typing and stepping a date fill once the user pauses; a choice from the list, "Show All"
+    // and "Show" fill at once. Setting the text from the program does not fill.
+    connect(m_ui->cmbDept->lineEdit(), &QLineEdit::textEdited, this, &ReportWindow::refillSoon);
+    connect(m_ui->dtFrom, &QDateEdit::dateChanged, this, &ReportWindow::refillSoon);
+    connect(m_ui->DTto, &QDateEdit::dateChanged, this, &ReportWindow::refillSoon);
     connect(m_ui->cmbDept, &QComboBox::activated, this, &ReportWindow::addFG);
-    connect(m_ui->dtFrom, &QDateEdit::dateChanged, this, &ReportWindow::addFG);
-    connect(m_ui->DTto, &QDateEdit::dateChanged, this, &ReportWindow::addFG);
     connect(m_ui->chkAll, &QCheckBox::toggled, this, &ReportWindow::addFG);
-    connect(m_ui->Command2, &QPushButton::clicked, this, &ReportWindow::addFG);
+    connect(m_ui->Command2, &QPushButton::clicked, this, &ReportWindow::show_Click);
     connect(m_ui->Command1, &QPushButton::clicked, this, &QWidget::close);
 }
 
@@ -62,6 +76,24 @@ ReportWindow::~ReportWindow()
     // the grid of a window already half gone.
     m_ui->cmbDept->blockSignals(true);
     m_ui->cmbDept->lineEdit()->blockSignals(true);
+    m_refill->stop();
+}
+
+void ReportWindow::refillSoon()
+{
+    m_refill->start();
+}
+
+bool ReportWindow::refillPending() const
+{
+    return m_refill->isActive();
+}
+
+void ReportWindow::show_Click()
+{
+    // Asked for in so many words: a refusal is told again even when it was told before.
+    m_shownFailure.clear();
+    addFG();
 }
 
 Grid* ReportWindow::grid() const
@@ -124,11 +156,19 @@ void ReportWindow::setFG()
 
 void ReportWindow::addFG()
 {
+    m_refill->stop();
+    ++m_fillCount;
     setFG();
     const ReportRequest r = request();
     const ReportResult result = Reports::run(*m_connection.db(), r);
-    if (!result.error.isEmpty())
+    // Once per failure: the same refusal on the next keystroke's fill would put a box in the way
+    // of every letter.
+    if (result.error.isEmpty()) {
+        m_shownFailure.clear();
+    } else if (result.error != m_shownFailure) {
+        m_shownFailure = result.error;
         m_prompt.message(result.error);
+    }
 
     fillReportGrid(*m_ui->FG, result);
 

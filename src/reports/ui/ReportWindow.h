@@ -11,6 +11,7 @@ class ReportWindow;
 
 class QComboBox;
 class QPushButton;
+class QTimer;
 
 namespace tallyvo {
 
@@ -32,7 +33,9 @@ QString gridAverage(const Grid& fg);
 // of tokens with the average service time under it. The four report windows and the clear-data
 // window are this window with another filter and caption.
 //
-// Every change of the filter, either date or "Show All", and "Show", fills the grid again. When
+// Every change of the filter, either date or "Show All", and "Show", fills the grid again: typing
+// in the filter and changing a date once the user pauses, the others at once. A refused query is
+// told once, not again on each fill that meets the same refusal ("Show" tells it again). When
 // the window is activated it becomes the session's currentReportWindow, the one whose grid
 // "Send to Excel" exports.
 class ReportWindow : public QWidget {
@@ -52,6 +55,12 @@ public:
     void getAvg();
     // Fills the filter list: the active names and "All", sorted.
     void addDept();
+    // "Show": fills at once, and tells a refusal even when it was told before.
+    void show_Click();
+    // True while a fill waits for the user to pause typing.
+    bool refillPending() const;
+    // How many times the grid was filled, for tests of the refill rules.
+    int fillCount() const { return m_fillCount; }
 
     // The choices as the report reads them.
     ReportRequest request() const;
@@ -76,8 +85,13 @@ protected:
     Prompt& m_prompt;
 
 private:
+    void refillSoon();
+
     std::unique_ptr<Ui::ReportWindow> m_ui;
     ReportKind m_kind;
+    QTimer* m_refill;
+    int m_fillCount = 0;
+    QString m_shownFailure; // the refusal last told, so the next fill does not tell it again
 };
 
 // "Report-Department Based": tokens by department.
