@@ -18,9 +18,7 @@ void clearCalls(CliContext& ctx, QStringList args)
     expectNoMore(args);
     if (!before)
         throw UsageError(QStringLiteral("--before yyyy-MM-dd is missing"));
-    const QDate day = QDate::fromString(*before, QStringLiteral("yyyy-MM-dd"));
-    if (!day.isValid())
-        throw UsageError(QStringLiteral("--before must be a date as yyyy-MM-dd: %1").arg(*before));
+    const QDate day = toDate(*before, QStringLiteral("--before"));
     ctx.out << ClearData::deleteCallsBefore(ctx.db(), day) << '\n';
 }
 

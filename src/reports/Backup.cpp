@@ -47,6 +47,20 @@ QString nothingChanged()
     return tr("Stopped: nothing was changed.");
 }
 
+// A restore is done once the restored data has the schema of this program; when bringing it up
+// to date fails, the data is restored all the same and the result says so.
+Result upgraded(const Database& db, Result r)
+{
+    try {
+        Schema::upgrade(db);
+        r.status = Status::Done;
+    } catch (const DbError& e) {
+        r.status = Status::NotUpgraded;
+        r.message = e.text();
+    }
+    return r;
+}
+
 // What a backup holds, read from the file alone.
 struct Contents {
     int version = 0;
@@ -327,6 +341,20 @@ void readCreateTables(const QByteArray& script, QMap<QString, QStringList>* colu
     }
 }
 
+// Hands each line of the named tables' data in a dump (COPY blocks) to onLine, without a server.
+bool readRows(const QString& restoreTool, const QString& file, const QStringList& tables,
+              const std::function<void(const QByteArray&)>& onLine, const Control& control, QString* why)
+{
+    QStringList args{QStringLiteral("--data-only")};
+    for (const QString& table : tables)
+        args << QStringLiteral("-t") << table;
+    args << QStringLiteral("-f") << QStringLiteral("-") << file;
+    const PgTools::Run run = PgTools::run(PgTools::Job(restoreTool, args, onLine), control);
+    if (!run.ok)
+        *why = run.error;
+    return run.ok;
+}
+
 // Reads what a dump holds without restoring it anywhere; nullopt with the reason when it is no
 // dump of this program. Counting today's rows reads the dump's whole data, so only when asked.
 std::optional<Contents> pgContents(const QString& restoreTool, const QString& file, const QString& today,
@@ -359,16 +387,8 @@ std::optional<Contents> pgContents(const QString& restoreTool, const QString& fi
         else if (inData)
             c.version = std::max(c.version, line.trimmed().toInt());
     };
-    const PgTools::Run versions = PgTools::run(PgTools::Job(restoreTool,
-                                                            {QStringLiteral("--data-only"), QStringLiteral("-t"),
-                                                             QStringLiteral("tblversion"), QStringLiteral("-f"),
-                                                             QStringLiteral("-"), file},
-                                                            version),
-                                               control);
-    if (!versions.ok) {
-        *why = versions.error;
+    if (!readRows(restoreTool, file, {QStringLiteral("tblversion")}, version, control, why))
         return std::nullopt;
-    }
     if (const QString wrong = misfit(c); !wrong.isEmpty()) {
         *why = wrong;
         return std::nullopt;
@@ -395,17 +415,8 @@ std::optional<Contents> pgContents(const QString& restoreTool, const QString& fi
                 ++*counter;
         }
     };
-    const PgTools::Run data = PgTools::run(PgTools::Job(restoreTool,
-                                                        {QStringLiteral("--data-only"), QStringLiteral("-t"),
-                                                         QStringLiteral("tblticket"), QStringLiteral("-t"),
-                                                         QStringLiteral("tblcall"), QStringLiteral("-f"),
-                                                         QStringLiteral("-"), file},
-                                                        count),
-                                           control);
-    if (!data.ok) {
-        *why = data.error;
+    if (!readRows(restoreTool, file, {QStringLiteral("tblticket"), QStringLiteral("tblcall")}, count, control, why))
         return std::nullopt;
-    }
     return c;
 }
 
@@ -503,15 +514,7 @@ Result pgRestore(const Database& db, const QString& source, const Control& contr
         r.message = run.lockTimeout ? busyText(control.lockWaitMs) : run.error;
         return r;
     }
-    try {
-        Schema::upgrade(db);
-    } catch (const DbError& e) {
-        r.status = Status::NotUpgraded;
-        r.message = e.text();
-        return r;
-    }
-    r.status = Status::Done;
-    return r;
+    return upgraded(db, r);
 }
 
 // Today's tokens and calls the site holds, and how long ago a station last wrote a token.
@@ -669,15 +672,7 @@ Result restore(const Database& db, const QString& source, const Control& control
             r.message = busyText(control.lockWaitMs);
         return r;
     }
-    try {
-        Schema::upgrade(db);
-    } catch (const DbError& e) {
-        r.status = Status::NotUpgraded;
-        r.message = e.text();
-        return r;
-    }
-    r.status = Status::Done;
-    return r;
+    return upgraded(db, r);
 }
 
 } // namespace tallyvo::Backup

@@ -468,8 +468,11 @@ void tst_maintenance::commandLine()
     QCOMPARE(code, 0);
     QCOMPARE(out, QStringLiteral("2"));
     QCOMPARE(s.count("tblCall"), 1);
-    std::tie(code, out, err) = ctl({QStringLiteral("clear-calls"), QStringLiteral("--before"), QStringLiteral("14-03-2026")});
-    QCOMPARE(code, 2);
+    for (const char* day : {"14-03-2026", "-0001-01-01", "2026-02-30"}) {
+        std::tie(code, out, err) = ctl({QStringLiteral("clear-calls"), QStringLiteral("--before"), QLatin1String(day)});
+        QCOMPARE(code, 2);
+    }
+    QCOMPARE(s.count("tblCall"), 1);
 
     std::tie(code, out, err) = ctl({QStringLiteral("backup"), s.folder.path()});
     QVERIFY2(code == 0, qPrintable(err));
