@@ -139,11 +139,20 @@ void addCallFeed(const Database& db)
     }
 }
 
+// A visitor follows a token from a phone by a key that cannot be guessed, so a token can be shown
+// to whoever holds its ticket and to nobody else. Tokens stored before this step have none and can
+// never be found by one (NULL is never equal to anything, and the unique rule ignores NULLs).
+void addWebKey(const Database& db)
+{
+    db.run(QStringLiteral("ALTER TABLE tblTicket ADD COLUMN webKey TEXT"));
+    db.run(QStringLiteral("CREATE UNIQUE INDEX ux_ticket_webkey ON tblTicket (webKey)"));
+}
+
 // Step n brings the database from version n-1 to n. Add new steps at the end; never edit one
 // that has shipped.
 const std::vector<Step>& steps()
 {
-    static const std::vector<Step> all{createTables, reportIndex, addCallFeed, widenHeader};
+    static const std::vector<Step> all{createTables, reportIndex, addCallFeed, widenHeader, addWebKey};
     return all;
 }
 

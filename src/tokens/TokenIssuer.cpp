@@ -5,6 +5,7 @@
 #include "core/Clock.h"
 #include "core/Database.h"
 #include "core/Session.h"
+#include "tokens/WebKeys.h"
 
 #include <cmath>
 #include <exception>
@@ -94,20 +95,23 @@ std::optional<StoredToken> TokenIssuer::addRc(int serviceKey, const QString& pre
     // the two. Where two statements still meet (PostgreSQL reads before it writes), the unique
     // index refuses the second and it runs again on the new highest number.
     static const QString sql = QStringLiteral(
-        "INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended) "
+        "INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, webKey) "
         "SELECT CAST(? AS INTEGER), t.num, CAST(? AS TEXT), CAST(? AS TEXT), '0', "
-        "CAST(? AS TEXT) || CAST(t.num AS TEXT), 0 "
+        "CAST(? AS TEXT) || CAST(t.num AS TEXT), 0, CAST(? AS TEXT) "
         "FROM (SELECT coalesce(max(tickNo) + 1, CAST(? AS INTEGER)) AS num "
         "FROM tblTicket WHERE servAuto=? AND tickDate=?) t "
         "WHERE t.num <= CAST(? AS INTEGER) "
         "RETURNING tickAuto, tickNo, no_abr");
     const QString date = issueDateText();
     for (int attempt = 1;; ++attempt) {
+        // A fresh key on every attempt: should a key ever meet another, the unique rule refuses it
+        // like a number taken and the next attempt draws again.
+        const QString webKey = WebKeys::make();
         try {
             // Run to its end: the token counts as stored only once the database has taken the
             // whole statement and its commit, not when the RETURNING row arrives.
             const std::optional<QVariantList> row = m_db.firstRow(
-                sql, {serviceKey, date, m_clock.nowText(), prefix, number, serviceKey, date, lastNumber});
+                sql, {serviceKey, date, m_clock.nowText(), prefix, webKey, number, serviceKey, date, lastNumber});
             if (!row)
                 return std::nullopt;
             StoredToken token;
@@ -115,6 +119,7 @@ std::optional<StoredToken> TokenIssuer::addRc(int serviceKey, const QString& pre
             token.number = row->value(1).toInt();
             token.label = row->value(2).toString();
             token.date = date;
+            token.webKey = webKey;
             return token;
         } catch (const DbError& e) {
             if (!Dialect::isUniqueViolation(e.text()) || attempt >= maxStoreAttempts)

@@ -19,6 +19,7 @@ struct StoredToken {
     int number = 0; // tickNo
     QString label;  // no_abr
     QString date;   // tickDate, "yyyy-MM-dd"
+    QString webKey; // webKey: what a visitor's phone names the token by (see WebKeys)
 };
 
 // What became of one issue.
@@ -50,7 +51,8 @@ public:
 // service's startno for the first token of that date. Several stations issue at once: the
 // number is chosen and stored by one statement, and the unique rule on (servAuto, tickDate,
 // tickNo) turns a collision into a retry, so no number is ever stored twice. The ticket is
-// printed only after the token is stored.
+// printed only after the token is stored. Each token is stored with its web key in the same
+// statement, so no token is ever seen without one.
 class TokenIssuer {
     Q_DECLARE_TR_FUNCTIONS(TokenIssuer)
 

@@ -205,6 +205,9 @@ void tst_queuecli::concurrentIssuesGiveConsecutiveNumbers()
     QCOMPARE(labels.size(), total);
     QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM tblTicket")), total);
     QCOMPARE(scalar(QStringLiteral("SELECT count(DISTINCT tickNo) FROM tblTicket")), total);
+    // Stations drawing keys at the same moment still give every token a key of its own.
+    QCOMPARE(scalar(QStringLiteral("SELECT count(DISTINCT webKey) FROM tblTicket")), total);
+    QCOMPARE(scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE length(webKey)=22")), total);
     QCOMPARE(scalar(QStringLiteral("SELECT min(tickNo) FROM tblTicket")), 100);
     QCOMPARE(scalar(QStringLiteral("SELECT max(tickNo) FROM tblTicket")), 100 + total - 1);
     for (int n = 100; n < 100 + total; ++n)

@@ -24,7 +24,23 @@ private Q_SLOTS:
     void minutesCountBoundariesCrossed();
     void headerTableWidensKeepingItsRows();
     void callFeedNumbersCallsAndRecalls();
+    void webKeyStepKeepsOldTokensWithoutKeys();
 };
+
+namespace {
+
+// Makes t's database one that an older program left: the tables and their rows as the schema of
+// that version has them, built by the very steps of that version.
+void rebuildAt(Database& db, int version)
+{
+    for (const QString& table : Schema::tables())
+        db.run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(table));
+    db.run(QStringLiteral("DROP TABLE tblversion"));
+    Schema::upgrade(db, version);
+    QCOMPARE(Schema::version(db), version);
+}
+
+} // namespace
 
 void tst_schema::columnOrderOfEveryTable_data()
 {
@@ -33,7 +49,7 @@ void tst_schema::columnOrderOfEveryTable_data()
     auto cols = [](const char* list) { return QString::fromLatin1(list).split(QLatin1Char(' ')); };
     QTest::newRow("tblTicket") << "tblTicket"
                                << cols("tickAuto servAuto tickNo tickDate tickTime call no_abr attended attTime "
-                                       "finished status ref");
+                                       "finished status ref webKey");
     QTest::newRow("tblCall") << "tblCall"
                              << cols("callauto cntAuto no_abr displayName status tickAuto tickDate callNote feedSeq");
     QTest::newRow("tblService") << "tblService"
@@ -187,12 +203,10 @@ void tst_schema::headerTableWidensKeepingItsRows()
 {
     test::TempDatabase t;
     Database& db = t.db();
-    db.run(QStringLiteral("DROP TABLE tblheader"));
-    db.run(QStringLiteral("CREATE TABLE tblheader (themeauto INTEGER, caption1 TEXT, caption2 TEXT, "
-                          "caption3 TEXT, caption4 TEXT, caption5 TEXT, caption6 TEXT)"));
+    // The version before the step that widens tblheader (step 4).
+    rebuildAt(db, 3);
+    QCOMPARE(db.columns(QStringLiteral("tblheader")).size(), 7);
     db.run(QStringLiteral("INSERT INTO tblheader VALUES (4, 'Token', 'Counter', '', '', '', 'Six')"));
-    // Back to the version before the step that widens tblheader (step 4).
-    db.run(QStringLiteral("DELETE FROM tblversion WHERE version > 3"));
     Schema::upgrade(db);
     QCOMPARE(Schema::version(db), Schema::latestVersion());
     QSqlQuery q = db.run(QStringLiteral("SELECT * FROM tblheader WHERE themeauto=4"));
@@ -249,6 +263,41 @@ void tst_schema::callFeedNumbersCallsAndRecalls()
     } catch (const DbError& e) {
         QVERIFY2(Dialect::isUniqueViolation(e.text()), qPrintable(e.text()));
     }
+}
+
+// A site's tokens from before web keys keep their rows and get no key: nothing can find them by
+// one. New rows may have one each, never one another row has.
+void tst_schema::webKeyStepKeepsOldTokensWithoutKeys()
+{
+    test::TempDatabase t;
+    Database& db = t.db();
+    rebuildAt(db, 4);
+    QVERIFY(!db.columns(QStringLiteral("tblTicket")).contains(QStringLiteral("webKey"), Qt::CaseInsensitive));
+    const QString old = QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, no_abr) VALUES (1, ?, "
+                                       "'2026-03-13', ?)");
+    db.run(old, {1, QStringLiteral("A1")});
+    db.run(old, {2, QStringLiteral("A2")});
+    // Another station of the older program is still connected while this one upgrades.
+    auto other = t.openAnother();
+    Schema::upgrade(db);
+    QCOMPARE(Schema::version(db), Schema::latestVersion());
+    QCOMPARE(Schema::version(*other), Schema::latestVersion());
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket")).toInt(), 2);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE webKey IS NULL")).toInt(), 2);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE webKey=''")).toInt(), 0);
+
+    const QString add = QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, webKey) VALUES (1, ?, "
+                                       "'2026-03-14', ?)");
+    other->run(add, {3, QStringLiteral("k1")});
+    try {
+        db.run(add, {4, QStringLiteral("k1")});
+        QFAIL("two tokens were stored with one web key");
+    } catch (const DbError& e) {
+        QVERIFY2(Dialect::isUniqueViolation(e.text()), qPrintable(e.text()));
+    }
+    // The reference a backup of each version is checked against follows the steps.
+    QVERIFY(!Schema::columnsAt(4).value(QStringLiteral("tblticket")).contains(QStringLiteral("webkey")));
+    QCOMPARE(Schema::columnsAt(5).value(QStringLiteral("tblticket")).last(), QStringLiteral("webkey"));
 }
 
 TALLYVO_TEST_MAIN(tst_schema)

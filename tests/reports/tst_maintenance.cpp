@@ -73,6 +73,7 @@ private Q_SLOTS:
     void restoreBringsTheDataBack();
     void restoreGivesUpWhileAStationHoldsTheData();
     void copiesInTheSameSecondKeepTheirOwnNames();
+    void backupOfAnOlderSchemaIsRestoredAndUpgraded();
     void restoreSaysWhatItLoses();
     void backupWindowGuards();
     void commandLine();
@@ -331,6 +332,33 @@ void tst_maintenance::copiesInTheSameSecondKeepTheirOwnNames()
     QString why;
     if (sqlite())
         QVERIFY2(Backup::isTallyvoDatabase(QDir(shared.path()).filePath(left.first()), &why), qPrintable(why));
+}
+
+// A backup taken before tokens had web keys is still the site's: it is restored and brought up
+// to date, its tokens keeping their rows without a key.
+void tst_maintenance::backupOfAnOlderSchemaIsRestoredAndUpgraded()
+{
+    Station s;
+    Database& live = *s.connection.db();
+    const int before = 4;
+    live.run(QStringLiteral("DROP INDEX ux_ticket_webkey"));
+    live.run(QStringLiteral("ALTER TABLE tblTicket DROP COLUMN webKey"));
+    live.run(QStringLiteral("DELETE FROM tblversion WHERE version > ?"), {before});
+    QCOMPARE(Schema::version(live), before);
+    const int tickets = s.count("tblTicket");
+    QVERIFY(tickets > 0);
+    const Backup::Result b = Backup::backup(live, s.folder.path());
+    QVERIFY2(b.status == Backup::Status::Done, qPrintable(b.message));
+
+    // The site moves on with this program, then goes back to the older backup.
+    Schema::upgrade(live);
+    live.run(QStringLiteral("DELETE FROM tblTicket"));
+    const Backup::Result r = Backup::restore(live, b.path);
+    QVERIFY2(r.status == Backup::Status::Done, qPrintable(r.message));
+    Database& restored = *s.connection.db();
+    QCOMPARE(Schema::version(restored), Schema::latestVersion());
+    QCOMPARE(restored.scalar(QStringLiteral("SELECT count(*) FROM tblTicket")).toInt(), tickets);
+    QCOMPARE(restored.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE webKey IS NULL")).toInt(), tickets);
 }
 
 void tst_maintenance::restoreSaysWhatItLoses()

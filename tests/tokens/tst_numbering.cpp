@@ -1,9 +1,12 @@
 #include "TestSupport.h"
 
+#include "core/Dialect.h"
 #include "core/Session.h"
 #include "tokens/TokenIssuer.h"
+#include "tokens/WebKeys.h"
 
 #include <QApplication>
+#include <QSet>
 #include <QTest>
 #include <stdexcept>
 
@@ -65,6 +68,9 @@ private Q_SLOTS:
     void refusedWriteIsNeitherReportedNorPrinted();
     void numberTakenByAnotherStationMovesOnOrHitsTheLimit();
     void missingServiceIsNotIssued();
+    void everyTokenHasAnUnguessableWebKey();
+    void webKeyFindsItsTokenOfAnyDay_data();
+    void webKeyFindsItsTokenOfAnyDay();
 
 private:
     int addService(const QString& prefix, const QString& start, const QString& end,
@@ -357,6 +363,95 @@ void tst_numbering::missingServiceIsNotIssued()
     QVERIFY(!r.message().isEmpty());
     QCOMPARE(count(), 0);
     QVERIFY(m_printer->printed.isEmpty());
+}
+
+void tst_numbering::everyTokenHasAnUnguessableWebKey()
+{
+    const int s = addService(QStringLiteral("W"), QStringLiteral("1"), QStringLiteral("5000"));
+    const int issued = 1000;
+    QSet<QString> keys;
+    QSet<QByteArray> prefixes; // the first 8 characters: a generator with little state repeats early
+    for (int i = 0; i < issued; ++i) {
+        const IssueResult r = m_issuer->issue(s, QString());
+        QCOMPARE(r.status, IssueResult::Status::Issued);
+        const QString& key = r.token.webKey;
+        QVERIFY2(WebKeys::wellFormed(key), qPrintable(key));
+        QVERIFY2(!key.contains(r.token.label, Qt::CaseInsensitive), qPrintable(key));
+        // 22 characters of base64 carry 132 bits, of which the 128 drawn are all there.
+        QCOMPARE(QByteArray::fromBase64(key.toLatin1(), QByteArray::Base64UrlEncoding).size(), WebKeys::randomBytes);
+        keys.insert(key);
+        prefixes.insert(key.left(8).toLatin1());
+    }
+    QCOMPARE(keys.size(), issued);
+    QCOMPARE(prefixes.size(), issued);
+    // What the issuer reported is what was stored, alongside the token in the same row.
+    QCOMPARE(count(QStringLiteral("webKey IS NOT NULL")), issued);
+    QCOMPARE(m_t->db().scalar(QStringLiteral("SELECT count(DISTINCT webKey) FROM tblTicket")).toInt(), issued);
+    // The database itself refuses a second token with a key already held.
+    const QString taken = *keys.begin();
+    try {
+        m_t->db().run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, webKey) VALUES (?, 9999, "
+                                     "'2026-03-14', ?)"),
+                      {s, taken});
+        QFAIL("a second token with the same web key was stored");
+    } catch (const DbError& e) {
+        QVERIFY2(Dialect::isUniqueViolation(e.text()), qPrintable(e.text()));
+    }
+}
+
+void tst_numbering::webKeyFindsItsTokenOfAnyDay_data()
+{
+    QTest::addColumn<QString>("which");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("today's token") << "today" << true;
+    QTest::newRow("a token of an earlier day") << "earlier" << true;
+    QTest::newRow("an unknown key") << "unknown" << false;
+    QTest::newRow("a key with one character changed") << "changed" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("the label") << "label" << false;
+    QTest::newRow("SQL in the key") << "sql" << false;
+    QTest::newRow("a key in other case") << "case" << false;
+}
+
+void tst_numbering::webKeyFindsItsTokenOfAnyDay()
+{
+    QFETCH(QString, which);
+    QFETCH(bool, found);
+    const int s = addService(QStringLiteral("F"), QStringLiteral("1"), QStringLiteral("99"));
+    m_issuer->setIssueDate(QDate(2026, 3, 2));
+    const IssueResult earlier = m_issuer->issue(s, QString());
+    const IssueResult today = m_issuer->issue(s, QString());
+    QCOMPARE(today.token.date, QStringLiteral("2026-03-14"));
+    // A token stored before keys existed has none: it is never what an empty key finds.
+    m_t->db().run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, no_abr) "
+                                 "VALUES (?, 50, '2026-03-14', 'F50')"),
+                  {s});
+
+    const IssueResult& wanted = which == QLatin1String("earlier") ? earlier : today;
+    QString key = wanted.token.webKey;
+    if (which == QLatin1String("unknown"))
+        key = WebKeys::make();
+    else if (which == QLatin1String("changed"))
+        key[5] = key[5] == QLatin1Char('A') ? QLatin1Char('B') : QLatin1Char('A');
+    else if (which.isEmpty())
+        key.clear();
+    else if (which == QLatin1String("label"))
+        key = today.token.label;
+    else if (which == QLatin1String("sql"))
+        key = QStringLiteral("' OR '1'='1' --  xxxxxx");
+    else if (which == QLatin1String("case"))
+        key = key.toUpper() == key ? key.toLower() : key.toUpper();
+
+    const std::optional<WebKeys::Found> f = WebKeys::find(m_t->db(), key);
+    QCOMPARE(f.has_value(), found);
+    if (!found)
+        return;
+    QCOMPARE(f->token.key, wanted.token.key);
+    QCOMPARE(f->token.label, wanted.token.label);
+    QCOMPARE(f->token.number, wanted.token.number);
+    QCOMPARE(f->token.date, wanted.token.date);
+    QCOMPARE(f->token.webKey, wanted.token.webKey);
+    QCOMPARE(f->serviceKey, s);
 }
 
 TALLYVO_TEST_MAIN(tst_numbering)
