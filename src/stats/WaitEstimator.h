@@ -20,8 +20,9 @@ class Database;
 //   weeks before (all their served tokens), and so does c when nobody called one of its tokens in
 //   the last half hour (the counters that worked it at this time of day, on average over those days).
 //   With neither, the estimate is unknown: a guess would be worse than saying nothing.
-// Cancelled tokens and times that cannot be a service (none, negative, longer than a working
-// day's half) are not counted.
+// Cancelled tokens and times that cannot be a service (none, negative, over six hours: a token
+// left open) are not counted. A counter takes the next token when it presses Next, which also
+// finishes its last one, so a service time is the counter's time per token, short pauses included.
 class WaitEstimator {
 public:
     // Served tokens today's mean is taken over, newest first, and the fewest it needs.
