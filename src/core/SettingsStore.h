@@ -76,6 +76,9 @@ inline const SettingKey PrinterWidth{QStringLiteral("queue"), QStringLiteral("pr
                                      QStringLiteral("80")};
 inline const SettingKey PrinterRow{QStringLiteral("queue"), QStringLiteral("printer"), QStringLiteral("row"),
                                    QStringLiteral("500")};
+// The site's web station, "https://queue.example.org": tickets carry a QR code of the token's
+// page there. Empty: no web station, tickets as they always were.
+inline const SettingKey WebAddress{QStringLiteral("queue"), QStringLiteral("web"), QStringLiteral("address"), {}};
 // Consoles.
 inline const SettingKey ShortcutEnable{QStringLiteral("queue"), QStringLiteral("shortcut"),
                                        QStringLiteral("enable"), QStringLiteral("1")};

@@ -10,6 +10,7 @@
 #include "display/SpeechEngine.h"
 #include "tokens/EscPos.h"
 #include "tokens/EscPosPrinter.h"
+#include "tokens/TicketText.h"
 #include "ui_frmSettings.h"
 
 #include <QCameraDevice>
@@ -167,6 +168,7 @@ void frmSettings::addcount()
 void frmSettings::showStored()
 {
     m_ui->txtPrint->setText(m_settings.get(Keys::PrintNos));
+    m_ui->txtWebAddress->setText(m_settings.get(Keys::WebAddress));
     showText(m_ui->cmbTicket, m_settings.get(Keys::TicketScreen));
     showText(m_ui->cmbService, m_settings.get(Keys::TicketTransfer));
     showText(m_ui->cmbScreen, m_settings.get(Keys::ThemeScreen));
@@ -216,6 +218,18 @@ bool frmSettings::eventFilter(QObject* watched, QEvent* event)
 
 bool frmSettings::Command1_Click()
 {
+    // Before anything is stored: every ticket would carry a code no phone can open.
+    const std::optional<QString> webAddress = tallyvo::webAddress(m_ui->txtWebAddress->text());
+    if (!webAddress) {
+        m_prompt.alert(Prompt::Icon::Exclamation,
+                       tr("The web address must be empty or an http:// or https:// address without ? or #, "
+                          "such as https://queue.example.org"));
+        m_ui->txtWebAddress->setFocus();
+        m_ui->txtWebAddress->selectAll();
+        return false;
+    }
+    m_ui->txtWebAddress->setText(*webAddress);
+
     m_settings.set(Keys::DisplayAuto, flag(m_ui->chkAuto->isChecked()));
 
     if (!isNumber(m_ui->txtRHeight->text()))
@@ -244,6 +258,7 @@ bool frmSettings::Command1_Click()
     m_settings.set(Keys::PrinterName, m_ui->cmbPrinter->currentText());
     m_settings.set(Keys::PrinterWidth, QString::number(m_ui->cmbPaper->currentIndex() == 1 ? EscPos::kPaper58
                                                                                             : EscPos::kPaper80));
+    m_settings.set(Keys::WebAddress, *webAddress);
     m_settings.set(Keys::PrinterRow, m_ui->txtRHeight->text());
     m_settings.set(Keys::VoiceName, QString::number(m_ui->cmbVoice->currentIndex()));
     m_settings.set(Keys::VoiceFormat, m_ui->txtFormat->toPlainText());

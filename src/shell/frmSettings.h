@@ -16,7 +16,7 @@ class SettingsStore;
 class SpeechEngine;
 struct Session;
 
-// "Settings": the station's own settings (ticket printer and window, announcement voice and
+// "Settings": the station's own settings (ticket printer and window, the site's web address, announcement voice and
 // text, display theme and screen mode, scroll speed, automatic display start, live video input,
 // default transfer counter). Reads the store each time it is built; writes it only on "Save".
 //
@@ -42,8 +42,8 @@ public:
     // Refills the theme list, keeping the theme shown.
     void refreshThemes();
 
-    // "Save": corrects, stores, applies and closes. False when it refused (no theme): the window
-    // stays open.
+    // "Save": corrects, stores, applies and closes. False when it refused (no theme, a web address
+    // that is not one): the window stays open.
     bool Command1_Click();
     // "Test Voice": speaks the template as typed.
     void Command2_Click();

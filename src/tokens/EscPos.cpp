@@ -1,5 +1,7 @@
 #include "tokens/EscPos.h"
 
+#include "tokens/QrCode.h"
+
 #include <QChar>
 #include <QHash>
 #include <QStringList>
@@ -116,6 +118,53 @@ int columnsFor(int paperMm)
     return paperMm == kPaper58 ? 32 : 48;
 }
 
+int dotsFor(int paperMm)
+{
+    return columnsFor(paperMm) * 12;
+}
+
+QByteArray qrImage(const QString& text, int paperMm)
+{
+    const QrCode code(text);
+    if (code.isNull())
+        return {};
+    // Six dots (0.75 mm) a module makes the usual link about 31 mm square: large enough for any
+    // phone, small enough to leave most of a 58 mm roll to the number. A long address gets
+    // smaller modules rather than running off the paper.
+    constexpr int kLargestModule = 6;
+    const int side = code.sizeWithQuietZone();
+    const int module = qMin(kLargestModule, dotsFor(paperMm) / side);
+    if (module < 1)
+        return {};
+    const int dots = side * module;
+    const int rowBytes = (dots + 7) / 8;
+    QByteArray out;
+    out.reserve(8 + rowBytes * dots);
+    // GS v 0 m xL xH yL yH: normal density, width in bytes, height in dots, rows top to bottom,
+    // the leftmost dot in each byte's high bit.
+    out += GS;
+    out += 'v';
+    out += '0';
+    out += '\x00';
+    out += static_cast<char>(rowBytes & 0xff);
+    out += static_cast<char>(rowBytes >> 8);
+    out += static_cast<char>(dots & 0xff);
+    out += static_cast<char>(dots >> 8);
+    QByteArray row(rowBytes, '\0');
+    for (int y = 0; y < dots; ++y) {
+        if (y % module == 0) {
+            row.fill('\0');
+            const int codeY = y / module - QrCode::kQuietZone;
+            for (int x = 0; x < dots; ++x) {
+                if (code.dark(x / module - QrCode::kQuietZone, codeY))
+                    row[x / 8] = static_cast<char>(row.at(x / 8) | (0x80 >> (x % 8)));
+            }
+        }
+        out += row;
+    }
+    return out;
+}
+
 QByteArray toCodePage(const QString& text)
 {
     QByteArray out;
@@ -155,6 +204,11 @@ QByteArray ticket(const QVector<TicketLine>& lines, int paperMm)
     out += '\x01';
     bool bold = false;
     for (const TicketLine& line : lines) {
+        if (!line.qrCode.isEmpty()) {
+            // Centred by the justification above, like the text.
+            out += qrImage(line.qrCode, paperMm);
+            continue;
+        }
         // Line breaks in the text (an address typed on two lines) start new printed lines; the
         // rest is counted and wrapped in the printer's characters, so a transliterated "€"
         // (three of them) still fits the line it is on.

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace tallyvo {
 
 // What one paper ticket carries about its token.
@@ -10,6 +12,11 @@ struct TicketData {
     int serviceKey = 0;  // servAuto
     QString serviceName; // ServName, as the visitor chose it
     QString serviceDesc; // servdesc, printed under the token
+    // The token's key on the site's web station, for the QR code that opens its page on a
+    // visitor's phone; "" prints no code. Whoever issues the token fills it.
+    QString webKey;
+    // The expected wait, printed as "About N min"; nullopt when there is nothing to go on.
+    std::optional<int> estimateMinutes;
 };
 
 // Where issued tickets go. The ticket window prints on paper; tallyvoctl prints nothing; tests

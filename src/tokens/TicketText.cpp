@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace tallyvo {
 
@@ -16,7 +17,7 @@ QVector<TicketLine> ticketLines(const TicketText& t)
 {
     // Columns and sizes are the ticket's established look; staff and visitors know where to find
     // the number, so they stay as they are.
-    return {
+    QVector<TicketLine> lines{
         {10, false, 1, {}},
         {10, false, 1, {}},
         {12, false, 3, t.company1},
@@ -35,6 +36,50 @@ QVector<TicketLine> ticketLines(const TicketText& t)
         {10, true, 1, {}},
         {10, true, 1, {}},
     };
+    const std::optional<QString> address = webAddress(t.webAddress);
+    if (!address || address->isEmpty())
+        return lines;
+    // Under the number, where the visitor looks first: the code to scan, then how long to wait.
+    constexpr qsizetype kTokenLine = 8;
+    qsizetype at = kTokenLine + 1;
+    if (const QString link = ticketLink(*address, t.webKey); !link.isEmpty())
+        lines.insert(at++, TicketLine{10, true, 1, {}, link});
+    if (t.estimateMinutes && *t.estimateMinutes >= 0) {
+        lines.insert(at, TicketLine{12, true, 4,
+                                    QCoreApplication::translate("frmTicket", "About %1 min")
+                                        .arg(QLocale::system().toString(*t.estimateMinutes)),
+                                    {}});
+    }
+    return lines;
+}
+
+std::optional<QString> webAddress(const QString& text)
+{
+    QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return QString();
+    while (trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    // Checked on the text as typed: QUrl would quietly accept what a phone's browser would not.
+    if (trimmed.contains(QLatin1Char('?')) || trimmed.contains(QLatin1Char('#'))
+        || trimmed.contains(QRegularExpression(QStringLiteral("\\s"))))
+        return std::nullopt;
+    const QUrl url(trimmed, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        || url.host().isEmpty() || !url.userInfo().isEmpty()
+        || !trimmed.startsWith(scheme + QLatin1String("://"), Qt::CaseInsensitive))
+        return std::nullopt;
+    return trimmed;
+}
+
+QString ticketLink(const QString& address, const QString& webKey)
+{
+    const std::optional<QString> site = webAddress(address);
+    const QString key = webKey.trimmed();
+    if (!site || site->isEmpty() || key.isEmpty())
+        return QString();
+    return *site + QLatin1String("/t/") + QString::fromLatin1(QUrl::toPercentEncoding(key));
 }
 
 namespace {
@@ -118,6 +163,8 @@ TicketText ticketText(const TicketData& ticket, const QString& company1, const Q
     text.serviceName = ticket.serviceName;
     text.label = ticket.label;
     text.description = ticket.serviceDesc;
+    text.webKey = ticket.webKey;
+    text.estimateMinutes = ticket.estimateMinutes;
     return text;
 }
 

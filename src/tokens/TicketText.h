@@ -24,6 +24,11 @@ struct TicketText {
     QString label;       // the token label, e.g. "A7"
     QString nowServing;  // label the service called last today, "" when none
     QString description; // the service description
+    // The site's web station ("https://queue.example.org"), the station's setting; "" for none.
+    // Without it the ticket is printed as it always was.
+    QString webAddress;
+    QString webKey;                     // the token's key there; "" prints no QR code
+    std::optional<int> estimateMinutes; // the expected wait, nullopt when unknown
 };
 
 // One printed line. The text starts at a column counted in the average character width of the
@@ -33,11 +38,25 @@ struct TicketLine {
     bool bold = false;
     int column = 1;
     QString text;
+    // Not "": the line is a QR code of this text instead (QrCode), centred on the paper.
+    QString qrCode = {};
 };
 
 // The seventeen lines of a ticket, top to bottom. Bold starts at the token line and stays on.
 // Every kind of printer prints these, so a ticket reads the same whichever printer a station has.
+// With a web address, the token line is followed by the QR code of ticketLink() when the token
+// has a web key, and by "About N min" when its wait is known.
 QVector<TicketLine> ticketLines(const TicketText& ticket);
+
+// A web station's address as stored: http or https, a host, an optional path, no query or
+// fragment, blanks around and a trailing slash dropped ("https://queue.example.org/" gives
+// "https://queue.example.org"). "" stays "" (no web station); nullopt when the text is not
+// such an address.
+std::optional<QString> webAddress(const QString& text);
+
+// ADDRESS/t/WEBKEY: the token's page on the web station; "" when either is missing or the
+// address is not one (a settings file edited by hand prints no code rather than a broken one).
+QString ticketLink(const QString& address, const QString& webKey);
 
 // The lines a ticket line's text holds (an address typed on two lines), without blank ones.
 QStringList ticketParagraphs(const QString& text);

@@ -176,7 +176,10 @@ IssueResult TokenIssuer::store(int serviceKey, const QString& serviceName, int n
     m_issueDate = QDate();
 
     result.status = IssueResult::Status::Issued;
-    const TicketData ticket{result.token.label, serviceKey, serviceName, description};
+    // Tokens have no web key stored yet and no wait estimate: until they do, tickets carry no QR
+    // code and no "About N min" line, whatever the web address.
+    const TicketData ticket{result.token.label, serviceKey, serviceName, description, /*webKey=*/QString(),
+                            /*estimateMinutes=*/std::nullopt};
     for (int copy = 0; copy < m_session.ticketCopies; ++copy) {
         QString why;
         try {

@@ -31,6 +31,8 @@ private Q_SLOTS:
     void saveStoresEveryValueAndApplies();
     void saveCorrectsNonNumbers();
     void emptyThemeIsRefused();
+    void webAddressIsCheckedOnSave_data();
+    void webAddressIsCheckedOnSave();
     void unknownThemeGivesKeyZero();
     void copiesBecomeOneWhenNotACount();
     void inputSourceFollowsEnable();
@@ -49,6 +51,7 @@ void tst_settingswindow::firstRunShowsDefaults()
     QCOMPARE(test::control<QLineEdit>(&w, "txtSpeed")->text(), QStringLiteral("30"));
     QCOMPARE(test::control<QLineEdit>(&w, "txtRHeight")->text(), QStringLiteral("500"));
     QCOMPARE(test::control<QLineEdit>(&w, "txtPrint")->text(), QStringLiteral("1"));
+    QCOMPARE(test::control<QLineEdit>(&w, "txtWebAddress")->text(), QString());
     QCOMPARE(test::control<QLineEdit>(&w, "txtVspeed")->text(), QStringLiteral("0"));
     QCOMPARE(test::control<QPlainTextEdit>(&w, "txtFormat")->toPlainText(),
              QStringLiteral("Tocken number * please move to the  ,#"));
@@ -216,6 +219,65 @@ void tst_settingswindow::emptyThemeIsRefused()
     QCOMPARE(themeKey.size(), 0);
     QApplication::processEvents();
     QVERIFY(!w.isNull() && w->isVisible());
+    delete w;
+}
+
+void tst_settingswindow::webAddressIsCheckedOnSave_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("empty: no web station") << QString() << true << QString();
+    QTest::newRow("https") << QStringLiteral("https://queue.example.org") << true
+                           << QStringLiteral("https://queue.example.org");
+    QTest::newRow("trailing slash dropped") << QStringLiteral(" http://10.0.0.5:8080/queue/ ") << true
+                                            << QStringLiteral("http://10.0.0.5:8080/queue");
+    QTest::newRow("no scheme") << QStringLiteral("queue.example.org") << false << QString();
+    QTest::newRow("other scheme") << QStringLiteral("ftp://queue.example.org") << false << QString();
+    QTest::newRow("query") << QStringLiteral("https://queue.example.org/?site=2") << false << QString();
+    QTest::newRow("fragment") << QStringLiteral("https://queue.example.org/#top") << false << QString();
+}
+
+void tst_settingswindow::webAddressIsCheckedOnSave()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, saved);
+    QFETCH(QString, stored);
+    test::ShellStation st;
+    st.settings.store.set(Keys::WebAddress, QStringLiteral("https://old.example.org"));
+    QPointer<frmSettings> w =
+        new frmSettings(st.settings.store, st.session, st.connection, st.prompt, st.services().speech);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.data()));
+    auto* box = test::control<QLineEdit>(w, "txtWebAddress");
+    QCOMPARE(box->text(), QStringLiteral("https://old.example.org"));
+    QCOMPARE(box->accessibleName(), QStringLiteral("Web Address"));
+    QCOMPARE(box->placeholderText(), QStringLiteral("https://queue.example.org"));
+    test::control<QLineEdit>(w, "txtPrint")->setText(QStringLiteral("2"));
+    box->setText(typed);
+
+    QCOMPARE(w->Command1_Click(), saved);
+    if (saved) {
+        QVERIFY(st.prompt.messages.isEmpty());
+        QCOMPARE(st.get(Keys::WebAddress), stored);
+        QCOMPARE(st.get(Keys::PrintNos), QStringLiteral("2"));
+        QTRY_VERIFY(w.isNull());
+        return;
+    }
+    // Refused before anything is stored; the box has the focus to be put right.
+    QCOMPARE(st.prompt.messages.size(), 1);
+    QVERIFY2(st.prompt.messages.first().contains(QLatin1String("https://queue.example.org")),
+             qPrintable(st.prompt.messages.first()));
+    QCOMPARE(st.get(Keys::WebAddress), QStringLiteral("https://old.example.org"));
+    QVERIFY(!st.has(Keys::PrintNos));
+    QCOMPARE(st.session.ticketCopies, 1);
+    QApplication::processEvents();
+    QVERIFY(!w.isNull() && w->isVisible());
+    QCOMPARE(w->focusWidget(), box);
+    QCOMPARE(box->text(), typed);
+    // TALLYVO_SHOTS=<folder> keeps a picture of the window for a person to look at.
+    if (const QString folder = qEnvironmentVariable("TALLYVO_SHOTS"); !folder.isEmpty())
+        w->grab().save(QDir(folder).filePath(QStringLiteral("settings-web-address.png")));
     delete w;
 }
 

@@ -3,6 +3,7 @@
 #include "tokens/EscPos.h"
 
 #include <QByteArray>
+#include <QImage>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QString>
@@ -23,6 +24,7 @@ struct PrintedLine {
     bool bold = false;
     bool large = false;   // double width and height
     bool centred = false;
+    int image = -1;       // a raster image (GS v 0): its index in Printed::images
 };
 
 struct Printed {
@@ -32,6 +34,19 @@ struct Printed {
     bool partialCut = false;
     bool fullCut = false;
     QString unknown;
+    QVector<QImage> images; // raster images as printed: black dots on white
+
+    // The first raster image printed after the line that reads `text`, or a null image.
+    QImage imageAfter(const QString& text) const
+    {
+        bool seen = false;
+        for (const PrintedLine& l : lines) {
+            seen = seen || l.text == text;
+            if (seen && l.image >= 0)
+                return images.value(l.image);
+        }
+        return {};
+    }
 
     // The lines that carry text, in order.
     QStringList texts() const
@@ -96,7 +111,30 @@ inline QVector<Printed> readEscPos(const QByteArray& data)
             const int cmd = arg(i + 1);
             const int n = arg(i + 2);
             i += 2;
-            if (cmd == '!') {
+            if (cmd == 'v' && n == '0') {
+                // GS v 0 m xL xH yL yH, then the rows: width in bytes, height in dots.
+                const int widthBytes = arg(i + 2) | (arg(i + 3) << 8);
+                const int height = arg(i + 4) | (arg(i + 5) << 8);
+                const qsizetype start = i + 6;
+                if (arg(i + 1) > 3 || start + qsizetype(widthBytes) * height > data.size()) {
+                    current().unknown += QStringLiteral("GS v 0 cut short ");
+                    break;
+                }
+                QImage image(widthBytes * 8, height, QImage::Format_Grayscale8);
+                for (int y = 0; y < height; ++y) {
+                    uchar* row = image.scanLine(y);
+                    for (int x = 0; x < widthBytes * 8; ++x) {
+                        const auto byte = static_cast<unsigned char>(data[start + y * widthBytes + x / 8]);
+                        row[x] = (byte & (0x80 >> (x % 8))) ? 0 : 255;
+                    }
+                }
+                PrintedLine line;
+                line.centred = centred;
+                line.image = int(current().images.size());
+                current().images.append(image);
+                current().lines.append(line);
+                i = start + qsizetype(widthBytes) * height - 1;
+            } else if (cmd == '!') {
                 large = n == 0x11;
             } else if (cmd == 'V') {
                 if (n == 1 || n == '1' || n == 66) {

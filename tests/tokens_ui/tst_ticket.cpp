@@ -1,10 +1,13 @@
 #include "GridTouch.h"
+#include "QrDecode.h"
 #include "TestSupport.h"
 #include "ThermalPrinterFakes.h"
 
 #include "core/Connection.h"
 #include "core/Session.h"
 #include "widgets/Grid.h"
+#include "tokens/EscPos.h"
+#include "tokens/ui/TicketPrint.h"
 #include "tokens/ui/frmTicket.h"
 
 #include <QApplication>
@@ -16,6 +19,7 @@
 #include <QLabel>
 #include <QHeaderView>
 #include <QLocale>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -157,6 +161,36 @@ void keepFile(const QString& file, const QString& name)
     }
 }
 
+// A token's ticket with everything a web station adds to it.
+TicketText webTicket()
+{
+    TicketText t;
+    t.company1 = QStringLiteral("St. Mary's Clinic");
+    t.company2 = QStringLiteral("12 Harbour Road");
+    t.printedAt = QStringLiteral("14/03/2026 09:30");
+    t.serviceName = QStringLiteral("Consultation");
+    t.label = QStringLiteral("A100");
+    t.description = QStringLiteral("Ground floor, room 4");
+    t.webKey = QStringLiteral("q7Xh3kPz9LmN2vB8wR4tYc");
+    t.estimateMinutes = 12;
+    return t;
+}
+
+const QString kWebLink = QStringLiteral("https://queue.example.org/t/q7Xh3kPz9LmN2vB8wR4tYc");
+
+// The ticket painted on a roll `printableDots` wide at a thermal printer's 203 dpi, on white.
+QImage paintedRoll(const TicketText& ticket, int printableDots)
+{
+    QImage image(printableDots, 2400, QImage::Format_RGB32);
+    const int dotsPerMetre = qRound(203 / 0.0254);
+    image.setDotsPerMeterX(dotsPerMetre);
+    image.setDotsPerMeterY(dotsPerMetre);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    paintTicket(painter, ticketLines(ticket));
+    return image;
+}
+
 } // namespace
 
 class tst_ticket : public QObject {
@@ -178,6 +212,10 @@ private Q_SLOTS:
     void tokenThatCannotBeStoredIsNotPrinted_data();
     void tokenThatCannotBeStoredIsNotPrinted();
     void withoutConnectionTheStationStaysEmpty();
+    void qrCodeOnThePrintedTicketOpensTheTokensPage();
+    void qrCodeFitsThePaintedRoll_data();
+    void qrCodeFitsThePaintedRoll();
+    void thermalTicketCarriesTheCodeOfTheSettings();
 };
 
 void tst_ticket::departmentThenServiceIssuesAndReturns()
@@ -658,6 +696,143 @@ void tst_ticket::withoutConnectionTheStationStaysEmpty()
     QCOMPARE(choices(w), QStringList{QStringLiteral("Select Department")});
     // The connection window has said what is wrong; the station does not repeat it.
     QVERIFY(prompt.messages.isEmpty());
+}
+
+void tst_ticket::qrCodeOnThePrintedTicketOpensTheTokensPage()
+{
+    test::TempSettings settings;
+    // As a settings file edited by hand may hold it: the slash does not double.
+    settings.store.set(Keys::WebAddress, QStringLiteral("https://queue.example.org/"));
+    TicketPrint print(settings.store);
+    QTemporaryDir dir;
+    print.setPdfFolder(dir.path());
+    print.setInstalledPrinters({QStringLiteral("Office")}, QStringLiteral("Office"));
+    QString why;
+    QVERIFY2(print.print(webTicket(), &why), qPrintable(why));
+    const QString file = print.jobs().first().file;
+    keepFile(file, QStringLiteral("ticket-qr.pdf"));
+
+    // The whole ticket on one page, the wait on its own line under the token.
+    const QStringList lines = pdfLines(file);
+    QCOMPARE(lines.mid(lines.indexOf(QStringLiteral("A100"))),
+             (QStringList{QStringLiteral("A100"), QStringLiteral("About 12 min"), QStringLiteral("Now Serving :"),
+                          QStringLiteral("Ground floor, room 4"), QStringLiteral("Thank you for waiting")}));
+    QProcess bbox;
+    bbox.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), file, QStringLiteral("-")});
+    QVERIFY(bbox.waitForFinished(20000));
+    const QString html = QString::fromUtf8(bbox.readAllStandardOutput());
+    QCOMPARE(html.count(QLatin1String("<page ")), 1);
+    auto box = [&html](const QString& word) {
+        const QRegularExpression re(QStringLiteral("yMin=\"([0-9.]+)\" xMax=\"[0-9.]+\" yMax=\"([0-9.]+)\">%1<")
+                                        .arg(QRegularExpression::escape(word)));
+        const QRegularExpressionMatch m = re.match(html);
+        return std::pair{m.captured(1).toDouble(), m.captured(2).toDouble()};
+    };
+    // Between the token and the wait lies the code: some 28 mm of it.
+    const double gapMm = (box(QStringLiteral("About")).first - box(QStringLiteral("A100")).second) * 25.4 / 72;
+    QVERIFY2(gapMm > 24 && gapMm < 40, qPrintable(QString::number(gapMm)));
+
+    // What a phone reads from the paper.
+    QProcess render;
+    render.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("200"), QStringLiteral("-png"),
+                                              QStringLiteral("-singlefile"), file, dir.filePath(QStringLiteral("page"))});
+    QVERIFY(render.waitForFinished(30000));
+    const QString png = dir.filePath(QStringLiteral("page.png"));
+    QVERIFY2(QFile::exists(png), render.readAllStandardError().constData());
+    keepFile(png, QStringLiteral("ticket-qr.png"));
+    QCOMPARE(test::decodeQr(png), kWebLink);
+
+    // Without the address the job is the ticket as always: no code, no wait, the short page.
+    settings.store.set(Keys::WebAddress, QString());
+    QVERIFY2(print.print(webTicket(), &why), qPrintable(why));
+    const QString plain = print.jobs().last().file;
+    QVERIFY(!pdfLines(plain).contains(QStringLiteral("About 12 min")));
+    QProcess plainBox;
+    plainBox.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), plain, QStringLiteral("-")});
+    QVERIFY(plainBox.waitForFinished(20000));
+    const QRegularExpressionMatch page = QRegularExpression(QStringLiteral("<page width=\"([0-9.]+)\" height=\"([0-9.]+)\""))
+                                             .match(QString::fromUtf8(plainBox.readAllStandardOutput()));
+    QVERIFY(page.hasMatch());
+    QCOMPARE(qRound(page.captured(2).toDouble() * 25.4 / 72), 100);
+}
+
+void tst_ticket::qrCodeFitsThePaintedRoll_data()
+{
+    QTest::addColumn<int>("dots");
+    QTest::newRow("80 mm roll") << 576;
+    QTest::newRow("58 mm roll") << 384;
+}
+
+void tst_ticket::qrCodeFitsThePaintedRoll()
+{
+    QFETCH(int, dots);
+    TicketText ticket = webTicket();
+    ticket.webAddress = QStringLiteral("https://queue.example.org");
+    const QImage withCode = paintedRoll(ticket, dots);
+    QCOMPARE(test::decodeQr(withCode), kWebLink);
+    // Crisp: the code alone paints nothing but black and white, the quiet zone all round.
+    QImage code(dots, dots, QImage::Format_RGB32);
+    code.setDotsPerMeterX(withCode.dotsPerMeterX());
+    code.setDotsPerMeterY(withCode.dotsPerMeterY());
+    code.fill(Qt::gray);
+    {
+        QPainter painter(&code);
+        paintTicket(painter, {TicketLine{10, true, 1, {}, kWebLink}});
+    }
+    QRect painted;
+    for (int y = 0; y < code.height(); ++y) {
+        for (int x = 0; x < code.width(); ++x) {
+            const int g = qGray(code.pixel(x, y));
+            if (g == qGray(QColor(Qt::gray).rgb()))
+                continue;
+            QVERIFY2(g == 0 || g == 255, qPrintable(QStringLiteral("grey at %1,%2").arg(x).arg(y)));
+            painted |= QRect(x, y, 1, 1);
+        }
+    }
+    // Square, centred, about 28 mm: some 220 dots at 203 dpi.
+    QCOMPARE(painted.width(), painted.height());
+    QVERIFY(qAbs(painted.left() - (dots - painted.right() - 1)) <= 1);
+    QVERIFY2(painted.width() > 180 && painted.width() <= 230, qPrintable(QString::number(painted.width())));
+    QCOMPARE(test::decodeQr(code), kWebLink);
+
+    // With no web address, paint for paint the ticket as always, whatever the token carries.
+    TicketText plain = webTicket();
+    plain.webKey.clear();
+    plain.estimateMinutes.reset();
+    ticket.webAddress.clear();
+    QCOMPARE(paintedRoll(ticket, dots), paintedRoll(plain, dots));
+}
+
+void tst_ticket::thermalTicketCarriesTheCodeOfTheSettings()
+{
+    test::TempSettings settings;
+    test::FakeNetworkPrinter printer;
+    settings.store.set(Keys::PrinterName, printer.name());
+    settings.store.set(Keys::PrinterWidth, QStringLiteral("58"));
+    settings.store.set(Keys::WebAddress, QStringLiteral("https://queue.example.org"));
+    TicketPrint print(settings.store);
+    QString why;
+    QVERIFY2(print.print(webTicket(), &why), qPrintable(why));
+    QTRY_COMPARE(printer.received.size(), 1);
+    const test::Printed p = test::readEscPos(printer.received.first()).value(0);
+    QCOMPARE(p.unknown, QString());
+    QVERIFY(p.texts().contains(QStringLiteral("About 12 min")));
+    const QImage code = p.imageAfter(QStringLiteral("A100"));
+    QVERIFY(!code.isNull());
+    QVERIFY(code.width() <= EscPos::dotsFor(EscPos::kPaper58));
+    QDir shots(qEnvironmentVariable("TALLYVO_SHOTS"));
+    if (!qEnvironmentVariableIsEmpty("TALLYVO_SHOTS"))
+        code.save(shots.filePath(QStringLiteral("ticket-qr-escpos.png")));
+    QCOMPARE(test::decodeQr(code), kWebLink);
+
+    // The address emptied in the settings: the bytes of the ticket as always.
+    settings.store.set(Keys::WebAddress, QString());
+    QVERIFY2(print.print(webTicket(), &why), qPrintable(why));
+    QTRY_COMPARE(printer.received.size(), 2);
+    TicketText plain = webTicket();
+    plain.webKey.clear();
+    plain.estimateMinutes.reset();
+    QCOMPARE(printer.received.last(), EscPos::ticket(ticketLines(plain), EscPos::kPaper58));
 }
 
 TALLYVO_TEST_MAIN(tst_ticket)

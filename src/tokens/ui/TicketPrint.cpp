@@ -3,6 +3,7 @@
 #include "core/SettingsStore.h"
 #include "tokens/EscPos.h"
 #include "tokens/EscPosPrinter.h"
+#include "tokens/QrCode.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,12 +15,52 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 
+#include <algorithm>
+#include <cmath>
+
 namespace tallyvo {
 
 namespace {
 
 // Characters of a line's font that must fit right of its column.
 constexpr int kNarrowestColumn = 12;
+
+// The side of a module in device pixels: whole pixels, so each edge is sharp however the printer
+// scales. About 28 mm for the usual link, which a phone reads from a hand's length and which
+// leaves room on a 58 mm roll; never wider than the paper.
+int qrModule(const QrCode& code, const QPaintDevice& device, qreal paper)
+{
+    constexpr qreal kSideMm = 28;
+    const qreal wanted = qMin(paper, kSideMm / 25.4 * device.logicalDpiY());
+    return qMax(1, int(wanted / code.sizeWithQuietZone()));
+}
+
+// Paints the code, quiet zone included, centred across the paper from `top`.
+void paintQrCode(QPainter& painter, const QrCode& code, int module, qreal paper, int top)
+{
+    const int side = code.sizeWithQuietZone() * module;
+    const int left = qMax(0, int((paper - side) / 2));
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.fillRect(QRect(left, top, side, side), Qt::white);
+    for (int y = 0; y < code.size(); ++y) {
+        // One rectangle a run of dark modules: fewer, larger shapes for the printer.
+        for (int x = 0; x < code.size();) {
+            if (!code.dark(x, y)) {
+                ++x;
+                continue;
+            }
+            int end = x;
+            while (end < code.size() && code.dark(end, y))
+                ++end;
+            painter.fillRect(QRect(left + (x + QrCode::kQuietZone) * module, top + (y + QrCode::kQuietZone) * module,
+                                   (end - x) * module, module),
+                             Qt::black);
+            x = end;
+        }
+    }
+    painter.restore();
+}
 
 } // namespace
 
@@ -30,6 +71,22 @@ qreal paintTicket(QPainter& painter, const QVector<TicketLine>& lines)
     auto* paged = dynamic_cast<QPagedPaintDevice*>(device);
     qreal y = 0;
     for (const TicketLine& line : lines) {
+        if (!line.qrCode.isEmpty()) {
+            const QrCode code(line.qrCode);
+            if (code.isNull())
+                continue;
+            const int module = qrModule(code, *device, paper);
+            const int side = code.sizeWithQuietZone() * module;
+            // A code cut by the page's end reads as nothing: it goes whole on the next page.
+            if (y > 0 && std::ceil(y) + side > device->height() && paged) {
+                paged->newPage();
+                y = 0;
+            }
+            const int top = int(std::ceil(y));
+            paintQrCode(painter, code, module, paper, top);
+            y = top + side;
+            continue;
+        }
         QFont font(QStringLiteral("Arial"));
         font.setPointSizeF(line.pointSize);
         font.setBold(line.bold);
@@ -104,6 +161,13 @@ QString TicketPrint::printerName() const
     return choosePrinter(m_settings.get(Keys::PrinterName), installedPrinters(), defaultPrinter());
 }
 
+TicketText TicketPrint::withWebAddress(const TicketText& ticket) const
+{
+    TicketText text = ticket;
+    text.webAddress = m_settings.get(Keys::WebAddress);
+    return text;
+}
+
 bool TicketPrint::print(const TicketText& ticket, QString* error)
 {
     auto fail = [error](const QString& why) {
@@ -115,6 +179,7 @@ bool TicketPrint::print(const TicketText& ticket, QString* error)
     Job job{printerName(), QString(), ticket.label};
     if (EscPosPrinter::isEscPos(job.printer))
         return printEscPos(job, ticket, error);
+    const QVector<TicketLine> lines = ticketLines(withWebAddress(ticket));
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QCoreApplication::translate("frmTicket", "Ticket %1").arg(ticket.label));
     printer.setCopyCount(1);
@@ -123,8 +188,11 @@ bool TicketPrint::print(const TicketText& ticket, QString* error)
                                                                                    QLatin1Char('0')));
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(job.file);
-        // A receipt roll is 80 mm wide; the ticket fits in 100 mm of it.
-        printer.setPageSize(QPageSize(QSizeF(80, 100), QPageSize::Millimeter, QStringLiteral("Ticket")));
+        // A receipt roll is 80 mm wide; the ticket fits in 100 mm of it, and a QR code in 40 more.
+        const bool qr = std::any_of(lines.cbegin(), lines.cend(),
+                                    [](const TicketLine& line) { return !line.qrCode.isEmpty(); });
+        printer.setPageSize(
+            QPageSize(QSizeF(80, qr ? 140 : 100), QPageSize::Millimeter, QStringLiteral("Ticket")));
         printer.setPageMargins(QMarginsF(4, 4, 4, 4), QPageLayout::Millimeter);
     } else {
         if (job.printer.isEmpty())
@@ -138,7 +206,7 @@ bool TicketPrint::print(const TicketText& ticket, QString* error)
     if (!painter.begin(&printer))
         return fail(QCoreApplication::translate("frmTicket", "the printer %1 could not start the ticket")
                         .arg(job.file.isEmpty() ? job.printer : job.file));
-    paintTicket(painter, ticketLines(ticket));
+    paintTicket(painter, lines);
     if (!painter.end() || printer.printerState() == QPrinter::Error)
         return fail(QCoreApplication::translate("frmTicket", "the printer %1 reported an error")
                         .arg(job.file.isEmpty() ? job.printer : job.file));
@@ -157,7 +225,7 @@ bool TicketPrint::printEscPos(const Job& job, const TicketText& ticket, QString*
     printer.setTimeout(m_escPosTimeout);
     const int paper = EscPos::paperWidth(m_settings.get(Keys::PrinterWidth));
     QString why;
-    if (!printer.send(EscPos::ticket(ticketLines(ticket), paper), &why)) {
+    if (!printer.send(EscPos::ticket(ticketLines(withWebAddress(ticket)), paper), &why)) {
         if (printer.timedOut()) {
             m_silentPrinter = job.printer;
             m_silentLabel = ticket.label;

@@ -17,14 +17,16 @@ namespace tallyvo {
 class SettingsStore;
 
 // Paints the lines in Arial from the top left of the device's printable area; each line advances
-// by its own font's height. A line longer than the printable width, or holding line breaks, goes
+// by its own font's height. A QR code line is a square of black modules on white, centred, moved
+// whole to a new page when it would not fit. A line longer than the printable width, or holding line breaks, goes
 // on below from its own column (wrapTicketText); on a printer, lines past the page's end go on
 // a new page. Returns the height used on the last page, in device pixels.
 qreal paintTicket(QPainter& painter, const QVector<TicketLine>& lines);
 
 // Prints tickets, each call its own print job. A printer setting (printer/name) in the escpos:
 // scheme names a thermal printer reached directly (EscPosPrinter), sized by setting
-// printer/width. Any other name is a system printer, through QPrinter: the installed one whose
+// printer/width. Tickets carry the station's web address (web/address) and with it the QR code
+// of the token's page. Any other name is a system printer, through QPrinter: the installed one whose
 // name equals the setting; when that is empty or matches nothing, the default printer. Tests
 // (and a station without a printer that wants files) send system printer jobs to PDF files.
 class TicketPrint {
@@ -61,6 +63,7 @@ public:
     const QVector<Job>& jobs() const { return m_jobs; }
 
 private:
+    TicketText withWebAddress(const TicketText& ticket) const;
     bool printEscPos(const Job& job, const TicketText& ticket, QString* error);
     QStringList installedPrinters() const;
     QString defaultPrinter() const;
