@@ -1,10 +1,10 @@
 #include "tokens/TokenIssuer.h"
 
-#include "core/NumberText.h"
-
 #include "core/Clock.h"
 #include "core/Database.h"
+#include "core/NumberText.h"
 #include "core/Session.h"
+#include "stats/WaitEstimator.h"
 #include "tokens/WebKeys.h"
 
 #include <cmath>
@@ -176,10 +176,17 @@ IssueResult TokenIssuer::store(int serviceKey, const QString& serviceName, int n
     m_issueDate = QDate();
 
     result.status = IssueResult::Status::Issued;
-    // Tokens have no web key stored yet and no wait estimate: until they do, tickets carry no QR
-    // code and no "About N min" line, whatever the web address.
-    const TicketData ticket{result.token.label, serviceKey, serviceName, description, /*webKey=*/QString(),
-                            /*estimateMinutes=*/std::nullopt};
+    // The ticket names the token's page by its web key and says the expected wait when it is
+    // known; the printer shows both only where the station has a web address.
+    std::optional<int> estimate;
+    if (m_session.ticketCopies > 0) {
+        try {
+            estimate = WaitEstimator(m_db, m_clock).minutesFor(result.token.key);
+        } catch (const DbError&) {
+            // No estimate is better than no ticket.
+        }
+    }
+    const TicketData ticket{result.token.label, serviceKey, serviceName, description, result.token.webKey, estimate};
     for (int copy = 0; copy < m_session.ticketCopies; ++copy) {
         QString why;
         try {

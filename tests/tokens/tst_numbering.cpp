@@ -262,7 +262,24 @@ void tst_numbering::copiesArePrintedAfterTheTokenIsStored()
         QCOMPARE(t.serviceKey, s);
         QCOMPARE(t.serviceName, QStringLiteral("X-Ray"));
         QCOMPARE(t.serviceDesc, QStringLiteral("Desk 3"));
+        // The ticket names the token's page by the key stored with it; with no service history
+        // there is no estimate to print.
+        QCOMPARE(t.webKey, r.token.webKey);
+        QVERIFY(!t.webKey.isEmpty());
+        QVERIFY(!t.estimateMinutes);
     }
+
+    // Once the service has been served at a steady pace today, the next ticket says the wait.
+    for (int n = 0; n < 3; ++n)
+        m_t->db().run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, "
+                                     "attended, attTime, finished, status) VALUES (?, ?, '2026-03-14', '09:00:00', "
+                                     "'1', ?, 1, ?, ?, 'Finished')"),
+                      {s, 50 + n, QStringLiteral("G%1").arg(50 + n), QStringLiteral("10:0%1:00").arg(n),
+                       QStringLiteral("10:0%1:00").arg(n + 1)});
+    m_printer->printed.clear();
+    QCOMPARE(m_issuer->issue(s, QStringLiteral("X-Ray")).status, IssueResult::Status::Issued);
+    QCOMPARE(m_printer->printed.size(), 2);
+    QCOMPARE(m_printer->printed.first().estimateMinutes, std::optional<int>(2)); // G7 ahead, a minute a token
 }
 
 void tst_numbering::printFailureKeepsTheTokenAndNamesIt()
