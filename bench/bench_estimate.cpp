@@ -6,7 +6,7 @@
 // "name: value" lines; the figure that matters is mae_minutes, the mean absolute error of the
 // estimate given at issue time against the wait that followed.
 //
-//   bench_estimate [--seed N] [--counters C] [--history-weeks W]
+//   bench_estimate [--day N] [--counters C] [--history-weeks W]
 
 #include "core/Clock.h"
 #include "core/Database.h"
@@ -142,15 +142,15 @@ void storeHistory(const Database& db, int service, const QDate& day, const std::
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    quint64 seed = 1;
+    quint64 dayNumber = 1; // which generated day: the same number always makes the same day
     int historyWeeks = 4;
     DayPlan plan;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         bool ok = i + 1 < args.size();
         const QString value = ok ? args[i + 1] : QString();
-        if (args[i] == QLatin1String("--seed"))
-            seed = value.toULongLong(&ok);
+        if (args[i] == QLatin1String("--day"))
+            dayNumber = value.toULongLong(&ok);
         else if (args[i] == QLatin1String("--counters"))
             plan.counters = value.toInt(&ok);
         else if (args[i] == QLatin1String("--history-weeks"))
@@ -158,7 +158,7 @@ int main(int argc, char** argv)
         else
             ok = false;
         if (!ok || plan.counters < 1 || historyWeeks < 0 || historyWeeks > WaitEstimator::historyWeeks) {
-            std::fprintf(stderr, "usage: bench_estimate [--seed N] [--counters C (1 or more)] [--history-weeks W "
+            std::fprintf(stderr, "usage: bench_estimate [--day N] [--counters C (1 or more)] [--history-weeks W "
                                  "(0 to %d)]\n",
                          WaitEstimator::historyWeeks);
             return 2;
@@ -180,10 +180,10 @@ int main(int argc, char** argv)
     ReplayClock clock;
     clock.day = QDate(2026, 3, 14);
     for (int week = 1; week <= historyWeeks; ++week) {
-        std::mt19937_64 past(seed + static_cast<quint64>(week) * 7919);
+        std::mt19937_64 past(dayNumber + static_cast<quint64>(week) * 7919);
         storeHistory(db, service, clock.day.addDays(-7 * week), simulate(past, plan));
     }
-    std::mt19937_64 random(seed);
+    std::mt19937_64 random(dayNumber);
     const std::vector<Token> day = simulate(random, plan);
 
     // The day as a station sees it: every issue, call and finish in time order; at one second a
@@ -266,7 +266,7 @@ int main(int argc, char** argv)
     for (const Token& t : day)
         longest = std::max(longest, t.called - t.arrival);
 
-    std::printf("seed: %llu\n", static_cast<unsigned long long>(seed));
+    std::printf("day: %llu\n", static_cast<unsigned long long>(dayNumber));
     print("counters", plan.counters);
     print("history_weeks", historyWeeks);
     print("tokens", n);

@@ -7,6 +7,7 @@
 #include <QTemporaryFile>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +23,18 @@ QString tr(const char* text)
 QString systemError(int code)
 {
     return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// The file's data on the disk, so that a crash after it takes its name never leaves it empty.
+bool flush(const QString& path, QString* why)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && ::fsync(fd) == 0;
+    if (!ok)
+        *why = tr("%1: %2").arg(QDir::toNativeSeparators(path), systemError(errno));
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
 }
 
 } // namespace
@@ -42,10 +55,36 @@ QString createTemp(const QString& folder, const QString& name, QString* why)
 
 bool replace(const QString& temp, const QString& target, QString* why)
 {
+    if (!flush(temp, why))
+        return false;
     if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(target).constData()) == 0)
         return true;
     *why = tr("%1: %2").arg(QDir::toNativeSeparators(target), systemError(errno));
     return false;
+}
+
+Claim claim(const QString& temp, const QString& target, QString* why)
+{
+    if (!flush(temp, why))
+        return Claim::Failed;
+    const QByteArray from = QFile::encodeName(temp);
+    const QByteArray to = QFile::encodeName(target);
+    // A hard link takes the name only while it is free, in one step: two runs at the same moment
+    // never end up with one file.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return Claim::Done;
+    }
+    if (errno == EEXIST)
+        return Claim::Taken;
+    // A file system without hard links: take a free name, with a moment's race left.
+    if (errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV) {
+        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+            return Claim::Taken;
+        return replace(temp, target, why) ? Claim::Done : Claim::Failed;
+    }
+    *why = tr("%1: %2").arg(QDir::toNativeSeparators(target), systemError(errno));
+    return Claim::Failed;
 }
 
 QString publishNew(const QString& temp, const QString& target, QString* why)
@@ -55,24 +94,14 @@ QString publishNew(const QString& temp, const QString& target, QString* why)
     const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
     for (int n = 1; n < 1000; ++n) {
         const QString name = n == 1 ? target : QStringLiteral("%1-%2%3").arg(base).arg(n).arg(suffix);
-        // A hard link takes the name only while it is free, in one step: two runs at the same
-        // moment never end up with one file.
-        if (::link(QFile::encodeName(temp).constData(), QFile::encodeName(name).constData()) == 0) {
-            ::unlink(QFile::encodeName(temp).constData());
+        switch (claim(temp, name, why)) {
+        case Claim::Done:
             return name;
-        }
-        if (errno == EEXIST)
-            continue;
-        // A file system without hard links: take a free name, with a moment's race left.
-        if (errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV) {
-            if (QFileInfo::exists(name) || QFileInfo(name).isSymLink())
-                continue;
-            if (replace(temp, name, why))
-                return name;
+        case Claim::Failed:
             return QString();
+        case Claim::Taken:
+            break;
         }
-        *why = tr("%1: %2").arg(QDir::toNativeSeparators(name), systemError(errno));
-        return QString();
     }
     *why = tr("%1: no free name left beside it").arg(QDir::toNativeSeparators(target));
     return QString();

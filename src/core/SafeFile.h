@@ -13,8 +13,13 @@ namespace SafeFile {
 // (".data.mdb.Ab12Cd.part"); "" with the reason in *why.
 QString createTemp(const QString& folder, const QString& name, QString* why);
 
-// Gives the complete file temp the name target, replacing a file of that name in one step.
+// Gives the complete file temp the name target, replacing a file of that name in one step. The
+// file's data is on the disk before it takes the name.
 bool replace(const QString& temp, const QString& target, QString* why);
+
+// Gives the complete file temp the name target only while nothing has that name, links included.
+enum class Claim { Done, Taken, Failed };
+Claim claim(const QString& temp, const QString& target, QString* why);
 
 // Gives the complete file temp the name target, or when that is taken the first free one of
 // "base-2.suffix", "base-3.suffix", ...: never replaces anything. The name given; "" with why.

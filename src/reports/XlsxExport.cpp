@@ -1,6 +1,7 @@
 #include "reports/XlsxExport.h"
 
 #include "core/Prompt.h"
+#include "core/SafeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -532,61 +534,6 @@ private:
     int m_saved = -1;
 };
 
-// A file of a unique name beside the target, made by this run and removed by it unless it was
-// renamed into place: whatever is at the target stays untouched until the workbook is complete.
-class TempBeside {
-public:
-    explicit TempBeside(const QString& target)
-    {
-        const QFileInfo info(target);
-        m_path = QFile::encodeName(info.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
-        m_fd = mkostemp(m_path.data(), O_CLOEXEC); // owner only until complete
-        if (m_fd < 0)
-            m_error = errno;
-    }
-    ~TempBeside()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-        if (!m_kept)
-            unlink(m_path.constData());
-    }
-    TempBeside(const TempBeside&) = delete;
-    TempBeside& operator=(const TempBeside&) = delete;
-
-    bool made() const { return m_fd >= 0; }
-    int error() const { return m_error; }
-    const QByteArray& path() const { return m_path; }
-
-    // Gives the written file its mode, makes it durable and renames it onto target; "" when done.
-    QString moveTo(const QByteArray& target, Existing existing, mode_t mode)
-    {
-        if (fchmod(m_fd, mode) != 0 || fsync(m_fd) != 0)
-            return systemError(errno);
-        if (existing == Existing::Refuse) {
-            if (renameat2(AT_FDCWD, m_path.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
-                if (errno != EINVAL && errno != ENOSYS)
-                    return systemError(errno);
-                // A file system without that rename: a hard link fails just the same on a taken
-                // name, and the temporary name goes as usual.
-                if (link(m_path.constData(), target.constData()) != 0)
-                    return systemError(errno);
-                return QString();
-            }
-        } else if (rename(m_path.constData(), target.constData()) != 0) {
-            return systemError(errno);
-        }
-        m_kept = true;
-        return QString();
-    }
-
-private:
-    QByteArray m_path;
-    int m_fd = -1;
-    int m_error = 0;
-    bool m_kept = false;
-};
-
 } // namespace
 
 bool exportToFile(const QString& path, const SheetGrid& grid, const QString& title, bool copyFormatting,
@@ -603,11 +550,19 @@ bool exportToFile(const QString& path, const SheetGrid& grid, const QString& tit
     // The temporary file is gone before anything is said about a failure.
     bool filled = true;
     const QString why = [&]() -> QString {
-        TempBeside temp(path);
-        if (!temp.made())
-            return systemError(temp.error());
+        const QFileInfo info(path);
+        QString error;
+        const QString temp = SafeFile::createTemp(info.absolutePath(), info.fileName(), &error);
+        if (temp.isEmpty())
+            return error;
+        // Made by this run, so removed by it on every way out unless it took the target's name.
+        bool kept = false;
+        const auto removeTemp = qScopeGuard([&] {
+            if (!kept)
+                QFile::remove(temp);
+        });
         // 4: a new workbook.
-        lxw_workbook* workbook = workbook_new(temp.path().constData());
+        lxw_workbook* workbook = workbook_new(QFile::encodeName(temp).constData());
         if (!workbook)
             return tr("not enough memory");
         // 5 has no counterpart: cells of an .xlsx carry their own RGB colours, so every colour of
@@ -631,7 +586,16 @@ bool exportToFile(const QString& path, const SheetGrid& grid, const QString& tit
         // Whatever came to the target meanwhile is judged again right before it is replaced.
         if (QString refusal = refusalOf(target, existing, &mode); !refusal.isEmpty())
             return refusal;
-        return temp.moveTo(target, existing, mode);
+        if (::chmod(QFile::encodeName(temp).constData(), mode) != 0)
+            return systemError(errno);
+        const QString targetPath = info.absoluteFilePath();
+        if (existing == Existing::Refuse) {
+            const SafeFile::Claim claimed = SafeFile::claim(temp, targetPath, &error);
+            kept = claimed == SafeFile::Claim::Done;
+            return claimed == SafeFile::Claim::Taken ? tr("a file of that name exists") : error;
+        }
+        kept = SafeFile::replace(temp, targetPath, &error);
+        return error;
     }();
     if (!filled)
         return false;
