@@ -167,8 +167,24 @@ private:
             return;
         try {
             auto state = std::make_shared<const QueueState>(QueueState::read(*m_db, m_owner.m_clock));
+            QList<WebCall> calls;
+            const QString day = m_owner.m_clock.todayText();
+            if (m_owner.m_onCalls) {
+                // The feed's places only grow, a recall's too, so what came since is what lies beyond
+                // the last place read.
+                if (day != m_callDay)
+                    m_lastSeq = 0;
+                calls = DisplayData::callsAfter(*m_db, day, m_lastSeq);
+            }
             ++m_owner.m_reads;
             m_owner.m_onState(std::move(state));
+            if (m_owner.m_onCalls) {
+                if (!calls.isEmpty())
+                    m_lastSeq = calls.last().seq;
+                if (day != m_callDay || !calls.isEmpty())
+                    m_owner.m_onCalls(day, calls);
+                m_callDay = day;
+            }
         } catch (const DbError& e) {
             lost(e.text());
         }
@@ -184,6 +200,8 @@ private:
     QTimer* m_retry = nullptr;
     QTimer* m_readSoon = nullptr;
     int m_retryMs = 0;
+    QString m_callDay;
+    qint64 m_lastSeq = 0;
     bool m_down = false;
     bool m_finished = false;
 };

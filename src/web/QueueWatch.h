@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/DbUrl.h"
+#include "web/DisplayData.h"
 
 #include <QObject>
 #include <QString>
@@ -46,6 +47,10 @@ public:
     ~QueueWatch() override; // stop()
 
     void setTiming(const WatchTiming& timing); // before start()
+    // The day's calls and recalls that came since the last read, in feed order, on the watch's
+    // thread after each new state; the first read of a day brings all of that day's. Before start().
+    using CallsHandler = std::function<void(const QString& day, const QList<WebCall>& calls)>;
+    void setCallsHandler(CallsHandler onCalls) { m_onCalls = std::move(onCalls); }
     void start();
     void stop();
 
@@ -57,6 +62,7 @@ private:
     const Clock& m_clock;
     StateHandler m_onState;
     NoteHandler m_onNote;
+    CallsHandler m_onCalls;
     WatchTiming m_timing;
     QThread* m_thread = nullptr;
     Worker* m_worker = nullptr;

@@ -40,10 +40,19 @@ std::string WebPages::policyFor(const QByteArray& html)
     // Data blocks (a type other than script) are never run, so they need no allowance.
     const QString scripts = hashes(QStringLiteral("<script>(.*?)</script>"));
     const QString styles = hashes(QStringLiteral("<style>(.*?)</style>"));
-    return QStringLiteral("default-src 'none'; script-src%1; style-src%2; connect-src 'self'; img-src 'self' data:; "
+    return QStringLiteral("default-src 'none'; script-src%1; style-src%2; connect-src 'self'; img-src 'self' data:; media-src 'self'; "
                           "base-uri 'none'; form-action 'none'; frame-ancestors 'none'")
         .arg(scripts, styles)
         .toStdString();
+}
+
+std::string WebPages::displayPage(const QJsonObject& config) const
+{
+    QByteArray data = QJsonDocument(config).toJson(QJsonDocument::Compact);
+    data.replace("<", "\\u003c");
+    QByteArray page = m_display;
+    page.replace("@CONFIG@", data);
+    return page.toStdString();
 }
 
 std::unique_ptr<WebPages> WebPages::load(const QString& textsFile, QString* error)
@@ -90,6 +99,9 @@ std::unique_ptr<WebPages> WebPages::load(const QString& textsFile, QString* erro
     pages->m_notFoundPolicy = policyFor(missing);
 
     pages->m_openApi = resource(QStringLiteral("openapi.json")).toStdString();
+    pages->m_display = resource(QStringLiteral("display.html"));
+    pages->m_display.replace("@TEXTS@", texts);
+    pages->m_displayPolicy = policyFor(pages->m_display);
     return pages;
 }
 

@@ -22,6 +22,9 @@ public:
     const std::string& notFoundPage() const { return m_notFound; }
     const std::string& notFoundPolicy() const { return m_notFoundPolicy; }
     const std::string& openApi() const { return m_openApi; }
+    // The browser display with its settings (theme, voice template) put in as a data block.
+    std::string displayPage(const QJsonObject& config) const;
+    const std::string& displayPolicy() const { return m_displayPolicy; }
     const QJsonObject& texts() const { return m_texts; }
 
     // A Content-Security-Policy allowing the page's own inline <style> and executable <script>
@@ -31,6 +34,8 @@ public:
 private:
     QJsonObject m_texts;
     std::string m_ticket, m_ticketPolicy, m_notFound, m_notFoundPolicy, m_openApi;
+    QByteArray m_display;
+    std::string m_displayPolicy;
 };
 
 } // namespace tallyvo::web

@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/Database.h"
 #include "core/DbError.h"
+#include "core/Paths.h"
 #include "core/Session.h"
 #include "core/SettingsStore.h"
 #include "stats/QueueState.h"
@@ -19,6 +20,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QFile>
+#include <QUrlQuery>
 #include <algorithm>
 
 namespace tallyvo {
@@ -108,6 +111,9 @@ WebConfig WebConfig::fromSettings(const SettingsStore& settings, QStringList* pr
     for (const QString& a : settings.get(WebTrustedProxies).split(QLatin1Char(','), Qt::SkipEmptyParts))
         c.limits.trustedProxies.push_back(a.trimmed().toStdString());
     c.textsFile = settings.get(WebTexts).trimmed();
+    c.themeName = settings.get(Keys::ThemeTheme);
+    c.voiceFormat = settings.get(Keys::VoiceFormat);
+    c.chimeFile = Paths::dataFile(QStringLiteral("ding.wav"));
     return c;
 }
 
@@ -143,6 +149,11 @@ bool WebStation::start(QString* error)
     if (!m_pages)
         return false;
     m_issueLimit = std::make_unique<web::RateLimiter>(m_config.issuePerMinute);
+    if (!m_config.chimeFile.isEmpty()) {
+        QFile chime(m_config.chimeFile);
+        if (chime.open(QIODevice::ReadOnly))
+            m_chime = chime.read(8 * 1024 * 1024).toStdString();
+    }
     m_server = std::make_unique<web::HttpServer>(m_config.limits,
                                                  [this](const Request& r, std::shared_ptr<Reply> reply) { handle(r, std::move(reply)); });
     std::string why;
@@ -159,6 +170,7 @@ bool WebStation::start(QString* error)
             if (m_onNote)
                 m_onNote(note);
         });
+    m_watch->setCallsHandler([this](const QString& day, const QList<WebCall>& calls) { onCalls(day, calls); });
     m_watch->start();
     m_server->start(m_config.threads);
     return true;
@@ -175,6 +187,7 @@ void WebStation::stop()
         m_jobs->stop();
     std::lock_guard lock(m_mutex);
     m_watchers.clear();
+    m_displays.clear();
 }
 
 std::uint16_t WebStation::port() const
@@ -217,6 +230,22 @@ void WebStation::handle(const Request& request, std::shared_ptr<Reply> reply)
             if (events)
                 return openEvents(parts[2], std::move(reply));
             return serveTicket(parts[2], true, std::move(reply));
+        }
+    }
+    if (parts.size() >= 2 && parts.size() <= 3 && parts[0].isEmpty() && parts[1] == QLatin1String("display")) {
+        const QString what = parts.value(2);
+        if (!read && (parts.size() == 2 || what == QLatin1String("events") || what == QLatin1String("chime.wav")))
+            return notAllowed("GET, HEAD");
+        if (parts.size() == 2)
+            return serveDisplay(request, std::move(reply));
+        if (what == QLatin1String("events"))
+            return openDisplayEvents(request, std::move(reply));
+        if (what == QLatin1String("chime.wav") && !m_chime.empty()) {
+            Response r;
+            r.contentType = "audio/wav";
+            r.body = m_chime;
+            r.headers.emplace_back("Cache-Control", "max-age=86400");
+            return reply->respond(std::move(r));
         }
     }
     if (parts.size() >= 4 && parts[0].isEmpty() && parts[1] == QLatin1String("api") && parts[2] == QLatin1String("v1")) {
@@ -383,6 +412,110 @@ void WebStation::onState(std::shared_ptr<const QueueState> next)
             s->send(event);
         it->last = std::move(event);
     }
+}
+
+void WebStation::serveDisplay(const Request&, std::shared_ptr<Reply> reply)
+{
+    const bool queued = m_jobs->post([this, reply](const Database* db) {
+        if (!db)
+            return reply->respond(error(503, QStringLiteral("the database cannot be reached now")));
+        QJsonObject config;
+        try {
+            config.insert(QStringLiteral("theme"), DisplayData::theme(*db, m_config.themeName));
+        } catch (const DbError&) {
+            reply->respond(error(503, QStringLiteral("the database cannot be reached now")));
+            throw;
+        }
+        config.insert(QStringLiteral("voice"), m_config.voiceFormat);
+        config.insert(QStringLiteral("chime"), !m_chime.empty());
+        Response r;
+        r.contentType = "text/html; charset=utf-8";
+        r.body = m_pages->displayPage(config);
+        r.headers.emplace_back("Content-Security-Policy", m_pages->displayPolicy());
+        r.headers.emplace_back("Cache-Control", "no-store");
+        reply->respond(std::move(r));
+    });
+    if (!queued)
+        reply->respond(error(503, QStringLiteral("busy: try again in a moment")));
+}
+
+// A display's stream: the newest calls to fill its table once, then every call and recall in
+// feed order. One that comes back names the last place it had (Last-Event-ID, which browsers
+// send by themselves, or ?after=) and gets what came meanwhile, nothing twice.
+void WebStation::openDisplayEvents(const Request& request, std::shared_ptr<Reply> reply)
+{
+    const QUrlQuery query(QString::fromStdString(request.query));
+    QStringList services;
+    for (const QString& s : query.queryItemValue(QStringLiteral("services"), QUrl::FullyDecoded).split(QLatin1Char(',')))
+        if (!s.trimmed().isEmpty())
+            services << s.trimmed();
+    bool resumed = false;
+    QString resume = QString::fromStdString(request.header("last-event-id")).trimmed();
+    if (resume.isEmpty())
+        resume = query.queryItemValue(QStringLiteral("after"));
+    qint64 after = 0;
+    if (!resume.isEmpty())
+        after = resume.toLongLong(&resumed);
+    if (resumed && after < 0)
+        resumed = false;
+    bool rowsOk = false;
+    const int rows = std::clamp(query.queryItemValue(QStringLiteral("rows")).toInt(&rowsOk), 1, 99);
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_callsKnown)
+            return reply->respond(error(503, QStringLiteral("starting: try again in a moment")));
+    }
+    reply->openStream([this, services, resumed, after, rows = rowsOk ? rows : 12](std::shared_ptr<web::EventStream> stream) {
+        std::lock_guard lock(m_mutex);
+        const qint64 last = m_calls.isEmpty() ? 0 : m_calls.last().seq;
+        DisplayWatcher w{stream, services, std::max(after, last)};
+        if (resumed) {
+            for (const WebCall& c : m_calls)
+                if (c.seq > after && c.matches(services)) {
+                    QJsonObject o = c.toJson();
+                    o.insert(QStringLiteral("type"), QStringLiteral("call"));
+                    stream->send(json(o), std::to_string(c.seq));
+                }
+        } else {
+            QJsonArray newest;
+            for (auto it = m_calls.crbegin(); it != m_calls.crend() && newest.size() < rows; ++it)
+                if (it->matches(services))
+                    newest.append(it->toJson());
+            stream->send(json({{QStringLiteral("type"), QStringLiteral("fill")}, {QStringLiteral("calls"), newest}}),
+                         std::to_string(last));
+        }
+        m_displays.push_back(std::move(w));
+    });
+}
+
+void WebStation::onCalls(const QString& day, const QList<WebCall>& calls)
+{
+    std::lock_guard lock(m_mutex);
+    if (day != m_callDay) {
+        m_calls.clear();
+        m_callDay = day;
+    }
+    for (const WebCall& c : calls) {
+        m_calls.removeIf([&](const WebCall& old) { return old.callKey == c.callKey; });
+        m_calls.append(c);
+    }
+    if (!m_callsKnown) {
+        // The first read brings the day so far: displays take it as their fill, not as news.
+        m_callsKnown = true;
+        return;
+    }
+    std::erase_if(m_displays, [](const DisplayWatcher& w) { return !w.stream->isOpen(); });
+    for (DisplayWatcher& w : m_displays)
+        for (const WebCall& c : calls) {
+            if (c.seq <= w.lastSent)
+                continue;
+            w.lastSent = c.seq;
+            if (!c.matches(w.services))
+                continue;
+            QJsonObject o = c.toJson();
+            o.insert(QStringLiteral("type"), QStringLiteral("call"));
+            w.stream->send(json(o), std::to_string(c.seq));
+        }
 }
 
 void WebStation::issue(const Request& request, std::shared_ptr<Reply> reply)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/DbUrl.h"
+#include "web/DisplayData.h"
 #include "web/http/HttpServer.h"
 
 #include <QHash>
@@ -38,6 +39,12 @@ struct WebConfig {
     int issuePerMinute = 30;
     // A site's own texts for the pages (a JSON object over the built-in one); "" for none.
     QString textsFile;
+    // What the browser display shows and says, as every display station takes them from its
+    // settings: the theme by name, the announcement's template ('*' the label, '#' the counter),
+    // and the chime.
+    QString themeName = QStringLiteral("HR1");
+    QString voiceFormat;
+    QString chimeFile;
 
     // Reads the [web] settings; what is malformed keeps its default and is named in *problems.
     static WebConfig fromSettings(const SettingsStore& settings, QStringList* problems);
@@ -75,7 +82,16 @@ private:
         std::string last; // the event they were sent last
     };
 
+    struct DisplayWatcher {
+        std::shared_ptr<web::EventStream> stream;
+        QStringList services; // ?services=, empty for all
+        qint64 lastSent = 0;  // the feed place it has been sent up to
+    };
+
     void handle(const web::Request& request, std::shared_ptr<web::Reply> reply);
+    void serveDisplay(const web::Request& request, std::shared_ptr<web::Reply> reply);
+    void openDisplayEvents(const web::Request& request, std::shared_ptr<web::Reply> reply);
+    void onCalls(const QString& day, const QList<WebCall>& calls);
     void serveTicket(const QString& key, bool page, std::shared_ptr<web::Reply> reply);
     void openEvents(const QString& key, std::shared_ptr<web::Reply> reply);
     void issue(const web::Request& request, std::shared_ptr<web::Reply> reply);
@@ -95,6 +111,13 @@ private:
     mutable std::mutex m_mutex; // the state and the watchers, changed together
     std::shared_ptr<const QueueState> m_state;
     QHash<QString, Watchers> m_watchers;
+    // Today's calls in feed order, each call once at its latest place (a recall moves it), for
+    // the browser displays; known once the watch has read the day.
+    QList<WebCall> m_calls;
+    QString m_callDay;
+    bool m_callsKnown = false;
+    std::vector<DisplayWatcher> m_displays;
+    std::string m_chime;
 };
 
 } // namespace tallyvo

@@ -143,7 +143,7 @@ public:
                               QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
                               QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
                               QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
-                              QStringLiteral("--disable-dev-shm-usage"),
+                              QStringLiteral("--disable-dev-shm-usage"), QStringLiteral("--autoplay-policy=no-user-gesture-required"),
                               QStringLiteral("--window-size=%1,%2").arg(width).arg(height)};
         const QJsonObject caps{
             {QStringLiteral("browserName"), QStringLiteral("chrome")},

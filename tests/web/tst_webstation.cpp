@@ -46,12 +46,13 @@ class TestWebStation : public QObject {
     QUrl url(const QString& path) const { return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_station->port()).arg(path)); }
     Answer get(const QString& path) { return fetch(m_net, "GET", url(path)); }
 
-    void startStation(const std::function<void(WebConfig&)>& adjust = {})
+    void startStation(const std::function<void(WebConfig&)>& adjust = {}, std::uint16_t port = 0)
     {
         WebConfig c;
         c.db = m_data->url();
         c.address = "127.0.0.1";
-        c.port = 0;
+        c.port = port;
+        c.voiceFormat = QStringLiteral("Token * to #");
         c.limits.bodyBytes = 1024;
         c.limits.headerBytes = 4096;
         if (adjust)
@@ -111,6 +112,8 @@ private slots:
         QTest::newRow("ticket") << QByteArray("GET") << "/api/v1/tickets/@1" << 200 << "application/json"
                                 << "\"ahead\":1";
         QTest::newRow("page") << QByteArray("GET") << "/t/@3" << 200 << "text/html" << "<main>";
+        QTest::newRow("display") << QByteArray("GET") << "/display" << 200 << "text/html" << "\"rows\":";
+        QTest::newRow("chime") << QByteArray("GET") << "/display/chime.wav" << 200 << "audio/wav" << "RIFF";
         QTest::newRow("openapi") << QByteArray("GET") << "/api/v1/openapi.json" << 200 << "application/json"
                                  << "\"openapi\": \"3.0.3\"";
         QTest::newRow("unknown key") << QByteArray("GET") << "/api/v1/tickets/AAAAAAAAAAAAAAAAAAAAAA" << 404
@@ -124,6 +127,7 @@ private slots:
         QTest::newRow("deeper") << QByteArray("GET") << "/t/@1/events/more" << 404 << "text/html" << "";
         QTest::newRow("write a ticket") << QByteArray("PUT") << "/api/v1/tickets/@1" << 405 << "" << "";
         QTest::newRow("post a page") << QByteArray("POST") << "/t/@1" << 405 << "" << "";
+        QTest::newRow("display below") << QByteArray("GET") << "/display/x" << 404 << "text/html" << "";
     }
     void answers()
     {
@@ -310,6 +314,92 @@ private slots:
         for (const QString& line : browser.log())
             QVERIFY2(!line.contains(QLatin1String("Content Security Policy")) && !line.contains(QLatin1String("SEVERE")),
                      qPrintable(line));
+    }
+
+    // The display's stream: the day so far once, then each call and recall in order; one that
+    // comes back after naming its last call gets what came meanwhile and nothing twice; a
+    // display of some services sees only their calls.
+    void displayEvents()
+    {
+        const DbUrl& db = m_data->url();
+        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")}); // A1, before any display
+        const QString pharmacy = issue(QStringLiteral("Pharmacy"));
+        startStation();
+        EventReader all(m_net, url(QStringLiteral("/display/events?rows=5")));
+        EventReader some(m_net, url(QStringLiteral("/display/events?services=P")));
+        auto type = [](const char* t) { return [=](const QJsonObject& o) { return o.value(QStringLiteral("type")).toString() == QLatin1String(t); }; };
+        QCOMPARE(all.waitFor(type("fill")), 0);
+        QCOMPARE(all.events[0].value(QStringLiteral("calls")).toArray().size(), 1);
+        QCOMPARE(some.waitFor(type("fill")), 0);
+        QVERIFY(some.events[0].value(QStringLiteral("calls")).toArray().isEmpty());
+
+        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")});   // A2
+        ctl(db, {QStringLiteral("recall"), QStringLiteral("Counter 1")}); // A2 again
+        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 2")});   // the Pharmacy token
+        QVERIFY(all.waitFor([](const QJsonObject& o) { return o.value(QStringLiteral("counter")).toString() == QLatin1String("Pharmacy Desk"); }) > 0);
+        QStringList labels;
+        qint64 last = 0;
+        for (const QJsonObject& o : all.events.mid(1)) {
+            labels << o.value(QStringLiteral("label")).toString();
+            QVERIFY(o.value(QStringLiteral("seq")).toInteger() > last);
+            last = o.value(QStringLiteral("seq")).toInteger();
+        }
+        const QString p = m_data->db().scalar(QStringLiteral("SELECT no_abr FROM tblTicket WHERE webKey=?"), {pharmacy}).toString();
+        QCOMPARE(labels, (QStringList{QStringLiteral("A2"), QStringLiteral("A2"), p}));
+        QVERIFY(some.waitFor(type("call")) > 0);
+        QCOMPARE(some.events.size(), 2);
+        QCOMPARE(some.events[1].value(QStringLiteral("label")).toString(), p);
+
+        // Back after a break, from the recall on: only what came after it.
+        const qint64 recallSeq = all.events[2].value(QStringLiteral("seq")).toInteger();
+        EventReader back(m_net, url(QStringLiteral("/display/events?after=%1").arg(recallSeq)));
+        QVERIFY(back.waitFor(type("call")) == 0);
+        QTest::qWait(300);
+        QCOMPARE(back.events.size(), 1);
+        QCOMPARE(back.events[0].value(QStringLiteral("label")).toString(), p);
+    }
+
+    // A screen in a corridor: the call table in a real browser picks up a call and a recall
+    // once each, in order, and after the station was away takes what came meanwhile without
+    // repeating what it showed.
+    void displayInABrowser()
+    {
+        const DbUrl& db = m_data->url();
+        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")}); // A1 fills the table
+        startStation();
+        const std::uint16_t port = m_station->port();
+        Browser browser;
+        QString error;
+        QVERIFY2(browser.open(1280, 720, &error), qPrintable(error));
+        browser.go(url(QStringLiteral("/display")).toString());
+        QTRY_COMPARE_WITH_TIMEOUT(browser.script(QStringLiteral("return window.tallyvoDisplay ? tallyvoDisplay.fills : 0;")).toInt(), 1, 10000);
+        auto cell = [&](int row, int col) {
+            return browser.script(QStringLiteral("return document.getElementById('rows').rows[%1].cells[%2].textContent;").arg(row).arg(col)).toString();
+        };
+        QCOMPARE(cell(0, 0), QStringLiteral("A1 "));
+        QCOMPARE(cell(0, 1), QStringLiteral("Room 1"));
+        QCOMPARE(browser.script(QStringLiteral("return document.getElementById('caption1').textContent;")).toString().isNull(), false);
+
+        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")});
+        ctl(db, {QStringLiteral("recall"), QStringLiteral("Counter 1")});
+        auto taken = [&] { return browser.script(QStringLiteral("return tallyvoDisplay.taken.join(',');")).toString(); };
+        QTRY_COMPARE_WITH_TIMEOUT(taken(), QStringLiteral("A2,A2"), 10000);
+        QCOMPARE(cell(0, 0), QStringLiteral("A2 "));
+        QCOMPARE(cell(1, 0), QStringLiteral("A1 "));
+        QCOMPARE(browser.script(QStringLiteral("return tallyvoDisplay.spoken[0];")).toString(), QStringLiteral("Token A2 to Room 1"));
+
+        // The station goes away; a call comes meanwhile; the station comes back on its address.
+        m_station.reset();
+        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")}); // A3
+        startStation({}, port);
+        QTRY_COMPARE_WITH_TIMEOUT(taken(), QStringLiteral("A2,A2,A3"), 20000);
+        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")}); // A4
+        QTRY_COMPARE_WITH_TIMEOUT(taken(), QStringLiteral("A2,A2,A3,A4"), 10000);
+        QCOMPARE(browser.script(QStringLiteral("return tallyvoDisplay.fills;")).toInt(), 1);
+        QCOMPARE(cell(0, 0), QStringLiteral("A4 "));
+        QCOMPARE(cell(3, 0), QStringLiteral("A1 "));
+        for (const QString& line : browser.log())
+            QVERIFY2(!line.contains(QLatin1String("Content Security Policy")), qPrintable(line));
     }
 };
 
