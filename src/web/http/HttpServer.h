@@ -29,6 +29,9 @@ struct Limits {
     // to come from the last address named there.
     std::vector<std::string> trustedProxies;
     int keepAliveSeconds = 20; // a comment line on every idle event stream, so dead peers are found
+    // Events queued for one stream and not yet taken by its peer; beyond, the stream is closed
+    // (a single event is always let through onto an empty queue).
+    std::size_t streamQueueBytes = 256 * 1024;
 };
 
 struct Request {
@@ -62,6 +65,10 @@ public:
     // line), preceded by "id: ...\n" when id is not empty. Returns false once the stream is
     // closed. A peer that does not read is closed when its queue passes a bound, never waited for.
     virtual bool send(std::string_view data, std::string_view id = {}) = 0;
+    // The same event for many streams, framed once: every stream sends the one buffer.
+    using Shared = std::shared_ptr<const std::string>;
+    static Shared frame(std::string_view data, std::string_view id = {});
+    virtual bool send(const Shared& framed) = 0;
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
     // Runs once when the stream ends for whatever reason (peer gone, close(), server stopping),
