@@ -149,6 +149,7 @@ const QList<CliCommand>& commands()
         list << reportCommands();
         list << maintenanceCommands();
         list << userCommands();
+        list << apiKeyCommands();
         return list;
     }();
     return all;

@@ -114,5 +114,6 @@ QList<CliCommand> callCommands();
 QList<CliCommand> reportCommands();
 QList<CliCommand> maintenanceCommands();
 QList<CliCommand> userCommands();
+QList<CliCommand> apiKeyCommands();
 
 } // namespace tallyvo::cli
