@@ -113,7 +113,6 @@ WebConfig WebConfig::fromSettings(const SettingsStore& settings, QStringList* pr
     c.textsFile = settings.get(WebTexts).trimmed();
     c.themeName = settings.get(Keys::ThemeTheme);
     c.voiceFormat = settings.get(Keys::VoiceFormat);
-    c.chimeFile = Paths::dataFile(QStringLiteral("ding.wav"));
     return c;
 }
 
@@ -149,8 +148,8 @@ bool WebStation::start(QString* error)
     if (!m_pages)
         return false;
     m_issueLimit = std::make_unique<web::RateLimiter>(m_config.issuePerMinute);
-    if (!m_config.chimeFile.isEmpty()) {
-        QFile chime(m_config.chimeFile);
+    {
+        QFile chime(m_config.chimeFile.isEmpty() ? Paths::dataFile(QStringLiteral("ding.wav")) : m_config.chimeFile);
         if (chime.open(QIODevice::ReadOnly))
             m_chime = chime.read(8 * 1024 * 1024).toStdString();
     }

@@ -41,7 +41,7 @@ struct WebConfig {
     QString textsFile;
     // What the browser display shows and says, as every display station takes them from its
     // settings: the theme by name, the announcement's template ('*' the label, '#' the counter),
-    // and the chime.
+    // and the chime (the program's own when "").
     QString themeName = QStringLiteral("HR1");
     QString voiceFormat;
     QString chimeFile;
