@@ -5,7 +5,7 @@
 #include "admin/ui/frmDeptLst.h"
 #include "admin/ui/frmUserLst.h"
 #include "admin/ui/frmVideoLst.h"
-#include "calling/ui/Credentials.h"
+#include "calling/Credentials.h"
 #include "core/Connection.h"
 #include "core/Passwords.h"
 #include "core/Session.h"
