@@ -351,7 +351,11 @@ FigureTable QueueFigures::table(const std::vector<Waiting>& rows)
         low = top;
     }
     t.header << QStringLiteral("Over %1").arg(low);
+    std::vector<qint64> sums(size_t(2 + bandCount), 0);
     for (const Waiting& w : rows) {
+        sums[0] += w.called;
+        for (int b = 0; b < bandCount; ++b)
+            sums[size_t(1 + b)] += w.bands[size_t(b)];
         const bool timed = w.timed > 0;
         QStringList line{w.service,
                          w.date,
@@ -364,6 +368,11 @@ FigureTable QueueFigures::table(const std::vector<Waiting>& rows)
             line << QString::number(b);
         t.rows.push_back(line);
     }
+    // Every row's bands together: the histogram of the range.
+    t.total = QStringList{QStringLiteral("Total"), QString(), QString::number(sums[0]), QString(), QString(),
+                          QString(), QString()};
+    for (int b = 0; b < bandCount; ++b)
+        t.total << QString::number(sums[size_t(1 + b)]);
     return t;
 }
 
@@ -398,6 +407,123 @@ FigureTable QueueFigures::table(const std::vector<CounterWork>& rows)
     for (const CounterWork& c : rows)
         t.rows.push_back({c.counter, QString::number(c.served), decimal(c.averageService), decimal(c.servingShare)});
     return t;
+}
+
+FigureTable QueueFigures::table(FigureKind kind) const
+{
+    switch (kind) {
+    case FigureKind::Waiting:
+        return table(waiting());
+    case FigureKind::Levels:
+        return table(levels());
+    case FigureKind::Hourly:
+        return table(hourly());
+    case FigureKind::Counters:
+        break;
+    }
+    return table(counters());
+}
+
+QString QueueFigures::caption(FigureKind kind)
+{
+    switch (kind) {
+    case FigureKind::Waiting:
+        return QStringLiteral("Waiting Times");
+    case FigureKind::Levels:
+        return QStringLiteral("Service Levels");
+    case FigureKind::Hourly:
+        return QStringLiteral("Hourly Load");
+    case FigureKind::Counters:
+        break;
+    }
+    return QStringLiteral("Counter Productivity");
+}
+
+QString FigureTable::text(int row, int col) const
+{
+    const QStringList* line = row < 0                  ? &header
+                              : size_t(row) < rows.size() ? &rows[size_t(row)]
+                              : size_t(row) == rows.size() ? &total
+                                                          : nullptr;
+    return line ? line->value(col) : QString();
+}
+
+FigureChart FigureChart::of(FigureKind kind, const FigureTable& table)
+{
+    FigureChart c;
+    const int last = int(table.rows.size()) - 1;
+    switch (kind) {
+    case FigureKind::Waiting: {
+        // The histogram: the total line's bands against their headers.
+        c.title = QStringLiteral("Waiting minutes");
+        c.valueTitle = QStringLiteral("Tokens");
+        const int first = 7;
+        const int end = int(table.header.size()) - 1;
+        const int totalRow = int(table.rows.size());
+        c.series.push_back({QStringLiteral("Tokens"), {totalRow, first, totalRow, end}, {-1, first, -1, end}});
+        break;
+    }
+    case FigureKind::Levels: {
+        // One line per service over its days; the rows of a service follow one another.
+        c.kind = Kind::Line;
+        c.title = QStringLiteral("Within target %");
+        c.valueTitle = QStringLiteral("%");
+        int start = 0;
+        for (int r = 0; r <= last; ++r) {
+            if (r == last || table.rows[size_t(r + 1)].value(0) != table.rows[size_t(r)].value(0)) {
+                c.series.push_back({table.rows[size_t(r)].value(0), {start, 6, r, 6}, {start, 1, r, 1}});
+                start = r + 1;
+            }
+        }
+        break;
+    }
+    case FigureKind::Hourly:
+        c.title = QStringLiteral("Tokens by hour");
+        c.valueTitle = QStringLiteral("Tokens");
+        if (last >= 0) {
+            c.series.push_back({QStringLiteral("Issued"), {0, 2, last, 2}, {0, 0, last, 1}});
+            c.series.push_back({QStringLiteral("Served"), {0, 3, last, 3}, {0, 0, last, 1}});
+        }
+        break;
+    case FigureKind::Counters:
+        c.title = QStringLiteral("Tokens served");
+        c.valueTitle = QStringLiteral("Tokens");
+        if (last >= 0)
+            c.series.push_back({QStringLiteral("Served"), {0, 1, last, 1}, {0, 0, last, 0}});
+        break;
+    }
+    return c;
+}
+
+QStringList FigureChart::texts(const FigureTable& table, const Range& range)
+{
+    QStringList out;
+    const bool alongRow = range.row1 == range.row2 && range.col2 > range.col1 && range.row1 < 0;
+    if (alongRow) {
+        for (int col = range.col1; col <= range.col2; ++col)
+            out << table.text(range.row1, col);
+        return out;
+    }
+    for (int row = range.row1; row <= range.row2; ++row) {
+        QStringList parts;
+        for (int col = range.col1; col <= range.col2; ++col)
+            parts << table.text(row, col);
+        out << parts.join(QLatin1Char(' '));
+    }
+    return out;
+}
+
+std::vector<std::optional<double>> FigureChart::values(const FigureTable& table, const Range& range)
+{
+    std::vector<std::optional<double>> out;
+    for (int row = range.row1; row <= range.row2; ++row) {
+        for (int col = range.col1; col <= range.col2; ++col) {
+            bool ok = false;
+            const double v = table.text(row, col).toDouble(&ok);
+            out.push_back(ok ? std::optional<double>(v) : std::nullopt);
+        }
+    }
+    return out;
 }
 
 } // namespace tallyvo

@@ -21,11 +21,42 @@ struct FigureRequest {
     QString name = QStringLiteral("All");
 };
 
+enum class FigureKind { Waiting, Levels, Hourly, Counters };
+
 // The figures as a table: the headers and one line of texts per row, as the grids, the command
-// line and the workbooks show them. Numbers are plain decimal texts with a point.
+// line and the workbooks show them. Numbers are plain decimal texts with a point. total is a
+// summing line under the rows where the figures have one (empty otherwise).
 struct FigureTable {
     QStringList header;
     std::vector<QStringList> rows;
+    QStringList total;
+
+    // Row -1 is the header, row rows.size() the total line.
+    QString text(int row, int col) const;
+};
+
+// What a figure's chart shows, as ranges of its table's cells, so that every chart drawn from
+// it (a window's, a workbook's) shows exactly the table's numbers.
+struct FigureChart {
+    struct Range {
+        int row1 = 0, col1 = 0, row2 = 0, col2 = 0;
+    };
+    struct Series {
+        QString name;
+        Range values;
+        Range categories;
+    };
+    enum class Kind { Column, Line };
+    Kind kind = Kind::Column;
+    QString title;
+    QString valueTitle;
+    std::vector<Series> series;
+
+    static FigureChart of(FigureKind kind, const FigureTable& table);
+    // A range's texts in order, row by row; categories of several columns are joined by a blank.
+    static QStringList texts(const FigureTable& table, const Range& range);
+    // A range's values; an empty cell is nullopt (a gap).
+    static std::vector<std::optional<double>> values(const FigureTable& table, const Range& range);
 };
 
 // The waiting of people and how the counters worked, from the tokens of a range of days.
@@ -87,6 +118,9 @@ public:
     std::vector<Level> levels() const;
     std::vector<Hour> hourly() const;
     std::vector<CounterWork> counters() const;
+    FigureTable table(FigureKind kind) const;
+    // The window caption and workbook title of a kind of figures.
+    static QString caption(FigureKind kind);
 
     static FigureTable table(const std::vector<Waiting>& rows);
     static FigureTable table(const std::vector<Level>& rows);
