@@ -1,6 +1,10 @@
 #include "TestSupport.h"
 
+#include "stats/LiveBoard.h"
 #include "stats/QueueFigures.h"
+#include "stats/WaitEstimator.h"
+
+#include <QJsonArray>
 
 #include <QApplication>
 #include <QTest>
@@ -45,6 +49,7 @@ private Q_SLOTS:
     void nearestRankOnKnownSets();
     void figures_data();
     void figures();
+    void liveBoard();
 
 private:
     void store(const QStringList& lines);
@@ -314,6 +319,71 @@ void tst_queuefigures::figures()
     QCOMPARE(Rows(t.rows.begin(), t.rows.end()), expected);
     for (const QStringList& line : t.rows)
         QCOMPARE(line.size(), t.header.size());
+}
+
+// Saturday 10:30. Lab (target 15 minutes): two waiting since 10:10 and 10:25; counter A served
+// two tokens (10 and 6 whole minutes) and holds L5 since 10:20; B served one (10 minutes) and
+// cancelled one, idle since 09:45. Xray: one waiting since 10:29:59, nothing served.
+void tst_queuefigures::liveBoard()
+{
+    m_t->db().run(QStringLiteral("UPDATE tblService SET active='0' WHERE ServName='Old'"));
+    m_t->db().run(QStringLiteral("UPDATE tblService SET slaMinutes=15 WHERE ServName='Lab'"));
+    store(tokens({
+        "Lab 2026-03-14 10:10:00 . . . 0 . 0",
+        "Lab 2026-03-14 10:25:00 . . . 0 . 0",
+        "Lab 2026-03-14 08:50:00 09:00:00 09:00:00 09:10:00 1 Finished A",
+        "Lab 2026-03-14 08:50:00 09:10:00 09:10:00 09:16:30 1 Finished A",
+        "Lab 2026-03-14 09:00:00 10:20:00 10:20:00 . 1 Finished A",
+        "Lab 2026-03-14 08:50:00 09:30:00 09:30:00 09:40:00 1 Finished B",
+        "Lab 2026-03-14 08:50:00 09:40:00 09:40:00 09:45:00 1 Cancelled B",
+        "Lab 2026-03-13 08:50:00 11:00:00 11:00:00 . 1 Finished B", // yesterday: not in hand today
+        "Xray 2026-03-14 10:29:59 . . . 0 . 0",
+    }));
+    const test::FakeClock clock(QDate(2026, 3, 14), QTime(10, 30, 0));
+    const LiveBoard::Snapshot b = LiveBoard(m_t->db(), clock).snapshot();
+    QCOMPARE(b.services.size(), size_t(2));
+    const LiveBoard::ServiceLine& lab = b.services[0];
+    QCOMPARE(lab.name, QStringLiteral("Lab"));
+    QCOMPARE(lab.waiting, 2);
+    QCOMPARE(lab.longestWait, std::optional<int>(20));
+    QCOMPARE(lab.servedToday, 4);
+    QCOMPARE(lab.averageService, std::optional<double>(8.7));
+    QCOMPARE(lab.target, std::optional<int>(15));
+    QVERIFY(lab.pastTarget);
+    // The estimate is the wait estimator's for a token with everything waiting ahead of it.
+    const WaitEstimator estimator(m_t->db(), clock);
+    QVERIFY(lab.estimatedWait.has_value());
+    QCOMPARE(lab.estimatedWait, estimator.minutes(lab.key, 2));
+    const LiveBoard::ServiceLine& xray = b.services[1];
+    QCOMPARE(xray.waiting, 1);
+    QCOMPARE(xray.longestWait, std::optional<int>(1)); // 10:29:59 to 10:30:00 crosses a minute
+    QCOMPARE(xray.servedToday, 0);
+    QVERIFY(!xray.averageService && !xray.estimatedWait && !xray.target && !xray.pastTarget);
+
+    QCOMPARE(b.counters.size(), size_t(2));
+    QVERIFY(b.counters[0].serving);
+    QCOMPARE(b.counters[0].token, QStringLiteral("T5"));
+    QCOMPARE(b.counters[0].since, QStringLiteral("10:20:00"));
+    QCOMPARE(b.counters[0].service, QStringLiteral("Lab"));
+    QVERIFY(!b.counters[1].serving);
+    QCOMPARE(b.counters[1].since, QStringLiteral("09:45:00"));
+
+    const QJsonObject json = b.toJson();
+    QCOMPARE(json[QStringLiteral("time")].toString(), QStringLiteral("10:30:00"));
+    const QJsonObject jl = json[QStringLiteral("services")].toArray()[0].toObject();
+    QCOMPARE(jl[QStringLiteral("longestWait")].toInt(), 20);
+    QCOMPARE(jl[QStringLiteral("estimatedWait")].toInt(), *lab.estimatedWait);
+    QCOMPARE(jl[QStringLiteral("pastTarget")].toBool(), true);
+    const QJsonObject jx = json[QStringLiteral("services")].toArray()[1].toObject();
+    QVERIFY(jx[QStringLiteral("estimatedWait")].isNull() && jx[QStringLiteral("targetMinutes")].isNull());
+    const QJsonObject jb = json[QStringLiteral("counters")].toArray()[1].toObject();
+    QCOMPARE(jb[QStringLiteral("state")].toString(), QStringLiteral("idle"));
+    QVERIFY(jb[QStringLiteral("token")].isNull());
+    QCOMPARE(jb[QStringLiteral("since")].toString(), QStringLiteral("09:45:00"));
+
+    // Nobody past the target once the wait is within it.
+    const test::FakeClock early(QDate(2026, 3, 14), QTime(10, 25, 0));
+    QVERIFY(!LiveBoard(m_t->db(), early).snapshot().services[0].pastTarget);
 }
 
 TALLYVO_TEST_MAIN(tst_queuefigures)
