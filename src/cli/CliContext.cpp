@@ -147,6 +147,7 @@ const QList<CliCommand>& commands()
         list << tokenCommands();
         list << callCommands();
         list << reportCommands();
+        list << statsCommands();
         list << maintenanceCommands();
         list << userCommands();
         list << apiKeyCommands();
