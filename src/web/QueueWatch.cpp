@@ -155,12 +155,14 @@ private:
         wake();
     }
 
+public:
     void wake()
     {
         if (m_db && !m_readSoon->isActive())
             m_readSoon->start();
     }
 
+private:
     void readNow()
     {
         if (!m_db || m_finished)
@@ -185,6 +187,8 @@ private:
                     m_owner.m_onCalls(day, calls);
                 m_callDay = day;
             }
+            if (m_owner.m_afterRead)
+                m_owner.m_afterRead(*m_db);
         } catch (const DbError& e) {
             lost(e.text());
         }
@@ -232,6 +236,12 @@ void QueueWatch::start()
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread->start();
     QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->begin(); }, Qt::QueuedConnection);
+}
+
+void QueueWatch::readSoon()
+{
+    if (m_worker)
+        QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->wake(); }, Qt::QueuedConnection);
 }
 
 void QueueWatch::stop()
@@ -307,6 +317,14 @@ void DbJobs::stop()
     delete m_thread;
     m_thread = nullptr;
     m_worker = nullptr;
+}
+
+void DbJobs::later(int ms, std::function<void()> done)
+{
+    if (!m_thread)
+        return;
+    QMetaObject::invokeMethod(
+        m_worker, [w = m_worker, ms, done = std::move(done)] { QTimer::singleShot(ms, w, done); }, Qt::QueuedConnection);
 }
 
 bool DbJobs::post(Job job)

@@ -14,6 +14,7 @@ class QThread;
 namespace tallyvo {
 
 class Clock;
+class Database;
 class QueueState;
 
 // Timing of the watch, in milliseconds.
@@ -51,6 +52,11 @@ public:
     // thread after each new state; the first read of a day brings all of that day's. Before start().
     using CallsHandler = std::function<void(const QString& day, const QList<WebCall>& calls)>;
     void setCallsHandler(CallsHandler onCalls) { m_onCalls = std::move(onCalls); }
+    // Runs on the watch's thread after every read, with its connection, for figures that are
+    // read only while someone looks at them. Before start().
+    void setAfterRead(std::function<void(const Database&)> afterRead) { m_afterRead = std::move(afterRead); }
+    // Reads again soon, from any thread.
+    void readSoon();
     void start();
     void stop();
 
@@ -63,13 +69,12 @@ private:
     StateHandler m_onState;
     NoteHandler m_onNote;
     CallsHandler m_onCalls;
+    std::function<void(const Database&)> m_afterRead;
     WatchTiming m_timing;
     QThread* m_thread = nullptr;
     Worker* m_worker = nullptr;
     std::atomic<quint64> m_reads{0};
 };
-
-class Database;
 
 // A thread with a connection of its own for the requests that must ask the database (a token
 // of an earlier day, issuing through the API): they never hold up the threads that serve pages
@@ -84,6 +89,8 @@ public:
     void start();
     void stop();
     bool post(Job job);
+    // Runs `done` on the jobs' thread after `ms`, holding up no job meanwhile.
+    void later(int ms, std::function<void()> done);
 
 private:
     class Worker;

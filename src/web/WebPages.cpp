@@ -40,9 +40,11 @@ std::string WebPages::policyFor(const QByteArray& html)
     // Data blocks (a type other than script) are never run, so they need no allowance.
     const QString scripts = hashes(QStringLiteral("<script>(.*?)</script>"));
     const QString styles = hashes(QStringLiteral("<style>(.*?)</style>"));
+    // A page with a form posts it to the station, and nowhere else.
+    const QString forms = html.contains("<form") ? QStringLiteral("'self'") : QStringLiteral("'none'");
     return QStringLiteral("default-src 'none'; script-src%1; style-src%2; connect-src 'self'; img-src 'self' data:; media-src 'self'; "
-                          "base-uri 'none'; form-action 'none'; frame-ancestors 'none'")
-        .arg(scripts, styles)
+                          "base-uri 'none'; form-action %3; frame-ancestors 'none'")
+        .arg(scripts, styles, forms)
         .toStdString();
 }
 
@@ -52,6 +54,14 @@ std::string WebPages::displayPage(const QJsonObject& config) const
     data.replace("<", "\\u003c");
     QByteArray page = m_display;
     page.replace("@CONFIG@", data);
+    return page.toStdString();
+}
+
+std::string WebPages::loginPage(const QString& error) const
+{
+    QByteArray page = m_login;
+    page.replace("@ERROR@", error.isEmpty() ? QByteArray()
+                                            : "<p class=\"error\" role=\"alert\">" + escaped(error).toUtf8() + "</p>");
     return page.toStdString();
 }
 
@@ -102,6 +112,19 @@ std::unique_ptr<WebPages> WebPages::load(const QString& textsFile, QString* erro
     pages->m_display = resource(QStringLiteral("display.html"));
     pages->m_display.replace("@TEXTS@", texts);
     pages->m_displayPolicy = policyFor(pages->m_display);
+
+    QByteArray login = resource(QStringLiteral("login.html"));
+    login.replace("@LANG@", text("lang"));
+    login.replace("@TITLE@", text("boardTitle"));
+    login.replace("@USER@", text("boardUser"));
+    login.replace("@PASSWORD@", text("boardPassword"));
+    login.replace("@LOGIN@", text("boardLogin"));
+    pages->m_login = login;
+    pages->m_loginPolicy = policyFor(login);
+    QByteArray board = resource(QStringLiteral("board.html"));
+    board.replace("@TEXTS@", texts);
+    pages->m_board = board.toStdString();
+    pages->m_boardPolicy = policyFor(board);
     return pages;
 }
 

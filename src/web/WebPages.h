@@ -25,6 +25,11 @@ public:
     // The browser display with its settings (theme, voice template) put in as a data block.
     std::string displayPage(const QJsonObject& config) const;
     const std::string& displayPolicy() const { return m_displayPolicy; }
+    // The board's login form, with a line saying why the last try failed ("" for none).
+    std::string loginPage(const QString& error) const;
+    const std::string& loginPolicy() const { return m_loginPolicy; }
+    const std::string& boardPage() const { return m_board; }
+    const std::string& boardPolicy() const { return m_boardPolicy; }
     const QJsonObject& texts() const { return m_texts; }
 
     // A Content-Security-Policy allowing the page's own inline <style> and executable <script>
@@ -34,8 +39,8 @@ public:
 private:
     QJsonObject m_texts;
     std::string m_ticket, m_ticketPolicy, m_notFound, m_notFoundPolicy, m_openApi;
-    QByteArray m_display;
-    std::string m_displayPolicy;
+    QByteArray m_display, m_login;
+    std::string m_displayPolicy, m_loginPolicy, m_board, m_boardPolicy;
 };
 
 } // namespace tallyvo::web

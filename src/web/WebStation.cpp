@@ -1,17 +1,20 @@
 #include "web/WebStation.h"
 
 #include "admin/ApiKeys.h"
+#include "calling/Credentials.h"
 #include "core/Clock.h"
 #include "core/Database.h"
 #include "core/DbError.h"
 #include "core/Paths.h"
 #include "core/Session.h"
 #include "core/SettingsStore.h"
+#include "stats/LiveBoard.h"
 #include "stats/QueueState.h"
 #include "stats/WaitEstimator.h"
 #include "tokens/TicketPrinter.h"
 #include "tokens/TokenIssuer.h"
 #include "tokens/WebKeys.h"
+#include "web/BoardSessions.h"
 #include "web/QueueWatch.h"
 #include "web/RateLimiter.h"
 #include "web/WebPages.h"
@@ -148,6 +151,7 @@ bool WebStation::start(QString* error)
     if (!m_pages)
         return false;
     m_issueLimit = std::make_unique<web::RateLimiter>(m_config.issuePerMinute);
+    m_sessions = std::make_unique<web::BoardSessions>();
     {
         QFile chime(m_config.chimeFile.isEmpty() ? Paths::dataFile(QStringLiteral("ding.wav")) : m_config.chimeFile);
         if (chime.open(QIODevice::ReadOnly))
@@ -170,6 +174,7 @@ bool WebStation::start(QString* error)
                 m_onNote(note);
         });
     m_watch->setCallsHandler([this](const QString& day, const QList<WebCall>& calls) { onCalls(day, calls); });
+    m_watch->setAfterRead([this](const Database& db) { readBoard(db); });
     m_watch->start();
     m_server->start(m_config.threads);
     return true;
@@ -187,6 +192,7 @@ void WebStation::stop()
     std::lock_guard lock(m_mutex);
     m_watchers.clear();
     m_displays.clear();
+    m_boards.clear();
 }
 
 std::uint16_t WebStation::port() const
@@ -246,6 +252,17 @@ void WebStation::handle(const Request& request, std::shared_ptr<Reply> reply)
             r.headers.emplace_back("Cache-Control", "max-age=86400");
             return reply->respond(std::move(r));
         }
+    }
+    if (parts.size() >= 2 && parts.size() <= 3 && parts[0].isEmpty() && parts[1] == QLatin1String("board")) {
+        const QString what = parts.value(2);
+        if (parts.size() == 2)
+            return read ? serveBoard(request, std::move(reply)) : notAllowed("GET, HEAD");
+        if (what == QLatin1String("events"))
+            return read ? openBoardEvents(request, std::move(reply)) : notAllowed("GET, HEAD");
+        if (what == QLatin1String("login"))
+            return request.method == "POST" ? boardLogin(request, std::move(reply)) : notAllowed("POST");
+        if (what == QLatin1String("logout"))
+            return request.method == "POST" ? boardLogout(request, std::move(reply)) : notAllowed("POST");
     }
     if (parts.size() >= 4 && parts[0].isEmpty() && parts[1] == QLatin1String("api") && parts[2] == QLatin1String("v1")) {
         const QString what = parts[3];
@@ -515,6 +532,133 @@ void WebStation::onCalls(const QString& day, const QList<WebCall>& calls)
             o.insert(QStringLiteral("type"), QStringLiteral("call"));
             w.stream->send(json(o), std::to_string(c.seq));
         }
+}
+
+std::optional<QString> WebStation::boardUser(const Request& request) const
+{
+    return m_sessions->user(web::BoardSessions::keyFromCookies(QString::fromStdString(request.header("cookie"))));
+}
+
+namespace {
+
+Response loginAnswer(int status, std::string page, const std::string& policy)
+{
+    Response r;
+    r.status = status;
+    r.contentType = "text/html; charset=utf-8";
+    r.body = std::move(page);
+    r.headers.emplace_back("Content-Security-Policy", policy);
+    r.headers.emplace_back("Cache-Control", "no-store");
+    return r;
+}
+
+std::string sessionCookie(const QString& key, bool secure, int maxAge)
+{
+    return std::string(web::BoardSessions::cookieName) + "=" + key.toStdString() + "; Path=/board; Max-Age="
+           + std::to_string(maxAge) + "; HttpOnly; SameSite=Strict" + (secure ? "; Secure" : "");
+}
+
+} // namespace
+
+void WebStation::serveBoard(const Request& request, std::shared_ptr<Reply> reply)
+{
+    if (!boardUser(request))
+        return reply->respond(loginAnswer(200, m_pages->loginPage(QString()), m_pages->loginPolicy()));
+    reply->respond(loginAnswer(200, m_pages->boardPage(), m_pages->boardPolicy()));
+}
+
+void WebStation::boardLogin(const Request& request, std::shared_ptr<Reply> reply)
+{
+    // A form posts "+" for a space.
+    QString form = QString::fromStdString(request.body);
+    form.replace(QLatin1Char('+'), QLatin1Char(' '));
+    const QUrlQuery fields(form);
+    const QString user = fields.queryItemValue(QStringLiteral("username"), QUrl::FullyDecoded).trimmed();
+    const QString password = fields.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded);
+    const QString peer = QString::fromStdString(request.peer);
+    const QJsonObject& texts = m_pages->texts();
+    if (const std::optional<int> wait = m_sessions->refusedFor(peer, user)) {
+        Response r = loginAnswer(429,
+                                 m_pages->loginPage(texts.value(QStringLiteral("boardTooMany")).toString().replace(
+                                     QStringLiteral("{seconds}"), QString::number(*wait))),
+                                 m_pages->loginPolicy());
+        r.headers.emplace_back("Retry-After", std::to_string(*wait));
+        return reply->respond(std::move(r));
+    }
+    const bool secure = request.secure;
+    const bool queued = m_jobs->post([this, user, password, peer, secure, reply](const Database* db) {
+        if (!db)
+            return reply->respond(error(503, QStringLiteral("the database cannot be reached now")));
+        std::optional<int> key;
+        try {
+            if (!user.isEmpty() && !password.isEmpty())
+                key = Credentials::checkAdmin(*db, user, password);
+        } catch (const DbError&) {
+            reply->respond(error(503, QStringLiteral("the database cannot be reached now")));
+            throw;
+        }
+        if (key) {
+            Response r;
+            r.status = 303;
+            r.contentType = "text/plain; charset=utf-8";
+            r.headers.emplace_back("Location", "/board");
+            r.headers.emplace_back("Set-Cookie", sessionCookie(m_sessions->begin(user), secure, 12 * 60 * 60));
+            r.headers.emplace_back("Cache-Control", "no-store");
+            return reply->respond(std::move(r));
+        }
+        m_sessions->failed(peer, user);
+        // A wrong password is answered a second later, which costs a guesser time and nobody else.
+        const std::string page = m_pages->loginPage(m_pages->texts().value(QStringLiteral("boardWrong")).toString());
+        m_jobs->later(1000, [this, reply, page] { reply->respond(loginAnswer(401, page, m_pages->loginPolicy())); });
+    });
+    if (!queued)
+        reply->respond(error(503, QStringLiteral("busy: try again in a moment")));
+}
+
+void WebStation::boardLogout(const Request& request, std::shared_ptr<Reply> reply)
+{
+    m_sessions->end(web::BoardSessions::keyFromCookies(QString::fromStdString(request.header("cookie"))));
+    Response r;
+    r.status = 303;
+    r.contentType = "text/plain; charset=utf-8";
+    r.headers.emplace_back("Location", "/board");
+    r.headers.emplace_back("Set-Cookie", sessionCookie(QString(), request.secure, 0));
+    reply->respond(std::move(r));
+}
+
+void WebStation::openBoardEvents(const Request& request, std::shared_ptr<Reply> reply)
+{
+    if (!boardUser(request))
+        return reply->respond(error(401, QStringLiteral("log in first")));
+    reply->openStream([this](std::shared_ptr<web::EventStream> stream) {
+        std::lock_guard lock(m_mutex);
+        if (!m_board.empty())
+            stream->send(m_board);
+        m_boards.push_back(stream);
+        // The figures are read only while someone looks: the first to look has them read now.
+        if (m_board.empty() || m_boards.size() == 1)
+            m_watch->readSoon();
+    });
+}
+
+// On the watch's thread after each read of the queue: the board's figures, when someone looks.
+void WebStation::readBoard(const Database& db)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        std::erase_if(m_boards, [](const std::shared_ptr<web::EventStream>& s) { return !s->isOpen(); });
+        if (m_boards.empty()) {
+            m_board.clear();
+            return;
+        }
+    }
+    std::string board = json(LiveBoard(db, m_clock).snapshot().toJson());
+    std::lock_guard lock(m_mutex);
+    if (board == m_board)
+        return;
+    m_board = std::move(board);
+    for (const auto& s : m_boards)
+        s->send(m_board);
 }
 
 void WebStation::issue(const Request& request, std::shared_ptr<Reply> reply)

@@ -15,6 +15,7 @@
 namespace tallyvo {
 
 class Clock;
+class Database;
 class DbJobs;
 class QueueState;
 class QueueWatch;
@@ -22,6 +23,7 @@ class SettingsStore;
 struct TicketView;
 
 namespace web {
+class BoardSessions;
 class RateLimiter;
 class WebPages;
 }
@@ -92,6 +94,13 @@ private:
     void serveDisplay(const web::Request& request, std::shared_ptr<web::Reply> reply);
     void openDisplayEvents(const web::Request& request, std::shared_ptr<web::Reply> reply);
     void onCalls(const QString& day, const QList<WebCall>& calls);
+    // The supervisors' board: a login, then its figures pushed as they change.
+    void serveBoard(const web::Request& request, std::shared_ptr<web::Reply> reply);
+    void boardLogin(const web::Request& request, std::shared_ptr<web::Reply> reply);
+    void boardLogout(const web::Request& request, std::shared_ptr<web::Reply> reply);
+    void openBoardEvents(const web::Request& request, std::shared_ptr<web::Reply> reply);
+    std::optional<QString> boardUser(const web::Request& request) const;
+    void readBoard(const Database& db);
     void serveTicket(const QString& key, bool page, std::shared_ptr<web::Reply> reply);
     void openEvents(const QString& key, std::shared_ptr<web::Reply> reply);
     void issue(const web::Request& request, std::shared_ptr<web::Reply> reply);
@@ -118,6 +127,9 @@ private:
     bool m_callsKnown = false;
     std::vector<DisplayWatcher> m_displays;
     std::string m_chime;
+    std::unique_ptr<web::BoardSessions> m_sessions;
+    std::vector<std::shared_ptr<web::EventStream>> m_boards;
+    std::string m_board; // the board's figures as last read, "" until someone looked
 };
 
 } // namespace tallyvo

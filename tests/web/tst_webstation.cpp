@@ -5,6 +5,7 @@
 
 #include "admin/ApiKeys.h"
 #include "core/DemoSite.h"
+#include "core/Schema.h"
 #include "core/Session.h"
 #include "tokens/TokenIssuer.h"
 #include "web/WebStation.h"
@@ -337,7 +338,9 @@ private slots:
         QVERIFY(some.events[0].value(QStringLiteral("calls")).toArray().isEmpty());
 
         ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")});   // A2
+        QVERIFY(all.waitFor(type("call")) > 0);
         ctl(db, {QStringLiteral("recall"), QStringLiteral("Counter 1")}); // A2 again
+        QVERIFY(all.waitFor(type("call"), 2) > 0);
         ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 2")});   // the Pharmacy token
         QVERIFY(all.waitFor([](const QJsonObject& o) { return o.value(QStringLiteral("counter")).toString() == QLatin1String("Pharmacy Desk"); }) > 0);
         QStringList labels;
@@ -391,9 +394,12 @@ private slots:
         QCOMPARE(cell(0, 1), QStringLiteral("Room 1"));
         QCOMPARE(browser.script(QStringLiteral("return document.getElementById('caption1').textContent;")).toString().isNull(), false);
 
-        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")});
-        ctl(db, {QStringLiteral("recall"), QStringLiteral("Counter 1")});
+        // A recall is a call's row coming back to the feed: one made before the station read the
+        // call itself would be read as that one call, so each is waited for.
         auto taken = [&] { return browser.script(QStringLiteral("return tallyvoDisplay.taken.join(',');")).toString(); };
+        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")});
+        QTRY_COMPARE_WITH_TIMEOUT(taken(), QStringLiteral("A2"), 10000);
+        ctl(db, {QStringLiteral("recall"), QStringLiteral("Counter 1")});
         QTRY_COMPARE_WITH_TIMEOUT(taken(), QStringLiteral("A2,A2"), 10000);
         QCOMPARE(cell(0, 0), QStringLiteral("A2 "));
         QCOMPARE(cell(1, 0), QStringLiteral("A1 "));
@@ -411,6 +417,118 @@ private slots:
         QCOMPARE(browser.script(QStringLiteral("return tallyvoDisplay.fills;")).toInt(), 1);
         QCOMPARE(cell(0, 0), QStringLiteral("A4 "));
         QCOMPARE(cell(3, 0), QStringLiteral("A1 "));
+        for (const QString& line : browser.log())
+            QVERIFY2(!line.contains(QLatin1String("Content Security Policy")), qPrintable(line));
+    }
+
+    // The supervisors' board asks for an administrator's name and password, keeps the session in
+    // a cookie scripts cannot read, and slows down and then stops whoever keeps guessing.
+    void boardLogin_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("status");
+        QTest::newRow("administrator") << "admin" << Schema::defaultAdminPassword << 303;
+        QTest::newRow("wrong password") << "ADMIN" << "Admin" << 401;
+        QTest::newRow("unknown user") << "nobody" << Schema::defaultAdminPassword << 401;
+        QTest::newRow("a counter's login") << "counter1" << "1111" << 401;
+        QTest::newRow("nothing") << "" << "" << 401;
+    }
+    void boardLogin()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(int, status);
+        startStation();
+        QCOMPARE(get(QStringLiteral("/board/events")).status, 401);
+        const QByteArray form = "username=" + QUrl::toPercentEncoding(user) + "&password=" + QUrl::toPercentEncoding(password);
+        const Answer a = fetch(m_net, "POST", url(QStringLiteral("/board/login")), form,
+                               {{"Content-Type", "application/x-www-form-urlencoded"}});
+        QCOMPARE(a.status, status);
+        const QByteArray cookie = a.header("Set-Cookie");
+        if (status != 303) {
+            QVERIFY(cookie.isEmpty());
+            QVERIFY(a.body.contains("Wrong user name or password."));
+            return;
+        }
+        QCOMPARE(a.header("Location"), QByteArray("/board"));
+        for (const char* part : {"; Path=/board", "; HttpOnly", "; SameSite=Strict"})
+            QVERIFY2(cookie.contains(part), cookie.constData());
+        QVERIFY(!cookie.contains("Secure")); // not over plain HTTP
+        const QByteArray session = cookie.left(cookie.indexOf(';'));
+        // Requests of their own, without the cookies the first one kept.
+        QNetworkAccessManager fresh;
+        const Answer page = fetch(fresh, "GET", url(QStringLiteral("/board")), {}, {{"Cookie", session}});
+        QVERIFY(page.body.contains("/board/events"));
+        QNetworkAccessManager other;
+        QCOMPARE(fetch(other, "GET", url(QStringLiteral("/board/events")), {}, {{"Cookie", "tallyvo_board=made-up"}}).status, 401);
+        QVERIFY(fetch(other, "GET", url(QStringLiteral("/board")), {}).body.contains("name=\"password\""));
+    }
+
+    void boardStopsGuessing()
+    {
+        startStation();
+        auto tryLogin = [&](const QString& password) {
+            return fetch(m_net, "POST", url(QStringLiteral("/board/login")),
+                         "username=ADMIN&password=" + QUrl::toPercentEncoding(password),
+                         {{"Content-Type", "application/x-www-form-urlencoded"}});
+        };
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(tryLogin(QStringLiteral("guess%1").arg(i)).status, 401);
+        QVERIFY2(t.elapsed() >= 4500, "wrong passwords are answered at once");
+        // Now even the right password is refused until the window has passed.
+        const Answer refused = tryLogin(Schema::defaultAdminPassword);
+        QCOMPARE(refused.status, 429);
+        QVERIFY(refused.header("Retry-After").toInt() > 60);
+        QCOMPARE(get(QStringLiteral("/api/v1/services")).status, 200);
+    }
+
+    // A supervisor logs in through the form in a real browser; the board's figures follow calls
+    // and transfers made by other processes and agree with the database.
+    void boardInABrowser()
+    {
+        startStation();
+        Browser browser;
+        QString error;
+        QVERIFY2(browser.open(1280, 900, &error), qPrintable(error));
+        browser.go(url(QStringLiteral("/board")).toString());
+        QTRY_VERIFY_WITH_TIMEOUT(browser.script(QStringLiteral("return !!document.getElementById('password');")).toBool(), 10000);
+        browser.script(QStringLiteral("document.getElementById('username').value='ADMIN';"
+                                      "document.getElementById('password').value='%1';"
+                                      "document.forms[0].submit();").arg(Schema::defaultAdminPassword));
+        auto board = [&] { return browser.script(QStringLiteral("return window.tallyvoBoard;")).toObject(); };
+        auto service = [&](const QString& name) {
+            for (const QJsonValue& v : board().value(QStringLiteral("services")).toArray())
+                if (v.toObject().value(QStringLiteral("service")).toString() == name)
+                    return v.toObject();
+            return QJsonObject();
+        };
+        auto waitingInDb = [&] {
+            return m_data->db().scalar(QStringLiteral("SELECT count(*) FROM tblTicket t JOIN tblService s ON s.servAuto=t.servAuto "
+                                                      "WHERE s.ServName='Consultation' AND t.call='0'")).toInt();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(service(QStringLiteral("Consultation")).value(QStringLiteral("waiting")).toInt(), 4, 10000);
+
+        const DbUrl& db = m_data->url();
+        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")});
+        QTRY_COMPARE_WITH_TIMEOUT(service(QStringLiteral("Consultation")).value(QStringLiteral("waiting")).toInt(), waitingInDb(), 10000);
+        QCOMPARE(waitingInDb(), 3);
+        const QString first = m_data->db().scalar(QStringLiteral("SELECT tickAuto FROM tblTicket WHERE webKey=?"), {m_keys[0]}).toString();
+        ctl(db, {QStringLiteral("transfer"), QStringLiteral("Counter 1"), first, QStringLiteral("Counter 2")});
+        QTRY_COMPARE_WITH_TIMEOUT(service(QStringLiteral("Consultation")).value(QStringLiteral("waiting")).toInt(), waitingInDb(), 10000);
+        ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")});
+        QTRY_COMPARE_WITH_TIMEOUT(service(QStringLiteral("Consultation")).value(QStringLiteral("servedToday")).toInt(),
+                                  m_data->db().scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE call='1' AND status<>'Cancelled' "
+                                                                     "AND servAuto=(SELECT servAuto FROM tblService WHERE ServName='Consultation')")).toInt(),
+                                  10000);
+        QCOMPARE(service(QStringLiteral("Consultation")).value(QStringLiteral("waiting")).toInt(), waitingInDb());
+        // The counter's row shows the token it holds, as the database has it.
+        const QString inHand = m_data->db().scalar(QStringLiteral("SELECT no_abr FROM tblCall WHERE cntAuto=(SELECT cntAuto FROM tblCounter "
+                                                                  "WHERE contName='Counter 1') ORDER BY callauto DESC LIMIT 1")).toString();
+        QTRY_VERIFY_WITH_TIMEOUT(browser.script(QStringLiteral("return document.getElementById('counters').textContent;"))
+                                     .toString().contains(inHand), 10000);
         for (const QString& line : browser.log())
             QVERIFY2(!line.contains(QLatin1String("Content Security Policy")), qPrintable(line));
     }
