@@ -15,7 +15,9 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 
+#include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <condition_variable>
 #include <cstring>
@@ -94,6 +96,11 @@ std::shared_ptr<asio::ssl::context> makeTls(const HttpServer::Tls& tls, std::str
         return nullptr;
     }
     context->use_private_key_file(tls.keyFile, asio::ssl::context::pem, ec);
+    if (ec && ec.category() == asio::error::get_ssl_category()
+        && ERR_GET_REASON(static_cast<unsigned long>(ec.value())) == X509_R_KEY_VALUES_MISMATCH) {
+        *error = "The key in \"" + tls.keyFile + "\" does not belong to the certificate in \"" + tls.certFile + "\".";
+        return nullptr;
+    }
     if (ec) {
         *error = "The key file \"" + tls.keyFile + "\" holds no unencrypted PEM private key.";
         return nullptr;
