@@ -168,6 +168,8 @@ void HttpServer::Impl::admit(Listener& listener, tcp::socket socket, const Stran
     if (ec)
         return; // gone already
     std::string peer = unmapped(endpoint.address());
+    // Events are small and must not wait for an acknowledgement of the one before.
+    socket.set_option(tcp::no_delay(true), ec);
 
     Admission admission = Admission::Serve;
     AddressSlot slot;

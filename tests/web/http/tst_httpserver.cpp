@@ -140,6 +140,7 @@ private slots:
     void perAddress();
     void totalLimit();
     void eventStream();
+    void slowReaderDropped_data();
     void slowReaderDropped();
     void fanOutSharedEvent();
     void tls();
@@ -229,6 +230,12 @@ void TestHttpServer::answers_data()
     QTest::newRow("bad chunk size") << QByteArrayLiteral("POST /echo HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: "
                                                       "chunked\r\n\r\nzz\r\nab\r\n0\r\n\r\n")
                                     << 400 << QByteArray("*") << QByteArray("");
+    QTest::newRow("both Content-Length and chunked") << QByteArray(
+        "POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n")
+                                                     << 400 << QByteArray("*") << QByteArray("");
+    QTest::newRow("two different Content-Lengths") << QByteArray(
+        "POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabcde")
+                                                   << 400 << QByteArray("*") << QByteArray("");
     QTest::newRow("header injection dropped") << "GET /inject" + end << 200 << QByteArray("x") << QByteArray("");
 }
 
@@ -528,10 +535,23 @@ void TestHttpServer::eventStream()
     QCOMPARE(get(t.server.port()).status, 200);
 }
 
+void TestHttpServer::slowReaderDropped_data()
+{
+    QTest::addColumn<int>("queueKb");
+    QTest::addColumn<int>("pauseMs"); // between events once the socket is full
+    QTest::newRow("queue passes its bound") << 64 << 0;
+    // Events too few to fill the queue, but the peer takes none for longer than the idle time.
+    QTest::newRow("write stuck past the idle time") << 64 * 1024 << 200;
+}
+
 void TestHttpServer::slowReaderDropped()
 {
+    QFETCH(int, queueKb);
+    QFETCH(int, pauseMs);
     Limits limits;
-    limits.streamQueueBytes = 64 * 1024;
+    limits.streamQueueBytes = static_cast<std::size_t>(queueKb) * 1024;
+    limits.idleSeconds = 1;
+    limits.keepAliveSeconds = 1;
     TestServer t(limits);
     RawClient reader;
     QVERIFY(reader.connect("127.0.0.1", t.server.port(), {}, 4096));
@@ -549,6 +569,8 @@ void TestHttpServer::slowReaderDropped()
         sent += event.size();
         if (sent % (1024 * 1024) == 0)
             QTest::qWait(5);
+        if (pauseMs > 0 && sent >= 8u * 1024 * 1024)
+            QTest::qWait(pauseMs);
     }
     QVERIFY2(!s->isOpen() || clock.elapsed() < 20000, "the slow reader was never dropped");
     QTRY_COMPARE(t.closed.load(), 1);
@@ -692,12 +714,13 @@ void TestHttpServer::stopWithStreamsOpen()
     QTRY_COMPARE(t->streamCount(), 20u);
     // A request the station has not answered yet, and an idle kept-alive connection.
     std::shared_ptr<Reply> pending;
-    HttpServer holding({}, [&pending](const Request&, std::shared_ptr<Reply> r) { pending = std::move(r); });
+    auto holding = std::make_unique<HttpServer>(
+        Limits{}, [&pending](const Request&, std::shared_ptr<Reply> r) { pending = std::move(r); });
     std::string error;
-    QVERIFY(holding.listen("127.0.0.1", 0, std::nullopt, &error));
-    holding.start(1);
+    QVERIFY(holding->listen("127.0.0.1", 0, std::nullopt, &error));
+    holding->start(1);
     RawClient waiting;
-    QVERIFY(waiting.connect("127.0.0.1", holding.port()));
+    QVERIFY(waiting.connect("127.0.0.1", holding->port()));
     QVERIFY(waiting.send("GET /slow HTTP/1.1\r\nHost: t\r\n\r\n"));
     QTRY_VERIFY(pending != nullptr);
 
@@ -719,9 +742,10 @@ void TestHttpServer::stopWithStreamsOpen()
     for (auto& c : clients)
         QVERIFY(c->closedByPeer());
 
-    holding.stop();
+    holding->stop();
     QVERIFY(waiting.closedByPeer());
     // Answering after the stop, and after the server is gone, is harmless.
+    holding.reset();
     pending->respond({200, "text/plain", "too late", {}});
     t.reset();
     pending.reset();
