@@ -236,8 +236,9 @@ int run(const Options& o)
     print("station_idle_cpu_percent",
           100.0 * static_cast<double>(after.ticks - before.ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / 5.0);
 
-    // Calls at the counter, each timed from just before "Next" (so the figures include the
-    // call's own commit) to the matching event at the last stream and at all of them.
+    // Calls at the counter. Each event is timed from the end of "Next" (its commit is the call's
+    // last write; the recount after it is a read), and, beside that, from before "Next" so the
+    // call's own time is in: the commit moment lies between the two.
     SystemClock clock;
     Session session;
     session.activeCounter = site.counter;
@@ -247,7 +248,7 @@ int run(const Options& o)
     QuietPrompt prompt;
     CallEngine engine(*db, clock, session, settings, prompt);
     engine.open();
-    std::vector<double> one, everyone, callMs;
+    std::vector<double> one, everyone, oneWithCall, everyoneWithCall, callMs;
     int missing = 0;
     const int designated = o.streams - 1; // the last token: waiting through every call
     for (int call = 1; call <= o.calls && call <= o.streams; ++call) {
@@ -257,7 +258,8 @@ int run(const Options& o)
         const std::int64_t t0 = nowNs();
         if (!engine.nextAction())
             fail(QStringLiteral("call %1 found nobody waiting").arg(call));
-        callMs.push_back(static_cast<double>(nowNs() - t0) / 1e6);
+        const std::int64_t called = nowNs();
+        callMs.push_back(static_cast<double>(called - t0) / 1e6);
         const auto at = fleet.waitForEvents(
             expected, t0, [call](int stream, const std::string& data) { return eventMatches(data, stream + 1, call); },
             std::chrono::seconds(10));
@@ -268,19 +270,26 @@ int run(const Options& o)
                 continue;
             }
             last = std::max(last, at[i]);
-            if (expected[i] == designated)
-                one.push_back(static_cast<double>(at[i] - t0) / 1e6);
+            if (expected[i] == designated) {
+                one.push_back(static_cast<double>(at[i] - called) / 1e6);
+                oneWithCall.push_back(static_cast<double>(at[i] - t0) / 1e6);
+            }
         }
-        if (last > 0)
-            everyone.push_back(static_cast<double>(last - t0) / 1e6);
+        if (last > 0) {
+            everyone.push_back(static_cast<double>(last - called) / 1e6);
+            everyoneWithCall.push_back(static_cast<double>(last - t0) / 1e6);
+        }
         QThread::msleep(200);
     }
     print("calls", static_cast<double>(callMs.size()));
     print("next_call_p50_ms", percentile(callMs, 50));
+    print("next_call_p99_ms", percentile(callMs, 99));
     print("event_one_p50_ms", percentile(one, 50));
     print("event_one_p99_ms", percentile(one, 99));
     print("event_all_p50_ms", percentile(everyone, 50));
     print("event_all_p99_ms", percentile(everyone, 99));
+    print("event_one_p99_ms_with_call", percentile(oneWithCall, 99));
+    print("event_all_p99_ms_with_call", percentile(everyoneWithCall, 99));
     print("events_missing", missing);
 
     std::vector<std::string> pages;
