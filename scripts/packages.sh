@@ -11,6 +11,7 @@ TALLYVO_PACKAGES=(
     postgresql xvfb xdotool x11-utils pulseaudio poppler-utils fonts-dejavu-core fonts-liberation
     python3-openpyxl libpq-dev dpkg-dev lintian desktop-file-utils
     python3-pyatspi at-spi2-core dbus imagemagick zbar-tools
+    chromium chromium-driver
 )
 
 tallyvo_install_packages() {

@@ -99,6 +99,17 @@ std::vector<QStringList> Services::list(const Database& db)
                   7);
 }
 
+namespace {
+
+// NULL when no target was given, so that "none" is never mistaken for a target of 0 minutes.
+QVariant targetValue(const ServiceRecord& rec)
+{
+    const std::optional<int> target = NumberText::wholeNumber(rec.slaMinutes);
+    return target ? QVariant(*target) : QVariant(QMetaType(QMetaType::Int));
+}
+
+} // namespace
+
 QStringList Services::activeNames(const Database& db)
 {
     return firstColumn(db.run(QStringLiteral("SELECT ServName FROM tblService WHERE active='1' ORDER BY servAuto")));
@@ -122,13 +133,19 @@ QString Services::validate(const Database& db, const ServiceRecord& rec)
         return tr("Select a department name");
     if (rec.name.isEmpty())
         return tr("Service name should not be blank");
+    if (!rec.slaMinutes.trimmed().isEmpty()) {
+        const std::optional<int> target = NumberText::wholeNumber(rec.slaMinutes);
+        if (!target || *target < 1 || *target > longestTargetMinutes)
+            return tr("Cannot Save. The target wait is whole minutes from 1 to %1, or empty for none")
+                .arg(longestTargetMinutes);
+    }
     return QString();
 }
 
 std::optional<ServiceRecord> Services::get(const Database& db, qint64 key)
 {
-    QSqlQuery q = db.run(QStringLiteral("SELECT deptAuto, ServName, servdesc, active, startno, endno, abrno "
-                                        "FROM tblService WHERE servAuto=?"),
+    QSqlQuery q = db.run(QStringLiteral("SELECT deptAuto, ServName, servdesc, active, startno, endno, abrno, "
+                                        "slaMinutes FROM tblService WHERE servAuto=?"),
                          {key});
     if (!q.next())
         return std::nullopt;
@@ -140,6 +157,7 @@ std::optional<ServiceRecord> Services::get(const Database& db, qint64 key)
     rec.startno = q.value(4).toString();
     rec.endno = q.value(5).toString();
     rec.abrno = q.value(6).toString();
+    rec.slaMinutes = q.value(7).isNull() ? QString() : QString::number(q.value(7).toInt());
     q.finish();
     rec.deptName = modSub::getDeptName(db, dept);
     return rec;
@@ -148,17 +166,17 @@ std::optional<ServiceRecord> Services::get(const Database& db, qint64 key)
 qint64 Services::insert(const Database& db, const ServiceRecord& rec)
 {
     return db.insert(QStringLiteral("INSERT INTO tblService (deptAuto, ServName, servdesc, active, startno, endno, "
-                                    "abrno) VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING servAuto"),
+                                    "abrno, slaMinutes) VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING servAuto"),
                      {modSub::getDeptKey(db, rec.deptName), rec.name, rec.desc, flag(rec.active), rec.startno,
-                      rec.endno, rec.abrno});
+                      rec.endno, rec.abrno, targetValue(rec)});
 }
 
 void Services::update(const Database& db, qint64 key, const ServiceRecord& rec)
 {
     db.run(QStringLiteral("UPDATE tblService SET deptAuto=?, ServName=?, servdesc=?, active=?, startno=?, endno=?, "
-                          "abrno=? WHERE servAuto=?"),
+                          "abrno=?, slaMinutes=? WHERE servAuto=?"),
            {modSub::getDeptKey(db, rec.deptName), rec.name, rec.desc, flag(rec.active), rec.startno, rec.endno,
-            rec.abrno, key});
+            rec.abrno, targetValue(rec), key});
 }
 
 DeleteOutcome Services::remove(const Database& db, qint64 key)

@@ -41,6 +41,9 @@ public:
     static DeleteOutcome remove(const Database& db, qint64 key);
 };
 
+// The longest target wait a service can have: a day.
+inline constexpr int longestTargetMinutes = 24 * 60;
+
 struct ServiceRecord {
     QString deptName; // as chosen or typed in "Select Dept"
     QString name;
@@ -49,6 +52,7 @@ struct ServiceRecord {
     QString startno = QStringLiteral("0"); // stored as typed
     QString endno = QStringLiteral("0");
     QString abrno;
+    QString slaMinutes; // the target wait as typed; empty for none
 };
 
 // Services, each with the numbering rules of its tokens.
@@ -63,7 +67,7 @@ public:
     static QStringList activeNames(const Database& db);
 
     // The first failing check's message, in the order the operator is told them: prefix, start,
-    // end, range, department, name; "" when the service may be stored.
+    // end, range, department, name, target wait; "" when the service may be stored.
     static QString validate(const Database& db, const ServiceRecord& rec);
     // The department name is the one the name lookup gives for its stored key.
     static std::optional<ServiceRecord> get(const Database& db, qint64 key);

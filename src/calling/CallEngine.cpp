@@ -18,6 +18,10 @@ namespace {
 // token was taken, so this bound is never reached by a queue of real size.
 constexpr int maxTakeAttempts = 10000;
 
+// The first call of a token is stamped once; a token called before anything stamped it (a
+// transferred one, or one called before the column existed) had its first call at attTime.
+const QString firstCallSet = QStringLiteral("firstCall=coalesce(nullif(firstCall, ''), nullif(attTime, ''), ?)");
+
 qint64 keyOf(const QString& text)
 {
     bool ok = false;
@@ -143,14 +147,16 @@ bool CallEngine::callNext()
     // Taking is one statement that succeeds only while the token still waits. A counter that
     // loses the race to another takes the next one; one that finds nothing waiting is idle.
     static const QString takeSql = QStringLiteral(
-        "UPDATE tblTicket SET call='1', attended=?, attTime=?, status='Finished' WHERE call='0' AND tickAuto="
+        "UPDATE tblTicket SET call='1', attended=?, attTime=?, status='Finished', ") + firstCallSet + QStringLiteral(
+        " WHERE call='0' AND tickAuto="
         "(SELECT tickAuto FROM tblTicket WHERE call='0' AND tickDate=? AND servAuto=? ORDER BY tickNo ASC LIMIT 1) "
         "RETURNING tickAuto, no_abr, (SELECT count(*) FROM tblCall WHERE tblCall.tickAuto=tblTicket.tickAuto)");
     for (int attempt = 0; attempt < maxTakeAttempts; ++attempt) {
         {
+            const QString now = m_clock.nowText();
             Transaction t(m_db);
             const std::optional<QVariantList> taken = m_statements.firstRow(
-                takeSql, {m_session.activeCounter, m_clock.nowText(), today(), m_session.activeService});
+                takeSql, {m_session.activeCounter, now, now, today(), m_session.activeService});
             if (taken) {
                 const qint64 key = taken->value(0).toLongLong();
                 const QString label = taken->value(1).toString();
@@ -174,12 +180,13 @@ bool CallEngine::callThis(qint64 ticketKey, const QString& kind)
 {
     m_warning.clear();
     const Note note = kind == QLatin1String("LAB") ? Note::LabReport : Note::Normal;
+    const QString now = m_clock.nowText();
     Transaction t(m_db);
     const std::optional<QVariantList> taken = m_statements.firstRow(
-        QStringLiteral("UPDATE tblTicket SET call='1', attended=?, attTime=?, status='Finished' "
-                       "WHERE tickDate=? AND tickAuto=? "
+        QStringLiteral("UPDATE tblTicket SET call='1', attended=?, attTime=?, status='Finished', ") + firstCallSet +
+            QStringLiteral(" WHERE tickDate=? AND tickAuto=? "
                        "RETURNING no_abr, (SELECT count(*) FROM tblCall WHERE tblCall.tickAuto=tblTicket.tickAuto)"),
-        {m_session.activeCounter, m_clock.nowText(), today(), ticketKey});
+        {m_session.activeCounter, now, now, today(), ticketKey});
     if (!taken) {
         m_callStatus = tr("Idle");
         return false;

@@ -147,8 +147,10 @@ const QList<CliCommand>& commands()
         list << tokenCommands();
         list << callCommands();
         list << reportCommands();
+        list << statsCommands();
         list << maintenanceCommands();
         list << userCommands();
+        list << apiKeyCommands();
         return list;
     }();
     return all;

@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/Connection.h"
+#include "core/Prompt.h"
 #include "core/Session.h"
 #include "core/SettingsStore.h"
 
@@ -107,12 +108,34 @@ int toInt(const QString& text, const QString& what);
 // A day written yyyy-MM-dd with a year of four digits; anything else is a UsageError naming option.
 QDate toDate(const QString& text, const QString& option);
 
+// The export's message boxes become the command's one line of failure.
+class FailurePrompt final : public Prompt {
+public:
+    void message(const QString& text, const QString&) override
+    {
+        if (first.isEmpty())
+            first = text;
+    }
+    bool question(const QString&, const QString&) override { return false; }
+    std::optional<QString> input(const QString&, const QString&, const QString&) override { return std::nullopt; }
+    QString openFileName(const QString&, const QString&) override { return QString(); }
+    QString saveFileName(const QString&, const QString&) override { return QString(); }
+    QString folder(const QString&) override { return QString(); }
+
+    QString first;
+};
+
+// Removes "--name yyyy-MM-dd"; otherwise when absent.
+QDate dateOption(QStringList& args, const QString& name, const QDate& otherwise);
+
 const QList<CliCommand>& commands();
+QList<CliCommand> statsCommands();
 QList<CliCommand> coreCommands();
 QList<CliCommand> tokenCommands();
 QList<CliCommand> callCommands();
 QList<CliCommand> reportCommands();
 QList<CliCommand> maintenanceCommands();
 QList<CliCommand> userCommands();
+QList<CliCommand> apiKeyCommands();
 
 } // namespace tallyvo::cli

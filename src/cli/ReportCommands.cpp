@@ -1,6 +1,5 @@
 #include "cli/CliContext.h"
 
-#include "core/Prompt.h"
 #include "reports/Report.h"
 #include "reports/SheetGrid.h"
 #include "reports/XlsxExport.h"
@@ -9,25 +8,6 @@
 
 namespace tallyvo::cli {
 
-namespace {
-
-// The export's message boxes become the command's one line of failure.
-class FailurePrompt final : public Prompt {
-public:
-    void message(const QString& text, const QString&) override
-    {
-        if (first.isEmpty())
-            first = text;
-    }
-    bool question(const QString&, const QString&) override { return false; }
-    std::optional<QString> input(const QString&, const QString&, const QString&) override { return std::nullopt; }
-    QString openFileName(const QString&, const QString&) override { return QString(); }
-    QString saveFileName(const QString&, const QString&) override { return QString(); }
-    QString folder(const QString&) override { return QString(); }
-
-    QString first;
-};
-
 QDate dateOption(QStringList& args, const QString& name, const QDate& otherwise)
 {
     const std::optional<QString> text = takeOption(args, name);
@@ -35,6 +15,8 @@ QDate dateOption(QStringList& args, const QString& name, const QDate& otherwise)
         return otherwise;
     return toDate(*text, QStringLiteral("--") + name);
 }
+
+namespace {
 
 void report(CliContext& ctx, QStringList args)
 {

@@ -2,6 +2,9 @@
 
 #include "core/Database.h"
 #include "core/modSub.h"
+#include "stats/QueueState.h"
+#include "stats/WaitEstimator.h"
+#include "tokens/TicketText.h"
 #include "tokens/TokenIssuer.h"
 #include "tokens/ui/TicketPrint.h"
 
@@ -102,6 +105,19 @@ void issue(CliContext& ctx, QStringList args)
         ctx.printNow(label, QStringLiteral("%1 was issued but its label could not be written").arg(label));
         last = label;
     };
+    auto printEstimate = [&](const StoredToken& token) {
+        std::optional<int> minutes;
+        try {
+            minutes = WaitEstimator(db, ctx.clock).minutesFor(token.key);
+        } catch (const DbError& e) {
+            // The token stands; only its wait is not known.
+            ctx.warn(QStringLiteral("%1 was issued, but its wait could not be estimated: %2")
+                         .arg(token.label, e.text()));
+        }
+        if (minutes && *minutes >= 0)
+            ctx.printNow(estimateText(*minutes),
+                         QStringLiteral("%1 was issued but its estimate could not be written").arg(token.label));
+    };
     for (int i = 0; i < count; ++i) {
         if (const int sig = StopSignals::received())
             throw Stopped(sig, QStringLiteral("stopped by signal %1 (%2) after %3 of %4 tokens%5")
@@ -115,6 +131,10 @@ void issue(CliContext& ctx, QStringList args)
         switch (r.status) {
         case IssueResult::Status::Issued:
             printLabel(r.token.label);
+            // One token is a visitor's: the wait goes under it as on the ticket. A batch keeps to
+            // one label per line, which is what scripts read it for.
+            if (count == 1)
+                printEstimate(r.token);
             break;
         case IssueResult::Status::PrintFailed:
             // Stored: the label is the script's to use. No more tokens while the printer fails.
@@ -128,17 +148,46 @@ void issue(CliContext& ctx, QStringList args)
     }
 }
 
+// A token's page, as lines for a terminal or a script.
+void status(CliContext& ctx, QStringList args)
+{
+    if (args.size() != 1)
+        throw UsageError(args.isEmpty() ? QStringLiteral("the token's web key is missing")
+                                        : QStringLiteral("unexpected argument: %1").arg(args.value(1)));
+    const std::optional<TicketView> t = QueueState::find(ctx.db(), ctx.clock, args.first());
+    // A malformed key and an unknown one get the same answer: trying keys tells nothing.
+    if (!t)
+        throw Failure(QStringLiteral("no token has that web key"));
+    auto orNone = [](const QString& text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+    auto number = [](const std::optional<int>& n) { return n ? QString::number(*n) : QStringLiteral("-"); };
+    ctx.out << "Label: " << orNone(t->label) << '\n'
+            << "Service: " << orNone(t->service) << '\n'
+            << "State: " << ticketStateName(t->state) << '\n'
+            << "Ahead: " << number(t->ahead) << '\n'
+            << "Estimate: " << (t->estimateMinutes ? QStringLiteral("%1 min").arg(*t->estimateMinutes)
+                                                   : QStringLiteral("-"))
+            << '\n'
+            << "Counter: " << orNone(t->counter) << '\n';
+}
+
 } // namespace
 
 QList<CliCommand> tokenCommands()
 {
     return {
         {QStringLiteral("issue"), QStringLiteral("SERVICE [--date yyyy-MM-dd] [--count N] [--print]"),
-         QStringLiteral("issue the next token of the service (by name) and print its label; exit 3 at the "
+         QStringLiteral("issue the next token of the service (by name) and print its label, and under it "
+                        "\"About N min\" when its wait can be estimated (a single token: a --count batch prints labels "
+                        "alone); exit 3 at the "
                         "service's limit; --print prints its ticket on the station's printer with its copies, "
                         "exit 4 when stored but not printed; SIGTERM, SIGINT or SIGHUP stop a --count batch after the token in "
                         "hand, exit 128 + the signal's number"),
          issue},
+        {QStringLiteral("status"), QStringLiteral("WEBKEY"),
+         QStringLiteral("the token a visitor's web key names, of any day: label, service, state, tokens ahead, "
+                        "estimated wait and counter, one \"Name: value\" line each (\"-\" for none); exit 1 "
+                        "when no token has the key"),
+         status},
     };
 }
 

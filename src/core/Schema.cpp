@@ -148,11 +148,40 @@ void addWebKey(const Database& db)
     db.run(QStringLiteral("CREATE UNIQUE INDEX ux_ticket_webkey ON tblTicket (webKey)"));
 }
 
+// The web station: keys for the programs that issue tokens through its API, kept only as hashes,
+// and on PostgreSQL a wake-up for every token written (issued, cancelled, transferred), since the
+// call notifications alone would leave visitors' pages behind on everything but calls.
+void addWebStation(const Database& db)
+{
+    db.run(QStringLiteral("CREATE TABLE tblApiKey (keyAuto %1, name TEXT NOT NULL, keyHash TEXT NOT NULL, "
+                          "created TEXT NOT NULL)")
+               .arg(db.dialect().autoKey()));
+    db.run(QStringLiteral("CREATE UNIQUE INDEX ux_apikey_name ON tblApiKey (name)"));
+    db.run(QStringLiteral("CREATE UNIQUE INDEX ux_apikey_hash ON tblApiKey (keyHash)"));
+    if (db.engine() == Engine::Postgres) {
+        db.run(QStringLiteral("CREATE OR REPLACE FUNCTION tallyvo_ticket_notify() RETURNS trigger AS $$ "
+                              "BEGIN PERFORM pg_notify('tallyvo_ticket', NEW.tickAuto::text); RETURN NEW; END $$ "
+                              "LANGUAGE plpgsql"));
+        db.run(QStringLiteral("CREATE TRIGGER trg_ticket_notify AFTER INSERT OR UPDATE ON tblTicket "
+                              "FOR EACH ROW EXECUTE FUNCTION tallyvo_ticket_notify()"));
+    }
+}
+
+// Managers are judged on how long people waited, which attTime cannot tell once a token is called
+// again: firstCall keeps the time of its first call (NULL on rows from before, which fall back to
+// attTime). A service's target wait in whole minutes; NULL is none.
+void addWaitingFigures(const Database& db)
+{
+    db.run(QStringLiteral("ALTER TABLE tblTicket ADD COLUMN firstCall TEXT"));
+    db.run(QStringLiteral("ALTER TABLE tblService ADD COLUMN slaMinutes INTEGER"));
+}
+
 // Step n brings the database from version n-1 to n. Add new steps at the end; never edit one
 // that has shipped.
 const std::vector<Step>& steps()
 {
-    static const std::vector<Step> all{createTables, reportIndex, addCallFeed, widenHeader, addWebKey};
+    static const std::vector<Step> all{createTables, reportIndex, addCallFeed, widenHeader, addWebKey,
+                                       addWebStation, addWaitingFigures};
     return all;
 }
 
@@ -228,7 +257,7 @@ QStringList tables()
             QStringLiteral("tblDept"),   QStringLiteral("tblCounter"), QStringLiteral("tbltheme"),
             QStringLiteral("tblpos"),    QStringLiteral("tblheader"),  QStringLiteral("tblscroll"),
             QStringLiteral("tblVideo"),  QStringLiteral("tbluser"),    QStringLiteral("tblComp"),
-            QStringLiteral("tblCallSeq"), QStringLiteral("tblDisplayFeed")};
+            QStringLiteral("tblCallSeq"), QStringLiteral("tblDisplayFeed"), QStringLiteral("tblApiKey")};
 }
 
 } // namespace tallyvo::Schema

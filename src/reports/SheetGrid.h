@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <vector>
 
 namespace tallyvo {
@@ -17,6 +18,25 @@ struct SheetCell {
     bool bold = false;
     int back = -1;
     int fore = -1;
+    // Written as a number when the text reads as one, so that charts and sums can use it; other
+    // texts stay text (leading zeros survive).
+    bool number = false;
+};
+
+// A chart of some of a grid's cells, written as the spreadsheet's own chart beside the grid.
+// Rows and columns are the grid's; each series takes its values from one range of cells and its
+// categories from another.
+struct SheetChart {
+    enum class Kind { Column, Line };
+    struct Series {
+        QString name;
+        int row1 = 1, col1 = 1, row2 = 1, col2 = 1;
+        int catRow1 = 1, catCol1 = 1, catRow2 = 1, catCol2 = 1;
+    };
+    Kind kind = Kind::Column;
+    QString title;
+    QString valueTitle;
+    std::vector<Series> series;
 };
 
 struct SheetGrid {
@@ -33,6 +53,7 @@ struct SheetGrid {
     int backColorFixed = 0xF0F0F0;
     int foreColor = 0;
     int foreColorFixed = 0;
+    std::optional<SheetChart> chart;
 
     // An empty grid of this shape, every row 240 twips high and every column 960 twips wide.
     static SheetGrid sized(int rows, int cols);

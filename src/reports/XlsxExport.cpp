@@ -402,6 +402,13 @@ bool Sheet2Excel(lxw_workbook* workbook, const SheetGrid& grid, const QString& t
                     date.reset();
             }
 
+            if (!serial && cell.number) {
+                bool ok = false;
+                const double value = text.toDouble(&ok);
+                if (ok)
+                    serial = value;
+            }
+
             Look look;
             if (date)
                 look.numFormat = numFormatOf(*date);
@@ -446,6 +453,47 @@ bool Sheet2Excel(lxw_workbook* workbook, const SheetGrid& grid, const QString& t
                 return false;
             }
             fitted[size_t(sc)] = std::max(fitted[size_t(sc)], shownWidth(text, date, cell.fontSize, cell.bold));
+        }
+    }
+
+    // 12: the chart, beside the grid.
+    line = 12;
+    if (grid.chart && !grid.chart->series.empty()) {
+        const SheetChart& spec = *grid.chart;
+        lxw_chart* chart =
+            workbook_add_chart(workbook, spec.kind == SheetChart::Kind::Line ? LXW_CHART_LINE : LXW_CHART_COLUMN);
+        if (!chart) {
+            reportSheetError(prompt, LXW_ERROR_MEMORY_MALLOC_FAILED, line,
+                             QString::fromUtf8(lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED)));
+            return false;
+        }
+        auto at = [](const std::vector<int>& map, int i) { return i >= 0 && size_t(i) < map.size() ? map[size_t(i)] : -1; };
+        const char* sheetName = sheet->name;
+        for (const SheetChart::Series& s : spec.series) {
+            const int r1 = at(sheetRow, s.row1), r2 = at(sheetRow, s.row2);
+            const int c1 = at(sheetCol, s.col1), c2 = at(sheetCol, s.col2);
+            const int k1 = at(sheetRow, s.catRow1), k2 = at(sheetRow, s.catRow2);
+            const int l1 = at(sheetCol, s.catCol1), l2 = at(sheetCol, s.catCol2);
+            if (r1 < 0 || r2 < r1 || c1 < 0 || c2 < c1)
+                continue;
+            lxw_chart_series* series = chart_add_series(chart, nullptr, nullptr);
+            if (k1 >= 0 && k2 >= k1 && l1 >= 0 && l2 >= l1)
+                chart_series_set_categories(series, sheetName, lxw_row_t(k1), lxw_col_t(l1), lxw_row_t(k2),
+                                            lxw_col_t(l2));
+            chart_series_set_values(series, sheetName, lxw_row_t(r1), lxw_col_t(c1), lxw_row_t(r2), lxw_col_t(c2));
+            chart_series_set_name(series, s.name.toUtf8().constData());
+        }
+        if (!spec.title.isEmpty())
+            chart_title_set_name(chart, spec.title.toUtf8().constData());
+        if (!spec.valueTitle.isEmpty())
+            chart_axis_set_name(chart->y_axis, spec.valueTitle.toUtf8().constData());
+        lxw_chart_options placing{};
+        placing.x_scale = 1.6;
+        placing.y_scale = 1.4;
+        const lxw_error e = worksheet_insert_chart_opt(sheet, 1, lxw_col_t(visibleCols + 1), chart, &placing);
+        if (e != LXW_NO_ERROR) {
+            reportSheetError(prompt, int(e), line, QString::fromUtf8(lxw_strerror(e)));
+            return false;
         }
     }
 

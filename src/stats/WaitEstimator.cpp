@@ -132,7 +132,12 @@ std::optional<int> WaitEstimator::minutes(int serviceKey, int ahead) const
     const std::optional<Rate> r = rate(serviceKey);
     if (!r)
         return std::nullopt;
-    return static_cast<int>(std::lround((std::max(ahead, 0) + 1) * r->minutesPerToken()));
+    return minutesAt(*r, ahead);
+}
+
+int WaitEstimator::minutesAt(const Rate& rate, int ahead)
+{
+    return static_cast<int>(std::lround((std::max(ahead, 0) + 1) * rate.minutesPerToken()));
 }
 
 std::optional<WaitEstimator::Waiting> WaitEstimator::waiting(qint64 tokenKey) const

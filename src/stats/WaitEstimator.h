@@ -57,6 +57,10 @@ public:
     // minutes() for a stored token; nullopt also when it no longer waits or is not of today.
     std::optional<int> minutesFor(qint64 tokenKey) const;
 
+    // minutes() at a rate already read: whoever estimates many tokens reads each service's rate
+    // once. Whole minutes, the same rounding as minutes().
+    static int minutesAt(const Rate& rate, int ahead);
+
 private:
     struct Waiting {
         int serviceKey = 0;

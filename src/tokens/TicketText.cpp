@@ -45,12 +45,14 @@ QVector<TicketLine> ticketLines(const TicketText& t)
     if (const QString link = ticketLink(*address, t.webKey); !link.isEmpty())
         lines.insert(at++, TicketLine{10, true, 1, {}, link});
     if (t.estimateMinutes && *t.estimateMinutes >= 0) {
-        lines.insert(at, TicketLine{12, true, 4,
-                                    QCoreApplication::translate("frmTicket", "About %1 min")
-                                        .arg(QLocale::system().toString(*t.estimateMinutes)),
-                                    {}});
+        lines.insert(at, TicketLine{12, true, 4, estimateText(*t.estimateMinutes), {}});
     }
     return lines;
+}
+
+QString estimateText(int minutes)
+{
+    return QCoreApplication::translate("frmTicket", "About %1 min").arg(QLocale::system().toString(minutes));
 }
 
 std::optional<QString> webAddress(const QString& text)

@@ -48,6 +48,9 @@ struct TicketLine {
 // has a web key, and by "About N min" when its wait is known.
 QVector<TicketLine> ticketLines(const TicketText& ticket);
 
+// How a ticket says the expected wait: "About N min".
+QString estimateText(int minutes);
+
 // A web station's address as stored: http or https, a host, an optional path, no query or
 // fragment, blanks around and a trailing slash dropped ("https://queue.example.org/" gives
 // "https://queue.example.org"). "" stays "" (no web station); nullopt when the text is not

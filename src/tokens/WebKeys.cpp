@@ -18,20 +18,6 @@ QString make()
         bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
-bool wellFormed(const QString& text)
-{
-    if (text.size() != length)
-        return false;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        const bool ok = (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9')
-                        || u == u'-' || u == u'_';
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
 std::optional<Found> find(const Database& db, const QString& key)
 {
     if (!wellFormed(key))

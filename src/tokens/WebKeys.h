@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/WebKeyShape.h"
 #include "tokens/TokenIssuer.h"
 
 #include <QString>
@@ -14,14 +15,8 @@ class Database;
 // holding one ticket tells nothing about another. Tokens stored before keys existed have none.
 namespace WebKeys {
 
-// Random bytes behind each key: 128 bits, the least a key that guards a visitor's token may have.
-inline constexpr int randomBytes = 16;
-// Characters of a key: the bytes in base64url without padding, safe in a path as they are.
-inline constexpr int length = 22;
-
+// randomBytes, length and wellFormed() come from core/WebKeyShape.h.
 QString make();
-// Whether text has a key's shape; what does not is never looked up.
-bool wellFormed(const QString& text);
 
 // A token found by its key, of any day.
 struct Found {

@@ -5,7 +5,7 @@
 #include "admin/ui/frmDeptLst.h"
 #include "admin/ui/frmUserLst.h"
 #include "admin/ui/frmVideoLst.h"
-#include "calling/ui/Credentials.h"
+#include "calling/Credentials.h"
 #include "core/Connection.h"
 #include "core/Passwords.h"
 #include "core/Session.h"
@@ -74,6 +74,8 @@ private slots:
     }
 
     void departmentsAndServices();
+    void serviceTargetWait_data();
+    void serviceTargetWait();
     void counters();
     void refusedSaveClosesAndRefills();
     void videoList();
@@ -187,6 +189,71 @@ void tst_adminwindows::departmentsAndServices()
     QVERIFY(test::touchRow(depts.grid(), QStringLiteral("Children's Ward"), 2));
     click(&depts, "Command2");
     QCOMPARE(db().scalar(QStringLiteral("SELECT count(*) FROM tblDept")).toInt(), 1);
+}
+
+void tst_adminwindows::serviceTargetWait_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message"); // "" when saved
+    QTest::addColumn<QVariant>("stored");
+    const QString refused =
+        QStringLiteral("Cannot Save. The target wait is whole minutes from 1 to 1440, or empty for none");
+    const QVariant none(QMetaType(QMetaType::Int));
+    QTest::newRow("empty is none") << "" << "" << none;
+    QTest::newRow("blanks are none") << "  " << "" << none;
+    QTest::newRow("whole minutes") << "15" << "" << QVariant(15);
+    QTest::newRow("with blanks") << " 20 " << "" << QVariant(20);
+    QTest::newRow("a day") << "1440" << "" << QVariant(1440);
+    QTest::newRow("zero") << "0" << refused << none;
+    QTest::newRow("negative") << "-5" << refused << none;
+    QTest::newRow("fraction") << "7.5" << refused << none;
+    QTest::newRow("text") << "ten" << refused << none;
+    QTest::newRow("over a day") << "1441" << refused << none;
+}
+
+void tst_adminwindows::serviceTargetWait()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    QFETCH(QVariant, stored);
+    db().run(QStringLiteral("INSERT INTO tblDept (deptName, deptDesc, active) VALUES ('Lab', '', '1')"));
+    frmServLst services(m_st->connection, prompt());
+    services.show();
+    click(&services, "Command3");
+    QPointer<RecordWindow> serv = services.recordWindow();
+    // Below the existing fields, empty for a new service.
+    auto* sla = test::control<QLineEdit>(serv, "txtSla");
+    QCOMPARE(sla->text(), QString());
+    QVERIFY(sla->mapTo(serv, QPoint(0, 0)).y() > test::control<QLineEdit>(serv, "txtAbr")->mapTo(serv, QPoint(0, 0)).y());
+    test::control<QComboBox>(serv, "cmbDept")->setCurrentIndex(0);
+    type(serv, "txtServ", QStringLiteral("Blood"));
+    type(serv, "txtNo", QStringLiteral("1"));
+    type(serv, "txtEnd", QStringLiteral("99"));
+    type(serv, "txtSla", typed);
+    click(serv, "Command2");
+    if (!message.isEmpty()) {
+        // Refused with the window open as it was, nothing stored.
+        QCOMPARE(prompt().messages.last(), message);
+        QVERIFY(serv && serv->isVisible());
+        QCOMPARE(sla->text(), typed);
+        QCOMPARE(db().scalar(QStringLiteral("SELECT count(*) FROM tblService")).toInt(), 0);
+        return;
+    }
+    QTRY_VERIFY(!serv);
+    const QVariant value = db().scalar(QStringLiteral("SELECT slaMinutes FROM tblService"));
+    QCOMPARE(value.isNull(), stored.isNull());
+    if (!stored.isNull())
+        QCOMPARE(value.toInt(), stored.toInt());
+
+    // Editing shows it again, and emptying it takes the target away.
+    QVERIFY(test::touchRow(services.grid(), QStringLiteral("1")));
+    services.editSelected();
+    serv = services.recordWindow();
+    QCOMPARE(test::control<QLineEdit>(serv, "txtSla")->text(), stored.isNull() ? QString() : stored.toString());
+    type(serv, "txtSla", QString());
+    click(serv, "Command2");
+    QTRY_VERIFY(!serv);
+    QVERIFY(db().scalar(QStringLiteral("SELECT slaMinutes FROM tblService")).isNull());
 }
 
 void tst_adminwindows::counters()

@@ -77,6 +77,8 @@ private Q_SLOTS:
     void refusedCallIsNotReported();
     void callStandsWhenTheRecountFails();
     void callRowFallsBackToExistingRow();
+    void firstCallIsStampedOnce_data();
+    void firstCallIsStampedOnce();
 
 private:
     Console& open(const QString& counterName, Database* db = nullptr);
@@ -630,6 +632,62 @@ void tst_callengine::callRowFallsBackToExistingRow()
     QCOMPARE(rows[0].status, QStringLiteral("0"));
     QCOMPARE(rows[0].note, QStringLiteral("Lab Report"));
     QCOMPARE(ticketField(k1, QStringLiteral("attended")).toInt(), m_b);
+}
+
+
+void tst_callengine::firstCallIsStampedOnce_data()
+{
+    // What happens to the token after Counter A's first call at 10:47:00, at 10:55:00; the token's
+    // attTime beforehand ("" for a fresh token; a time for one called before firstCall existed).
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("calledBefore");
+    QTest::addColumn<QString>("firstCall");
+    QTest::addColumn<QString>("attTime");
+
+    QTest::newRow("first call only") << "" << "" << "10:47:00" << "10:47:00";
+    QTest::newRow("recall leaves both") << "recall" << "" << "10:47:00" << "10:47:00";
+    QTest::newRow("called again out of turn") << "callThis" << "" << "10:47:00" << "10:55:00";
+    QTest::newRow("transferred, then taken by Next") << "transfer" << "" << "10:47:00" << "10:55:00";
+    QTest::newRow("cancelled") << "cancel" << "" << "10:47:00" << "10:47:00";
+    // A row called before the column existed: its first call is the attTime it already had.
+    QTest::newRow("older row called again") << "old" << "10:30:00" << "10:30:00" << "10:55:00";
+}
+
+void tst_callengine::firstCallIsStampedOnce()
+{
+    QFETCH(QString, after);
+    QFETCH(QString, calledBefore);
+    QFETCH(QString, firstCall);
+    QFETCH(QString, attTime);
+
+    const qint64 k = addToken(m_lab, 1, QStringLiteral("L1"));
+    Console& a = open(QStringLiteral("Counter A"));
+    Console& b = open(QStringLiteral("Dr. O'Hara"));
+    if (!calledBefore.isEmpty()) {
+        // Transferred back into the queue long ago, firstCall unknown.
+        m_t->db().run(QStringLiteral("UPDATE tblTicket SET attTime=?, firstCall=NULL WHERE tickAuto=?"),
+                      {calledBefore, k});
+        m_clock.time = QTime(10, 55, 0);
+        QVERIFY(b.engine->callThis(k, QString()));
+    } else {
+        QVERIFY(a.engine->nextAction());
+        QCOMPARE(ticketField(k, QStringLiteral("firstCall")), QStringLiteral("10:47:00"));
+        m_clock.time = QTime(10, 55, 0);
+        if (after == QLatin1String("recall")) {
+            QVERIFY(a.engine->updateRc());
+        } else if (after == QLatin1String("callThis")) {
+            QVERIFY(b.engine->callThis(k, QStringLiteral("LAB")));
+        } else if (after == QLatin1String("transfer")) {
+            QVERIFY(a.engine->transferToken(QString::number(k), QStringLiteral("Dr. O'Hara"), QString()));
+            QCOMPARE(ticketField(k, QStringLiteral("firstCall")), QStringLiteral("10:47:00"));
+            QVERIFY(b.engine->callNext());
+        } else if (after == QLatin1String("cancel")) {
+            a.engine->cancelToken();
+            a.engine->nextAction();
+        }
+    }
+    QCOMPARE(ticketField(k, QStringLiteral("firstCall")), firstCall);
+    QCOMPARE(ticketField(k, QStringLiteral("attTime")), attTime);
 }
 
 TALLYVO_TEST_MAIN(tst_callengine)

@@ -32,6 +32,9 @@ private Q_SLOTS:
     void labelsThatCannotBeWrittenFail_data();
     void labelsThatCannotBeWrittenFail();
     void failedWorkbookKeepsWhatWasThere();
+    void statsPrintTheFigures_data();
+    void statsPrintTheFigures();
+    void statsWorkbookHasCellsAndChart();
 
 private:
     struct Run {
@@ -43,6 +46,9 @@ private:
     static Run ctl(const QStringList& args, const QString& configHome = QString(), const QByteArray& input = {});
     // A service "Desk" (prefix D, numbers 1 to 999999) in a new database; gives its URL.
     static void addDesk(Database& db);
+    // A Saturday at the Desk: three tokens (waits 4 and 12 minutes, one never called) and counter
+    // "Desk 1" serving 09:04-09:10 and 09:12:30-09:20; the Desk's target is 10 minutes.
+    static void addDeskDay(Database& db);
 };
 
 void tst_cli::addDesk(Database& db)
@@ -52,6 +58,27 @@ void tst_cli::addDesk(Database& db)
     db.run(QStringLiteral("INSERT INTO tblService (deptAuto, ServName, servdesc, active, startno, endno, abrno) "
                           "VALUES (?, 'Desk', '', '1', '1', '999999', 'D')"),
            {dept});
+}
+
+void tst_cli::addDeskDay(Database& db)
+{
+    addDesk(db);
+    const QVariant desk = db.scalar(QStringLiteral("SELECT servAuto FROM tblService WHERE ServName='Desk'"));
+    db.run(QStringLiteral("UPDATE tblService SET slaMinutes=10"));
+    const qint64 counter = db.insert(QStringLiteral("INSERT INTO tblCounter (servAuto, contName, displayName, username) "
+                                                    "VALUES (?, 'Desk 1', 'Desk 1', 'desk1') RETURNING cntAuto"),
+                                     {desk});
+    const QString add = QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, "
+                                       "attended, attTime, firstCall, finished, status) "
+                                       "VALUES (?, ?, '2026-03-14', ?, ?, ?, ?, ?, ?, ?, ?)");
+    db.run(add, {desk, 1, QStringLiteral("09:00:00"), QStringLiteral("1"), QStringLiteral("D1"), counter,
+                 QStringLiteral("09:04:00"), QStringLiteral("09:04:00"), QStringLiteral("09:10:00"),
+                 QStringLiteral("Finished")});
+    db.run(add, {desk, 2, QStringLiteral("09:00:00"), QStringLiteral("1"), QStringLiteral("D2"), counter,
+                 QStringLiteral("09:12:30"), QStringLiteral("09:12:30"), QStringLiteral("09:20:00"),
+                 QStringLiteral("Finished")});
+    db.run(add, {desk, 3, QStringLiteral("09:30:00"), QStringLiteral("0"), QStringLiteral("D3"), 0, QString(),
+                 QVariant(QMetaType(QMetaType::QString)), QString(), QString()});
 }
 
 tst_cli::Run tst_cli::ctl(const QStringList& args, const QString& configHome, const QByteArray& input)
@@ -462,6 +489,95 @@ void tst_cli::failedWorkbookKeepsWhatWasThere()
     QCOMPARE(f.readAll(), before);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("week.xlsx")),
              QStringList{QStringLiteral("week.xlsx")});
+}
+
+void tst_cli::statsPrintTheFigures_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("expected");
+    const QStringList day{QStringLiteral("--from"), QStringLiteral("2026-03-14"), QStringLiteral("--to"),
+                          QStringLiteral("2026-03-14")};
+    QTest::newRow("waiting") << QStringList{QStringLiteral("waiting")} + day
+                             << QStringLiteral("Service\tDate\tCalled\tAverage\tMedian\tP90\tLongest\t0-5\t5-10\t"
+                                               "10-20\t20-30\t30-60\tOver 60\n"
+                                               "Desk\t2026-03-14\t2\t8.0\t4\t12\t12\t1\t0\t1\t0\t0\t0\n");
+    QTest::newRow("levels") << QStringList{QStringLiteral("levels"), QStringLiteral("--filter"), QStringLiteral("Desk")} +
+                                   day
+                            << QStringLiteral("Service\tDate\tIssued\tServed\tCancelled\tNever called\t"
+                                              "Within target %\nDesk\t2026-03-14\t3\t2\t0\t1\t50.0\n");
+    QTest::newRow("hourly") << QStringList{QStringLiteral("hourly")} + day
+                            << QStringLiteral("Weekday\tHour\tIssued\tServed\tAverage waiting\n"
+                                              "Saturday\t09:00\t3\t2\t8.0\n");
+    // 6 and 8 minutes; 810 of the 960 seconds from 09:04 to 09:20 serving.
+    QTest::newRow("counters") << QStringList{QStringLiteral("counters"), QStringLiteral("--filter=Desk 1")} + day
+                              << QStringLiteral("Counter\tServed\tAverage service\tServing share %\n"
+                                                "Desk 1\t2\t7.0\t84.4\n");
+    QTest::newRow("another day") << QStringList{QStringLiteral("levels"), QStringLiteral("--from"),
+                                                QStringLiteral("2026-03-15")}
+                                 << QStringLiteral("Service\tDate\tIssued\tServed\tCancelled\tNever called\t"
+                                                   "Within target %\n");
+    QTest::newRow("a service with no tokens")
+        << QStringList{QStringLiteral("waiting"), QStringLiteral("--filter"), QStringLiteral("Nobody's")} + day
+        << QStringLiteral("Service\tDate\tCalled\tAverage\tMedian\tP90\tLongest\t0-5\t5-10\t10-20\t20-30\t"
+                          "30-60\tOver 60\n");
+}
+
+void tst_cli::statsPrintTheFigures()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, expected);
+    test::TempDatabase t;
+    addDeskDay(t.db());
+    const Run r = ctl(QStringList{QStringLiteral("--db"), t.url().toString(true), QStringLiteral("stats")} + args);
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.out, expected);
+}
+
+void tst_cli::statsWorkbookHasCellsAndChart()
+{
+    test::TempDatabase t;
+    addDeskDay(t.db());
+    QTemporaryDir dir;
+    const QString url = t.url().toString(true);
+    const QString book = dir.filePath(QStringLiteral("waiting.xlsx"));
+    Run r = ctl({QStringLiteral("--db"), url, QStringLiteral("stats"), QStringLiteral("waiting"), QStringLiteral("--from"),
+                 QStringLiteral("2026-03-14"), QStringLiteral("--to"), QStringLiteral("2026-03-14"),
+                 QStringLiteral("--xlsx"), book});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(r.out.isEmpty());
+    // The cells as numbers, the total line under a blank row, and a chart part whose series reads
+    // the total line's bands under their headers.
+    const char* readBack = R"(
+import sys, zipfile, re, openpyxl
+wb = openpyxl.load_workbook(sys.argv[1])
+ws = wb.worksheets[0]
+print(ws.title)
+for row in ws.iter_rows(values_only=True):
+    print("|".join("" if v is None else (v.date().isoformat() if hasattr(v, "date") else str(v)) for v in row))
+z = zipfile.ZipFile(sys.argv[1])
+for n in sorted(z.namelist()):
+    if n.startswith("xl/charts/"):
+        print(n, " ".join(re.findall(r"<c:f>([^<]*)</c:f>", z.read(n).decode())))
+)";
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromUtf8(readBack), book});
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
+             QStringLiteral("Waiting Times\n"
+                            "Service|Date|Called|Average|Median|P90|Longest|0-5|5-10|10-20|20-30|30-60|Over 60\n"
+                            "Desk|2026-03-14|2|8|4|12|12|1|0|1|0|0|0\n"
+                            "||||||||||||\n"
+                            "Total||2|||||1|0|1|0|0|0\n"
+                            "xl/charts/chart1.xml 'Waiting Times'!$H$1:$M$1 'Waiting Times'!$H$4:$M$4\n"));
+
+    // Unknown kinds and reversed ranges are usage errors, as for report.
+    r = ctl({QStringLiteral("--db"), url, QStringLiteral("stats"), QStringLiteral("queues")});
+    QCOMPARE(r.code, 2);
+    r = ctl({QStringLiteral("--db"), url, QStringLiteral("stats"), QStringLiteral("levels"), QStringLiteral("--from"),
+             QStringLiteral("2026-03-15"), QStringLiteral("--to"), QStringLiteral("2026-03-14")});
+    QCOMPARE(r.code, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("--from 2026-03-15 is after --to 2026-03-14")), qPrintable(r.err));
 }
 
 TALLYVO_TEST_MAIN(tst_cli)

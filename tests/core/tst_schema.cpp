@@ -49,11 +49,11 @@ void tst_schema::columnOrderOfEveryTable_data()
     auto cols = [](const char* list) { return QString::fromLatin1(list).split(QLatin1Char(' ')); };
     QTest::newRow("tblTicket") << "tblTicket"
                                << cols("tickAuto servAuto tickNo tickDate tickTime call no_abr attended attTime "
-                                       "finished status ref webKey");
+                                       "finished status ref webKey firstCall");
     QTest::newRow("tblCall") << "tblCall"
                              << cols("callauto cntAuto no_abr displayName status tickAuto tickDate callNote feedSeq");
     QTest::newRow("tblService") << "tblService"
-                                << cols("servAuto deptAuto ServName servdesc active startno endno abrno");
+                                << cols("servAuto deptAuto ServName servdesc active startno endno abrno slaMinutes");
     QTest::newRow("tblDept") << "tblDept" << cols("deptAuto deptName deptDesc active");
     QTest::newRow("tblCounter") << "tblCounter"
                                 << cols("cntAuto servAuto contName displayName username pass active");
@@ -285,6 +285,8 @@ void tst_schema::webKeyStepKeepsOldTokensWithoutKeys()
     QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket")).toInt(), 2);
     QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE webKey IS NULL")).toInt(), 2);
     QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE webKey=''")).toInt(), 0);
+    // Nor a first call or a target: the figures fall back to attTime, and no target is set.
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE firstCall IS NULL")).toInt(), 2);
 
     const QString add = QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, webKey) VALUES (1, ?, "
                                        "'2026-03-14', ?)");

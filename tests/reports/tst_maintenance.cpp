@@ -343,6 +343,8 @@ void tst_maintenance::backupOfAnOlderSchemaIsRestoredAndUpgraded()
     const int before = 4;
     live.run(QStringLiteral("DROP INDEX ux_ticket_webkey"));
     live.run(QStringLiteral("ALTER TABLE tblTicket DROP COLUMN webKey"));
+    live.run(QStringLiteral("ALTER TABLE tblTicket DROP COLUMN firstCall"));
+    live.run(QStringLiteral("ALTER TABLE tblService DROP COLUMN slaMinutes"));
     live.run(QStringLiteral("DELETE FROM tblversion WHERE version > ?"), {before});
     QCOMPARE(Schema::version(live), before);
     const int tickets = s.count("tblTicket");

@@ -142,6 +142,7 @@ ServiceRecord frmService::record() const
     rec.startno = m_ui->txtNo->text();
     rec.endno = m_ui->txtEnd->text();
     rec.abrno = m_ui->txtAbr->text();
+    rec.slaMinutes = m_ui->txtSla->text();
     return rec;
 }
 
@@ -173,6 +174,7 @@ void frmService::getData()
     m_ui->txtNo->setText(rec->startno);
     m_ui->txtEnd->setText(rec->endno);
     m_ui->txtAbr->setText(rec->abrno);
+    m_ui->txtSla->setText(rec->slaMinutes);
 }
 
 } // namespace tallyvo

@@ -2,7 +2,7 @@
 
 #include "ui_frmChPass.h"
 
-#include "calling/ui/Credentials.h"
+#include "calling/Credentials.h"
 #include "core/Connection.h"
 #include "core/Prompt.h"
 #include "core/Session.h"

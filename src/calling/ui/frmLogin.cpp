@@ -2,7 +2,7 @@
 
 #include "ui_frmLogin.h"
 
-#include "calling/ui/Credentials.h"
+#include "calling/Credentials.h"
 #include "calling/ui/RememberedPassword.h"
 #include "core/Connection.h"
 #include "core/Prompt.h"

@@ -21,6 +21,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/resource.h>
 #include <thread>
@@ -167,6 +168,7 @@ void HttpServer::Impl::admit(Listener& listener, tcp::socket socket, const Stran
     const auto endpoint = socket.remote_endpoint(ec);
     if (ec)
         return; // gone already
+    ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
     std::string peer = unmapped(endpoint.address());
     // Events are small and must not wait for an acknowledgement of the one before.
     socket.set_option(tcp::no_delay(true), ec);
@@ -233,6 +235,10 @@ bool HttpServer::listen(const std::string& address, std::uint16_t port, const st
     const tcp::endpoint endpoint(ip, port);
     auto& acceptor = listener->acceptor;
     acceptor.open(endpoint.protocol(), ec);
+    // A program the station's process starts must not inherit the listening socket: it would
+    // keep the address taken after the station closed it.
+    if (!ec)
+        ::fcntl(acceptor.native_handle(), F_SETFD, FD_CLOEXEC);
     if (!ec)
         acceptor.set_option(asio::socket_base::reuse_address(true), ec);
     if (!ec && ip.is_v6() && ip.is_unspecified())

@@ -1,4 +1,4 @@
-#include "calling/ui/Credentials.h"
+#include "calling/Credentials.h"
 
 #include "core/Database.h"
 #include "core/Passwords.h"
