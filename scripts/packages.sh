@@ -5,7 +5,7 @@ TALLYVO_PACKAGES=(
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-declarative-dev qt6-multimedia-dev qt6-speech-dev qt6-svg-dev
     libqt6sql6-sqlite libqt6sql6-psql qt6-speech-flite-plugin qt6-speech-speechd-plugin
-    qt6-image-formats-plugins
+    qt6-image-formats-plugins libboost1.81-dev libssl-dev openssl
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
     libxlsxwriter-dev libsodium-dev libqrencode-dev libsqlite3-dev libx11-dev qtkeychain-qt6-dev
     postgresql xvfb xdotool x11-utils pulseaudio poppler-utils fonts-dejavu-core fonts-liberation

@@ -521,6 +521,7 @@ template <class Socket> void Connection<Socket>::closeNow()
     lowest(m_socket).close(ignored);
     m_requestSlot.reset();
     m_slot.reset();
+    release();
     if (!m_isStream)
         return;
     m_streamOpen = false;

@@ -59,10 +59,7 @@ public:
     ~Connection() override
     {
         m_core->untrack(this);
-        if (m_admission == Admission::Serve)
-            --m_core->connectionsOpen;
-        else
-            --m_core->refusing;
+        release();
     }
 
     void start()
@@ -119,6 +116,16 @@ private:
     void disarm() { ++m_timerGeneration; m_timer.cancel(); }
     void requestTimedOut();
     bool stopping() const { return m_core->stopping.load(); }
+    // A closed connection no longer counts, though a handler may still hold its stream.
+    void release()
+    {
+        if (std::exchange(m_released, true))
+            return;
+        if (m_admission == Admission::Serve)
+            --m_core->connectionsOpen;
+        else
+            --m_core->refusing;
+    }
 
     std::shared_ptr<Core> m_core; // first: outlives the socket and the timer
     Strand m_strand;
@@ -134,6 +141,7 @@ private:
     AddressSlot m_requestSlot; // the forwarded client's place while a proxied request is served
     std::string m_requestPeer;
     bool m_closed = false;
+    bool m_released = false;
     bool m_timedOut = false;
     bool m_requestStarted = false;
     bool m_keepAlive = true;

@@ -9,6 +9,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -26,7 +27,19 @@ public:
 };
 
 struct Core {
-    Core(Limits l, Handler h) : limits(std::move(l)), handler(std::move(h)) {}
+    Core(Limits l, Handler h) : limits(sane(std::move(l))), handler(std::move(h)) {}
+
+    // A zero or negative bound would refuse everything or fire its timer at once.
+    static Limits sane(Limits l)
+    {
+        l.requestSeconds = std::max(1, l.requestSeconds);
+        l.idleSeconds = std::max(1, l.idleSeconds);
+        l.keepAliveSeconds = std::max(1, l.keepAliveSeconds);
+        l.maxConnections = std::max(1, l.maxConnections);
+        l.maxPerAddress = std::max(1, l.maxPerAddress);
+        l.headerBytes = std::max<std::size_t>(256, l.headerBytes);
+        return l;
+    }
 
     boost::asio::io_context ioc;
     const Limits limits;

@@ -15,7 +15,9 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 
+#include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <condition_variable>
 #include <cstring>
@@ -95,6 +97,11 @@ std::shared_ptr<asio::ssl::context> makeTls(const HttpServer::Tls& tls, std::str
         return nullptr;
     }
     context->use_private_key_file(tls.keyFile, asio::ssl::context::pem, ec);
+    if (ec && ec.category() == asio::error::get_ssl_category()
+        && ERR_GET_REASON(static_cast<unsigned long>(ec.value())) == X509_R_KEY_VALUES_MISMATCH) {
+        *error = "The key in \"" + tls.keyFile + "\" does not belong to the certificate in \"" + tls.certFile + "\".";
+        return nullptr;
+    }
     if (ec) {
         *error = "The key file \"" + tls.keyFile + "\" holds no unencrypted PEM private key.";
         return nullptr;
@@ -163,6 +170,8 @@ void HttpServer::Impl::admit(Listener& listener, tcp::socket socket, const Stran
         return; // gone already
     ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
     std::string peer = unmapped(endpoint.address());
+    // Events are small and must not wait for an acknowledgement of the one before.
+    socket.set_option(tcp::no_delay(true), ec);
 
     Admission admission = Admission::Serve;
     AddressSlot slot;

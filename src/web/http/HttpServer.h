@@ -83,7 +83,8 @@ public:
     virtual ~Reply() = default;
     virtual void respond(Response response) = 0;
     // Answers 200 text/event-stream (no caching) with these extra headers and keeps the
-    // connection for events. `opened` runs on a server thread once the headers went out.
+    // connection for events. `opened` runs on a server thread once the headers went out; to
+    // HEAD the headers alone are sent, the connection closes and `opened` does not run.
     virtual void openStream(std::function<void(std::shared_ptr<EventStream>)> opened,
                             std::vector<std::pair<std::string, std::string>> headers = {}) = 0;
 };
