@@ -162,6 +162,8 @@ void addWebStation(const Database& db)
         db.run(QStringLiteral("CREATE OR REPLACE FUNCTION tallyvo_ticket_notify() RETURNS trigger AS $$ "
                               "BEGIN PERFORM pg_notify('tallyvo_ticket', NEW.tickAuto::text); RETURN NEW; END $$ "
                               "LANGUAGE plpgsql"));
+        // A site restored from a dump of a half-upgraded database may hold the trigger already.
+        db.run(QStringLiteral("DROP TRIGGER IF EXISTS trg_ticket_notify ON tblTicket"));
         db.run(QStringLiteral("CREATE TRIGGER trg_ticket_notify AFTER INSERT OR UPDATE ON tblTicket "
                               "FOR EACH ROW EXECUTE FUNCTION tallyvo_ticket_notify()"));
     }
