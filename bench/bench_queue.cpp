@@ -1,6 +1,7 @@
 // Measures the two writes every visitor causes: issuing a token and "Next" at a counter, with one
 // station and with several stations (processes, each with its own connection) at once. Prints
 // "name: value" lines, then checks that no number was stored twice and no token taken twice.
+// Last, how long the web station takes to read a day of 5,000 tokens (QueueState::read).
 //
 //   bench_queue [--tokens N] [--stations S] [--pg postgresql://user:pw@host:port/db] [--no-sqlite]
 //
@@ -14,7 +15,9 @@
 #include "core/Schema.h"
 #include "core/Session.h"
 #include "core/SettingsStore.h"
+#include "stats/QueueState.h"
 #include "tokens/TokenIssuer.h"
+#include "tokens/WebKeys.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -225,6 +228,63 @@ void checkSite(const QString& engine, const Database& db, const Site& site)
     print(engine, QStringLiteral("tokens_left_waiting"), tokens - called);
 }
 
+// A day far from any real one, at two in the afternoon.
+class DayClock final : public Clock {
+public:
+    QDate today() const override { return QDate::currentDate().addDays(3000); }
+    QTime now() const override { return QTime(14, 0); }
+};
+
+// A busy day as the web station reads it: 5,000 tokens issued from 08:00, 3,000 of them served by
+// the site's counters (some cancelled), a few at the counters now, some transferred, the rest
+// waiting. Prints the median and the slowest of 20 reads.
+void measureQueueState(const QString& engine, const Database& db, const Site& site)
+{
+    constexpr int dayTokens = 5000;
+    const DayClock clock;
+    const QString day = clock.todayText();
+    const int counters = static_cast<int>(site.counters.size());
+    {
+        Transaction t(db);
+        for (int n = 1; n <= dayTokens; ++n) {
+            const QString issued = QTime(8, 0).addSecs(n * 6 * 3600 / dayTokens).toString(QStringLiteral("HH:mm:ss"));
+            QString call = QStringLiteral("0");
+            QString status;
+            QString attTime;
+            QString finished;
+            int counter = 0;
+            if (n <= 3020) {
+                call = QStringLiteral("1");
+                counter = site.counters[static_cast<size_t>(n % counters)];
+                const QTime at = QTime(8, 5).addSecs(n * 6 * 3600 / 3020);
+                attTime = at.toString(QStringLiteral("HH:mm:ss"));
+                finished = n <= 3000 ? at.addSecs(300).toString(QStringLiteral("HH:mm:ss")) : QString();
+                status = n % 60 == 0 ? QStringLiteral("Cancelled") : QStringLiteral("Finished");
+            } else if (n % 100 == 0) {
+                counter = site.counters.front();
+                status = QStringLiteral("Transferred");
+            }
+            db.run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, "
+                                  "attTime, finished, status, webKey) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                   {site.service, n, day, issued, call, QStringLiteral("B%1").arg(n), counter, attTime, finished,
+                    status, WebKeys::make()});
+        }
+        t.commit();
+    }
+    std::vector<double> ms;
+    size_t listed = 0;
+    for (int i = 0; i < 20; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const QueueState state = QueueState::read(db, clock);
+        ms.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        listed = state.tickets().size();
+    }
+    print(engine, QStringLiteral("queuestate_read_tokens"), static_cast<double>(listed));
+    print(engine, QStringLiteral("queuestate_read_ms_p50_5000_tokens"), percentile(ms, 50));
+    print(engine, QStringLiteral("queuestate_read_ms_max_5000_tokens"), percentile(ms, 100));
+}
+
 void runEngine(const QString& engine, const DbUrl& url, int tokens, int stations)
 {
     const auto db = connect(url);
@@ -256,6 +316,7 @@ void runEngine(const QString& engine, const DbUrl& url, int tokens, int stations
     print(engine, many(QStringLiteral("next_calls_per_s")), static_cast<double>(nextN.ms.size()) / nextSeconds);
 
     checkSite(engine, *db, site);
+    measureQueueState(engine, *db, site);
     dropSite(*db, site);
 }
 

@@ -153,15 +153,19 @@ void addWebKey(const Database& db)
 // call notifications alone would leave visitors' pages behind on everything but calls.
 void addWebStation(const Database& db)
 {
-    db.run(QStringLiteral("CREATE TABLE tblApiKey (keyAuto %1, name TEXT NOT NULL, keyHash TEXT NOT NULL, "
-                          "created TEXT NOT NULL)")
+    // Restoring an older backup on PostgreSQL replaces only what the backup holds: the keys' table
+    // of the newer database is still there when the restored site is brought up to date again.
+    db.run(QStringLiteral("CREATE TABLE IF NOT EXISTS tblApiKey (keyAuto %1, name TEXT NOT NULL, "
+                          "keyHash TEXT NOT NULL, created TEXT NOT NULL)")
                .arg(db.dialect().autoKey()));
-    db.run(QStringLiteral("CREATE UNIQUE INDEX ux_apikey_name ON tblApiKey (name)"));
-    db.run(QStringLiteral("CREATE UNIQUE INDEX ux_apikey_hash ON tblApiKey (keyHash)"));
+    db.run(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ux_apikey_name ON tblApiKey (name)"));
+    db.run(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS ux_apikey_hash ON tblApiKey (keyHash)"));
     if (db.engine() == Engine::Postgres) {
         db.run(QStringLiteral("CREATE OR REPLACE FUNCTION tallyvo_ticket_notify() RETURNS trigger AS $$ "
                               "BEGIN PERFORM pg_notify('tallyvo_ticket', NEW.tickAuto::text); RETURN NEW; END $$ "
                               "LANGUAGE plpgsql"));
+        // Likewise a restored dump may hold the trigger already.
+        db.run(QStringLiteral("DROP TRIGGER IF EXISTS trg_ticket_notify ON tblTicket"));
         db.run(QStringLiteral("CREATE TRIGGER trg_ticket_notify AFTER INSERT OR UPDATE ON tblTicket "
                               "FOR EACH ROW EXECUTE FUNCTION tallyvo_ticket_notify()"));
     }

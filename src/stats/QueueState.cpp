@@ -13,19 +13,33 @@ namespace tallyvo {
 
 namespace {
 
-// Token rows with everything their views need, where `where` holds; the last column is the minutes
-// waited so far (bound first: now, now).
-QString ticketSql(const QString& where)
+// The columns of a token row, in this order, then what the statement adds.
+enum Col { Key, Service, WebKey, Label, Date, Call, Status, AttTime, Finished, Attended, Seq, Waited, ServName,
+           Display, Name };
+
+// Today's token rows: their latest call's place in the call feed from one pass over today's calls
+// (a token is called on its own day only), and for waiting tokens the minutes waited so far as the
+// reports count them. Bound: now, now, today, today. Names come from the small tables, read apart.
+QString todaySql()
 {
     return QStringLiteral("SELECT t.tickAuto, t.servAuto, t.webKey, t.no_abr, t.tickDate, t.call, t.status, "
-                          "t.attTime, t.finished, s.ServName, c.displayName, c.contName, "
-                          "(SELECT max(feedSeq) FROM tblCall WHERE tblCall.tickAuto=t.tickAuto), %2 "
-                          "FROM tblTicket t LEFT JOIN tblService s ON s.servAuto=t.servAuto "
-                          "LEFT JOIN tblCounter c ON c.cntAuto=t.attended WHERE %1")
-        .arg(where, Dialect::minutesBetween(QStringLiteral("t.tickTime"), QStringLiteral("CAST(? AS TEXT)")));
+                          "t.attTime, t.finished, t.attended, k.seq, CASE WHEN t.call='0' THEN %1 END "
+                          "FROM tblTicket t LEFT JOIN (SELECT tickAuto, max(feedSeq) AS seq FROM tblCall "
+                          "WHERE tickDate=? GROUP BY tickAuto) k ON k.tickAuto=t.tickAuto "
+                          "WHERE t.tickDate=? ORDER BY t.servAuto, t.tickNo")
+        .arg(Dialect::minutesBetween(QStringLiteral("t.tickTime"), QStringLiteral("CAST(? AS TEXT)")));
 }
 
-enum Col { Key, Service, WebKey, Label, Date, Call, Status, AttTime, Finished, ServName, Display, Name, Seq, Waited };
+// One token row by its web key, names included. Bound: the key.
+QString oneSql()
+{
+    return QStringLiteral("SELECT t.tickAuto, t.servAuto, t.webKey, t.no_abr, t.tickDate, t.call, t.status, "
+                          "t.attTime, t.finished, t.attended, "
+                          "(SELECT max(feedSeq) FROM tblCall WHERE tblCall.tickAuto=t.tickAuto), NULL, "
+                          "s.ServName, c.displayName, c.contName "
+                          "FROM tblTicket t LEFT JOIN tblService s ON s.servAuto=t.servAuto "
+                          "LEFT JOIN tblCounter c ON c.cntAuto=t.attended WHERE t.webKey=?");
+}
 
 std::optional<int> optionalInt(const QVariant& v)
 {
@@ -45,8 +59,17 @@ bool inQueue(const QSqlQuery& q)
     return q.value(Call).toString() == QLatin1String("0");
 }
 
-// The view of the row q stands on, without place or estimate. `today` is the clock's date text.
-TicketView viewOf(const QSqlQuery& q, const QString& today)
+// How a counter is named to a visitor: as the display shows it, or by its name when it has no
+// display name.
+QString counterName(const QString& display, const QString& name)
+{
+    return display.trimmed().isEmpty() ? name : display;
+}
+
+// The view of the row q stands on, without place or estimate. `today` is the clock's date text;
+// `queued`: whether the row is in its service's queue.
+TicketView viewOf(const QSqlQuery& q, bool queued, const QString& today, const QString& service,
+                  const QString& counter)
 {
     TicketView v;
     v.key = q.value(Key).toLongLong();
@@ -54,14 +77,11 @@ TicketView viewOf(const QSqlQuery& q, const QString& today)
     v.webKey = q.value(WebKey).toString();
     v.label = q.value(Label).toString();
     v.date = q.value(Date).toString();
-    v.service = q.value(ServName).toString();
+    v.service = service;
     v.callSeq = q.value(Seq).toLongLong();
     const bool past = v.date < today;
     const QString status = q.value(Status).toString();
-    QString counter = q.value(Display).toString();
-    if (counter.trimmed().isEmpty())
-        counter = q.value(Name).toString();
-    if (inQueue(q)) {
+    if (queued) {
         if (past) {
             // Its day is over and no counter called it: it never will be.
             v.state = TicketState::Cancelled;
@@ -135,23 +155,46 @@ QueueState QueueState::read(const Database& db, const Clock& clock)
         db.scalar(QStringLiteral("SELECT coalesce(max(feedSeq), 0) FROM tblCall WHERE tickDate=?"), {today})
             .toLongLong();
 
+    // The names first: a handful of rows, looked up per token in memory instead of joined.
+    QHash<int, QString> serviceNames;
+    {
+        QSqlQuery q = db.run(QStringLiteral("SELECT servAuto, ServName, active FROM tblService "
+                                            "ORDER BY ServName, servAuto"));
+        while (q.next()) {
+            ServiceView s;
+            s.key = q.value(0).toInt();
+            s.name = q.value(1).toString();
+            serviceNames.insert(s.key, s.name);
+            if (q.value(2).toString() == QLatin1String("1"))
+                state.m_services.append(s);
+        }
+    }
+    QHash<int, QString> counterNames;
+    {
+        QSqlQuery q = db.run(QStringLiteral("SELECT cntAuto, displayName, contName FROM tblCounter"));
+        while (q.next())
+            counterNames.insert(q.value(0).toInt(), counterName(q.value(1).toString(), q.value(2).toString()));
+    }
+
     struct Queue {
         int waiting = 0;
         std::optional<int> longest;
     };
     std::map<int, Queue> queues;
     {
-        QSqlQuery q = db.run(ticketSql(QStringLiteral("t.tickDate=? ORDER BY t.servAuto, t.tickNo")),
-                             {now, now, today});
+        QSqlQuery q = db.run(todaySql(), {now, now, today, today});
+        state.m_tickets.reserve(static_cast<size_t>(std::max(q.size(), 0)));
         while (q.next()) {
             const bool waits = inQueue(q);
-            Queue& queue = queues[q.value(Service).toInt()];
+            const int service = q.value(Service).toInt();
+            Queue& queue = queues[service];
             if (waits) {
                 if (const std::optional<int> waited = optionalInt(q.value(Waited)))
                     queue.longest = std::max(queue.longest.value_or(0), std::max(*waited, 0));
             }
             if (!q.value(WebKey).toString().isEmpty()) {
-                TicketView v = viewOf(q, today);
+                TicketView v = viewOf(q, waits, today, serviceNames.value(service),
+                                      counterNames.value(q.value(Attended).toInt()));
                 if (waits)
                     v.ahead = queue.waiting;
                 state.m_byWebKey.insert(v.webKey, state.m_tickets.size());
@@ -161,20 +204,11 @@ QueueState QueueState::read(const Database& db, const Clock& clock)
                 ++queue.waiting;
         }
     }
-
-    {
-        QSqlQuery q = db.run(QStringLiteral("SELECT servAuto, ServName FROM tblService WHERE active='1' "
-                                            "ORDER BY ServName, servAuto"));
-        while (q.next()) {
-            ServiceView s;
-            s.key = q.value(0).toInt();
-            s.name = q.value(1).toString();
-            const auto queue = queues.find(s.key);
-            if (queue != queues.end()) {
-                s.waiting = queue->second.waiting;
-                s.longestWaitMinutes = queue->second.longest;
-            }
-            state.m_services.append(s);
+    for (ServiceView& s : state.m_services) {
+        const auto queue = queues.find(s.key);
+        if (queue != queues.end()) {
+            s.waiting = queue->second.waiting;
+            s.longestWaitMinutes = queue->second.longest;
         }
     }
 
@@ -211,12 +245,13 @@ std::optional<TicketView> QueueState::find(const Database& db, const Clock& cloc
     if (!WebKeys::wellFormed(webKey))
         return std::nullopt;
     const QString today = clock.todayText();
-    const QString now = clock.nowText();
-    QSqlQuery q = db.run(ticketSql(QStringLiteral("t.webKey=?")), {now, now, webKey});
+    QSqlQuery q = db.run(oneSql(), {webKey});
     if (!q.next())
         return std::nullopt;
-    TicketView v = viewOf(q, today);
-    const bool queued = inQueue(q) && v.date == today;
+    const bool waits = inQueue(q);
+    TicketView v = viewOf(q, waits, today, q.value(ServName).toString(),
+                          counterName(q.value(Display).toString(), q.value(Name).toString()));
+    const bool queued = waits && v.date == today;
     q.finish();
     if (queued) {
         // Counted as read() counts them: the waiting tokens of its service Next takes first.

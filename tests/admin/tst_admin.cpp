@@ -1,6 +1,7 @@
 // Departments, services and counters as the administration windows store them, on both engines:
 // the order of the checks, the delete rules, the counter list's order, names with apostrophes and
-// counter passwords kept as hashes, and the last administrator kept when two stations remove at once.
+// counter passwords and API keys kept as hashes, and the last administrator kept when two stations remove at once.
+#include "admin/ApiKeys.h"
 #include "admin/Counters.h"
 #include "admin/Departments.h"
 #include "admin/SiteRecords.h"
@@ -9,6 +10,9 @@
 #include "core/modSub.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QSqlRecord>
 #include <QTest>
 #include <atomic>
 #include <barrier>
@@ -37,6 +41,9 @@ private slots:
     void usersAndCompany();
     void lastTwoUsersRemovedAtOnceLeaveOne();
     void inactiveVideoIsListedButNotPlayed();
+    void apiKeyNames_data();
+    void apiKeyNames();
+    void apiKeysAreShownOnceAndKeptAsHashes();
 
 private:
     Database& db() { return m_t->db(); }
@@ -390,6 +397,99 @@ void tst_admin::inactiveVideoIsListedButNotPlayed()
     QCOMPARE(ThemeLoader::loadPlaylist(db()).size(), 2);
     Videos::remove(db(), on);
     QCOMPARE(ThemeLoader::loadPlaylist(db()), QStringList{QStringLiteral("/media/b's.mp4")});
+}
+
+void tst_admin::apiKeyNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("good");
+    QTest::newRow("plain") << QStringLiteral("front desk kiosk") << true;
+    QTest::newRow("apostrophe and accent") << QStringLiteral("Zoë's booking site") << true;
+    QTest::newRow("64 characters") << QString(64, QLatin1Char('k')) << true;
+    // Counted in characters, not in the UTF-16 units a character outside the first plane takes.
+    QTest::newRow("64 characters of two units") << QString::fromUtf8("\xF0\x9F\x8E\xAB").repeated(64) << true;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("65 characters") << QString(65, QLatin1Char('k')) << false;
+    QTest::newRow("space before") << QStringLiteral(" kiosk") << false;
+    QTest::newRow("space after") << QStringLiteral("kiosk ") << false;
+    QTest::newRow("blank") << QStringLiteral("   ") << false;
+    QTest::newRow("tab") << QStringLiteral("front\tdesk") << false;
+    QTest::newRow("line break") << QStringLiteral("front\ndesk") << false;
+}
+
+void tst_admin::apiKeyNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, good);
+    QCOMPARE(ApiKeys::checkName(name).isEmpty(), good);
+    try {
+        const QString key = ApiKeys::add(db(), name);
+        QVERIFY(good);
+        QCOMPARE(ApiKeys::verify(db(), key), std::optional<QString>(name));
+    } catch (const ApiKeys::Refused& e) {
+        QVERIFY2(!good, e.what());
+        QCOMPARE(e.reason, ApiKeys::Refused::Reason::BadName);
+        QCOMPARE(db().scalar(QStringLiteral("SELECT count(*) FROM tblApiKey")).toInt(), 0);
+    }
+}
+
+void tst_admin::apiKeysAreShownOnceAndKeptAsHashes()
+{
+    const QString name = QStringLiteral("O'Brien's kiosk");
+    const QString key = ApiKeys::add(db(), name);
+    QVERIFY2(key.startsWith(QStringLiteral("tvk_")) && key.size() == ApiKeys::length && ApiKeys::wellFormed(key),
+             qPrintable(key));
+    QCOMPARE(QByteArray::fromBase64(key.mid(4).toLatin1(), QByteArray::Base64UrlEncoding).size(),
+             ApiKeys::randomBytes);
+    QCOMPARE(ApiKeys::verify(db(), key), std::optional<QString>(name));
+
+    // What is stored is the key's SHA-256 and nothing from which the key could be read back.
+    const QString stored = db().scalar(QStringLiteral("SELECT keyHash FROM tblApiKey WHERE name=?"), {name}).toString();
+    QCOMPARE(stored,
+             QString::fromLatin1(QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex()));
+    QSqlQuery row = db().run(QStringLiteral("SELECT * FROM tblApiKey"));
+    while (row.next()) {
+        for (int i = 0; i < row.record().count(); ++i)
+            QVERIFY(!row.value(i).toString().contains(key.mid(4)));
+    }
+    // A key is not its hash, nor the key with one character changed, nor another site's key.
+    const std::optional<QString> none;
+    QCOMPARE(ApiKeys::verify(db(), stored), none);
+    QString changed = key;
+    changed[10] = changed[10] == QLatin1Char('A') ? QLatin1Char('B') : QLatin1Char('A');
+    QCOMPARE(ApiKeys::verify(db(), changed), none);
+    QCOMPARE(ApiKeys::verify(db(), QStringLiteral("tvk_") + QString(43, QLatin1Char('A'))), none);
+
+    // A taken name is refused and leaves the first key working; another name gets another key.
+    try {
+        ApiKeys::add(db(), name);
+        QFAIL("a name was taken twice");
+    } catch (const ApiKeys::Refused& e) {
+        QCOMPARE(e.reason, ApiKeys::Refused::Reason::NameTaken);
+        QVERIFY2(QString::fromUtf8(e.what()).contains(name), e.what());
+    }
+    const QString second = ApiKeys::add(db(), QStringLiteral("booking site"));
+    QVERIFY(second != key);
+    QCOMPARE(ApiKeys::verify(db(), key), std::optional<QString>(name));
+    const QList<ApiKeys::Entry> keys = ApiKeys::list(db());
+    QCOMPARE(keys.size(), 2);
+    QCOMPARE(keys.at(0).name, QStringLiteral("O'Brien's kiosk"));
+    QCOMPARE(keys.at(1).name, QStringLiteral("booking site"));
+    QVERIFY(QDateTime::fromString(keys.at(0).created, QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid());
+
+    // Removed: the key no longer opens anything; removing it again finds nothing.
+    QVERIFY(ApiKeys::remove(db(), name));
+    QCOMPARE(ApiKeys::verify(db(), key), none);
+    QVERIFY(!ApiKeys::remove(db(), name));
+    QCOMPARE(ApiKeys::verify(db(), second), std::optional<QString>(QStringLiteral("booking site")));
+
+    // Text without a key's shape is refused before any query: even with the database gone.
+    db().close();
+    for (const QString& text : {QString(), second.mid(4), QStringLiteral("Bearer ") + second, second + QLatin1Char('A'),
+                                second.left(46) + QLatin1Char('+'), second.left(46) + QChar(0x00e9),
+                                QStringLiteral("TVK_") + second.mid(4)})
+        QCOMPARE(ApiKeys::verify(db(), text), none);
+    QVERIFY_THROWS_EXCEPTION(DbError, ApiKeys::verify(db(), second));
 }
 
 TALLYVO_TEST_MAIN(tst_admin)

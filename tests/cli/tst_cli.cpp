@@ -1,10 +1,12 @@
 #include "TestSupport.h"
 #include "ThermalPrinterFakes.h"
 
+#include "admin/ApiKeys.h"
 #include "core/Passwords.h"
 #include "core/modSub.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -35,6 +37,11 @@ private Q_SLOTS:
     void statsPrintTheFigures_data();
     void statsPrintTheFigures();
     void statsWorkbookHasCellsAndChart();
+    void apiKeyCommands_data();
+    void apiKeyCommands();
+    void statusShowsTheTokenOfAWebKey_data();
+    void statusShowsTheTokenOfAWebKey();
+    void issueSaysTheWaitUnderOneLabel();
 
 private:
     struct Run {
@@ -578,6 +585,170 @@ for n in sorted(z.namelist()):
              QStringLiteral("2026-03-15"), QStringLiteral("--to"), QStringLiteral("2026-03-14")});
     QCOMPARE(r.code, 2);
     QVERIFY2(r.err.contains(QStringLiteral("--from 2026-03-15 is after --to 2026-03-14")), qPrintable(r.err));
+void tst_cli::apiKeyCommands_data()
+{
+    // Each row runs on a database holding a key named "kiosk".
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("says"); // on stdout when code is 0, else on stderr
+    QTest::addColumn<int>("keysAfter");
+    QTest::newRow("add") << QStringList{QStringLiteral("add"), QStringLiteral("O'Brien's booking site")} << 0
+                         << QStringLiteral("O'Brien's booking site") << 2;
+    QTest::newRow("taken name") << QStringList{QStringLiteral("add"), QStringLiteral("kiosk")} << 3
+                                << QStringLiteral("'kiosk' exists already") << 1;
+    QTest::newRow("empty name") << QStringList{QStringLiteral("add"), QString()} << 2 << QStringLiteral("empty") << 1;
+    QTest::newRow("space at the end") << QStringList{QStringLiteral("add"), QStringLiteral("kiosk ")} << 2
+                                      << QStringLiteral("space") << 1;
+    QTest::newRow("name too long") << QStringList{QStringLiteral("add"), QString(65, QLatin1Char('k'))} << 2
+                                   << QStringLiteral("64") << 1;
+    QTest::newRow("no name") << QStringList{QStringLiteral("add")} << 2 << QStringLiteral("missing") << 1;
+    QTest::newRow("two names") << QStringList{QStringLiteral("add"), QStringLiteral("a"), QStringLiteral("b")} << 2
+                               << QStringLiteral("unexpected argument: b") << 1;
+    QTest::newRow("list") << QStringList{QStringLiteral("list")} << 0 << QStringLiteral("kiosk\t") << 1;
+    QTest::newRow("list with more") << QStringList{QStringLiteral("list"), QStringLiteral("all")} << 2
+                                    << QStringLiteral("all") << 1;
+    QTest::newRow("remove") << QStringList{QStringLiteral("remove"), QStringLiteral("kiosk")} << 0
+                            << QStringLiteral("kiosk removed") << 0;
+    QTest::newRow("remove unknown") << QStringList{QStringLiteral("remove"), QStringLiteral("Kiosk")} << 1
+                                    << QStringLiteral("no API key is named 'Kiosk'") << 1;
+    QTest::newRow("no action") << QStringList{} << 2 << QStringLiteral("missing") << 1;
+    QTest::newRow("unknown action") << QStringList{QStringLiteral("rotate")} << 2 << QStringLiteral("rotate") << 1;
+}
+
+void tst_cli::apiKeyCommands()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, says);
+    QFETCH(int, keysAfter);
+    test::TempDatabase t;
+    const QString url = t.url().toString(true);
+    const QString kiosk = ApiKeys::add(t.db(), QStringLiteral("kiosk"));
+    const Run r = ctl(QStringList{QStringLiteral("--db"), url, QStringLiteral("apikey")} + args);
+    QCOMPARE(r.code, code);
+    QVERIFY2((code == 0 ? r.out : r.err).contains(says), qPrintable(r.out + r.err));
+    if (code != 0) {
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+    }
+    QCOMPARE(t.db().scalar(QStringLiteral("SELECT count(*) FROM tblApiKey")).toInt(), keysAfter);
+    // The key made before works until it is removed by its own name.
+    QCOMPARE(ApiKeys::verify(t.db(), kiosk).has_value(),
+             (args != QStringList{QStringLiteral("remove"), QStringLiteral("kiosk")}));
+    if (args.value(0) == QLatin1String("add") && code == 0) {
+        // A line saying what was done, then the key alone on the last line: the one time it is shown.
+        const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        const QString key = lines.last();
+        QCOMPARE(ApiKeys::verify(t.db(), key), std::optional<QString>(args.value(1)));
+        QCOMPARE(t.db().scalar(QStringLiteral("SELECT count(*) FROM tblApiKey WHERE keyHash=? OR name=?"),
+                               {key, key}).toInt(),
+                 0);
+        // Listed by name, with the time it was made, never with the key.
+        const Run list = ctl({QStringLiteral("--db"), url, QStringLiteral("apikey"), QStringLiteral("list")});
+        QCOMPARE(list.code, 0);
+        const QStringList listed = list.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(listed.size(), 2);
+        QCOMPARE(listed.at(0).section(QLatin1Char('\t'), 0, 0), args.value(1));
+        QVERIFY(QDateTime::fromString(listed.at(0).section(QLatin1Char('\t'), 1), QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                    .isValid());
+        QVERIFY(!list.out.contains(key));
+    }
+}
+
+void tst_cli::statusShowsTheTokenOfAWebKey_data()
+{
+    QTest::addColumn<QStringList>("before"); // tallyvoctl commands run first
+    QTest::addColumn<QString>("key");        // @D1@: the first token's web key
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("expected"); // stdout, or stderr when the code is not 0
+    const QString unknown = QStringLiteral("tallyvoctl: no token has that web key\n");
+    QTest::newRow("waiting") << QStringList{} << QStringLiteral("@D2@") << 0
+                             << QStringLiteral("Label: D2\nService: Desk\nState: waiting\nAhead: 1\nEstimate: -\n"
+                                               "Counter: -\n");
+    QTest::newRow("called") << QStringList{QStringLiteral("next Desk 1")} << QStringLiteral("@D1@") << 0
+                            << QStringLiteral("Label: D1\nService: Desk\nState: called\nAhead: -\nEstimate: -\n"
+                                              "Counter: Window 1\n");
+    QTest::newRow("moved up") << QStringList{QStringLiteral("next Desk 1")} << QStringLiteral("@D2@") << 0
+                              << QStringLiteral("Label: D2\nService: Desk\nState: waiting\nAhead: 0\nEstimate: -\n"
+                                                "Counter: -\n");
+    QTest::newRow("cancelled") << QStringList{QStringLiteral("next Desk 1"), QStringLiteral("cancel Desk 1")}
+                               << QStringLiteral("@D1@") << 0
+                               << QStringLiteral("Label: D1\nService: Desk\nState: cancelled\nAhead: -\nEstimate: -\n"
+                                                 "Counter: Window 1\n");
+    // The same answer for a key nobody holds and for text that is no key at all.
+    QTest::newRow("unknown") << QStringList{} << QStringLiteral("AAAAAAAAAAAAAAAAAAAAAA") << 1 << unknown;
+    QTest::newRow("malformed") << QStringList{} << QStringLiteral("D1") << 1 << unknown;
+    QTest::newRow("quote") << QStringList{} << QStringLiteral("' OR ''='") << 1 << unknown;
+    QTest::newRow("empty") << QStringList{} << QString() << 1 << unknown;
+}
+
+void tst_cli::statusShowsTheTokenOfAWebKey()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QString, key);
+    QFETCH(int, code);
+    QFETCH(QString, expected);
+    test::TempDatabase t;
+    Database& db = t.db();
+    addDesk(db);
+    db.run(QStringLiteral("INSERT INTO tblCounter (servAuto, contName, displayName, username, pass, active) "
+                          "SELECT servAuto, 'Desk 1', 'Window 1', '', '', '1' FROM tblService WHERE ServName='Desk'"));
+    const QString url = t.url().toString(true);
+    QCOMPARE(ctl({QStringLiteral("--db"), url, QStringLiteral("issue"), QStringLiteral("Desk"), QStringLiteral("--count"),
+                  QStringLiteral("2")})
+                 .out,
+             QStringLiteral("D1\nD2\n"));
+    for (const QString& command : before) {
+        QStringList args{QStringLiteral("--db"), url};
+        // The counter's name holds a blank: "next Desk 1" is the command and the counter.
+        args << command.section(QLatin1Char(' '), 0, 0) << command.section(QLatin1Char(' '), 1);
+        const Run r = ctl(args);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+    }
+    for (const QString& label : {QStringLiteral("D1"), QStringLiteral("D2")})
+        key.replace(QLatin1Char('@') + label + QLatin1Char('@'),
+                    db.scalar(QStringLiteral("SELECT webKey FROM tblTicket WHERE no_abr=?"), {label}).toString());
+    const Run r = ctl({QStringLiteral("--db"), url, QStringLiteral("status"), key});
+    QCOMPARE(r.code, code);
+    QCOMPARE(code == 0 ? r.out : r.err, expected);
+    if (code != 0)
+        QVERIFY(r.out.isEmpty());
+    QCOMPARE(ctl({QStringLiteral("--db"), url, QStringLiteral("status")}).code, 2);
+}
+
+void tst_cli::issueSaysTheWaitUnderOneLabel()
+{
+    // tallyvoctl runs on the machine's clock: the desk served three tokens of 4 minutes in the last
+    // twenty minutes, so a new token with nobody ahead waits about 4.
+    const QTime now = QTime::currentTime();
+    if (now < QTime(0, 30) || now > QTime(23, 50))
+        QSKIP("the served tokens would cross midnight");
+    test::TempDatabase t;
+    Database& db = t.db();
+    addDesk(db);
+    const int desk = db.scalar(QStringLiteral("SELECT servAuto FROM tblService WHERE ServName='Desk'")).toInt();
+    for (int i = 0; i < 3; ++i) {
+        const QTime called = now.addSecs(-60 * (20 - 4 * i));
+        db.run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, "
+                              "attTime, finished, status) VALUES (?, ?, ?, '00:00:00', '1', 'D', 7, ?, ?, 'Finished')"),
+               {desk, i + 1, QDate::currentDate().toString(u"yyyy-MM-dd"), called.toString(u"HH:mm:ss"),
+                called.addSecs(240).toString(u"HH:mm:ss")});
+    }
+    const QString url = t.url().toString(true);
+    Run r = ctl({QStringLiteral("--db"), url, QStringLiteral("issue"), QStringLiteral("Desk")});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(r.out, QStringLiteral("D4\nAbout 4 min\n"));
+    // A batch stays one label a line, as the scripts that read it expect.
+    r = ctl({QStringLiteral("--db"), url, QStringLiteral("issue"), QStringLiteral("Desk"), QStringLiteral("--count"),
+             QStringLiteral("2")});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, QStringLiteral("D5\nD6\n"));
+    // A token for another day has no wait to tell.
+    r = ctl({QStringLiteral("--db"), url, QStringLiteral("issue"), QStringLiteral("Desk"), QStringLiteral("--date"),
+             QDate::currentDate().addDays(1).toString(u"yyyy-MM-dd")});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, QStringLiteral("D1\n"));
 }
 
 TALLYVO_TEST_MAIN(tst_cli)

@@ -5,6 +5,8 @@
 #include "core/Schema.h"
 
 #include <QApplication>
+#include <QSignalSpy>
+#include <QSqlDriver>
 #include <QSqlRecord>
 #include <QTest>
 
@@ -25,6 +27,7 @@ private Q_SLOTS:
     void headerTableWidensKeepingItsRows();
     void callFeedNumbersCallsAndRecalls();
     void webKeyStepKeepsOldTokensWithoutKeys();
+    void webStationStepKeysAndTicketWakeUps();
 };
 
 namespace {
@@ -81,6 +84,7 @@ void tst_schema::columnOrderOfEveryTable_data()
     QTest::newRow("tblComp") << "tblComp" << cols("compAuto compName compAddress");
     QTest::newRow("tblCallSeq") << "tblCallSeq" << cols("seq");
     QTest::newRow("tblDisplayFeed") << "tblDisplayFeed" << cols("displayId feedDate feedSeq");
+    QTest::newRow("tblApiKey") << "tblApiKey" << cols("keyAuto name keyHash created");
 }
 
 void tst_schema::columnOrderOfEveryTable()
@@ -300,6 +304,54 @@ void tst_schema::webKeyStepKeepsOldTokensWithoutKeys()
     // The reference a backup of each version is checked against follows the steps.
     QVERIFY(!Schema::columnsAt(4).value(QStringLiteral("tblticket")).contains(QStringLiteral("webkey")));
     QCOMPARE(Schema::columnsAt(5).value(QStringLiteral("tblticket")).last(), QStringLiteral("webkey"));
+}
+
+void tst_schema::webStationStepKeysAndTicketWakeUps()
+{
+    test::TempDatabase t;
+    Database& db = t.db();
+    // A site of the version before the step gets the keys' table; its tokens stay as they were.
+    int step = 1;
+    while (step < Schema::latestVersion() && !Schema::columnsAt(step).contains(QStringLiteral("tblapikey")))
+        ++step;
+    rebuildAt(db, step - 1);
+    QVERIFY(!db.hasTable(QStringLiteral("tblApiKey")));
+    db.run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate) VALUES (1, 1, '2026-03-14')"));
+    Schema::upgrade(db);
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket")).toInt(), 1);
+    QCOMPARE(Schema::columnsAt(step).value(QStringLiteral("tblapikey")),
+             (QStringList{QStringLiteral("keyauto"), QStringLiteral("name"), QStringLiteral("keyhash"),
+                          QStringLiteral("created")}));
+
+    // One key per name and per hash, whichever station adds it.
+    const QString add =
+        QStringLiteral("INSERT INTO tblApiKey (name, keyHash, created) VALUES (?, ?, '2026-03-14 10:00:00')");
+    db.run(add, {QStringLiteral("kiosk"), QStringLiteral("h1")});
+    auto other = t.openAnother();
+    for (const QVariantList& row : {QVariantList{QStringLiteral("kiosk"), QStringLiteral("h2")},
+                                    QVariantList{QStringLiteral("site"), QStringLiteral("h1")}}) {
+        try {
+            other->run(add, row);
+            QFAIL("a second key took a name or a hash");
+        } catch (const DbError& e) {
+            QVERIFY2(Dialect::isUniqueViolation(e.text()), qPrintable(e.text()));
+        }
+    }
+
+    if (db.engine() != Engine::Postgres)
+        return;
+    // Whoever listens hears of every token written: issued, then cancelled.
+    QSqlDriver* driver = other->handle().driver();
+    QVERIFY(driver->subscribeToNotification(QStringLiteral("tallyvo_ticket")));
+    QSignalSpy heard(driver, &QSqlDriver::notification);
+    const qint64 key = db.insert(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate) VALUES (1, 2, "
+                                                "'2026-03-14') RETURNING tickAuto"));
+    QTRY_COMPARE(heard.count(), 1);
+    QCOMPARE(heard.at(0).at(0).toString(), QStringLiteral("tallyvo_ticket"));
+    QCOMPARE(heard.at(0).at(2).toString(), QString::number(key));
+    db.run(QStringLiteral("UPDATE tblTicket SET status='Cancelled' WHERE tickAuto=?"), {key});
+    QTRY_COMPARE(heard.count(), 2);
+    QCOMPARE(heard.at(1).at(2).toString(), QString::number(key));
 }
 
 TALLYVO_TEST_MAIN(tst_schema)
