@@ -84,8 +84,9 @@ Database::Database(DbUrl url)
         db.setDatabaseName(m_url.path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     } else {
-        db.setHostName(m_url.host);
-        db.setPort(m_url.port);
+        // Several servers go to the client library as its lists of hosts and of ports.
+        db.setHostName(m_url.hostList());
+        db.setPort(m_url.otherHosts.isEmpty() ? m_url.port : -1);
         db.setDatabaseName(m_url.database);
         db.setUserName(m_url.user);
         db.setPassword(m_url.password);

@@ -24,6 +24,8 @@ private Q_SLOTS:
     void targetFollowsSettings();
     void hostBoxTakesIpv6_data();
     void hostBoxTakesIpv6();
+    void hostBoxTakesSeveralServers_data();
+    void hostBoxTakesSeveralServers();
     void embeddedFileIsCreatedWithSchema();
     void corruptFileIsNamedAndOpensWindow();
     void damagedPageIsFoundWhenTheStationStarts();
@@ -118,6 +120,48 @@ void tst_connection::hostBoxTakesIpv6()
     QCOMPARE(u.port, port);
     if (host.contains(QLatin1Char(':')))
         QVERIFY2(u.describe().endsWith(QStringLiteral("[%1]:%2").arg(host).arg(port)), qPrintable(u.describe()));
+}
+
+void tst_connection::hostBoxTakesSeveralServers_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("servers"); // what the station connects to, or "refused"
+    QTest::newRow("two") << QStringLiteral("db1:5432,db2:5433") << QStringLiteral("db1:5432,db2:5433");
+    QTest::newRow("spaces, default port") << QStringLiteral(" db1 , db2 ") << QStringLiteral("db1:5432,db2:5432");
+    QTest::newRow("v6") << QStringLiteral("[fd00::1]:5432,fd00::2") << QStringLiteral("[fd00::1]:5432,[fd00::2]:5432");
+    QTest::newRow("empty entry") << QStringLiteral("db1,,db2") << QStringLiteral("refused");
+    QTest::newRow("bad port") << QStringLiteral("db1,db2:70000") << QStringLiteral("refused");
+    QTest::newRow("not a host") << QStringLiteral("db1,db 2") << QStringLiteral("refused");
+}
+
+void tst_connection::hostBoxTakesSeveralServers()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, servers);
+    test::TempSettings s;
+    Session session;
+    test::ScriptedPrompt prompt;
+    Connection c(s.store, session);
+    s.store.set(Keys::SqlEngine, QStringLiteral("PostgreSQL"));
+    s.store.set(Keys::SqlHost, QStringLiteral("old.site"));
+    frmSql w(s.store, session, c, prompt);
+    w.show();
+    test::control<QLineEdit>(&w, "txtHost")->setText(typed);
+    QTest::mouseClick(test::control<QPushButton>(&w, "cmdSave"), Qt::LeftButton);
+    c.loadSqlValues();
+    if (servers == QLatin1String("refused")) {
+        // Said at once, and the servers in use stay as they were.
+        QCOMPARE(prompt.messages.size(), 1);
+        QVERIFY2(prompt.messages.first().startsWith(QLatin1String("Host: ")), qPrintable(prompt.messages.first()));
+        QCOMPARE(s.store.get(Keys::SqlHost), QStringLiteral("old.site"));
+        return;
+    }
+    QVERIFY(prompt.messages.isEmpty());
+    const DbUrl u = c.target();
+    QCOMPARE(u.hostAndPort(), servers);
+    // Of several servers a station takes the one that accepts writes.
+    QVERIFY2(u.connectOptions().contains(QLatin1String("target_session_attrs='read-write'")),
+             qPrintable(u.connectOptions()));
 }
 
 void tst_connection::embeddedFileIsCreatedWithSchema()
