@@ -34,6 +34,8 @@ private Q_SLOTS:
     void serverConnects();
     void sqlWindowSavesAndTestsSavedValues();
     void sqlWindowUnderOverrideTestsWhatItShows();
+    void lostServerConnectionIsMadeAgain_data();
+    void lostServerConnectionIsMadeAgain();
 };
 
 namespace {
@@ -402,6 +404,107 @@ void tst_connection::sqlWindowUnderOverrideTestsWhatItShows()
     QCOMPARE(prompt.messages.last(), QStringLiteral("Connection Success"));
     QCOMPARE(c.db(), inUse);
     QCOMPARE(c.db()->url().path, running);
+}
+
+void tst_connection::lostServerConnectionIsMadeAgain_data()
+{
+    QTest::addColumn<QString>("work");     // what the station does when its server has dropped it
+    QTest::addColumn<QString>("outcome");  // "done", "not done" or "unknown"
+    QTest::addColumn<int>("rowsAfter");    // rows of the probe table afterwards
+
+    // A read is run again on the new connection: the station does not notice.
+    QTest::newRow("read") << QStringLiteral("read") << QStringLiteral("done") << 0;
+    // So is a transaction that only begins: everything in it runs on the new connection.
+    QTest::newRow("transaction begins") << QStringLiteral("begin") << QStringLiteral("done") << 1;
+    // A change on its own may have been stored: it is reported, not run twice.
+    QTest::newRow("change") << QStringLiteral("write") << QStringLiteral("unknown") << 0;
+    // A transaction the server dropped: the rest of it must not run without it.
+    QTest::newRow("inside a transaction") << QStringLiteral("inside") << QStringLiteral("not done") << 0;
+    QTest::newRow("commit") << QStringLiteral("commit") << QStringLiteral("unknown") << 0;
+}
+
+void tst_connection::lostServerConnectionIsMadeAgain()
+{
+    QFETCH(QString, work);
+    QFETCH(QString, outcome);
+    QFETCH(int, rowsAfter);
+    const std::optional<DbUrl> server = test::testServer();
+    if (!server)
+        QSKIP("no PostgreSQL server (TALLYVO_TEST_PG)");
+    // The first server of the list is gone for good, as a primary after a failover.
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 gonePort = closed.serverPort();
+    closed.close();
+    DbUrl url = *server;
+    url.otherHosts = {{url.host, url.port}};
+    url.host = QStringLiteral("127.0.0.1");
+    url.port = gonePort;
+    QStringList notices;
+    Database::setReconnectNotice([&](const QString& line) { notices << line; });
+    Database station(url);
+    QString why;
+    QVERIFY2(station.open(&why), qPrintable(why));
+    Database admin(*server);
+    QVERIFY(admin.open());
+    const QString table = QStringLiteral("probe_%1").arg(QCoreApplication::applicationPid());
+    admin.run(QStringLiteral("CREATE TABLE %1 (n INTEGER)").arg(table));
+    auto rows = [&] { return admin.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(table)).toInt(); };
+    auto dropStation = [&] {
+        const QVariant pid = station.scalar(QStringLiteral("SELECT pg_backend_pid()"));
+        admin.run(QStringLiteral("SELECT pg_terminate_backend(CAST(? AS INTEGER))"), {pid});
+        QTRY_COMPARE(admin.scalar(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE pid=CAST(? AS INTEGER)"),
+                                  {pid})
+                         .toInt(),
+                     0);
+    };
+    const QString insert = QStringLiteral("INSERT INTO %1 (n) VALUES (1)").arg(table);
+
+    QString result = QStringLiteral("done");
+    try {
+        if (work == QLatin1String("read")) {
+            dropStation();
+            QCOMPARE(station.scalar(QStringLiteral("SELECT 6*7")).toInt(), 42);
+        } else if (work == QLatin1String("begin")) {
+            dropStation();
+            Transaction t(station);
+            station.run(insert);
+            t.commit();
+        } else if (work == QLatin1String("write")) {
+            dropStation();
+            station.run(insert);
+        } else {
+            Transaction t(station);
+            station.run(insert);
+            dropStation();
+            try {
+                if (work == QLatin1String("inside"))
+                    station.run(insert);
+                else
+                    t.commit();
+            } catch (const ConnectionLost&) {
+                // Nothing more runs in the lost transaction, not even on the new connection.
+                QVERIFY_THROWS_EXCEPTION(ConnectionLost, station.run(insert));
+                throw;
+            }
+        }
+    } catch (const ConnectionLost& e) {
+        result = e.outcomeUnknown() ? QStringLiteral("unknown") : QStringLiteral("not done");
+        // One line that says what happened and where the station is now.
+        QVERIFY2(!e.text().contains(QLatin1Char('\n')), qPrintable(e.text()));
+        QVERIFY2(e.text().contains(QStringLiteral("Connected again to 127.0.0.1:%1.").arg(server->port)),
+                 qPrintable(e.text()));
+    }
+    QCOMPARE(result, outcome);
+    QCOMPARE(rows(), rowsAfter);
+    QCOMPARE(notices.size(), 1);
+    QVERIFY2(notices.first().contains(QStringLiteral("connected again to 127.0.0.1:%1").arg(server->port)),
+             qPrintable(notices.first()));
+    // And the station works on.
+    station.run(insert);
+    QCOMPARE(rows(), rowsAfter + 1);
+    admin.run(QStringLiteral("DROP TABLE %1").arg(table));
+    Database::setReconnectNotice({});
 }
 
 TALLYVO_TEST_MAIN(tst_connection)
