@@ -58,13 +58,22 @@ bool repeatable(const QString& sql)
 
 // How long a station waits before it tries a lost server again, so that a window that runs many
 // statements does not wait for every one of them.
-constexpr qint64 reopenPauseMs = 2000;
+constexpr qint64 reopenPauseMs = 1000;
 
 } // namespace
 
 void Database::setReconnectNotice(std::function<void(const QString&)> notice)
 {
     reconnectNotice() = std::move(notice);
+    // Statements prepared on a lost connection cannot be freed on the server, which freed them
+    // with the session: the driver's warning for each says nothing the one line has not said.
+    static QtMessageHandler next = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (type == QtWarningMsg && text.startsWith(QLatin1String("Unable to free statement:")))
+                return;
+            if (next)
+                next(type, context, text);
+        });
 }
 
 QString Database::errorText(const QSqlError& e)
@@ -318,8 +327,7 @@ QSqlQuery Database::run(const QString& sql, const QVariantList& values) const
                                  .arg(m_url.describe()),
                              false);
     }
-    if (m_lost && !handle().isOpen() && steadyMs() - m_lastReopenMs >= reopenPauseMs)
-        recover();
+    ensureOpen();
     QSqlError error;
     QSqlQuery q = exec(sql, values, &error);
     if (!error.isValid())
@@ -337,6 +345,13 @@ QSqlQuery Database::run(const QString& sql, const QVariantList& values) const
         throwLost(sql, inTransaction, recover());
     }
     throwLost(sql, inTransaction, again);
+}
+
+bool Database::ensureOpen() const
+{
+    if (m_lost && !handle().isOpen() && steadyMs() - m_lastReopenMs >= reopenPauseMs)
+        recover();
+    return handle().isOpen();
 }
 
 void Database::checkLost(const QString& sql, const QSqlError& error) const

@@ -71,6 +71,8 @@ public:
     // For statements run on handle() directly: when error came from a lost connection, makes it
     // again and throws ConnectionLost; otherwise returns.
     void checkLost(const QString& sql, const QSqlError& error) const;
+    // Whether the connection is open, after trying a lost one again when it is time to.
+    bool ensureOpen() const;
     // Counts the times the connection was made again: statements prepared on handle() before
     // are gone with the old one.
     int generation() const { return m_generation; }

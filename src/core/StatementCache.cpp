@@ -15,7 +15,7 @@ StatementCache::StatementCache(const Database& db)
 QSqlQuery& StatementCache::run(const QString& sql, const QVariantList& values)
 {
     // Checked first, so a closed connection is one error of ours and no driver warning.
-    if (!m_db.isOpen())
+    if (!m_db.ensureOpen())
         throw DbError(QStringLiteral("The %1 is not connected.").arg(m_db.url().describe()));
     // Statements prepared on a connection that was since made again are gone with it.
     if (m_generation != m_db.generation()) {
