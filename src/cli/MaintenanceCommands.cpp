@@ -24,15 +24,35 @@ void clearCalls(CliContext& ctx, QStringList args)
 
 void backup(CliContext& ctx, QStringList args)
 {
+    const std::optional<QString> keepText = takeOption(args, QStringLiteral("keep"));
     if (args.size() != 1)
         throw UsageError(args.isEmpty() ? QStringLiteral("the folder is missing")
                                         : QStringLiteral("unexpected argument: %1").arg(args.value(1)));
-    const Backup::Result r = Backup::backup(ctx.db(), QDir(args.first()).absolutePath());
-    if (r.status == Backup::Status::SameFolder)
+    const QString folder = QDir(args.first()).absolutePath();
+    if (!keepText) {
+        const Backup::Result r = Backup::backup(ctx.db(), folder);
+        if (r.status == Backup::Status::SameFolder)
+            throw Failure(QStringLiteral("the folder holds the database itself: choose a different folder"));
+        if (r.status != Backup::Status::Done)
+            throw Failure(r.message);
+        ctx.out << QDir::toNativeSeparators(r.path) << '\n';
+        return;
+    }
+    const int keep = toInt(*keepText, QStringLiteral("--keep"));
+    if (keep < 1)
+        throw UsageError(QStringLiteral("--keep must be at least 1: %1").arg(*keepText));
+    const Backup::Rotation r = Backup::backupKeeping(ctx.db(), folder, keep, ctx.clock);
+    if (r.backup.status == Backup::Status::SameFolder)
         throw Failure(QStringLiteral("the folder holds the database itself: choose a different folder"));
-    if (r.status != Backup::Status::Done)
-        throw Failure(r.message);
-    ctx.out << QDir::toNativeSeparators(r.path) << '\n';
+    if (r.backup.status != Backup::Status::Done)
+        throw Failure(r.backup.message);
+    ctx.printNow(QDir::toNativeSeparators(r.backup.path), QStringLiteral("backup"));
+    for (const QString& gone : r.removed)
+        ctx.printNow(QStringLiteral("removed %1").arg(QDir::toNativeSeparators(gone)), QStringLiteral("backup"));
+    // A folder that keeps filling up is noticed at the next night's run, not when the disk is full.
+    if (!r.notRemoved.isEmpty())
+        throw Failure(QStringLiteral("the new backup is kept, but older backups could not be removed: %1")
+                          .arg(r.notRemoved.join(QStringLiteral("; "))));
 }
 
 void restore(CliContext& ctx, QStringList args)
@@ -92,8 +112,11 @@ QList<CliCommand> maintenanceCommands()
     return {
         {QStringLiteral("clear-calls"), QStringLiteral("--before yyyy-MM-dd"),
          QStringLiteral("delete the call records of the days before the date and print how many went"), clearCalls},
-        {QStringLiteral("backup"), QStringLiteral("FOLDER"),
-         QStringLiteral("write a consistent backup of the database into the folder and print its path"), backup},
+        {QStringLiteral("backup"), QStringLiteral("[--keep N] FOLDER"),
+         QStringLiteral("write a consistent backup of the database into the folder and print its path; with "
+                        "--keep, under a dated name, removing the oldest dated backups once it is checked so "
+                        "that N remain"),
+         backup},
         {QStringLiteral("restore"), QStringLiteral("FILE --yes"),
          QStringLiteral("replace the database with a checked backup, keeping a safety copy of the current one"),
          restore},

@@ -68,6 +68,9 @@ int main(int argc, char** argv)
     if (it == all.end())
         return failWith(2, QStringLiteral("unknown command '%1' (tallyvoctl --help lists them)").arg(name));
 
+    // A lost server connection made again (a failover) is said on one line; the command goes on.
+    Database::setReconnectNotice([](const QString& line) { QTextStream(stderr) << "tallyvoctl: " << line << '\n'; });
+
     SettingsStore settings(SettingsStore::folderFor(options->profile));
     Session session;
     Connection connection(settings, session);

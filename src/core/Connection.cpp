@@ -50,10 +50,17 @@ DbUrl Connection::savedTarget() const
     }
     DbUrl u;
     u.engine = Engine::Postgres;
-    // The host box takes "name", "name:port", an IPv6 address, or "[address]:port".
-    const auto [host, port] = DbUrl::splitHost(m_session.sqlHost);
-    u.host = host.isEmpty() ? QStringLiteral("localhost") : host;
-    u.port = port.value_or(5432);
+    // The host box takes "name", "name:port", an IPv6 address, or "[address]:port"; a site with a
+    // standby lists its servers, separated by commas. A list that cannot be read goes to the
+    // client library as it is, which says what is wrong with it.
+    const std::optional<QList<DbUrl::Server>> servers = DbUrl::splitHosts(m_session.sqlHost);
+    if (servers) {
+        u.host = servers->first().host.isEmpty() ? QStringLiteral("localhost") : servers->first().host;
+        u.port = servers->first().port;
+        u.otherHosts = servers->mid(1);
+    } else {
+        u.host = m_session.sqlHost.trimmed();
+    }
     u.database = m_session.sqlDatabase.trimmed();
     // Any mode but "SQL Authentication" leaves the login to the server: the operating-system user.
     if (m_settings.get(Keys::SqlAut) == QLatin1String("SQL Authentication")) {

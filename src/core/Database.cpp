@@ -11,6 +11,9 @@
 #include <QSqlError>
 #include <QSqlRecord>
 
+#include <chrono>
+#include <libpq-fe.h>
+
 namespace tallyvo {
 
 namespace {
@@ -21,7 +24,57 @@ QString nextConnectionName()
     return QStringLiteral("tallyvo-%1").arg(counter.fetchAndAddRelaxed(1));
 }
 
+std::function<void(const QString&)>& reconnectNotice()
+{
+    static std::function<void(const QString&)> notice;
+    return notice;
+}
+
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+QString firstWord(const QString& sql)
+{
+    return sql.trimmed().section(QLatin1Char(' '), 0, 0).toUpper();
+}
+
+// A statement that only reads, or that starts a transaction: run again on a new connection it
+// does what it would have done on the old one.
+bool repeatable(const QString& sql)
+{
+    const QString word = firstWord(sql);
+    if (word == QLatin1String("BEGIN") || word == QLatin1String("START") || word == QLatin1String("SHOW"))
+        return true;
+    if (word != QLatin1String("SELECT"))
+        return false;
+    static const QRegularExpression writes(
+        QStringLiteral("\\b(INSERT|UPDATE|DELETE|nextval|setval|pg_notify|pg_cancel_backend|FOR\\s+UPDATE|FOR\\s+SHARE)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    return !writes.match(sql).hasMatch();
+}
+
+// How long a station waits before it tries a lost server again, so that a window that runs many
+// statements does not wait for every one of them.
+constexpr qint64 reopenPauseMs = 1000;
+
 } // namespace
+
+void Database::setReconnectNotice(std::function<void(const QString&)> notice)
+{
+    reconnectNotice() = std::move(notice);
+    // Statements prepared on a lost connection cannot be freed on the server, which freed them
+    // with the session: the driver's warning for each says nothing the one line has not said.
+    static QtMessageHandler next = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (type == QtWarningMsg && text.startsWith(QLatin1String("Unable to free statement:")))
+                return;
+            if (next)
+                next(type, context, text);
+        });
+}
 
 QString Database::errorText(const QSqlError& e)
 {
@@ -84,12 +137,16 @@ Database::Database(DbUrl url)
         db.setDatabaseName(m_url.path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     } else {
-        db.setHostName(m_url.host);
-        db.setPort(m_url.port);
+        // Several servers go to the client library as its lists of hosts and of ports.
+        db.setHostName(m_url.hostList());
+        db.setPort(m_url.otherHosts.isEmpty() ? m_url.port : -1);
         db.setDatabaseName(m_url.database);
         db.setUserName(m_url.user);
         db.setPassword(m_url.password);
-        db.setConnectOptions(m_url.connectOptions());
+        // A server that vanishes without closing the socket (a machine that died, a pulled
+        // cable) fails the statement within seconds, not after the system's TCP timeout, so a
+        // station finds the standby as soon as one is promoted.
+        db.setConnectOptions(m_url.connectOptions() + QLatin1Char(';') + keepAliveOptions());
     }
 }
 
@@ -224,26 +281,163 @@ void Database::close()
         db.close();
 }
 
-QSqlQuery Database::run(const QString& sql, const QVariantList& values) const
+QString Database::keepAliveOptions()
 {
+    return QStringLiteral("keepalives=1;keepalives_idle=5;keepalives_interval=2;keepalives_count=3;tcp_user_timeout=10000");
+}
+
+QSqlQuery Database::exec(const QString& sql, const QVariantList& values, QSqlError* error) const
+{
+    *error = QSqlError();
     const QSqlDatabase db = handle();
+    QSqlQuery q(db);
     // Checked here, so a statement on a closed connection is one error of ours and no driver
     // warning on the console.
-    if (!db.isOpen())
-        throw DbError(failureText(QSqlError()));
-    QSqlQuery q(db);
+    if (!db.isOpen()) {
+        *error = QSqlError(QString(), QString(), QSqlError::ConnectionError);
+        return q;
+    }
     q.setForwardOnly(true);
     if (values.isEmpty()) {
         if (!q.exec(sql))
-            throw DbError(failureText(q.lastError()));
+            *error = q.lastError();
         return q;
     }
-    if (!q.prepare(sql))
-        throw DbError(failureText(q.lastError()));
+    if (!q.prepare(sql)) {
+        *error = q.lastError();
+        return q;
+    }
     bindAll(q, values);
     if (!q.exec())
-        throw DbError(failureText(q.lastError()));
+        *error = q.lastError();
     return q;
+}
+
+QSqlQuery Database::run(const QString& sql, const QVariantList& values) const
+{
+    if (m_transactionLost) {
+        // The server dropped the transaction with the connection: nothing is left to roll back,
+        // and nothing more may run as if it were still open.
+        if (firstWord(sql) == QLatin1String("ROLLBACK")) {
+            m_transactionLost = false;
+            return QSqlQuery(handle());
+        }
+        throw ConnectionLost(QStringLiteral("The connection to the %1 was lost in the middle of a change; the "
+                                            "change was not stored.")
+                                 .arg(m_url.describe()),
+                             false);
+    }
+    ensureOpen();
+    QSqlError error;
+    QSqlQuery q = exec(sql, values, &error);
+    if (!error.isValid())
+        return q;
+    if (!broken(error))
+        throw DbError(failureText(error.type() == QSqlError::ConnectionError && error.text().isEmpty() ? QSqlError() : error));
+    const bool inTransaction = m_inTransaction;
+    const QString again = recover();
+    if (!inTransaction && !m_lost && repeatable(sql)) {
+        q = exec(sql, values, &error);
+        if (!error.isValid())
+            return q;
+        if (!broken(error))
+            throw DbError(failureText(error));
+        throwLost(sql, inTransaction, recover());
+    }
+    throwLost(sql, inTransaction, again);
+}
+
+bool Database::ensureOpen() const
+{
+    if (m_lost && !handle().isOpen() && steadyMs() - m_lastReopenMs >= reopenPauseMs)
+        recover();
+    return handle().isOpen();
+}
+
+void Database::checkLost(const QString& sql, const QSqlError& error) const
+{
+    if (!broken(error))
+        return;
+    const bool inTransaction = m_inTransaction;
+    throwLost(sql, inTransaction, recover());
+}
+
+bool Database::broken(const QSqlError& error) const
+{
+    if (m_url.engine != Engine::Postgres)
+        return false;
+    pg_conn* c = postgresHandle();
+    if (c && PQstatus(c) == CONNECTION_BAD)
+        return true;
+    // The server ended the session (an administrator, a shutdown, a crash of another backend), or
+    // the client library lost the socket: the connection is of no more use even where the
+    // library has not marked it yet.
+    const QString code = error.nativeErrorCode();
+    if (code.startsWith(QLatin1String("57P0")) || code.startsWith(QLatin1String("08")))
+        return true;
+    const QString text = error.databaseText() + error.driverText();
+    for (const char* lost : {"server closed the connection unexpectedly", "no connection to the server",
+                             "could not receive data from server", "could not send data to server",
+                             "terminating connection due to"})
+        if (text.contains(QLatin1String(lost)))
+            return true;
+    return false;
+}
+
+QString Database::recover() const
+{
+    m_lastReopenMs = steadyMs();
+    QSqlDatabase db = handle();
+    db.close();
+    ++m_generation;
+    QString line;
+    QString status;
+    if (db.open()) {
+        QSqlError ignored;
+        // As open() does; a failure here shows at the next statement.
+        exec(QStringLiteral("SET client_min_messages TO ERROR"), {}, &ignored);
+        pg_conn* c = postgresHandle();
+        const QString where = c ? QStringLiteral("%1:%2").arg(QString::fromUtf8(PQhost(c)), QString::fromUtf8(PQport(c)))
+                                : m_url.hostAndPort();
+        const bool wasDown = m_lost;
+        m_lost = false;
+        status = QStringLiteral("Connected again to %1.").arg(where);
+        line = wasDown ? QStringLiteral("The %1 can be reached again, at %2.").arg(m_url.describe(), where)
+                       : QStringLiteral("The connection to the %1 was lost; connected again to %2.")
+                             .arg(m_url.describe(), where);
+    } else {
+        const QString why = errorText(db.lastError());
+        status = QStringLiteral("It cannot be made again yet: %1").arg(why);
+        // Said once when it goes, not at every try.
+        if (!m_lost)
+            line = QStringLiteral("The connection to the %1 was lost and cannot be made again yet: %2")
+                       .arg(m_url.describe(), why);
+        m_lost = true;
+    }
+    if (!line.isEmpty() && reconnectNotice())
+        reconnectNotice()(oneLine(line));
+    return status;
+}
+
+void Database::throwLost(const QString& sql, bool inTransaction, const QString& again) const
+{
+    const QString word = firstWord(sql);
+    bool unknown = false;
+    QString what;
+    if (inTransaction) {
+        // Until the caller ends the transaction, its other statements must not run without it.
+        m_transactionLost = word != QLatin1String("ROLLBACK");
+        unknown = word == QLatin1String("COMMIT") || word == QLatin1String("END");
+        what = unknown ? QStringLiteral("while a change was being committed: it may or may not have been stored.")
+                       : QStringLiteral("in the middle of a change; the change was not stored.");
+    } else if (repeatable(sql)) {
+        what = QStringLiteral("while reading.");
+    } else {
+        unknown = true;
+        what = QStringLiteral("while a change was being stored: it may or may not have been stored.");
+    }
+    throw ConnectionLost(
+        oneLine(QStringLiteral("The connection to the %1 was lost %2 %3").arg(m_url.describe(), what, again)), unknown);
 }
 
 QVariant Database::scalar(const QString& sql, const QVariantList& values) const
@@ -298,6 +492,7 @@ Transaction::Transaction(const Database& db)
     : m_db(db)
 {
     m_db.run(m_db.dialect().beginWrite());
+    m_db.m_inTransaction = true;
 }
 
 Transaction::~Transaction()
@@ -309,12 +504,15 @@ Transaction::~Transaction()
     } catch (const DbError&) {
         // The connection is gone; the server has dropped the transaction with it.
     }
+    m_db.m_inTransaction = false;
+    m_db.m_transactionLost = false;
 }
 
 void Transaction::commit()
 {
     m_db.run(QStringLiteral("COMMIT"));
     m_open = false;
+    m_db.m_inTransaction = false;
 }
 
 } // namespace tallyvo

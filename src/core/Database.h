@@ -9,12 +9,30 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <QVariantList>
+#include <functional>
 #include <optional>
 
 struct sqlite3;
 struct pg_conn;
 
 namespace tallyvo {
+
+// A statement that failed because the connection to the server went (a failover, a restarted
+// server). The connection is made again at once where it can be, to whichever server the URL
+// leads to. outcomeUnknown(): the statement was a change that may have been stored before the
+// connection went, so it must not simply be run again.
+class ConnectionLost : public DbError {
+public:
+    ConnectionLost(const QString& text, bool outcomeUnknown)
+        : DbError(text)
+        , m_unknown(outcomeUnknown)
+    {
+    }
+    bool outcomeUnknown() const { return m_unknown; }
+
+private:
+    bool m_unknown;
+};
 
 // One named connection to the site's database. Every statement goes through run() with bound
 // values; a refused statement throws DbError with the database's own text.
@@ -47,8 +65,23 @@ public:
     QString connectionName() const { return m_name; }
 
     // Runs one statement; '?' marks each bound value in order. The result is positioned before
-    // its first row.
+    // its first row. When the server's connection is found lost, it is made again: a read (or
+    // the start of a transaction) is then run once more, anything else throws ConnectionLost.
     QSqlQuery run(const QString& sql, const QVariantList& values = {}) const;
+    // For statements run on handle() directly: when error came from a lost connection, makes it
+    // again and throws ConnectionLost; otherwise returns.
+    void checkLost(const QString& sql, const QSqlError& error) const;
+    // Whether the connection is open, after trying a lost one again when it is time to.
+    bool ensureOpen() const;
+    // Counts the times the connection was made again: statements prepared on handle() before
+    // are gone with the old one.
+    int generation() const { return m_generation; }
+    // Where the program says in one line that the connection was lost and made again (its
+    // status bar, its log). One for the whole process.
+    static void setReconnectNotice(std::function<void(const QString&)> notice);
+    // What every connection to a server is given besides its URL's options: keepalives, so a
+    // server that vanished is noticed within seconds.
+    static QString keepAliveOptions();
     // First column of the first row; an invalid QVariant when there is no row.
     QVariant scalar(const QString& sql, const QVariantList& values = {}) const;
     // The first row of a statement run to its end (an INSERT/UPDATE ... RETURNING is reported
@@ -72,11 +105,23 @@ private:
     // What a failed statement says; names the database when the connection is not open.
     QString failureText(const QSqlError& error) const;
     static bool createOwnerOnly(const QString& path, QString* why);
+    // Whether the client library has found the server's connection broken.
+    bool broken(const QSqlError& error) const;
+    // Opens a lost connection again and says so through the notice; a sentence for the error.
+    QString recover() const;
+    [[noreturn]] void throwLost(const QString& sql, bool inTransaction, const QString& again) const;
+    QSqlQuery exec(const QString& sql, const QVariantList& values, QSqlError* error) const;
 
     DbUrl m_url;
     Dialect m_dialect;
     QString m_name;
     bool m_created = false;
+    mutable bool m_lost = false;            // lost and not yet made again
+    mutable qint64 m_lastReopenMs = -1;     // when a lost connection was last tried again
+    mutable bool m_inTransaction = false;   // between BEGIN and COMMIT/ROLLBACK
+    mutable bool m_transactionLost = false; // lost inside a transaction the caller has not ended
+    mutable int m_generation = 0;
+    friend class Transaction;
 };
 
 // Rolls back unless committed. Nested use is not supported: keep transactions short.

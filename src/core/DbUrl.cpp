@@ -5,6 +5,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <algorithm>
+
 namespace tallyvo {
 
 namespace {
@@ -25,6 +27,12 @@ QString optionProblem(const QString& name, const QString& value)
         const int seconds = value.toInt(&ok);
         if (!ok || seconds < 0)
             return QStringLiteral("connect_timeout takes a whole number of seconds");
+    } else if (name == QLatin1String("target_session_attrs")) {
+        static const QStringList kinds{QStringLiteral("any"),     QStringLiteral("read-write"),
+                                       QStringLiteral("read-only"), QStringLiteral("primary"),
+                                       QStringLiteral("standby"), QStringLiteral("prefer-standby")};
+        if (!kinds.contains(value))
+            return QStringLiteral("target_session_attrs takes %1").arg(kinds.join(QStringLiteral(", ")));
     } else if (value.isEmpty() && name != QLatin1String("application_name")) {
         return QStringLiteral("the database URL option %1 needs a value").arg(name);
     }
@@ -63,7 +71,8 @@ const QStringList& DbUrl::optionNames()
 {
     static const QStringList names{QStringLiteral("sslmode"),         QStringLiteral("sslrootcert"),
                                    QStringLiteral("sslcert"),         QStringLiteral("sslkey"),
-                                   QStringLiteral("connect_timeout"), QStringLiteral("application_name")};
+                                   QStringLiteral("connect_timeout"), QStringLiteral("application_name"),
+                                   QStringLiteral("target_session_attrs")};
     return names;
 }
 
@@ -112,6 +121,26 @@ QPair<QString, std::optional<int>> DbUrl::splitHost(const QString& typed)
     return {text.left(colon), port};
 }
 
+std::optional<QList<DbUrl::Server>> DbUrl::splitHosts(const QString& text, QString* error)
+{
+    const QStringList entries = text.split(QLatin1Char(','));
+    QList<Server> servers;
+    for (const QString& entry : entries) {
+        const auto [host, port] = splitHost(entry);
+        if (entries.size() > 1) {
+            QUrl check;
+            check.setHost(host, QUrl::StrictMode);
+            if (host.isEmpty() || check.host().isEmpty() || !check.isValid()) {
+                if (error)
+                    *error = oneLine(QStringLiteral("'%1' in the list of hosts is no host or host:port").arg(entry.trimmed()));
+                return std::nullopt;
+            }
+        }
+        servers.append({host, port.value_or(5432)});
+    }
+    return servers;
+}
+
 std::optional<DbUrl> DbUrl::parse(const QString& text, QString* error)
 {
     auto fail = [&](const QString& why) -> std::optional<DbUrl> {
@@ -133,7 +162,29 @@ std::optional<DbUrl> DbUrl::parse(const QString& text, QString* error)
             return fail(QStringLiteral("a sqlite URL's file path must be UTF-8 text once its %-escapes are decoded"));
         return sqlite(decoded);
     }
-    const QUrl url(text, QUrl::StrictMode);
+    // Several servers ("h1:5432,h2:5433"): the first goes through the URL like a single one, the
+    // others are read one by one the same way.
+    QString single = text;
+    QStringList others;
+    const qsizetype authority = text.indexOf(QLatin1String("://"));
+    if (authority > 0) {
+        qsizetype end = text.size();
+        for (const QChar c : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
+            const qsizetype at = text.indexOf(c, authority + 3);
+            if (at >= 0)
+                end = std::min(end, at);
+        }
+        const qsizetype hostStart = std::max(authority + 3, text.lastIndexOf(QLatin1Char('@'), end - 1) + 1);
+        const QStringList servers = text.mid(hostStart, end - hostStart).split(QLatin1Char(','));
+        if (servers.size() > 1) {
+            if (servers.contains(QString()))
+                return fail(QStringLiteral("the database URL '%1' names an empty server in its list of hosts")
+                                .arg(withoutPassword(text)));
+            others = servers.mid(1);
+            single = text.left(hostStart) + servers.first() + text.mid(end);
+        }
+    }
+    const QUrl url(single, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("postgresql") && scheme != QLatin1String("postgres")))
         return fail(QStringLiteral("unknown database URL '%1': use sqlite:///path/file.sqlite or "
@@ -148,6 +199,16 @@ std::optional<DbUrl> DbUrl::parse(const QString& text, QString* error)
     u.database = url.path().mid(1);
     if (u.database.isEmpty())
         return fail(QStringLiteral("a postgresql URL needs a database name after the host"));
+    if (!others.isEmpty() && url.host().isEmpty())
+        return fail(QStringLiteral("the database URL '%1' names several servers but not the first")
+                        .arg(withoutPassword(text)));
+    for (const QString& server : others) {
+        const QUrl one(QStringLiteral("postgresql://") + server + QStringLiteral("/x"), QUrl::StrictMode);
+        if (!one.isValid() || one.host().isEmpty() || !one.userInfo().isEmpty() || one.path() != QLatin1String("/x"))
+            return fail(QStringLiteral("'%1' in the database URL's list of hosts is no host or host:port")
+                            .arg(oneLine(server)));
+        u.otherHosts.append({one.host(), one.port(5432)});
+    }
     const QUrlQuery query(url);
     for (const auto& [name, value] : query.queryItems(QUrl::FullyDecoded)) {
         if (!optionNames().contains(name))
@@ -189,13 +250,62 @@ QString DbUrl::toString(bool withPassword) const
     }
     // Encoded throughout, so that what is written reads back (a space of a path, an '@' of a
     // password).
-    return url.toString(QUrl::FullyEncoded);
+    QString text = url.toString(QUrl::FullyEncoded);
+    if (!otherHosts.isEmpty()) {
+        QString more;
+        for (const Server& s : otherHosts) {
+            QUrl one;
+            one.setScheme(QStringLiteral("postgresql"));
+            one.setHost(s.host);
+            one.setPort(s.port);
+            more += QLatin1Char(',') + one.authority(QUrl::FullyEncoded);
+        }
+        text.insert(text.indexOf(QLatin1Char('/'), text.indexOf(QLatin1String("://")) + 3), more);
+    }
+    return text;
 }
 
 QString DbUrl::hostAndPort() const
 {
-    const QString h = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    return QStringLiteral("%1:%2").arg(h).arg(port);
+    auto one = [](const QString& h, int p) {
+        return QStringLiteral("%1:%2").arg(h.contains(QLatin1Char(':')) ? QLatin1Char('[') + h + QLatin1Char(']') : h).arg(p);
+    };
+    QStringList all{one(host, port)};
+    for (const Server& s : otherHosts)
+        all << one(s.host, s.port);
+    return all.join(QLatin1Char(','));
+}
+
+QString DbUrl::hostList() const
+{
+    QStringList all{host};
+    for (const Server& s : otherHosts)
+        all << s.host;
+    return all.join(QLatin1Char(','));
+}
+
+QString DbUrl::portList() const
+{
+    QStringList all{QString::number(port)};
+    for (const Server& s : otherHosts)
+        all << QString::number(s.port);
+    return all.join(QLatin1Char(','));
+}
+
+QList<QPair<QString, QString>> DbUrl::effectiveOptions() const
+{
+    QList<QPair<QString, QString>> all = options;
+    auto given = [&](const char* name) {
+        return std::any_of(options.begin(), options.end(), [&](const auto& o) { return o.first == QLatin1String(name); });
+    };
+    // A server that does not answer is given up after ten seconds unless the URL says otherwise.
+    if (!given("connect_timeout"))
+        all.prepend({QStringLiteral("connect_timeout"), QStringLiteral("10")});
+    // Every station writes: of several servers it wants the one that takes writes, which after a
+    // failover is the promoted standby, not whichever answers first.
+    if (!otherHosts.isEmpty() && !given("target_session_attrs"))
+        all.append({QStringLiteral("target_session_attrs"), QStringLiteral("read-write")});
+    return all;
 }
 
 QString DbUrl::describe() const
@@ -208,14 +318,11 @@ QString DbUrl::describe() const
 QString DbUrl::connectOptions() const
 {
     QStringList parts;
-    bool timeout = false;
-    for (const auto& [name, value] : options) {
+    for (const auto& [name, value] : effectiveOptions())
         parts << name + QLatin1Char('=') + quoted(value);
-        timeout = timeout || name == QLatin1String("connect_timeout");
-    }
-    // A server that does not answer is given up after ten seconds unless the URL says otherwise.
-    if (!timeout)
-        parts.prepend(QStringLiteral("connect_timeout=10"));
+    // The driver takes one port; the client library a list, one for each host.
+    if (!otherHosts.isEmpty())
+        parts << QStringLiteral("port=") + quoted(portList());
     return parts.join(QLatin1Char(';'));
 }
 

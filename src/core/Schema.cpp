@@ -180,12 +180,21 @@ void addWaitingFigures(const Database& db)
     db.run(QStringLiteral("ALTER TABLE tblService ADD COLUMN slaMinutes INTEGER"));
 }
 
+// A ticket station whose server goes while a token is being stored cannot know whether it was
+// stored: it asks again by the key it stored the token with, and finds the token the first try
+// left instead of issuing a second one for the same visitor. Tokens stored before have none.
+void addRequestKey(const Database& db)
+{
+    db.run(QStringLiteral("ALTER TABLE tblTicket ADD COLUMN requestKey TEXT"));
+    db.run(QStringLiteral("CREATE UNIQUE INDEX ux_ticket_request ON tblTicket (requestKey)"));
+}
+
 // Step n brings the database from version n-1 to n. Add new steps at the end; never edit one
 // that has shipped.
 const std::vector<Step>& steps()
 {
     static const std::vector<Step> all{createTables, reportIndex, addCallFeed, widenHeader, addWebKey,
-                                       addWebStation, addWaitingFigures};
+                                       addWebStation, addWaitingFigures, addRequestKey};
     return all;
 }
 

@@ -15,20 +15,32 @@ StatementCache::StatementCache(const Database& db)
 QSqlQuery& StatementCache::run(const QString& sql, const QVariantList& values)
 {
     // Checked first, so a closed connection is one error of ours and no driver warning.
-    if (!m_db.isOpen())
+    if (!m_db.ensureOpen())
         throw DbError(QStringLiteral("The %1 is not connected.").arg(m_db.url().describe()));
+    // Statements prepared on a connection that was since made again are gone with it.
+    if (m_generation != m_db.generation()) {
+        m_queries.clear();
+        m_generation = m_db.generation();
+    }
     auto it = m_queries.find(sql);
     if (it == m_queries.end()) {
         QSqlQuery q(m_db.handle());
         q.setForwardOnly(true);
-        if (!q.prepare(sql))
+        if (!q.prepare(sql)) {
+            m_db.checkLost(sql, q.lastError());
             throw DbError(Database::errorText(q.lastError()));
+        }
         it = m_queries.emplace(sql, std::move(q));
     }
     QSqlQuery& q = it.value();
     Database::bindAll(q, values);
-    if (!q.exec())
-        throw DbError(Database::errorText(q.lastError()));
+    if (!q.exec()) {
+        const QSqlError error = q.lastError();
+        m_queries.erase(it);
+        m_db.checkLost(sql, error);
+        const QString why = Database::errorText(error);
+        throw DbError(why);
+    }
     return q;
 }
 

@@ -28,6 +28,7 @@ private:
 
     const Database& m_db;
     QHash<QString, QSqlQuery> m_queries;
+    int m_generation = 0; // the connection's generation the statements were prepared on
 };
 
 } // namespace tallyvo

@@ -128,9 +128,13 @@ void FeedWorker::tryConnect()
     if (m_url.engine == Engine::Postgres) {
         // A server that vanishes without closing the socket (a pulled cable, a sleeping
         // switch) is noticed within seconds instead of after the system's TCP timeout.
-        db->handle().setConnectOptions(QStringLiteral(
-            "connect_timeout=5;keepalives=1;keepalives_idle=5;keepalives_interval=2;keepalives_count=3;"
-            "tcp_user_timeout=10000"));
+        // The URL's own options (TLS, the list of ports of several servers, which of them to take)
+        // stay; only the connect timeout is shorter unless the URL sets one.
+        const bool ownTimeout = std::any_of(m_url.options.begin(), m_url.options.end(), [](const auto& o) {
+            return o.first == QLatin1String("connect_timeout");
+        });
+        db->handle().setConnectOptions(m_url.connectOptions() + QLatin1Char(';') + Database::keepAliveOptions() +
+                                       (ownTimeout ? QString() : QStringLiteral(";connect_timeout=5")));
     }
     QString error;
     const bool opened = db->open(&error);

@@ -420,27 +420,6 @@ std::optional<Contents> pgContents(const QString& restoreTool, const QString& fi
     return c;
 }
 
-Result pgBackup(const Database& db, const QString& folder, const Control& control)
-{
-    const QString dump = PgTools::find(QStringLiteral("pg_dump"));
-    const QString restoreTool = PgTools::find(QStringLiteral("pg_restore"));
-    if (dump.isEmpty() || restoreTool.isEmpty())
-        return noTools();
-    Result r;
-    const QString part = pgDump(dump, db.url(), folder, fileName(db), control, &r.message);
-    if (part.isEmpty())
-        return failed(stopped(control) ? Status::Cancelled : Status::Failed, r.message);
-    // A dump that pg_restore cannot read is no backup.
-    const PgTools::Run list = PgTools::run(PgTools::Job(restoreTool, {QStringLiteral("--list"), part}), control);
-    r.path = QDir(folder).filePath(fileName(db));
-    if (!list.ok || !SafeFile::replace(part, r.path, &r.message)) {
-        QFile::remove(part);
-        return failed(list.cancelled ? Status::Cancelled : Status::Failed, list.ok ? r.message : list.error);
-    }
-    r.status = Status::Done;
-    return r;
-}
-
 Result pgRestore(const Database& db, const QString& source, const Control& control)
 {
     const QString dump = PgTools::find(QStringLiteral("pg_dump"));
@@ -544,6 +523,63 @@ Loss lossAgainst(const Database& db, const Contents& backup, const Clock& clock)
     return loss;
 }
 
+// Writes a backup of db into folder as name: replacing a file of that name, or, with keepOthers,
+// under the first free name beside it.
+Result backupAs(const Database& db, const QString& folder, const QString& name, bool keepOthers,
+                const Control& control)
+{
+    if (!QFileInfo(folder).isDir())
+        return failed(Status::Failed, tr("The folder %1 does not exist.").arg(folder));
+    Result r;
+    r.path = QDir(folder).filePath(name);
+    if (db.engine() == Engine::Sqlite && (sameFile(r.path, db.url().path) || sameFile(folder, databaseFolder(db))))
+        return failed(Status::SameFolder, QString());
+    QString part;
+    if (db.engine() == Engine::Postgres) {
+        const QString dump = PgTools::find(QStringLiteral("pg_dump"));
+        const QString restoreTool = PgTools::find(QStringLiteral("pg_restore"));
+        if (dump.isEmpty() || restoreTool.isEmpty())
+            return noTools();
+        part = pgDump(dump, db.url(), folder, name, control, &r.message);
+        if (!part.isEmpty()) {
+            // A dump that pg_restore cannot read is no backup.
+            const PgTools::Run list = PgTools::run(PgTools::Job(restoreTool, {QStringLiteral("--list"), part}), control);
+            if (!list.ok) {
+                QFile::remove(part);
+                return failed(list.cancelled ? Status::Cancelled : Status::Failed, list.error);
+            }
+        }
+    } else {
+        part = snapshot(db, folder, name, control, &r.message);
+    }
+    if (part.isEmpty())
+        return failed(stopped(control) ? Status::Cancelled : Status::Failed, r.message);
+    if (keepOthers) {
+        r.path = SafeFile::publishNew(part, r.path, &r.message);
+        if (r.path.isEmpty()) {
+            QFile::remove(part);
+            return failed(Status::Failed, r.message);
+        }
+    } else if (!SafeFile::replace(part, r.path, &r.message)) {
+        QFile::remove(part);
+        return failed(Status::Failed, r.message);
+    }
+    r.status = Status::Done;
+    return r;
+}
+
+// The place of a kept backup's name among the others (its time, then the number a second backup
+// of the same second got); nullopt for any other name.
+std::optional<std::pair<QString, int>> keptOrder(const Database& db, const QString& name)
+{
+    static const QRegularExpression kept(
+        QStringLiteral("^tallyvo-([0-9]{8}T[0-9]{6}Z)(?:-([0-9]{1,3}))?\\.([a-z]+)$"));
+    const QRegularExpressionMatch m = kept.match(name);
+    if (!m.hasMatch() || m.captured(3) != QFileInfo(fileName(db)).suffix())
+        return std::nullopt;
+    return std::make_pair(m.captured(1), m.captured(2).isEmpty() ? 1 : m.captured(2).toInt());
+}
+
 } // namespace
 
 QString Loss::text() const
@@ -584,23 +620,55 @@ bool isTallyvoDatabase(const QString& file, QString* why)
 
 Result backup(const Database& db, const QString& folder, const Control& control)
 {
-    if (!QFileInfo(folder).isDir())
-        return failed(Status::Failed, tr("The folder %1 does not exist.").arg(folder));
-    if (db.engine() == Engine::Postgres)
-        return pgBackup(db, folder, control);
-    Result r;
-    r.path = QDir(folder).filePath(fileName(db));
-    if (sameFile(r.path, db.url().path) || sameFile(folder, databaseFolder(db)))
-        return failed(Status::SameFolder, QString());
-    const QString part = snapshot(db, folder, fileName(db), control, &r.message);
-    if (part.isEmpty())
-        return failed(stopped(control) ? Status::Cancelled : Status::Failed, r.message);
-    if (!SafeFile::replace(part, r.path, &r.message)) {
-        QFile::remove(part);
-        return failed(Status::Failed, r.message);
+    return backupAs(db, folder, fileName(db), false, control);
+}
+
+bool isKeptName(const Database& db, const QString& name)
+{
+    return keptOrder(db, name).has_value();
+}
+
+Rotation backupKeeping(const Database& db, const QString& folder, int keep, const Clock& clock, const Control& control)
+{
+    Rotation out;
+    const QString suffix = QFileInfo(fileName(db)).suffix();
+    const QString name = QStringLiteral("tallyvo-%1.%2")
+                             .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")), suffix);
+    out.backup = backupAs(db, folder, name, true, control);
+    if (out.backup.status != Status::Done)
+        return out;
+    const Result checked = check(db, out.backup.path, clock, nullptr, control);
+    if (checked.status != Status::Done) {
+        // A backup that cannot be restored must not count as one of the kept, or the next run
+        // would remove a good one in its favour.
+        QFile::remove(out.backup.path);
+        out.backup.status = checked.status == Status::Cancelled ? Status::Cancelled : Status::Failed;
+        out.backup.message = tr("The new backup failed its check, so no older backup was removed: %1")
+                                 .arg(checked.message);
+        return out;
     }
-    r.status = Status::Done;
-    return r;
+    QList<QPair<std::pair<QString, int>, QString>> older;
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        const std::optional<std::pair<QString, int>> order = keptOrder(db, entry.fileName());
+        if (!order || sameFile(entry.absoluteFilePath(), out.backup.path))
+            continue;
+        QString notRegular;
+        if (entry.isSymLink() || !SafeFile::isRegularFile(entry.absoluteFilePath(), &notRegular))
+            continue;
+        older.append({*order, entry.absoluteFilePath()});
+    }
+    // Newest first; the new backup is one of the kept.
+    std::sort(older.begin(), older.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (qsizetype i = std::max(0, keep - 1); i < older.size(); ++i) {
+        QFile f(older[i].second);
+        if (f.remove())
+            out.removed << older[i].second;
+        else
+            out.notRemoved << tr("%1: %2").arg(QDir::toNativeSeparators(older[i].second), f.errorString());
+    }
+    return out;
 }
 
 Result check(const Database& db, const QString& source, const Clock& clock, Loss* loss, const Control& control)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace tallyvo {
@@ -74,6 +75,21 @@ QString fileName(const Database& db);
 QString databaseFolder(const Database& db);
 
 Result backup(const Database& db, const QString& folder, const Control& control = {});
+
+// A backup among others in one folder, for backups that run by themselves: written under a name
+// of its own kind ("tallyvo-20261210T013000Z.mdb", UTC, never replacing a file), checked as
+// check() does, and only then are the oldest files of that kind removed so that `keep` remain,
+// the new one among them. A backup that fails or fails its check is removed and nothing else
+// is; files of any other name, links and folders are never touched.
+struct Rotation {
+    Result backup;            // the new backup (its status says whether anything was removed)
+    QStringList removed;      // older backups removed
+    QStringList notRemoved;   // older backups that should have gone, each with why it could not
+};
+Rotation backupKeeping(const Database& db, const QString& folder, int keep, const Clock& clock,
+                       const Control& control = {});
+// Whether a file name is one backupKeeping() gives for this engine.
+bool isKeptName(const Database& db, const QString& name);
 
 // Checks a backup completely without touching the site's database: a regular file, a sound
 // database or dump of this program, a schema version this program knows, and every table with

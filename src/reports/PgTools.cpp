@@ -54,16 +54,23 @@ Run run(const Job& job, const Backup::Control& control)
     if (job.server) {
         if (!job.server->password.isEmpty())
             env.insert(QStringLiteral("PGPASSWORD"), job.server->password);
-        for (const auto& [key, value] : job.server->options) {
-            if (key == QLatin1String("sslmode"))
-                env.insert(QStringLiteral("PGSSLMODE"), value);
-            else if (key == QLatin1String("connect_timeout"))
-                env.insert(QStringLiteral("PGCONNECT_TIMEOUT"), value);
-        }
+        // Every option the station connects with, so a tool reaches the same server the same way.
+        static const QList<QPair<QString, QString>> variables{
+            {QStringLiteral("sslmode"), QStringLiteral("PGSSLMODE")},
+            {QStringLiteral("sslrootcert"), QStringLiteral("PGSSLROOTCERT")},
+            {QStringLiteral("sslcert"), QStringLiteral("PGSSLCERT")},
+            {QStringLiteral("sslkey"), QStringLiteral("PGSSLKEY")},
+            {QStringLiteral("connect_timeout"), QStringLiteral("PGCONNECT_TIMEOUT")},
+            {QStringLiteral("application_name"), QStringLiteral("PGAPPNAME")},
+            {QStringLiteral("target_session_attrs"), QStringLiteral("PGTARGETSESSIONATTRS")}};
+        for (const auto& [key, value] : job.server->effectiveOptions())
+            for (const auto& [option, variable] : variables)
+                if (key == option)
+                    env.insert(variable, value);
         if (!job.applicationName.isEmpty())
             env.insert(QStringLiteral("PGAPPNAME"), job.applicationName);
-        args << QStringLiteral("--no-password") << QStringLiteral("-h") << job.server->host << QStringLiteral("-p")
-             << QString::number(job.server->port);
+        args << QStringLiteral("--no-password") << QStringLiteral("-h") << job.server->hostList()
+             << QStringLiteral("-p") << job.server->portList();
         if (!job.server->user.isEmpty())
             args << QStringLiteral("-U") << job.server->user;
     }

@@ -9,6 +9,8 @@
 #include "shell/Startup.h"
 
 #include <QApplication>
+#include <QMainWindow>
+#include <QStatusBar>
 #include <QTextStream>
 
 using namespace tallyvo;
@@ -28,6 +30,21 @@ int main(int argc, char** argv)
         QTextStream(stderr) << "tallyvo: " << error << '\n';
         return 2;
     }
+
+    // A lost server connection made again (a failover) is said in one line: in the log, and in
+    // the status bar of the main window. Statements of the display's feed run on a thread of
+    // their own, so the line is handed to the window thread.
+    Database::setReconnectNotice([&app](const QString& line) {
+        QMetaObject::invokeMethod(
+            &app,
+            [line] {
+                QTextStream(stderr) << "tallyvo: " << line << '\n';
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* main = qobject_cast<QMainWindow*>(w); main && main->isVisible())
+                        main->statusBar()->showMessage(line, 60000);
+            },
+            Qt::QueuedConnection);
+    });
 
     SettingsStore settings(SettingsStore::folderFor(options->profile));
     Session session;

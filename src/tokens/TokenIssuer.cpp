@@ -7,6 +7,7 @@
 #include "stats/WaitEstimator.h"
 #include "tokens/WebKeys.h"
 
+#include <QUuid>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -18,6 +19,9 @@ namespace {
 // Two stations that read the same highest number both try to store the next one; the loser
 // reads again. Each round stores somebody's token, so this is only reached by a storm of stations.
 constexpr int maxStoreAttempts = 200;
+// Connections lost in one issue before it gives up: a failover costs one, a server that keeps
+// dropping its connections is reported.
+constexpr int maxLostConnections = 3;
 
 } // namespace
 
@@ -89,15 +93,16 @@ int TokenIssuer::getToken(int serviceKey) const
     return start.isValid() ? numberOf(start.toString()) : 0;
 }
 
-std::optional<StoredToken> TokenIssuer::addRc(int serviceKey, const QString& prefix, int number, int lastNumber)
+std::optional<StoredToken> TokenIssuer::addRc(int serviceKey, const QString& prefix, int number, int lastNumber,
+                                              const QString& requestKey)
 {
     // Choosing the number and storing it is one statement: no other station can store between
     // the two. Where two statements still meet (PostgreSQL reads before it writes), the unique
     // index refuses the second and it runs again on the new highest number.
     static const QString sql = QStringLiteral(
-        "INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, webKey) "
+        "INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, webKey, requestKey) "
         "SELECT CAST(? AS INTEGER), t.num, CAST(? AS TEXT), CAST(? AS TEXT), '0', "
-        "CAST(? AS TEXT) || CAST(t.num AS TEXT), 0, CAST(? AS TEXT) "
+        "CAST(? AS TEXT) || CAST(t.num AS TEXT), 0, CAST(? AS TEXT), CAST(? AS TEXT) "
         "FROM (SELECT coalesce(max(tickNo) + 1, CAST(? AS INTEGER)) AS num "
         "FROM tblTicket WHERE servAuto=? AND tickDate=?) t "
         "WHERE t.num <= CAST(? AS INTEGER) "
@@ -107,11 +112,18 @@ std::optional<StoredToken> TokenIssuer::addRc(int serviceKey, const QString& pre
         // A fresh key on every attempt: should a key ever meet another, the unique rule refuses it
         // like a number taken and the next attempt draws again.
         const QString webKey = WebKeys::make();
+        if (m_storeHook)
+            m_storeHook(StoreMoment::Before);
         try {
             // Run to its end: the token counts as stored only once the database has taken the
             // whole statement and its commit, not when the RETURNING row arrives.
             const std::optional<QVariantList> row = m_db.firstRow(
-                sql, {serviceKey, date, m_clock.nowText(), prefix, webKey, number, serviceKey, date, lastNumber});
+                sql, {serviceKey, date, m_clock.nowText(), prefix, webKey,
+                      // No key is NULL, which the unique rule never compares.
+                      requestKey.isEmpty() ? QVariant(QMetaType::fromType<int>()) : QVariant(requestKey), number,
+                      serviceKey, date, lastNumber});
+            if (row && m_storeHook)
+                m_storeHook(StoreMoment::Stored);
             if (!row)
                 return std::nullopt;
             StoredToken token;
@@ -162,7 +174,7 @@ IssueResult TokenIssuer::store(int serviceKey, const QString& serviceName, int n
             result.status = IssueResult::Status::Limit;
             return result;
         }
-        const std::optional<StoredToken> token = addRc(serviceKey, prefix, number, last);
+        const std::optional<StoredToken> token = storeOnce(serviceKey, prefix, number, last);
         if (!token) {
             // Beyond the end number, also when another station took the last one meanwhile.
             result.status = IssueResult::Status::Limit;
@@ -204,6 +216,39 @@ IssueResult TokenIssuer::store(int serviceKey, const QString& serviceName, int n
             result.error = why.isEmpty() ? tr("The printer did not take the ticket.") : why;
     }
     return result;
+}
+
+std::optional<StoredToken> TokenIssuer::storeOnce(int serviceKey, const QString& prefix, int number, int lastNumber)
+{
+    const QString requestKey = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    for (int lost = 1;; ++lost) {
+        try {
+            return addRc(serviceKey, prefix, number, lastNumber, requestKey);
+        } catch (const ConnectionLost& e) {
+            if (lost >= maxLostConnections)
+                throw;
+            // On the new connection (a failed one throws here): did the lost try store it?
+            if (e.outcomeUnknown())
+                if (std::optional<StoredToken> stored = byRequestKey(requestKey))
+                    return stored;
+        }
+    }
+}
+
+std::optional<StoredToken> TokenIssuer::byRequestKey(const QString& requestKey) const
+{
+    const std::optional<QVariantList> row = m_db.firstRow(
+        QStringLiteral("SELECT tickAuto, tickNo, no_abr, tickDate, webKey FROM tblTicket WHERE requestKey=?"),
+        {requestKey});
+    if (!row)
+        return std::nullopt;
+    StoredToken token;
+    token.key = row->value(0).toLongLong();
+    token.number = row->value(1).toInt();
+    token.label = row->value(2).toString();
+    token.date = row->value(3).toString();
+    token.webKey = row->value(4).toString();
+    return token;
 }
 
 QString TokenIssuer::getNowServing(int serviceKey) const

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace tallyvo {
@@ -53,6 +54,11 @@ public:
 // tickNo) turns a collision into a retry, so no number is ever stored twice. The ticket is
 // printed only after the token is stored. Each token is stored with its web key in the same
 // statement, so no token is ever seen without one.
+//
+// A connection lost while a token is being stored (a failover) leaves it unknown whether the
+// token was stored. Each issue stores its token with a request key of its own, so the issuer
+// asks by that key on the new connection: it takes the token the first try stored, or stores
+// it now. One visitor never gets two tokens, and a token is reported only once it is stored.
 class TokenIssuer {
     Q_DECLARE_TR_FUNCTIONS(TokenIssuer)
 
@@ -80,7 +86,15 @@ public:
     // Stores a token of the service on the issue date: its number follows the highest of that
     // date, or is `number` when the date has none yet. Only when that number is at most
     // lastNumber (nullopt otherwise). Throws DbError when the database refuses the row.
-    std::optional<StoredToken> addRc(int serviceKey, const QString& prefix, int number, int lastNumber);
+    // requestKey, when given, is stored with it: one key, one token.
+    std::optional<StoredToken> addRc(int serviceKey, const QString& prefix, int number, int lastNumber,
+                                     const QString& requestKey = QString());
+
+    // The two moments a connection can be lost in while a token is stored: before the statement
+    // reached the server, and after the server stored it but before its answer came back. A test
+    // sets a hook that breaks the connection there.
+    enum class StoreMoment { Before, Stored };
+    void setStoreHook(std::function<void(StoreMoment)> hook) { m_storeHook = std::move(hook); }
 
     // The label called last today for the service (highest ticket key among today's called
     // tokens); "" when it has called nothing today. What a ticket shows as "Now Serving".
@@ -95,12 +109,15 @@ public:
 private:
     QString issueDateText() const;
     IssueResult store(int serviceKey, const QString& serviceName, int number, bool checkNumber);
+    std::optional<StoredToken> storeOnce(int serviceKey, const QString& prefix, int number, int lastNumber);
+    std::optional<StoredToken> byRequestKey(const QString& requestKey) const;
 
     const Database& m_db;
     const Clock& m_clock;
     const Session& m_session;
     TicketPrinter& m_printer;
     QDate m_issueDate;
+    std::function<void(StoreMoment)> m_storeHook;
 };
 
 } // namespace tallyvo

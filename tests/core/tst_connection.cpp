@@ -24,6 +24,8 @@ private Q_SLOTS:
     void targetFollowsSettings();
     void hostBoxTakesIpv6_data();
     void hostBoxTakesIpv6();
+    void hostBoxTakesSeveralServers_data();
+    void hostBoxTakesSeveralServers();
     void embeddedFileIsCreatedWithSchema();
     void corruptFileIsNamedAndOpensWindow();
     void damagedPageIsFoundWhenTheStationStarts();
@@ -32,6 +34,8 @@ private Q_SLOTS:
     void serverConnects();
     void sqlWindowSavesAndTestsSavedValues();
     void sqlWindowUnderOverrideTestsWhatItShows();
+    void lostServerConnectionIsMadeAgain_data();
+    void lostServerConnectionIsMadeAgain();
 };
 
 namespace {
@@ -118,6 +122,48 @@ void tst_connection::hostBoxTakesIpv6()
     QCOMPARE(u.port, port);
     if (host.contains(QLatin1Char(':')))
         QVERIFY2(u.describe().endsWith(QStringLiteral("[%1]:%2").arg(host).arg(port)), qPrintable(u.describe()));
+}
+
+void tst_connection::hostBoxTakesSeveralServers_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("servers"); // what the station connects to, or "refused"
+    QTest::newRow("two") << QStringLiteral("db1:5432,db2:5433") << QStringLiteral("db1:5432,db2:5433");
+    QTest::newRow("spaces, default port") << QStringLiteral(" db1 , db2 ") << QStringLiteral("db1:5432,db2:5432");
+    QTest::newRow("v6") << QStringLiteral("[fd00::1]:5432,fd00::2") << QStringLiteral("[fd00::1]:5432,[fd00::2]:5432");
+    QTest::newRow("empty entry") << QStringLiteral("db1,,db2") << QStringLiteral("refused");
+    QTest::newRow("bad port") << QStringLiteral("db1,db2:70000") << QStringLiteral("refused");
+    QTest::newRow("not a host") << QStringLiteral("db1,db 2") << QStringLiteral("refused");
+}
+
+void tst_connection::hostBoxTakesSeveralServers()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, servers);
+    test::TempSettings s;
+    Session session;
+    test::ScriptedPrompt prompt;
+    Connection c(s.store, session);
+    s.store.set(Keys::SqlEngine, QStringLiteral("PostgreSQL"));
+    s.store.set(Keys::SqlHost, QStringLiteral("old.site"));
+    frmSql w(s.store, session, c, prompt);
+    w.show();
+    test::control<QLineEdit>(&w, "txtHost")->setText(typed);
+    QTest::mouseClick(test::control<QPushButton>(&w, "cmdSave"), Qt::LeftButton);
+    c.loadSqlValues();
+    if (servers == QLatin1String("refused")) {
+        // Said at once, and the servers in use stay as they were.
+        QCOMPARE(prompt.messages.size(), 1);
+        QVERIFY2(prompt.messages.first().startsWith(QLatin1String("Host: ")), qPrintable(prompt.messages.first()));
+        QCOMPARE(s.store.get(Keys::SqlHost), QStringLiteral("old.site"));
+        return;
+    }
+    QVERIFY(prompt.messages.isEmpty());
+    const DbUrl u = c.target();
+    QCOMPARE(u.hostAndPort(), servers);
+    // Of several servers a station takes the one that accepts writes.
+    QVERIFY2(u.connectOptions().contains(QLatin1String("target_session_attrs='read-write'")),
+             qPrintable(u.connectOptions()));
 }
 
 void tst_connection::embeddedFileIsCreatedWithSchema()
@@ -358,6 +404,107 @@ void tst_connection::sqlWindowUnderOverrideTestsWhatItShows()
     QCOMPARE(prompt.messages.last(), QStringLiteral("Connection Success"));
     QCOMPARE(c.db(), inUse);
     QCOMPARE(c.db()->url().path, running);
+}
+
+void tst_connection::lostServerConnectionIsMadeAgain_data()
+{
+    QTest::addColumn<QString>("work");     // what the station does when its server has dropped it
+    QTest::addColumn<QString>("outcome");  // "done", "not done" or "unknown"
+    QTest::addColumn<int>("rowsAfter");    // rows of the probe table afterwards
+
+    // A read is run again on the new connection: the station does not notice.
+    QTest::newRow("read") << QStringLiteral("read") << QStringLiteral("done") << 0;
+    // So is a transaction that only begins: everything in it runs on the new connection.
+    QTest::newRow("transaction begins") << QStringLiteral("begin") << QStringLiteral("done") << 1;
+    // A change on its own may have been stored: it is reported, not run twice.
+    QTest::newRow("change") << QStringLiteral("write") << QStringLiteral("unknown") << 0;
+    // A transaction the server dropped: the rest of it must not run without it.
+    QTest::newRow("inside a transaction") << QStringLiteral("inside") << QStringLiteral("not done") << 0;
+    QTest::newRow("commit") << QStringLiteral("commit") << QStringLiteral("unknown") << 0;
+}
+
+void tst_connection::lostServerConnectionIsMadeAgain()
+{
+    QFETCH(QString, work);
+    QFETCH(QString, outcome);
+    QFETCH(int, rowsAfter);
+    const std::optional<DbUrl> server = test::testServer();
+    if (!server)
+        QSKIP("no PostgreSQL server (TALLYVO_TEST_PG)");
+    // The first server of the list is gone for good, as a primary after a failover.
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 gonePort = closed.serverPort();
+    closed.close();
+    DbUrl url = *server;
+    url.otherHosts = {{url.host, url.port}};
+    url.host = QStringLiteral("127.0.0.1");
+    url.port = gonePort;
+    QStringList notices;
+    Database::setReconnectNotice([&](const QString& line) { notices << line; });
+    Database station(url);
+    QString why;
+    QVERIFY2(station.open(&why), qPrintable(why));
+    Database admin(*server);
+    QVERIFY(admin.open());
+    const QString table = QStringLiteral("probe_%1").arg(QCoreApplication::applicationPid());
+    admin.run(QStringLiteral("CREATE TABLE %1 (n INTEGER)").arg(table));
+    auto rows = [&] { return admin.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(table)).toInt(); };
+    auto dropStation = [&] {
+        const QVariant pid = station.scalar(QStringLiteral("SELECT pg_backend_pid()"));
+        admin.run(QStringLiteral("SELECT pg_terminate_backend(CAST(? AS INTEGER))"), {pid});
+        QTRY_COMPARE(admin.scalar(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE pid=CAST(? AS INTEGER)"),
+                                  {pid})
+                         .toInt(),
+                     0);
+    };
+    const QString insert = QStringLiteral("INSERT INTO %1 (n) VALUES (1)").arg(table);
+
+    QString result = QStringLiteral("done");
+    try {
+        if (work == QLatin1String("read")) {
+            dropStation();
+            QCOMPARE(station.scalar(QStringLiteral("SELECT 6*7")).toInt(), 42);
+        } else if (work == QLatin1String("begin")) {
+            dropStation();
+            Transaction t(station);
+            station.run(insert);
+            t.commit();
+        } else if (work == QLatin1String("write")) {
+            dropStation();
+            station.run(insert);
+        } else {
+            Transaction t(station);
+            station.run(insert);
+            dropStation();
+            try {
+                if (work == QLatin1String("inside"))
+                    station.run(insert);
+                else
+                    t.commit();
+            } catch (const ConnectionLost&) {
+                // Nothing more runs in the lost transaction, not even on the new connection.
+                QVERIFY_THROWS_EXCEPTION(ConnectionLost, station.run(insert));
+                throw;
+            }
+        }
+    } catch (const ConnectionLost& e) {
+        result = e.outcomeUnknown() ? QStringLiteral("unknown") : QStringLiteral("not done");
+        // One line that says what happened and where the station is now.
+        QVERIFY2(!e.text().contains(QLatin1Char('\n')), qPrintable(e.text()));
+        QVERIFY2(e.text().contains(QStringLiteral("Connected again to 127.0.0.1:%1.").arg(server->port)),
+                 qPrintable(e.text()));
+    }
+    QCOMPARE(result, outcome);
+    QCOMPARE(rows(), rowsAfter);
+    QCOMPARE(notices.size(), 1);
+    QVERIFY2(notices.first().contains(QStringLiteral("connected again to 127.0.0.1:%1").arg(server->port)),
+             qPrintable(notices.first()));
+    // And the station works on.
+    station.run(insert);
+    QCOMPARE(rows(), rowsAfter + 1);
+    admin.run(QStringLiteral("DROP TABLE %1").arg(table));
+    Database::setReconnectNotice({});
 }
 
 TALLYVO_TEST_MAIN(tst_connection)

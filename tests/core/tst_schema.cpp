@@ -52,7 +52,7 @@ void tst_schema::columnOrderOfEveryTable_data()
     auto cols = [](const char* list) { return QString::fromLatin1(list).split(QLatin1Char(' ')); };
     QTest::newRow("tblTicket") << "tblTicket"
                                << cols("tickAuto servAuto tickNo tickDate tickTime call no_abr attended attTime "
-                                       "finished status ref webKey firstCall");
+                                       "finished status ref webKey firstCall requestKey");
     QTest::newRow("tblCall") << "tblCall"
                              << cols("callauto cntAuto no_abr displayName status tickAuto tickDate callNote feedSeq");
     QTest::newRow("tblService") << "tblService"
@@ -291,6 +291,8 @@ void tst_schema::webKeyStepKeepsOldTokensWithoutKeys()
     QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE webKey=''")).toInt(), 0);
     // Nor a first call or a target: the figures fall back to attTime, and no target is set.
     QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE firstCall IS NULL")).toInt(), 2);
+    // Nor a request key: many tokens without one are no clash.
+    QCOMPARE(db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE requestKey IS NULL")).toInt(), 2);
 
     const QString add = QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, webKey) VALUES (1, ?, "
                                        "'2026-03-14', ?)");

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QUuid>
 #include <QPushButton>
 #include <QTest>
 #include <csignal>
@@ -77,6 +78,8 @@ private Q_SLOTS:
     void restoreSaysWhatItLoses();
     void backupWindowGuards();
     void commandLine();
+    void backupKeepsTheNewest_data();
+    void backupKeepsTheNewest();
     void restoreToolEndsWithItsCaller();
 };
 
@@ -341,6 +344,9 @@ void tst_maintenance::backupOfAnOlderSchemaIsRestoredAndUpgraded()
     Station s;
     Database& live = *s.connection.db();
     const int before = 4;
+    // What the steps after it added goes too.
+    live.run(QStringLiteral("DROP INDEX ux_ticket_request"));
+    live.run(QStringLiteral("ALTER TABLE tblTicket DROP COLUMN requestKey"));
     live.run(QStringLiteral("DROP INDEX ux_ticket_webkey"));
     live.run(QStringLiteral("ALTER TABLE tblTicket DROP COLUMN webKey"));
     live.run(QStringLiteral("ALTER TABLE tblTicket DROP COLUMN firstCall"));
@@ -539,6 +545,121 @@ void tst_maintenance::commandLine()
     QVERIFY2(code == 0, qPrintable(err));
     std::tie(code, out, err) = ctl({QStringLiteral("schema-version")});
     QCOMPARE(out, QString::number(Schema::latestVersion()));
+}
+
+void tst_maintenance::backupKeepsTheNewest_data()
+{
+    QTest::addColumn<int>("older"); // dated backups in the folder before the run, and one more of
+                                    // the newest's second when there are two
+    QTest::addColumn<int>("keep");
+    QTest::addColumn<bool>("diskFull"); // the new backup cannot be written whole
+    QTest::addColumn<int>("left");      // dated backups afterwards, the newest
+
+    QTest::newRow("keeps N") << 5 << 3 << false << 3;
+    QTest::newRow("fewer than N present") << 1 << 3 << false << 2;
+    QTest::newRow("keep 1 leaves the new one alone") << 2 << 1 << false << 1;
+    QTest::newRow("failed new backup keeps all") << 3 << 1 << true << 4;
+}
+
+void tst_maintenance::backupKeepsTheNewest()
+{
+    QFETCH(int, older);
+    QFETCH(int, keep);
+    QFETCH(bool, diskFull);
+    QFETCH(int, left);
+    Station s;
+    const QString suffix = QFileInfo(Backup::fileName(*s.connection.db())).suffix();
+    const QString other = suffix == QLatin1String("mdb") ? QStringLiteral("dump") : QStringLiteral("mdb");
+    QTemporaryDir folder;
+    QDir dir(folder.path());
+    auto write = [&](const QString& name) {
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("an older backup");
+    };
+    QStringList dated;
+    for (int i = 1; i <= older; ++i) {
+        const QString day = QStringLiteral("200101%1").arg(i, 2, 10, QLatin1Char('0'));
+        dated << QStringLiteral("tallyvo-") + day + QStringLiteral("T0") + QString::number(i) +
+                QStringLiteral("0000Z.") + suffix;
+        write(dated.last());
+    }
+    // Two backups of one second: the second got "-2" and is the newer of the two.
+    if (older >= 2) {
+        dated.insert(dated.size() - 1, dated.last());
+        dated.last().replace(QLatin1Char('.'), QStringLiteral("-2."));
+        write(dated.last());
+    }
+    // What the rotation must never touch: a manual backup, other files, the other engine's
+    // backups, a folder and a link that look like its own.
+    QTemporaryDir outside;
+    const QString target = QDir(outside.path()).filePath(QStringLiteral("precious.txt"));
+    QFile precious(target);
+    QVERIFY(precious.open(QIODevice::WriteOnly));
+    precious.write("not a backup");
+    precious.close();
+    const QStringList foreign{QStringLiteral("data.") + suffix, QStringLiteral("notes.txt"),
+                              QStringLiteral("tallyvo-19990101T000000Z.") + suffix + QStringLiteral(".old"),
+                              QStringLiteral("tallyvo-19990101T000000Z.") + other,
+                              QStringLiteral("tallyvo-19990102T000000Z.") + suffix,
+                              QStringLiteral("tallyvo-19990103T000000Z.") + suffix};
+    for (const QString& name : foreign.mid(0, 4))
+        write(name);
+    QVERIFY(dir.mkdir(foreign[4]));
+    QVERIFY(QFile::link(target, dir.filePath(foreign[5])));
+
+    // A full disk, as the new backup is written: no file of the run may grow past 64 KiB, which
+    // the site's database can still be opened with and its backup, with these tokens, outgrows.
+    if (diskFull) {
+        Database& db = s.site.temp.db();
+        Transaction t(db);
+        for (int n = 1; n <= 4000; ++n)
+            db.run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, no_abr) VALUES (?, ?, "
+                                  "'2026-01-01', ?)"),
+                   {s.site.xray, 1000 + n, QUuid::createUuid().toString()});
+        t.commit();
+    }
+    QProcess p;
+    QStringList args{QStringLiteral("--db"), s.site.temp.url().toString(true), QStringLiteral("backup"),
+                     QStringLiteral("--keep"), QString::number(keep), folder.path()};
+    const QString ctl = QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvoctl");
+    if (diskFull)
+        p.start(QStringLiteral("/bin/bash"),
+                QStringList{QStringLiteral("-c"), QStringLiteral("trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$@\""), ctl} + args);
+    else
+        p.start(ctl, args);
+    QVERIFY(p.waitForFinished(120000));
+    const QStringList out = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+
+    QStringList expected = dated;
+    if (diskFull) {
+        QCOMPARE(p.exitCode(), 1);
+        QCOMPARE(err.count(QLatin1Char('\n')), 1);
+        QVERIFY2(!err.contains(QLatin1String("cannot be used")), qPrintable(err)); // it failed writing, not opening
+        QVERIFY(out.isEmpty());
+    } else {
+        QVERIFY2(p.exitCode() == 0, qPrintable(err));
+        const QString made = QFileInfo(out.value(0)).fileName();
+        QVERIFY2(Backup::isKeptName(*s.connection.db(), made), qPrintable(made));
+        Backup::Loss loss;
+        QCOMPARE(Backup::check(*s.connection.db(), out.value(0), s.clock, &loss).status, Backup::Status::Done);
+        expected << made;
+        const QStringList removed = expected.mid(0, expected.size() - left);
+        expected = expected.mid(expected.size() - left);
+        QCOMPARE(out.size(), 1 + removed.size());
+        for (const QString& gone : removed)
+            QVERIFY2(out.contains(QStringLiteral("removed ") + dir.filePath(gone)), qPrintable(out.join(QLatin1Char('|'))));
+    }
+    QStringList now = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+    for (const QString& name : foreign) {
+        QVERIFY2(now.removeOne(name), qPrintable(name));
+    }
+    now.sort();
+    expected.sort();
+    QCOMPARE(now, expected); // nothing half-written either
+    QCOMPARE(expected.size(), left);
+    QVERIFY(QFileInfo(target).exists());
 }
 
 void tst_maintenance::restoreToolEndsWithItsCaller()

@@ -6,7 +6,9 @@
 #include "tokens/WebKeys.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QSet>
+#include <QThread>
 #include <QTest>
 #include <stdexcept>
 
@@ -45,6 +47,8 @@ private:
 
 } // namespace
 
+Q_DECLARE_METATYPE(tallyvo::TokenIssuer::StoreMoment)
+
 class tst_numbering : public QObject {
     Q_OBJECT
 
@@ -71,6 +75,8 @@ private Q_SLOTS:
     void everyTokenHasAnUnguessableWebKey();
     void webKeyFindsItsTokenOfAnyDay_data();
     void webKeyFindsItsTokenOfAnyDay();
+    void issueAfterALostConnectionGivesOneToken_data();
+    void issueAfterALostConnectionGivesOneToken();
 
 private:
     int addService(const QString& prefix, const QString& start, const QString& end,
@@ -469,6 +475,71 @@ void tst_numbering::webKeyFindsItsTokenOfAnyDay()
     QCOMPARE(f->token.date, wanted.token.date);
     QCOMPARE(f->token.webKey, wanted.token.webKey);
     QCOMPARE(f->serviceKey, s);
+}
+
+void tst_numbering::issueAfterALostConnectionGivesOneToken_data()
+{
+    QTest::addColumn<TokenIssuer::StoreMoment>("moment"); // when the connection goes
+    QTest::addColumn<int>("losses");                      // how many times in a row
+    QTest::addColumn<int>("tokens");                      // what the database holds afterwards
+
+    // The server took the token and its answer was lost: the issue finds it, stores no second.
+    QTest::newRow("after the commit") << TokenIssuer::StoreMoment::Stored << 1 << 1;
+    // The statement never reached the server: the issue stores the token now.
+    QTest::newRow("before the statement") << TokenIssuer::StoreMoment::Before << 1 << 1;
+    // A server that keeps dropping the connection: reported as failed, nothing stored.
+    QTest::newRow("every time") << TokenIssuer::StoreMoment::Before << 100 << 0;
+}
+
+void tst_numbering::issueAfterALostConnectionGivesOneToken()
+{
+    QFETCH(TokenIssuer::StoreMoment, moment);
+    QFETCH(int, losses);
+    QFETCH(int, tokens);
+    const int s = addService(QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("999"));
+    m_session.ticketCopies = 1;
+    const std::unique_ptr<Database> other = m_t->openAnother();
+    const bool server = m_t->db().engine() == Engine::Postgres;
+    int lost = 0;
+    m_issuer->setStoreHook([&](TokenIssuer::StoreMoment now) {
+        if (now != moment || lost >= losses)
+            return;
+        ++lost;
+        if (server) {
+            // The server ends the station's connection for real; the station makes it again.
+            const QVariant pid = m_t->db().scalar(QStringLiteral("SELECT pg_backend_pid()"));
+            other->run(QStringLiteral("SELECT pg_terminate_backend(CAST(? AS INTEGER))"), {pid});
+            QElapsedTimer gone;
+            gone.start();
+            while (other->scalar(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE pid=CAST(? AS INTEGER)"),
+                                 {pid})
+                       .toInt()
+                   > 0
+                   && gone.elapsed() < 5000)
+                QThread::msleep(10);
+        }
+        // The answer of a statement the server has taken is lost with the connection. Before
+        // the statement, a server connection fails of itself; an embedded one is made to.
+        if (now == TokenIssuer::StoreMoment::Stored || !server)
+            throw ConnectionLost(QStringLiteral("The connection was lost."), true);
+    });
+    const IssueResult r = m_issuer->issue(s, QStringLiteral("Service A"));
+    QCOMPARE(count(), tokens);
+    if (tokens == 0) {
+        QCOMPARE(r.status, IssueResult::Status::Failed);
+        QVERIFY(!r.error.isEmpty());
+        QVERIFY(m_printer->printed.isEmpty());
+        return;
+    }
+    QCOMPARE(r.status, IssueResult::Status::Issued);
+    QCOMPARE(r.token.label, QStringLiteral("A1"));
+    QCOMPARE(m_t->db().scalar(QStringLiteral("SELECT tickAuto FROM tblTicket")).toLongLong(), r.token.key);
+    QCOMPARE(m_t->db().scalar(QStringLiteral("SELECT webKey FROM tblTicket")).toString(), r.token.webKey);
+    QCOMPARE(m_printer->printed.size(), 1);
+    // The station goes on working on its connection.
+    m_issuer->setStoreHook({});
+    QCOMPARE(m_issuer->issue(s, QStringLiteral("Service A")).token.label, QStringLiteral("A2"));
+    QCOMPARE(count(QStringLiteral("requestKey IS NULL")), 0);
 }
 
 TALLYVO_TEST_MAIN(tst_numbering)

@@ -19,6 +19,7 @@ frmSql::frmSql(SettingsStore& settings, Session& session, Connection& connection
 {
     m_ui->setupUi(this);
     m_ui->txtDatabase->setPlaceholderText(Connection::defaultDatabaseFile());
+    m_ui->txtHost->setToolTip(tr("A server, or a primary and its standbys: db1:5432,db2:5432"));
     connect(m_ui->cmdSave, &QPushButton::clicked, this, &frmSql::saveSettings);
     connect(m_ui->cmdTest, &QPushButton::clicked, this, &frmSql::testConnection);
     connect(m_ui->cmbEngine, &QComboBox::currentIndexChanged, this, &frmSql::updateEngine);
@@ -51,6 +52,13 @@ void frmSql::loadSettings()
 
 void frmSql::saveSettings()
 {
+    // A list of servers that cannot be read is said at once, not at the next start.
+    QString why;
+    if (m_ui->cmbEngine->currentText() == QLatin1String("PostgreSQL") && !DbUrl::splitHosts(m_ui->txtHost->text(), &why)) {
+        m_ui->lblError->setText(why);
+        m_prompt.message(tr("Host: %1").arg(why));
+        return;
+    }
     m_settings.set(Keys::SqlHost, m_ui->txtHost->text());
     m_settings.set(Keys::SqlDatabase, m_ui->txtDatabase->text());
     m_settings.set(Keys::SqlUser, m_ui->txtUser->text());
