@@ -585,6 +585,8 @@ for n in sorted(z.namelist()):
              QStringLiteral("2026-03-15"), QStringLiteral("--to"), QStringLiteral("2026-03-14")});
     QCOMPARE(r.code, 2);
     QVERIFY2(r.err.contains(QStringLiteral("--from 2026-03-15 is after --to 2026-03-14")), qPrintable(r.err));
+}
+
 void tst_cli::apiKeyCommands_data()
 {
     // Each row runs on a database holding a key named "kiosk".
