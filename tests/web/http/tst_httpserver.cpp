@@ -138,6 +138,7 @@ private slots:
     void bounds();
     void perAddress_data();
     void perAddress();
+    void dualStackPeer();
     void totalLimit();
     void eventStream();
     void slowReaderDropped_data();
@@ -439,6 +440,24 @@ void TestHttpServer::perAddress()
     const RawAnswer ok = again.answer();
     QCOMPARE(ok.status, 200);
     QCOMPARE(ok.body, throughProxy ? std::string("203.0.113.5") : lan);
+}
+
+void TestHttpServer::dualStackPeer()
+{
+    // On "::" an IPv4 client arrives as ::ffff:127.0.0.1: it is still loopback, and named as
+    // IPv4, so the station's bounds and logs see one address per client.
+    Limits limits;
+    limits.maxPerAddress = 1;
+    TestServer t(limits, "::");
+    if (!t.listening)
+        QSKIP("no IPv6 on this machine");
+    RawClient held;
+    QVERIFY(held.connect("127.0.0.1", t.server.port()));
+    QVERIFY(held.send(openStreamRequest()));
+    QCOMPARE(held.answer().status, 200);
+    const RawAnswer a = get(t.server.port(), "/peer");
+    QCOMPARE(a.status, 200);
+    QCOMPARE(a.body, std::string("127.0.0.1"));
 }
 
 void TestHttpServer::totalLimit()
