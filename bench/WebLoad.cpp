@@ -78,7 +78,8 @@ bool eventData(const std::string& block, std::string* data)
 
 std::int64_t nowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -89,8 +90,8 @@ int freePort()
     a.sin_family = AF_INET;
     inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
     socklen_t length = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
-        || getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
         ::close(fd);
         return 0;
     }
@@ -142,7 +143,9 @@ double percentile(std::vector<double> values, double p)
     return values[std::min(values.size() - 1, rank == 0 ? 0 : rank - 1)];
 }
 
-StreamFleet::StreamFleet(std::string host, int port) : m_host(std::move(host)), m_port(port)
+StreamFleet::StreamFleet(std::string host, int port)
+    : m_host(std::move(host))
+    , m_port(port)
 {
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -196,7 +199,8 @@ int StreamFleet::open(const std::vector<std::string>& paths, std::chrono::second
             e.events = EPOLLIN;
             e.data.u32 = static_cast<std::uint32_t>(i);
             epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &e);
-            sendAll(fd, "GET " + paths[i] + " HTTP/1.1\r\nHost: " + m_host + "\r\nAccept: text/event-stream\r\n\r\n");
+            sendAll(fd, "GET " + paths[i] + " HTTP/1.1\r\nHost: " + m_host +
+                            "\r\nAccept: text/event-stream\r\n\r\n");
         }
         std::unique_lock lock(m_mutex);
         m_changed.wait_until(lock, deadline, [&] {
@@ -206,15 +210,17 @@ int StreamFleet::open(const std::vector<std::string>& paths, std::chrono::second
         });
     }
     std::lock_guard lock(m_mutex);
-    return static_cast<int>(std::count_if(m_streams.begin(), m_streams.end(),
-                                          [](const Stream& s) { return s.headDone && s.status == 200 && !s.closed; }));
+    return static_cast<int>(std::count_if(m_streams.begin(), m_streams.end(), [](const Stream& s) {
+        return s.headDone && s.status == 200 && !s.closed;
+    }));
 }
 
 int StreamFleet::held() const
 {
     std::lock_guard lock(m_mutex);
-    return static_cast<int>(std::count_if(m_streams.begin(), m_streams.end(),
-                                          [](const Stream& s) { return s.headDone && s.status == 200 && !s.closed; }));
+    return static_cast<int>(std::count_if(m_streams.begin(), m_streams.end(), [](const Stream& s) {
+        return s.headDone && s.status == 200 && !s.closed;
+    }));
 }
 
 void StreamFleet::readLoop()
@@ -278,9 +284,10 @@ void StreamFleet::onReadable(int index)
         m_changed.notify_all();
 }
 
-std::vector<std::int64_t> StreamFleet::waitForEvents(const std::vector<int>& which, std::int64_t sinceNs,
-                                                     const std::function<bool(int, const std::string&)>& matches,
-                                                     std::chrono::milliseconds timeout)
+std::vector<std::int64_t>
+StreamFleet::waitForEvents(const std::vector<int>& which, std::int64_t sinceNs,
+                           const std::function<bool(int, const std::string&)>& matches,
+                           std::chrono::milliseconds timeout)
 {
     std::vector<std::int64_t> at(which.size(), -1);
     std::vector<std::size_t> checked(which.size(), 0); // events of each stream looked at already
@@ -376,7 +383,8 @@ PageLoad loadPages(const std::string& host, int port, const std::vector<std::str
                 std::transform(head.begin(), head.end(), head.begin(),
                                [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
                 const std::size_t at = head.find("\r\ncontent-length:");
-                const std::size_t length = at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 17, nullptr, 10);
+                const std::size_t length =
+                    at == std::string::npos ? 0 : std::strtoul(head.c_str() + at + 17, nullptr, 10);
                 if (c.pending.size() < headEnd + 4 + length)
                     break;
                 const int status = std::atoi(c.pending.c_str() + 9);

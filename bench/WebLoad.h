@@ -34,9 +34,10 @@ public:
 
     // For each stream of `which`, when the first event at or after `sinceNs` that `matches`
     // arrived; -1 for a stream that had none when `timeout` ran out.
-    std::vector<std::int64_t> waitForEvents(const std::vector<int>& which, std::int64_t sinceNs,
-                                            const std::function<bool(int stream, const std::string& data)>& matches,
-                                            std::chrono::milliseconds timeout);
+    std::vector<std::int64_t>
+    waitForEvents(const std::vector<int>& which, std::int64_t sinceNs,
+                  const std::function<bool(int stream, const std::string& data)>& matches,
+                  std::chrono::milliseconds timeout);
 
 private:
     struct Event {
@@ -66,7 +67,7 @@ private:
 };
 
 struct PageLoad {
-    std::uint64_t answers = 0; // 200 answers
+    std::uint64_t answers = 0;  // 200 answers
     std::uint64_t failures = 0; // other statuses and broken connections
     double seconds = 0;
     double p50Ms = 0;

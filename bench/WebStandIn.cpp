@@ -32,7 +32,8 @@ class StandIn {
 public:
     explicit StandIn(Database& db)
         : m_db(db)
-        , m_server(web::Limits{}, [this](const Request& r, std::shared_ptr<Reply> reply) { handle(r, reply); })
+        , m_server(web::Limits{},
+                   [this](const Request& r, std::shared_ptr<Reply> reply) { handle(r, reply); })
     {
     }
 
@@ -40,8 +41,8 @@ public:
     {
         const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
         std::string error;
-        if (colon < 0
-            || !m_server.listen(listen.left(colon).toStdString(), listen.mid(colon + 1).toUShort(), std::nullopt, &error)) {
+        if (colon < 0 || !m_server.listen(listen.left(colon).toStdString(), listen.mid(colon + 1).toUShort(),
+                                          std::nullopt, &error)) {
             std::fprintf(stderr, "stand-in: cannot listen on %s %s\n", qPrintable(listen), error.c_str());
             return false;
         }
@@ -75,12 +76,13 @@ private:
     std::shared_ptr<const Snapshot> read() const
     {
         auto snapshot = std::make_shared<Snapshot>();
-        QSqlQuery q = m_db.run(
-            QStringLiteral("SELECT t.webKey, t.no_abr, t.call, t.status, s.ServName, c.displayName, t.servAuto "
-                           "FROM tblTicket t JOIN tblService s ON s.servAuto=t.servAuto "
-                           "LEFT JOIN tblCounter c ON c.cntAuto=t.attended "
-                           "WHERE t.tickDate=? AND t.webKey IS NOT NULL ORDER BY t.servAuto, t.tickNo"),
-            {QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))});
+        QSqlQuery q =
+            m_db.run(QStringLiteral(
+                         "SELECT t.webKey, t.no_abr, t.call, t.status, s.ServName, c.displayName, t.servAuto "
+                         "FROM tblTicket t JOIN tblService s ON s.servAuto=t.servAuto "
+                         "LEFT JOIN tblCounter c ON c.cntAuto=t.attended "
+                         "WHERE t.tickDate=? AND t.webKey IS NOT NULL ORDER BY t.servAuto, t.tickNo"),
+                     {QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))});
         qlonglong service = -1;
         int ahead = 0;
         while (q.next()) {
@@ -115,10 +117,12 @@ private:
         for (auto it = m_streams.begin(); it != m_streams.end();) {
             const auto now = m_snapshot->find(it->first);
             const auto before = previous ? previous->find(it->first) : Snapshot::const_iterator();
-            if (now != m_snapshot->end() && (!previous || before == previous->end() || before->second != now->second)) {
+            if (now != m_snapshot->end() &&
+                (!previous || before == previous->end() || before->second != now->second)) {
                 const auto framed = EventStream::frame(now->second);
                 auto& list = it->second;
-                std::erase_if(list, [&framed](const std::shared_ptr<EventStream>& s) { return !s->send(framed); });
+                std::erase_if(list,
+                              [&framed](const std::shared_ptr<EventStream>& s) { return !s->send(framed); });
             }
             it = it->second.empty() ? m_streams.erase(it) : std::next(it);
         }
@@ -147,7 +151,8 @@ private:
                 state = it->second;
         }
         if (state.empty() || (r.method != "GET" && r.method != "HEAD")) {
-            reply->respond({404, "text/plain; charset=utf-8", "No such ticket\n", {{"Cache-Control", "no-store"}}});
+            reply->respond(
+                {404, "text/plain; charset=utf-8", "No such ticket\n", {{"Cache-Control", "no-store"}}});
             return;
         }
         if (api) {
@@ -165,15 +170,18 @@ private:
             return;
         }
         // The key is base64url: safe in the page as it is.
-        std::string page = "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" "
-                           "content=\"width=device-width,initial-scale=1\"><title>Your ticket</title><style>body{font-"
-                           "family:sans-serif;margin:2em;text-align:center}#label{font-size:4em;font-weight:bold}"
-                           "</style></head><body><p>Your ticket</p><p id=\"label\"></p><p id=\"state\"></p>"
-                           "<p id=\"ahead\"></p><p id=\"estimate\"></p><script src=\"/static/ticket.js\" data-key=\"";
+        std::string page =
+            "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" "
+            "content=\"width=device-width,initial-scale=1\"><title>Your ticket</title><style>body{font-"
+            "family:sans-serif;margin:2em;text-align:center}#label{font-size:4em;font-weight:bold}"
+            "</style></head><body><p>Your ticket</p><p id=\"label\"></p><p id=\"state\"></p>"
+            "<p id=\"ahead\"></p><p id=\"estimate\"></p><script src=\"/static/ticket.js\" data-key=\"";
         page += key;
         page += "\"></script></body></html>\n";
         page.append(1200, ' '); // about the size of the station's page
-        reply->respond({200, "text/html; charset=utf-8", page,
+        reply->respond({200,
+                        "text/html; charset=utf-8",
+                        page,
                         {{"Cache-Control", "no-store"}, {"Content-Security-Policy", "default-src 'self'"}}});
     }
 

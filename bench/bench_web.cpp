@@ -45,7 +45,10 @@ class QuietPrompt final : public Prompt {
 public:
     void message(const QString&, const QString&) override {}
     bool question(const QString&, const QString&) override { return false; }
-    std::optional<QString> input(const QString&, const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> input(const QString&, const QString&, const QString&) override
+    {
+        return std::nullopt;
+    }
     QString openFileName(const QString&, const QString&) override { return QString(); }
     QString saveFileName(const QString&, const QString&) override { return QString(); }
     QString folder(const QString&) override { return QString(); }
@@ -115,8 +118,10 @@ Prepared prepare(const Database& db, int count)
     Schema::upgrade(db);
     DemoSite::create(db);
     Prepared p;
-    p.service = db.scalar(QStringLiteral("SELECT servAuto FROM tblService WHERE ServName='Consultation'")).toInt();
-    p.counter = db.scalar(QStringLiteral("SELECT cntAuto FROM tblCounter WHERE servAuto=?"), {p.service}).toInt();
+    p.service =
+        db.scalar(QStringLiteral("SELECT servAuto FROM tblService WHERE ServName='Consultation'")).toInt();
+    p.counter =
+        db.scalar(QStringLiteral("SELECT cntAuto FROM tblCounter WHERE servAuto=?"), {p.service}).toInt();
     if (!p.service || !p.counter)
         fail(QStringLiteral("the demo site has no Consultation service with a counter"));
     db.run(QStringLiteral("UPDATE tblService SET endno='99999' WHERE servAuto=?"), {p.service});
@@ -130,7 +135,8 @@ Prepared prepare(const Database& db, int count)
         if (!r.stored())
             fail(QStringLiteral("issue failed: %1").arg(r.message()));
     }
-    QSqlQuery q = db.run(QStringLiteral("SELECT webKey FROM tblTicket WHERE servAuto=? ORDER BY tickNo"), {p.service});
+    QSqlQuery q =
+        db.run(QStringLiteral("SELECT webKey FROM tblTicket WHERE servAuto=? ORDER BY tickNo"), {p.service});
     while (q.next()) {
         const QString key = q.value(0).toString();
         if (key.isEmpty())
@@ -149,7 +155,8 @@ bool eventMatches(const std::string& data, int token, int call)
         return data.find("\"state\":\"called\"") != std::string::npos;
     const std::string ahead = "\"ahead\":" + std::to_string(token - call);
     const std::size_t at = data.find(ahead);
-    return at != std::string::npos && (at + ahead.size() == data.size() || !std::isdigit(static_cast<unsigned char>(data[at + ahead.size()])));
+    return at != std::string::npos && (at + ahead.size() == data.size() ||
+                                       !std::isdigit(static_cast<unsigned char>(data[at + ahead.size()])));
 }
 
 struct Options {
@@ -196,7 +203,8 @@ int run(const Options& o)
     const QStringList stationArgs{QStringLiteral("--db"), url.toString(true), QStringLiteral("--listen"),
                                   QStringLiteral("127.0.0.1:%1").arg(port)};
     if (o.standIn)
-        station.start(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("--serve-standin")} + stationArgs);
+        station.start(QCoreApplication::applicationFilePath(),
+                      QStringList{QStringLiteral("--serve-standin")} + stationArgs);
     else
         station.start(o.web, stationArgs);
     if (!station.waitForStarted(10000))
@@ -211,7 +219,9 @@ int run(const Options& o)
             fail(QStringLiteral("the station ended at start-up"));
     }
     if (ready != 200)
-        fail(QStringLiteral("the station does not answer %1 (status %2)").arg(QString::fromStdString(probe)).arg(ready));
+        fail(QStringLiteral("the station does not answer %1 (status %2)")
+                 .arg(QString::fromStdString(probe))
+                 .arg(ready));
 
     // Stream j follows token j + 1: the first token is the first call's, seen by nobody.
     std::vector<std::string> paths;
@@ -222,8 +232,8 @@ int run(const Options& o)
     }
     StreamFleet fleet("127.0.0.1", port);
     fleet.open(paths, std::chrono::seconds(60));
-    const auto opening = fleet.waitForEvents(all, 0, [](int, const std::string&) { return true; },
-                                             std::chrono::seconds(10));
+    const auto opening = fleet.waitForEvents(
+        all, 0, [](int, const std::string&) { return true; }, std::chrono::seconds(10));
     const auto greeted = std::count_if(opening.begin(), opening.end(), [](std::int64_t t) { return t >= 0; });
     print("streams_held", fleet.held());
     print("streams_with_first_event", static_cast<double>(greeted));
@@ -233,8 +243,8 @@ int run(const Options& o)
     QThread::sleep(5);
     const ProcessUse after = processUse(station.processId());
     print("station_rss_mb", after.rssMb);
-    print("station_idle_cpu_percent",
-          100.0 * static_cast<double>(after.ticks - before.ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / 5.0);
+    print("station_idle_cpu_percent", 100.0 * static_cast<double>(after.ticks - before.ticks) /
+                                          static_cast<double>(sysconf(_SC_CLK_TCK)) / 5.0);
 
     // Calls at the counter. Each event is timed from the end of "Next" (its commit is the call's
     // last write; the recount after it is a read), and, beside that, from before "Next" so the
@@ -261,7 +271,8 @@ int run(const Options& o)
         const std::int64_t called = nowNs();
         callMs.push_back(static_cast<double>(called - t0) / 1e6);
         const auto at = fleet.waitForEvents(
-            expected, t0, [call](int stream, const std::string& data) { return eventMatches(data, stream + 1, call); },
+            expected, t0,
+            [call](int stream, const std::string& data) { return eventMatches(data, stream + 1, call); },
             std::chrono::seconds(10));
         std::int64_t last = 0;
         for (std::size_t i = 0; i < at.size(); ++i) {
@@ -312,7 +323,8 @@ int run(const Options& o)
         try {
             connect(*admin)->run(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(created));
         } catch (const DbError& e) {
-            std::fprintf(stderr, "bench_web: the throwaway database %s stays: %s\n", qPrintable(created), e.what());
+            std::fprintf(stderr, "bench_web: the throwaway database %s stays: %s\n", qPrintable(created),
+                         e.what());
         }
     }
     return missing == 0 ? 0 : 3;
@@ -348,8 +360,9 @@ int main(int argc, char** argv)
         else if (a == QLatin1String("--page-seconds"))
             o.pageSeconds = args.value(++i).toDouble();
         else {
-            std::fprintf(stderr, "usage: bench_web --db URL [--web PATH | --standin] [--streams N] [--calls N] "
-                                 "[--clients N] [--page-seconds S]\n");
+            std::fprintf(stderr,
+                         "usage: bench_web --db URL [--web PATH | --standin] [--streams N] [--calls N] "
+                         "[--clients N] [--page-seconds S]\n");
             return 2;
         }
     }
@@ -360,15 +373,17 @@ int main(int argc, char** argv)
         return 2;
     }
     if (o.streams < 1 || o.calls < 1 || o.clients < 1 || o.pageSeconds <= 0) {
-        std::fprintf(stderr, "bench_web: --streams, --calls, --clients and --page-seconds must be positive\n");
+        std::fprintf(stderr,
+                     "bench_web: --streams, --calls, --clients and --page-seconds must be positive\n");
         return 2;
     }
     if (!o.standIn) {
         if (o.web.isEmpty())
             o.web = QCoreApplication::applicationDirPath() + QStringLiteral("/tallyvo-web");
         if (!QFileInfo(o.web).isExecutable()) {
-            std::fprintf(stderr, "bench_web: no station at %s (build target tallyvo-web, give --web PATH, or "
-                                 "measure the stand-in with --standin)\n",
+            std::fprintf(stderr,
+                         "bench_web: no station at %s (build target tallyvo-web, give --web PATH, or "
+                         "measure the stand-in with --standin)\n",
                          qPrintable(o.web));
             return 2;
         }

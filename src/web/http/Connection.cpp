@@ -13,7 +13,8 @@ using namespace std::chrono_literals;
 bool iequals(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -30,7 +31,10 @@ const std::shared_ptr<const std::string>& keepAliveComment()
 
 template <class Socket> class StreamImpl final : public EventStream {
 public:
-    explicit StreamImpl(std::shared_ptr<Connection<Socket>> c) : m_conn(std::move(c)) {}
+    explicit StreamImpl(std::shared_ptr<Connection<Socket>> c)
+        : m_conn(std::move(c))
+    {
+    }
     bool send(std::string_view data, std::string_view id) override
     {
         if (!m_conn->streamOpen())
@@ -48,7 +52,10 @@ private:
 
 template <class Socket> class ReplyImpl final : public Reply {
 public:
-    explicit ReplyImpl(std::shared_ptr<Connection<Socket>> c) : m_conn(std::move(c)) {}
+    explicit ReplyImpl(std::shared_ptr<Connection<Socket>> c)
+        : m_conn(std::move(c))
+    {
+    }
     ~ReplyImpl() override
     {
         if (!m_answered.exchange(true))
@@ -83,11 +90,12 @@ template <class Socket> void Connection<Socket>::arm(Clock::duration after, void
 {
     const std::uint64_t generation = ++m_timerGeneration;
     m_timer.expires_after(after);
-    m_timer.async_wait([self = this->shared_from_this(), generation, onExpiry](const boost::system::error_code& ec) {
-        if (ec || generation != self->m_timerGeneration || self->m_closed)
-            return;
-        (self.get()->*onExpiry)();
-    });
+    m_timer.async_wait(
+        [self = this->shared_from_this(), generation, onExpiry](const boost::system::error_code& ec) {
+            if (ec || generation != self->m_timerGeneration || self->m_closed)
+                return;
+            (self.get()->*onExpiry)();
+        });
 }
 
 template <class Socket> void Connection<Socket>::begin()
@@ -116,9 +124,15 @@ template <class Socket> void Connection<Socket>::begin()
 template <class Socket> void Connection<Socket>::afterHandshake()
 {
     switch (m_admission) {
-    case Admission::Refuse429: refuse(429); break;
-    case Admission::Refuse503: refuse(503); break;
-    case Admission::Serve: awaitRequest(); break;
+    case Admission::Refuse429:
+        refuse(429);
+        break;
+    case Admission::Refuse503:
+        refuse(503);
+        break;
+    case Admission::Serve:
+        awaitRequest();
+        break;
     }
 }
 
@@ -154,14 +168,14 @@ template <class Socket> void Connection<Socket>::awaitRequest()
 template <class Socket> void Connection<Socket>::readHeader()
 {
     m_parser.emplace();
-    m_parser->header_limit(static_cast<std::uint32_t>(std::min<std::size_t>(m_core->limits.headerBytes, UINT32_MAX)));
+    m_parser->header_limit(
+        static_cast<std::uint32_t>(std::min<std::size_t>(m_core->limits.headerBytes, UINT32_MAX)));
     m_parser->body_limit(m_core->limits.bodyBytes);
     // The whole request, however slowly it trickles in, has requestSeconds from its first byte.
     arm(std::chrono::seconds(m_core->limits.requestSeconds), &Connection::requestTimedOut);
     http::async_read_header(m_socket, m_buffer, *m_parser,
-                            [self = this->shared_from_this()](const boost::system::error_code& ec, std::size_t) {
-                                self->readDone(ec, true);
-                            });
+                            [self = this->shared_from_this()](const boost::system::error_code& ec,
+                                                              std::size_t) { self->readDone(ec, true); });
 }
 
 template <class Socket> void Connection<Socket>::requestTimedOut()
@@ -171,7 +185,8 @@ template <class Socket> void Connection<Socket>::requestTimedOut()
     lowest(m_socket).cancel(ignored);
 }
 
-template <class Socket> void Connection<Socket>::readDone(const boost::system::error_code& ec, bool headerOnly)
+template <class Socket>
+void Connection<Socket>::readDone(const boost::system::error_code& ec, bool headerOnly)
 {
     if (m_closed)
         return;
@@ -195,8 +210,8 @@ template <class Socket> void Connection<Socket>::onReadError(const boost::system
         writeFinal(431);
     } else if (ec == http::error::body_limit) {
         writeFinal(413);
-    } else if (ec.category() == http::make_error_code(http::error::bad_method).category()
-               && ec != http::error::end_of_stream && ec != http::error::partial_message) {
+    } else if (ec.category() == http::make_error_code(http::error::bad_method).category() &&
+               ec != http::error::end_of_stream && ec != http::error::partial_message) {
         writeFinal(400);
     } else {
         // The peer went away (or the TLS layer failed): nobody to answer.
@@ -214,14 +229,15 @@ template <class Socket> void Connection<Socket>::afterHeader()
     // A client that asks first is told to go on; the body limit was already checked on the header.
     if (head.version() >= 11 && iequals(head[http::field::expect], "100-continue")) {
         static const std::string goOn = "HTTP/1.1 100 Continue\r\n\r\n";
-        asio::async_write(m_socket, asio::buffer(goOn),
-                          [self = this->shared_from_this()](const boost::system::error_code& ec, std::size_t) {
-                              if (ec || self->m_closed) {
-                                  self->closeNow();
-                                  return;
-                              }
-                              self->readBody();
-                          });
+        asio::async_write(
+            m_socket, asio::buffer(goOn),
+            [self = this->shared_from_this()](const boost::system::error_code& ec, std::size_t) {
+                if (ec || self->m_closed) {
+                    self->closeNow();
+                    return;
+                }
+                self->readBody();
+            });
         return;
     }
     readBody();
@@ -247,8 +263,8 @@ template <class Socket> void Connection<Socket>::dispatch()
 
     const std::string_view target(message.target().data(), message.target().size());
     const bool asterisk = target == "*" && message.method() == http::verb::options;
-    if ((!asterisk && (target.empty() || target.front() != '/'))
-        || (!m_http10 && message.find(http::field::host) == message.end())) {
+    if ((!asterisk && (target.empty() || target.front() != '/')) ||
+        (!m_http10 && message.find(http::field::host) == message.end())) {
         writeFinal(400);
         return;
     }
@@ -264,7 +280,8 @@ template <class Socket> void Connection<Socket>::dispatch()
     if (m_core->isTrustedProxy(m_peer)) {
         const auto forwarded = message.find("X-Forwarded-For");
         if (forwarded != message.end()) {
-            std::string named = wire::lastForwardedAddress(std::string_view(forwarded->value().data(), forwarded->value().size()));
+            std::string named = wire::lastForwardedAddress(
+                std::string_view(forwarded->value().data(), forwarded->value().size()));
             if (!named.empty())
                 peer = std::move(named);
         }
@@ -330,15 +347,16 @@ template <class Socket> void Connection<Socket>::writeResponse(Response response
     framing.http10 = m_http10;
     m_out = wire::serialize(response, framing, m_core->policy());
     arm(std::chrono::seconds(m_core->limits.idleSeconds), &Connection::closeNow);
-    asio::async_write(m_socket, asio::buffer(m_out),
-                      [self = this->shared_from_this(), keepAlive](const boost::system::error_code& ec, std::size_t) {
-                          self->disarm();
-                          if (ec || self->m_closed) {
-                              self->closeNow();
-                              return;
-                          }
-                          self->afterWrite(keepAlive);
-                      });
+    asio::async_write(
+        m_socket, asio::buffer(m_out),
+        [self = this->shared_from_this(), keepAlive](const boost::system::error_code& ec, std::size_t) {
+            self->disarm();
+            if (ec || self->m_closed) {
+                self->closeNow();
+                return;
+            }
+            self->afterWrite(keepAlive);
+        });
 }
 
 template <class Socket> void Connection<Socket>::afterWrite(bool keepAlive)
@@ -362,34 +380,36 @@ void Connection<Socket>::postOpenStream(std::function<void(std::shared_ptr<Event
         if (self->m_headOnly) {
             // HEAD learns what GET would open, and nothing follows.
             self->m_keepAlive = false;
-            asio::async_write(self->m_socket, asio::buffer(self->m_out),
-                              [self](const boost::system::error_code&, std::size_t) { self->gracefulClose(); });
+            asio::async_write(
+                self->m_socket, asio::buffer(self->m_out),
+                [self](const boost::system::error_code&, std::size_t) { self->gracefulClose(); });
             return;
         }
         self->m_isStream = true;
         self->m_streamOpen = true;
         ++self->m_core->streamsOpen;
         self->arm(std::chrono::seconds(self->m_core->limits.idleSeconds), &Connection::closeNow);
-        asio::async_write(self->m_socket, asio::buffer(self->m_out),
-                          [self, opened = std::move(opened)](const boost::system::error_code& ec, std::size_t) {
-                              self->disarm();
-                              if (ec || self->m_closed) {
-                                  self->closeNow();
-                                  return;
-                              }
-                              self->m_lastWrite = Clock::now();
-                              try {
-                                  if (opened)
-                                      opened(std::make_shared<StreamImpl<Socket>>(self));
-                              } catch (...) {
-                                  self->closeNow();
-                                  return;
-                              }
-                              self->watchPeer();
-                              self->arm(std::chrono::seconds(self->m_core->limits.keepAliveSeconds),
-                                        &Connection::keepAliveTick);
-                              self->writeStreamQueue();
-                          });
+        asio::async_write(
+            self->m_socket, asio::buffer(self->m_out),
+            [self, opened = std::move(opened)](const boost::system::error_code& ec, std::size_t) {
+                self->disarm();
+                if (ec || self->m_closed) {
+                    self->closeNow();
+                    return;
+                }
+                self->m_lastWrite = Clock::now();
+                try {
+                    if (opened)
+                        opened(std::make_shared<StreamImpl<Socket>>(self));
+                } catch (...) {
+                    self->closeNow();
+                    return;
+                }
+                self->watchPeer();
+                self->arm(std::chrono::seconds(self->m_core->limits.keepAliveSeconds),
+                          &Connection::keepAliveTick);
+                self->writeStreamQueue();
+            });
     });
 }
 
@@ -422,32 +442,33 @@ template <class Socket> void Connection<Socket>::writeStreamQueue()
     m_writingCount = count;
     m_writing = true;
     m_writeStarted = Clock::now();
-    asio::async_write(m_socket, m_gather,
-                      [self = this->shared_from_this()](const boost::system::error_code& ec, std::size_t written) {
-                          self->m_writing = false;
-                          if (ec || self->m_closed) {
-                              self->closeNow();
-                              return;
-                          }
-                          self->m_lastWrite = Clock::now();
-                          for (std::size_t i = 0; i < self->m_writingCount; ++i)
-                              self->m_queue.pop_front();
-                          self->m_queuedBytes -= written;
-                          self->writeStreamQueue();
-                      });
+    asio::async_write(
+        m_socket, m_gather,
+        [self = this->shared_from_this()](const boost::system::error_code& ec, std::size_t written) {
+            self->m_writing = false;
+            if (ec || self->m_closed) {
+                self->closeNow();
+                return;
+            }
+            self->m_lastWrite = Clock::now();
+            for (std::size_t i = 0; i < self->m_writingCount; ++i)
+                self->m_queue.pop_front();
+            self->m_queuedBytes -= written;
+            self->writeStreamQueue();
+        });
 }
 
 template <class Socket> void Connection<Socket>::watchPeer()
 {
     // A stream's client sends nothing more; reading only tells when it has gone.
-    m_socket.async_read_some(asio::buffer(m_sink),
-                             [self = this->shared_from_this()](const boost::system::error_code& ec, std::size_t) {
-                                 if (ec || self->m_closed) {
-                                     self->closeNow();
-                                     return;
-                                 }
-                                 self->watchPeer();
-                             });
+    m_socket.async_read_some(asio::buffer(m_sink), [self = this->shared_from_this()](
+                                                       const boost::system::error_code& ec, std::size_t) {
+        if (ec || self->m_closed) {
+            self->closeNow();
+            return;
+        }
+        self->watchPeer();
+    });
 }
 
 template <class Socket> void Connection<Socket>::keepAliveTick()
@@ -490,7 +511,8 @@ template <class Socket> void Connection<Socket>::gracefulClose()
         return;
     arm(2s, &Connection::closeNow);
     if constexpr (isTls) {
-        m_socket.async_shutdown([self = this->shared_from_this()](const boost::system::error_code&) { self->closeNow(); });
+        m_socket.async_shutdown(
+            [self = this->shared_from_this()](const boost::system::error_code&) { self->closeNow(); });
     } else {
         // Half-close and read what the client still sends, so it gets our answer rather than a reset.
         boost::system::error_code ignored;

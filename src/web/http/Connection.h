@@ -15,9 +15,9 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 
+#include <array>
 #include <chrono>
 #include <deque>
-#include <array>
 #include <optional>
 
 namespace tallyvo::web::detail {
@@ -28,8 +28,14 @@ using tcp = asio::ip::tcp;
 using Strand = asio::strand<asio::io_context::executor_type>;
 using TlsSocket = asio::ssl::stream<tcp::socket>;
 
-inline tcp::socket& lowest(tcp::socket& s) { return s; }
-inline tcp::socket& lowest(TlsSocket& s) { return s.next_layer(); }
+inline tcp::socket& lowest(tcp::socket& s)
+{
+    return s;
+}
+inline tcp::socket& lowest(TlsSocket& s)
+{
+    return s.next_layer();
+}
 
 // What a connection starts as: serving requests, or answering a bound and closing.
 enum class Admission { Serve, Refuse429, Refuse503 };
@@ -40,8 +46,8 @@ public:
     static constexpr bool isTls = std::is_same_v<Socket, TlsSocket>;
 
     // `peer` is the TCP peer; `slot` its per-address place (empty when exempt or refused).
-    Connection(std::shared_ptr<Core> core, Socket socket, Strand strand, std::string peer, Admission admission,
-               AddressSlot slot)
+    Connection(std::shared_ptr<Core> core, Socket socket, Strand strand, std::string peer,
+               Admission admission, AddressSlot slot)
         : m_core(std::move(core))
         , m_strand(std::move(strand))
         , m_socket(std::move(socket))
@@ -113,7 +119,11 @@ private:
     void afterHandshake();
     void onReadError(const boost::system::error_code& ec);
     void readDone(const boost::system::error_code& ec, bool headerOnly);
-    void disarm() { ++m_timerGeneration; m_timer.cancel(); }
+    void disarm()
+    {
+        ++m_timerGeneration;
+        m_timer.cancel();
+    }
     void requestTimedOut();
     bool stopping() const { return m_core->stopping.load(); }
     // A closed connection no longer counts, though a handler may still hold its stream.

@@ -16,11 +16,12 @@ bool Core::isTrustedProxy(const std::string& address) const
     const auto a = boost::asio::ip::make_address(address, ec);
     if (ec)
         return false;
-    return std::any_of(limits.trustedProxies.begin(), limits.trustedProxies.end(), [&a](const std::string& proxy) {
-        boost::system::error_code bad;
-        const auto p = boost::asio::ip::make_address(proxy, bad);
-        return !bad && p == a;
-    });
+    return std::any_of(limits.trustedProxies.begin(), limits.trustedProxies.end(),
+                       [&a](const std::string& proxy) {
+                           boost::system::error_code bad;
+                           const auto p = boost::asio::ip::make_address(proxy, bad);
+                           return !bad && p == a;
+                       });
 }
 
 bool Core::isExempt(const std::string& address) const

@@ -27,7 +27,11 @@ public:
 };
 
 struct Core {
-    Core(Limits l, Handler h) : limits(sane(std::move(l))), handler(std::move(h)) {}
+    Core(Limits l, Handler h)
+        : limits(sane(std::move(l)))
+        , handler(std::move(h))
+    {
+    }
 
     // A zero or negative bound would refuse everything or fire its timer at once.
     static Limits sane(Limits l)
@@ -108,8 +112,16 @@ private:
 class AddressSlot {
 public:
     AddressSlot() = default;
-    AddressSlot(Core* core, std::string address) : m_core(core), m_address(std::move(address)) {}
-    AddressSlot(AddressSlot&& o) noexcept : m_core(std::exchange(o.m_core, nullptr)), m_address(std::move(o.m_address)) {}
+    AddressSlot(Core* core, std::string address)
+        : m_core(core)
+        , m_address(std::move(address))
+    {
+    }
+    AddressSlot(AddressSlot&& o) noexcept
+        : m_core(std::exchange(o.m_core, nullptr))
+        , m_address(std::move(o.m_address))
+    {
+    }
     AddressSlot& operator=(AddressSlot&& o) noexcept
     {
         if (this != &o) {

@@ -76,17 +76,19 @@ std::shared_ptr<asio::ssl::context> makeTls(const HttpServer::Tls& tls, std::str
 {
     std::string why;
     if (tls.certFile.empty() || !readable(tls.certFile, &why)) {
-        *error = "The certificate file \"" + tls.certFile + "\" cannot be read" + (why.empty() ? "" : ": " + why) + ".";
+        *error = "The certificate file \"" + tls.certFile + "\" cannot be read" +
+                 (why.empty() ? "" : ": " + why) + ".";
         return nullptr;
     }
     if (tls.keyFile.empty() || !readable(tls.keyFile, &why)) {
-        *error = "The key file \"" + tls.keyFile + "\" cannot be read" + (why.empty() ? "" : ": " + why) + ".";
+        *error =
+            "The key file \"" + tls.keyFile + "\" cannot be read" + (why.empty() ? "" : ": " + why) + ".";
         return nullptr;
     }
     auto context = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_server);
-    context->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2
-                         | asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1
-                         | asio::ssl::context::no_tlsv1_1 | asio::ssl::context::single_dh_use);
+    context->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                         asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                         asio::ssl::context::no_tlsv1_1 | asio::ssl::context::single_dh_use);
     SSL_CTX_set_min_proto_version(context->native_handle(), TLS1_2_VERSION);
     // A client asking to renegotiate again and again would cost a handshake each time.
     SSL_CTX_set_options(context->native_handle(), SSL_OP_NO_RENEGOTIATION);
@@ -97,9 +99,10 @@ std::shared_ptr<asio::ssl::context> makeTls(const HttpServer::Tls& tls, std::str
         return nullptr;
     }
     context->use_private_key_file(tls.keyFile, asio::ssl::context::pem, ec);
-    if (ec && ec.category() == asio::error::get_ssl_category()
-        && ERR_GET_REASON(static_cast<unsigned long>(ec.value())) == X509_R_KEY_VALUES_MISMATCH) {
-        *error = "The key in \"" + tls.keyFile + "\" does not belong to the certificate in \"" + tls.certFile + "\".";
+    if (ec && ec.category() == asio::error::get_ssl_category() &&
+        ERR_GET_REASON(static_cast<unsigned long>(ec.value())) == X509_R_KEY_VALUES_MISMATCH) {
+        *error = "The key in \"" + tls.keyFile + "\" does not belong to the certificate in \"" +
+                 tls.certFile + "\".";
         return nullptr;
     }
     if (ec) {
@@ -107,7 +110,8 @@ std::shared_ptr<asio::ssl::context> makeTls(const HttpServer::Tls& tls, std::str
         return nullptr;
     }
     if (SSL_CTX_check_private_key(context->native_handle()) != 1) {
-        *error = "The key in \"" + tls.keyFile + "\" does not belong to the certificate in \"" + tls.certFile + "\".";
+        *error = "The key in \"" + tls.keyFile + "\" does not belong to the certificate in \"" +
+                 tls.certFile + "\".";
         return nullptr;
     }
     return context;
@@ -118,7 +122,10 @@ std::shared_ptr<asio::ssl::context> makeTls(const HttpServer::Tls& tls, std::str
 struct HttpServer::Impl {
     struct Listener {
         Listener(asio::io_context& ioc, std::shared_ptr<asio::ssl::context> t)
-            : strand(asio::make_strand(ioc)), acceptor(strand), retry(strand), tls(std::move(t))
+            : strand(asio::make_strand(ioc))
+            , acceptor(strand)
+            , retry(strand)
+            , tls(std::move(t))
         {
         }
         Strand strand;
@@ -127,7 +134,10 @@ struct HttpServer::Impl {
         std::shared_ptr<asio::ssl::context> tls;
     };
 
-    explicit Impl(Limits l, Handler h) : core(std::make_shared<Core>(std::move(l), std::move(h))) {}
+    explicit Impl(Limits l, Handler h)
+        : core(std::make_shared<Core>(std::move(l), std::move(h)))
+    {
+    }
 
     void accept(Listener& listener);
     void admit(Listener& listener, tcp::socket socket, const Strand& strand);
@@ -145,21 +155,21 @@ struct HttpServer::Impl {
 void HttpServer::Impl::accept(Listener& listener)
 {
     auto strand = asio::make_strand(core->ioc);
-    listener.acceptor.async_accept(strand, [this, &listener, strand](const boost::system::error_code& ec,
-                                                                     tcp::socket socket) {
-        if (ec == asio::error::operation_aborted || !listener.acceptor.is_open() || core->stopping)
-            return;
-        if (ec) {
-            listener.retry.expires_after(std::chrono::milliseconds(50));
-            listener.retry.async_wait([this, &listener](const boost::system::error_code& waited) {
-                if (!waited && !core->stopping)
-                    accept(listener);
-            });
-            return;
-        }
-        admit(listener, std::move(socket), strand);
-        accept(listener);
-    });
+    listener.acceptor.async_accept(
+        strand, [this, &listener, strand](const boost::system::error_code& ec, tcp::socket socket) {
+            if (ec == asio::error::operation_aborted || !listener.acceptor.is_open() || core->stopping)
+                return;
+            if (ec) {
+                listener.retry.expires_after(std::chrono::milliseconds(50));
+                listener.retry.async_wait([this, &listener](const boost::system::error_code& waited) {
+                    if (!waited && !core->stopping)
+                        accept(listener);
+                });
+                return;
+            }
+            admit(listener, std::move(socket), strand);
+            accept(listener);
+        });
 }
 
 void HttpServer::Impl::admit(Listener& listener, tcp::socket socket, const Strand& strand)
@@ -207,11 +217,18 @@ HttpServer::HttpServer(Limits limits, Handler handler)
 {
 }
 
-HttpServer::~HttpServer() { stop(); }
+HttpServer::~HttpServer()
+{
+    stop();
+}
 
-void HttpServer::setContentSecurityPolicy(std::string policy) { m_impl->core->setPolicy(std::move(policy)); }
+void HttpServer::setContentSecurityPolicy(std::string policy)
+{
+    m_impl->core->setPolicy(std::move(policy));
+}
 
-bool HttpServer::listen(const std::string& address, std::uint16_t port, const std::optional<Tls>& tls, std::string* error)
+bool HttpServer::listen(const std::string& address, std::uint16_t port, const std::optional<Tls>& tls,
+                        std::string* error)
 {
     std::string ignored;
     std::string& why = error ? *error : ignored;

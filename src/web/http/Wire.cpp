@@ -15,7 +15,8 @@ namespace {
 bool equalsNoCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -28,8 +29,9 @@ std::string httpDate()
     std::tm tm{};
     gmtime_r(&now, &tm);
     char text[40];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days.at(static_cast<std::size_t>(tm.tm_wday)),
-                  tm.tm_mday, months.at(static_cast<std::size_t>(tm.tm_mon)), tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT",
+                  days.at(static_cast<std::size_t>(tm.tm_wday)), tm.tm_mday,
+                  months.at(static_cast<std::size_t>(tm.tm_mon)), tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
                   tm.tm_sec);
     return text;
 }
@@ -40,8 +42,8 @@ void appendHeader(std::string& out, std::string_view name, std::string_view valu
 }
 
 // The headers every answer carries; the policy is the response's own when it has one.
-void appendSecurity(std::string& out, const std::vector<std::pair<std::string, std::string>>& headers, bool secure,
-                    std::string_view defaultPolicy)
+void appendSecurity(std::string& out, const std::vector<std::pair<std::string, std::string>>& headers,
+                    bool secure, std::string_view defaultPolicy)
 {
     const bool ownPolicy = std::any_of(headers.begin(), headers.end(), [](const auto& h) {
         return equalsNoCase(h.first, "Content-Security-Policy") && !isUnsafeHeader(h.first, h.second);
@@ -58,9 +60,9 @@ void appendSecurity(std::string& out, const std::vector<std::pair<std::string, s
 // The security headers are the server's: a handler's copy of one would only send it twice.
 bool isServerOwned(std::string_view name)
 {
-    return equalsNoCase(name, "X-Content-Type-Options") || equalsNoCase(name, "X-Frame-Options")
-        || equalsNoCase(name, "Referrer-Policy") || equalsNoCase(name, "Strict-Transport-Security")
-        || equalsNoCase(name, "Date");
+    return equalsNoCase(name, "X-Content-Type-Options") || equalsNoCase(name, "X-Frame-Options") ||
+           equalsNoCase(name, "Referrer-Policy") || equalsNoCase(name, "Strict-Transport-Security") ||
+           equalsNoCase(name, "Date");
 }
 
 void appendHandlerHeaders(std::string& out, const std::vector<std::pair<std::string, std::string>>& headers)
@@ -77,36 +79,66 @@ void appendHandlerHeaders(std::string& out, const std::vector<std::pair<std::str
 std::string_view reasonPhrase(int status)
 {
     switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 201: return "Created";
-    case 202: return "Accepted";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 409: return "Conflict";
-    case 410: return "Gone";
-    case 413: return "Content Too Large";
-    case 415: return "Unsupported Media Type";
-    case 422: return "Unprocessable Content";
-    case 429: return "Too Many Requests";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    default: return "Unknown";
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 202:
+        return "Accepted";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 304:
+        return "Not Modified";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 409:
+        return "Conflict";
+    case 410:
+        return "Gone";
+    case 413:
+        return "Content Too Large";
+    case 415:
+        return "Unsupported Media Type";
+    case 422:
+        return "Unprocessable Content";
+    case 429:
+        return "Too Many Requests";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    case 504:
+        return "Gateway Timeout";
+    default:
+        return "Unknown";
     }
 }
 
@@ -117,15 +149,15 @@ bool isUnsafeHeader(std::string_view name, std::string_view value)
     // A name is a token; anything else (space, colon, control characters) would corrupt the head.
     for (const char c : name) {
         const auto u = static_cast<unsigned char>(c);
-        if (u <= 32 || u >= 127 || c == ':' || c == '(' || c == ')' || c == ',' || c == ';' || c == '"' || c == '/'
-            || c == '[' || c == ']' || c == '?' || c == '=' || c == '{' || c == '}' || c == '<' || c == '>'
-            || c == '@' || c == '\\')
+        if (u <= 32 || u >= 127 || c == ':' || c == '(' || c == ')' || c == ',' || c == ';' || c == '"' ||
+            c == '/' || c == '[' || c == ']' || c == '?' || c == '=' || c == '{' || c == '}' || c == '<' ||
+            c == '>' || c == '@' || c == '\\')
             return true;
     }
     if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
         return true;
-    return equalsNoCase(name, "Content-Length") || equalsNoCase(name, "Transfer-Encoding")
-        || equalsNoCase(name, "Connection") || equalsNoCase(name, "Content-Type");
+    return equalsNoCase(name, "Content-Length") || equalsNoCase(name, "Transfer-Encoding") ||
+           equalsNoCase(name, "Connection") || equalsNoCase(name, "Content-Type");
 }
 
 std::string serialize(const Response& response, const Framing& framing, std::string_view defaultPolicy)
@@ -137,7 +169,11 @@ std::string serialize(const Response& response, const Framing& framing, std::str
 
     std::string out;
     out.reserve(320 + (framing.headOnly || bodiless ? 0 : response.body.size()));
-    out.append("HTTP/1.1 ").append(std::to_string(status)).append(" ").append(reasonPhrase(status)).append("\r\n");
+    out.append("HTTP/1.1 ")
+        .append(std::to_string(status))
+        .append(" ")
+        .append(reasonPhrase(status))
+        .append("\r\n");
     appendHeader(out, "Date", httpDate());
     if (!bodiless && !response.contentType.empty() && !isUnsafeHeader("X", response.contentType))
         appendHeader(out, "Content-Type", response.contentType);
@@ -164,8 +200,8 @@ std::string streamHead(const std::vector<std::pair<std::string, std::string>>& h
     appendHeader(out, "Cache-Control", "no-store");
     appendHeader(out, "X-Accel-Buffering", "no");
     for (const auto& [name, value] : headers) {
-        if (isUnsafeHeader(name, value) || isServerOwned(name) || equalsNoCase(name, "Cache-Control")
-            || equalsNoCase(name, "X-Accel-Buffering"))
+        if (isUnsafeHeader(name, value) || isServerOwned(name) || equalsNoCase(name, "Cache-Control") ||
+            equalsNoCase(name, "X-Accel-Buffering"))
             continue;
         appendHeader(out, name, value);
     }
@@ -200,7 +236,9 @@ std::string formatEvent(std::string_view data, std::string_view id)
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = data.find_first_of("\r\n", start);
-        out.append("data: ").append(data.substr(start, end == std::string_view::npos ? data.npos : end - start)).append("\n");
+        out.append("data: ")
+            .append(data.substr(start, end == std::string_view::npos ? data.npos : end - start))
+            .append("\n");
         if (end == std::string_view::npos)
             break;
         start = end + 1;

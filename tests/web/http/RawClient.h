@@ -18,7 +18,7 @@
 namespace tallyvo::test {
 
 struct RawAnswer {
-    int status = 0; // 0: no answer (closed or timed out)
+    int status = 0;                             // 0: no answer (closed or timed out)
     std::map<std::string, std::string> headers; // names in lower case
     std::string body;
     bool hasHeader(const std::string& lower) const { return headers.count(lower) > 0; }
@@ -75,8 +75,9 @@ public:
     {
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = m_ssl ? SSL_write(m_ssl, bytes.data() + done, static_cast<int>(bytes.size() - done))
-                                    : ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            const ssize_t n =
+                m_ssl ? SSL_write(m_ssl, bytes.data() + done, static_cast<int>(bytes.size() - done))
+                      : ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
             if (n <= 0)
                 return false;
             done += static_cast<std::size_t>(n);
@@ -106,7 +107,8 @@ public:
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (m_pending.find(needle) == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0 || m_closed)
                 return false;
             m_pending += readSome(static_cast<int>(left.count()));
@@ -132,7 +134,8 @@ public:
         while (lineEnd != std::string::npos) {
             const std::size_t start = lineEnd + 2;
             lineEnd = text.find("\r\n", start);
-            const std::string line = text.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+            const std::string line =
+                text.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
             const std::size_t colon = line.find(':');
             if (colon == std::string::npos)
                 continue;

@@ -21,7 +21,8 @@ namespace {
 struct TestServer {
     explicit TestServer(Limits limits = {}, const std::string& address = "127.0.0.1",
                         std::optional<HttpServer::Tls> tls = std::nullopt)
-        : server(std::move(limits), [this](const Request& r, std::shared_ptr<Reply> reply) { handle(r, reply); })
+        : server(std::move(limits),
+                 [this](const Request& r, std::shared_ptr<Reply> reply) { handle(r, reply); })
     {
         std::string error;
         listening = server.listen(address, 0, tls, &error);
@@ -41,7 +42,8 @@ struct TestServer {
         } else if (r.path == "/policy") {
             reply->respond({200, "text/html", "<p>", {{"Content-Security-Policy", "img-src 'self'"}}});
         } else if (r.path == "/inject") {
-            reply->respond({200, "text/plain", "x", {{"X-Note", "a\r\nSet-Cookie: stolen=1"}, {"Bad Name", "v"}}});
+            reply->respond(
+                {200, "text/plain", "x", {{"X-Note", "a\r\nSet-Cookie: stolen=1"}, {"Bad Name", "v"}}});
         } else if (r.path == "/late") {
             std::thread([reply] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -138,6 +140,7 @@ private slots:
     void bounds();
     void perAddress_data();
     void perAddress();
+    void dualStackPeer();
     void totalLimit();
     void eventStream();
     void slowReaderDropped_data();
@@ -158,14 +161,19 @@ void TestHttpServer::eventFraming_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QByteArray>("id");
     QTest::addColumn<QByteArray>("framed");
-    QTest::newRow("one line") << QByteArray("{\"a\":1}") << QByteArray("") << QByteArray("data: {\"a\":1}\n\n");
+    QTest::newRow("one line") << QByteArray("{\"a\":1}") << QByteArray("")
+                              << QByteArray("data: {\"a\":1}\n\n");
     QTest::newRow("with id") << QByteArray("x") << QByteArray("7") << QByteArray("id: 7\ndata: x\n\n");
     QTest::newRow("LF splits") << QByteArray("a\nb") << QByteArray("") << QByteArray("data: a\ndata: b\n\n");
-    QTest::newRow("CRLF splits once") << QByteArray("a\r\nb") << QByteArray("") << QByteArray("data: a\ndata: b\n\n");
-    QTest::newRow("lone CR splits") << QByteArray("a\rb") << QByteArray("") << QByteArray("data: a\ndata: b\n\n");
-    QTest::newRow("trailing newline keeps an empty line") << QByteArray("a\n") << QByteArray("") << QByteArray("data: a\ndata: \n\n");
+    QTest::newRow("CRLF splits once")
+        << QByteArray("a\r\nb") << QByteArray("") << QByteArray("data: a\ndata: b\n\n");
+    QTest::newRow("lone CR splits") << QByteArray("a\rb") << QByteArray("")
+                                    << QByteArray("data: a\ndata: b\n\n");
+    QTest::newRow("trailing newline keeps an empty line")
+        << QByteArray("a\n") << QByteArray("") << QByteArray("data: a\ndata: \n\n");
     QTest::newRow("empty") << QByteArray("") << QByteArray("") << QByteArray("data: \n\n");
-    QTest::newRow("id with a newline is left out") << QByteArray("x") << QByteArray("1\ndata: forged") << QByteArray("data: x\n\n");
+    QTest::newRow("id with a newline is left out")
+        << QByteArray("x") << QByteArray("1\ndata: forged") << QByteArray("data: x\n\n");
 }
 
 void TestHttpServer::eventFraming()
@@ -185,10 +193,13 @@ void TestHttpServer::clientAddresses_data()
     QTest::newRow("v4 loopback") << QByteArray("127.0.0.1") << true << QByteArray("127.0.0.1");
     QTest::newRow("other 127/8") << QByteArray("127.8.9.10") << true << QByteArray("127.8.9.10");
     QTest::newRow("v6 loopback") << QByteArray("::1") << true << QByteArray("::1");
-    QTest::newRow("mapped loopback") << QByteArray("::ffff:127.0.0.1") << true << QByteArray("::ffff:127.0.0.1");
+    QTest::newRow("mapped loopback") << QByteArray("::ffff:127.0.0.1") << true
+                                     << QByteArray("::ffff:127.0.0.1");
     QTest::newRow("lan") << QByteArray("192.0.2.7") << false << QByteArray("192.0.2.7");
-    QTest::newRow("list takes the last") << QByteArray("10.0.0.1, 203.0.113.5") << false << QByteArray("203.0.113.5");
-    QTest::newRow("spaces trimmed") << QByteArray(" 10.0.0.1 ,\t203.0.113.5 ") << false << QByteArray("203.0.113.5");
+    QTest::newRow("list takes the last")
+        << QByteArray("10.0.0.1, 203.0.113.5") << false << QByteArray("203.0.113.5");
+    QTest::newRow("spaces trimmed") << QByteArray(" 10.0.0.1 ,\t203.0.113.5 ") << false
+                                    << QByteArray("203.0.113.5");
     QTest::newRow("garbage names none") << QByteArray("10.0.0.1, unknown") << false << QByteArray("");
     QTest::newRow("empty") << QByteArray("") << false << QByteArray("");
 }
@@ -210,33 +221,47 @@ void TestHttpServer::answers_data()
     QTest::addColumn<QByteArray>("allow");
     const QByteArray end = QByteArrayLiteral(" HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n");
     QTest::newRow("GET") << "GET /hello" + end << 200 << QByteArray("hello") << QByteArray("");
-    QTest::newRow("HEAD: GET's head, no body") << "HEAD /hello" + end << 200 << QByteArray("") << QByteArray("");
-    QTest::newRow("query and POST body") << QByteArrayLiteral(
-        "POST /echo?a=1 HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc")
-                                        << 200 << QByteArray("POST a=1 abc") << QByteArray("");
-    QTest::newRow("chunked POST body") << QByteArrayLiteral("POST /echo HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: "
-                                                         "chunked\r\nConnection: close\r\n\r\n2\r\nab\r\n1\r\nc\r\n0\r\n\r\n")
-                                       << 200 << QByteArray("POST  abc") << QByteArray("");
-    QTest::newRow("OPTIONS reaches the handler") << "OPTIONS /echo" + end << 200 << QByteArray("OPTIONS  ") << QByteArray("");
-    QTest::newRow("404 from the handler") << "GET /nothing" + end << 404 << QByteArray("no such page") << QByteArray("");
-    QTest::newRow("DELETE") << "DELETE /hello" + end << 405 << QByteArray("*") << QByteArray("GET, HEAD, POST, OPTIONS");
-    QTest::newRow("PUT") << "PUT /hello" + end << 405 << QByteArray("*") << QByteArray("GET, HEAD, POST, OPTIONS");
-    QTest::newRow("answered later from another thread") << "GET /late" + end << 200 << QByteArray("late") << QByteArray("");
+    QTest::newRow("HEAD: GET's head, no body")
+        << "HEAD /hello" + end << 200 << QByteArray("") << QByteArray("");
+    QTest::newRow("query and POST body")
+        << QByteArrayLiteral(
+               "POST /echo?a=1 HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc")
+        << 200 << QByteArray("POST a=1 abc") << QByteArray("");
+    QTest::newRow("chunked POST body")
+        << QByteArrayLiteral("POST /echo HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: "
+                             "chunked\r\nConnection: close\r\n\r\n2\r\nab\r\n1\r\nc\r\n0\r\n\r\n")
+        << 200 << QByteArray("POST  abc") << QByteArray("");
+    QTest::newRow("OPTIONS reaches the handler")
+        << "OPTIONS /echo" + end << 200 << QByteArray("OPTIONS  ") << QByteArray("");
+    QTest::newRow("404 from the handler")
+        << "GET /nothing" + end << 404 << QByteArray("no such page") << QByteArray("");
+    QTest::newRow("DELETE") << "DELETE /hello" + end << 405 << QByteArray("*")
+                            << QByteArray("GET, HEAD, POST, OPTIONS");
+    QTest::newRow("PUT") << "PUT /hello" + end << 405 << QByteArray("*")
+                         << QByteArray("GET, HEAD, POST, OPTIONS");
+    QTest::newRow("answered later from another thread")
+        << "GET /late" + end << 200 << QByteArray("late") << QByteArray("");
     QTest::newRow("dropped reply") << "GET /drop" + end << 500 << QByteArray("*") << QByteArray("");
-    QTest::newRow("handler throws: no internal text") << "GET /throw" + end << 500 << QByteArray("Internal Server Error\n") << QByteArray("");
-    QTest::newRow("not HTTP") << QByteArray("HELLO THERE\r\n\r\n") << 400 << QByteArray("Bad Request\n") << QByteArray("");
+    QTest::newRow("handler throws: no internal text")
+        << "GET /throw" + end << 500 << QByteArray("Internal Server Error\n") << QByteArray("");
+    QTest::newRow("not HTTP") << QByteArray("HELLO THERE\r\n\r\n") << 400 << QByteArray("Bad Request\n")
+                              << QByteArray("");
     QTest::newRow("target not a path") << "GET hello" + end << 400 << QByteArray("*") << QByteArray("");
-    QTest::newRow("no Host in HTTP/1.1") << QByteArray("GET /hello HTTP/1.1\r\n\r\n") << 400 << QByteArray("*") << QByteArray("");
-    QTest::newRow("bad chunk size") << QByteArrayLiteral("POST /echo HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: "
-                                                      "chunked\r\n\r\nzz\r\nab\r\n0\r\n\r\n")
+    QTest::newRow("no Host in HTTP/1.1")
+        << QByteArray("GET /hello HTTP/1.1\r\n\r\n") << 400 << QByteArray("*") << QByteArray("");
+    QTest::newRow("bad chunk size") << QByteArrayLiteral(
+                                           "POST /echo HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: "
+                                           "chunked\r\n\r\nzz\r\nab\r\n0\r\n\r\n")
                                     << 400 << QByteArray("*") << QByteArray("");
-    QTest::newRow("both Content-Length and chunked") << QByteArray(
-        "POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n")
-                                                     << 400 << QByteArray("*") << QByteArray("");
-    QTest::newRow("two different Content-Lengths") << QByteArray(
-        "POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabcde")
-                                                   << 400 << QByteArray("*") << QByteArray("");
-    QTest::newRow("header injection dropped") << "GET /inject" + end << 200 << QByteArray("x") << QByteArray("");
+    QTest::newRow("both Content-Length and chunked")
+        << QByteArray("POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nTransfer-Encoding: "
+                      "chunked\r\n\r\n0\r\n\r\n")
+        << 400 << QByteArray("*") << QByteArray("");
+    QTest::newRow("two different Content-Lengths")
+        << QByteArray("POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabcde")
+        << 400 << QByteArray("*") << QByteArray("");
+    QTest::newRow("header injection dropped")
+        << "GET /inject" + end << 200 << QByteArray("x") << QByteArray("");
 }
 
 void TestHttpServer::answers()
@@ -268,7 +293,8 @@ void TestHttpServer::answers()
 
     // A response's own policy replaces the default; a changed default applies to the next answer.
     t.server.setContentSecurityPolicy("default-src 'self'");
-    QCOMPARE(get(t.server.port(), "/policy").header("content-security-policy"), std::string("img-src 'self'"));
+    QCOMPARE(get(t.server.port(), "/policy").header("content-security-policy"),
+             std::string("img-src 'self'"));
     QCOMPARE(get(t.server.port()).header("content-security-policy"), std::string("default-src 'self'"));
 }
 
@@ -280,7 +306,8 @@ void TestHttpServer::keepAlive_data()
     QTest::newRow("1.1 default") << QByteArray("HTTP/1.1") << QByteArray("") << true;
     QTest::newRow("1.1 close") << QByteArray("HTTP/1.1") << QByteArray("Connection: close\r\n") << false;
     QTest::newRow("1.0 default") << QByteArray("HTTP/1.0") << QByteArray("") << false;
-    QTest::newRow("1.0 keep-alive") << QByteArray("HTTP/1.0") << QByteArray("Connection: keep-alive\r\n") << true;
+    QTest::newRow("1.0 keep-alive") << QByteArray("HTTP/1.0") << QByteArray("Connection: keep-alive\r\n")
+                                    << true;
 }
 
 void TestHttpServer::keepAlive()
@@ -291,8 +318,8 @@ void TestHttpServer::keepAlive()
     TestServer t;
     RawClient c;
     QVERIFY(c.connect("127.0.0.1", t.server.port()));
-    const std::string request = "GET /hello " + version.toStdString() + "\r\nHost: t\r\n"
-        + connectionHeader.toStdString() + "\r\n";
+    const std::string request =
+        "GET /hello " + version.toStdString() + "\r\nHost: t\r\n" + connectionHeader.toStdString() + "\r\n";
     QVERIFY(c.send(request));
     QCOMPARE(c.answer().status, 200);
     if (!staysOpen) {
@@ -302,8 +329,8 @@ void TestHttpServer::keepAlive()
     // Two more on the same connection, the second pipelined behind a HEAD in one write.
     QVERIFY(c.send(request));
     QCOMPARE(c.answer().body, std::string("hello"));
-    QVERIFY(c.send("HEAD /hello " + version.toStdString() + "\r\nHost: t\r\n" + connectionHeader.toStdString()
-                   + "\r\n" + request));
+    QVERIFY(c.send("HEAD /hello " + version.toStdString() + "\r\nHost: t\r\n" +
+                   connectionHeader.toStdString() + "\r\n" + request));
     const RawAnswer head = c.answer(true);
     QCOMPARE(head.status, 200);
     QCOMPARE(c.answer().body, std::string("hello"));
@@ -317,23 +344,26 @@ void TestHttpServer::bounds_data()
     QTest::addColumn<int>("trickleMs"); // > 0: send a byte at a time with this pause
     QTest::addColumn<int>("status");
     const std::string longHeader(9000, 'a');
-    QTest::newRow("headers too large") << QByteArray::fromStdString("GET /hello HTTP/1.1\r\nHost: t\r\nX-Long: " + longHeader
-                                                                 + "\r\n\r\n")
-                                       << 0 << 431;
-    QTest::newRow("request line too large") << QByteArray::fromStdString("GET /" + longHeader + " HTTP/1.1\r\nHost: t\r\n\r\n")
-                                            << 0 << 431;
-    QTest::newRow("body announced too large") << QByteArrayLiteral(
-        "POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 100000\r\n\r\nabc")
-                                              << 0 << 413;
-    QTest::newRow("body announced too large, asking first") << QByteArrayLiteral(
-        "POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 100000\r\nExpect: 100-continue\r\n\r\n")
-                                                            << 0 << 413;
+    QTest::newRow("headers too large")
+        << QByteArray::fromStdString("GET /hello HTTP/1.1\r\nHost: t\r\nX-Long: " + longHeader + "\r\n\r\n")
+        << 0 << 431;
+    QTest::newRow("request line too large")
+        << QByteArray::fromStdString("GET /" + longHeader + " HTTP/1.1\r\nHost: t\r\n\r\n") << 0 << 431;
+    QTest::newRow("body announced too large")
+        << QByteArrayLiteral("POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 100000\r\n\r\nabc") << 0
+        << 413;
+    QTest::newRow("body announced too large, asking first")
+        << QByteArrayLiteral(
+               "POST /echo HTTP/1.1\r\nHost: t\r\nContent-Length: 100000\r\nExpect: 100-continue\r\n\r\n")
+        << 0 << 413;
     const std::string chunk = std::string("4000\r\n") + std::string(0x4000, 'b') + "\r\n";
-    QTest::newRow("chunked body too large") << QByteArray::fromStdString(
-        "POST /echo HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk + chunk + "0\r\n\r\n")
-                                            << 0 << 413;
-    QTest::newRow("slow headers") << QByteArrayLiteral("GET /hello HTTP/1.1\r\nHost: t\r\nX-A: 1\r\nX-B: 2\r\n\r\n") << 150
-                                  << 408;
+    QTest::newRow("chunked body too large")
+        << QByteArray::fromStdString("POST /echo HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                                     chunk + chunk + "0\r\n\r\n")
+        << 0 << 413;
+    QTest::newRow("slow headers") << QByteArrayLiteral(
+                                         "GET /hello HTTP/1.1\r\nHost: t\r\nX-A: 1\r\nX-B: 2\r\n\r\n")
+                                  << 150 << 408;
 }
 
 void TestHttpServer::bounds()
@@ -441,6 +471,24 @@ void TestHttpServer::perAddress()
     QCOMPARE(ok.body, throughProxy ? std::string("203.0.113.5") : lan);
 }
 
+void TestHttpServer::dualStackPeer()
+{
+    // On "::" an IPv4 client arrives as ::ffff:127.0.0.1: it is still loopback, and named as
+    // IPv4, so the station's bounds and logs see one address per client.
+    Limits limits;
+    limits.maxPerAddress = 1;
+    TestServer t(limits, "::");
+    if (!t.listening)
+        QSKIP("no IPv6 on this machine");
+    RawClient held;
+    QVERIFY(held.connect("127.0.0.1", t.server.port()));
+    QVERIFY(held.send(openStreamRequest()));
+    QCOMPARE(held.answer().status, 200);
+    const RawAnswer a = get(t.server.port(), "/peer");
+    QCOMPARE(a.status, 200);
+    QCOMPARE(a.body, std::string("127.0.0.1"));
+}
+
 void TestHttpServer::totalLimit()
 {
     Limits limits;
@@ -495,8 +543,10 @@ void TestHttpServer::eventStream()
     QVERIFY(c.readUntil("data: other 49\n\n", 3000));
     std::size_t at = 0;
     for (int i = 0; i < 50; ++i) {
-        const std::size_t next = c.pending().find("id: " + std::to_string(i) + "\ndata: {\"n\":" + std::to_string(i) + "}\n\n");
-        QVERIFY2(next != std::string::npos && next >= at, qPrintable(QStringLiteral("event %1 out of order").arg(i)));
+        const std::size_t next =
+            c.pending().find("id: " + std::to_string(i) + "\ndata: {\"n\":" + std::to_string(i) + "}\n\n");
+        QVERIFY2(next != std::string::npos && next >= at,
+                 qPrintable(QStringLiteral("event %1 out of order").arg(i)));
         at = next;
     }
     c.pending().clear();
@@ -603,8 +653,9 @@ bool TestHttpServer::makeCertificate(const QString& name, QString* cert, QString
     *key = m_dir.filePath(name + QStringLiteral(".key"));
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                   QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
                    QStringLiteral("-keyout"), *key, QStringLiteral("-out"), *cert, QStringLiteral("-days"),
                    QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost")});
     return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
@@ -660,11 +711,16 @@ void TestHttpServer::tlsListenErrors_data()
     QTest::addColumn<QByteArray>("certCase");
     QTest::addColumn<QByteArray>("keyCase");
     QTest::addColumn<QByteArray>("message");
-    QTest::newRow("no certificate file") << QByteArray("missing") << QByteArray("good") << QByteArray("cannot be read: No such file or directory");
-    QTest::newRow("no key file") << QByteArray("good") << QByteArray("missing") << QByteArray("cannot be read: No such file or directory");
-    QTest::newRow("certificate is not PEM") << QByteArray("garbage") << QByteArray("good") << QByteArray("holds no PEM certificate");
-    QTest::newRow("key is not PEM") << QByteArray("good") << QByteArray("garbage") << QByteArray("holds no unencrypted PEM private key");
-    QTest::newRow("key of another certificate") << QByteArray("good") << QByteArray("other") << QByteArray("does not belong to the certificate");
+    QTest::newRow("no certificate file") << QByteArray("missing") << QByteArray("good")
+                                         << QByteArray("cannot be read: No such file or directory");
+    QTest::newRow("no key file") << QByteArray("good") << QByteArray("missing")
+                                 << QByteArray("cannot be read: No such file or directory");
+    QTest::newRow("certificate is not PEM")
+        << QByteArray("garbage") << QByteArray("good") << QByteArray("holds no PEM certificate");
+    QTest::newRow("key is not PEM") << QByteArray("good") << QByteArray("garbage")
+                                    << QByteArray("holds no unencrypted PEM private key");
+    QTest::newRow("key of another certificate")
+        << QByteArray("good") << QByteArray("other") << QByteArray("does not belong to the certificate");
 }
 
 void TestHttpServer::tlsListenErrors()
