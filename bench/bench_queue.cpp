@@ -247,7 +247,8 @@ void measureQueueState(const QString& engine, const Database& db, const Site& si
     {
         Transaction t(db);
         for (int n = 1; n <= dayTokens; ++n) {
-            const QString issued = QTime(8, 0).addSecs(n * 6 * 3600 / dayTokens).toString(QStringLiteral("HH:mm:ss"));
+            const QString clockFormat = QStringLiteral("HH:mm:ss");
+            const QString issued = QTime(8, 0).addSecs(n * 6 * 3600 / dayTokens).toString(clockFormat);
             QString call = QStringLiteral("0");
             QString status;
             QString attTime;
@@ -257,17 +258,18 @@ void measureQueueState(const QString& engine, const Database& db, const Site& si
                 call = QStringLiteral("1");
                 counter = site.counters[static_cast<size_t>(n % counters)];
                 const QTime at = QTime(8, 5).addSecs(n * 6 * 3600 / 3020);
-                attTime = at.toString(QStringLiteral("HH:mm:ss"));
-                finished = n <= 3000 ? at.addSecs(300).toString(QStringLiteral("HH:mm:ss")) : QString();
+                attTime = at.toString(clockFormat);
+                finished = n <= 3000 ? at.addSecs(300).toString(clockFormat) : QString();
                 status = n % 60 == 0 ? QStringLiteral("Cancelled") : QStringLiteral("Finished");
             } else if (n % 100 == 0) {
                 counter = site.counters.front();
                 status = QStringLiteral("Transferred");
             }
-            db.run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, "
-                                  "attTime, finished, status, webKey) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                   {site.service, n, day, issued, call, QStringLiteral("B%1").arg(n), counter, attTime, finished,
-                    status, WebKeys::make()});
+            db.run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, "
+                                  "attended, attTime, finished, status, webKey) "
+                                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                   {site.service, n, day, issued, call, QStringLiteral("B%1").arg(n), counter, attTime,
+                    finished, status, WebKeys::make()});
         }
         t.commit();
     }

@@ -177,9 +177,8 @@ QList<CliCommand> tokenCommands()
     return {
         {QStringLiteral("issue"), QStringLiteral("SERVICE [--date yyyy-MM-dd] [--count N] [--print]"),
          QStringLiteral("issue the next token of the service (by name) and print its label, and under it "
-                        "\"About N min\" when its wait can be estimated (a single token: a --count batch prints labels "
-                        "alone); exit 3 at the "
-                        "service's limit; --print prints its ticket on the station's printer with its copies, "
+                        "\"About N min\" when its wait can be estimated (a single token: a --count batch prints "
+                        "labels alone); exit 3 at the service's limit; --print prints its ticket on the station's printer with its copies, "
                         "exit 4 when stored but not printed; SIGTERM, SIGINT or SIGHUP stop a --count batch after the token in "
                         "hand, exit 128 + the signal's number"),
          issue},
