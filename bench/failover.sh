@@ -3,7 +3,8 @@
 # ports (initdb, pg_basebackup -R, synchronous_standby_names), then bench_failover's ticket
 # stations and counters working on them while the primary is stopped at once (-m immediate, as a
 # machine that dies) and the standby promoted. Prints what bench_failover measures; exit status 0
-# when nothing reported done was lost, nothing was done twice and every station came back.
+# when nothing reported done was lost, nothing was done twice and every station came back, 77 when
+# the PostgreSQL server programs are not installed (./test runs it as the test failover.standby).
 #   bench/failover.sh [BUILD_DIR] [bench_failover options...]      (BUILD_DIR: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +12,8 @@ build=${1:-build}
 shift || true
 bench=$build/bin/bench_failover
 [ -x "$bench" ] || { echo "build bench_failover first: cmake --build $build --target bench_failover" >&2; exit 2; }
-pgbin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
+pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+[ -n "$pgbin" ] || { echo "the PostgreSQL server programs are not installed" >&2; exit 77; }
 work=$(mktemp -d /tmp/tallyvo-failover.XXXXXX)
 
 run_pg=()
