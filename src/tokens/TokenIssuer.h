@@ -98,6 +98,19 @@ public:
     enum class StoreMoment { Before, Stored, Lookup };
     void setStoreHook(std::function<void(StoreMoment)> hook) { m_storeHook = std::move(hook); }
 
+    // An issue whose outcome could not be learnt (empty key: none), for an issuer that lives for
+    // one click to hand on to the next.
+    struct Pending {
+        int service = 0;
+        QString requestKey;
+    };
+    Pending pending() const { return {m_pendingService, m_pendingKey}; }
+    void setPending(const Pending& p)
+    {
+        m_pendingService = p.service;
+        m_pendingKey = p.requestKey;
+    }
+
     // The label called last today for the service (highest ticket key among today's called
     // tokens); "" when it has called nothing today. What a ticket shows as "Now Serving".
     QString getNowServing(int serviceKey) const;
