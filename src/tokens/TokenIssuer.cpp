@@ -220,23 +220,41 @@ IssueResult TokenIssuer::store(int serviceKey, const QString& serviceName, int n
 
 std::optional<StoredToken> TokenIssuer::storeOnce(int serviceKey, const QString& prefix, int number, int lastNumber)
 {
-    const QString requestKey = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (m_pendingKey.isEmpty() || m_pendingService != serviceKey) {
+        m_pendingKey = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        m_pendingService = serviceKey;
+    } else if (std::optional<StoredToken> stored = byRequestKey(m_pendingKey)) {
+        // The try whose answer was lost stored it: this issue is that one again.
+        m_pendingKey.clear();
+        if (stored->date == issueDateText())
+            return stored;
+        m_pendingKey = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    }
+    const QString requestKey = m_pendingKey;
     for (int lost = 1;; ++lost) {
         try {
-            return addRc(serviceKey, prefix, number, lastNumber, requestKey);
+            std::optional<StoredToken> token = addRc(serviceKey, prefix, number, lastNumber, requestKey);
+            m_pendingKey.clear();
+            return token;
         } catch (const ConnectionLost& e) {
+            // The key stays pending until it is known what became of it.
             if (lost >= maxLostConnections)
                 throw;
             // On the new connection (a failed one throws here): did the lost try store it?
-            if (e.outcomeUnknown())
-                if (std::optional<StoredToken> stored = byRequestKey(requestKey))
+            if (e.outcomeUnknown()) {
+                if (std::optional<StoredToken> stored = byRequestKey(requestKey)) {
+                    m_pendingKey.clear();
                     return stored;
+                }
+            }
         }
     }
 }
 
 std::optional<StoredToken> TokenIssuer::byRequestKey(const QString& requestKey) const
 {
+    if (m_storeHook)
+        m_storeHook(StoreMoment::Lookup);
     const std::optional<QVariantList> row = m_db.firstRow(
         QStringLiteral("SELECT tickAuto, tickNo, no_abr, tickDate, webKey FROM tblTicket WHERE requestKey=?"),
         {requestKey});

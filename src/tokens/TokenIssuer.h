@@ -58,7 +58,9 @@ public:
 // A connection lost while a token is being stored (a failover) leaves it unknown whether the
 // token was stored. Each issue stores its token with a request key of its own, so the issuer
 // asks by that key on the new connection: it takes the token the first try stored, or stores
-// it now. One visitor never gets two tokens, and a token is reported only once it is stored.
+// it now. When the server cannot be asked yet, the issue fails and its key is kept: the
+// operator's next issue of that service asks first and takes that token. One visitor never gets
+// two tokens, and a token is reported only once it is stored.
 class TokenIssuer {
     Q_DECLARE_TR_FUNCTIONS(TokenIssuer)
 
@@ -90,11 +92,24 @@ public:
     std::optional<StoredToken> addRc(int serviceKey, const QString& prefix, int number, int lastNumber,
                                      const QString& requestKey = QString());
 
-    // The two moments a connection can be lost in while a token is stored: before the statement
-    // reached the server, and after the server stored it but before its answer came back. A test
-    // sets a hook that breaks the connection there.
-    enum class StoreMoment { Before, Stored };
+    // The moments a connection can be lost in while a token is stored: before the statement
+    // reached the server, after the server stored it but before its answer came back, and when
+    // the issuer asks what a lost try left. A test sets a hook that breaks the connection there.
+    enum class StoreMoment { Before, Stored, Lookup };
     void setStoreHook(std::function<void(StoreMoment)> hook) { m_storeHook = std::move(hook); }
+
+    // An issue whose outcome could not be learnt (empty key: none), for an issuer that lives for
+    // one click to hand on to the next.
+    struct Pending {
+        int service = 0;
+        QString requestKey;
+    };
+    Pending pending() const { return {m_pendingService, m_pendingKey}; }
+    void setPending(const Pending& p)
+    {
+        m_pendingService = p.service;
+        m_pendingKey = p.requestKey;
+    }
 
     // The label called last today for the service (highest ticket key among today's called
     // tokens); "" when it has called nothing today. What a ticket shows as "Now Serving".
@@ -118,6 +133,9 @@ private:
     TicketPrinter& m_printer;
     QDate m_issueDate;
     std::function<void(StoreMoment)> m_storeHook;
+    // The key of an issue whose outcome could not be learnt, and its service.
+    QString m_pendingKey;
+    int m_pendingService = 0;
 };
 
 } // namespace tallyvo

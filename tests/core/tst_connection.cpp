@@ -3,6 +3,7 @@
 #include "core/Connection.h"
 #include "core/Schema.h"
 #include "core/Session.h"
+#include "core/StatementCache.h"
 #include "core/ui/frmSql.h"
 
 #include <QApplication>
@@ -13,7 +14,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 
 using namespace tallyvo;
 
@@ -36,6 +39,7 @@ private Q_SLOTS:
     void sqlWindowUnderOverrideTestsWhatItShows();
     void lostServerConnectionIsMadeAgain_data();
     void lostServerConnectionIsMadeAgain();
+    void stationWorksAgainWhenItsServerIsBack();
 };
 
 namespace {
@@ -47,6 +51,71 @@ bool ownerOnly(const QString& path)
         QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
     return QFileInfo::exists(path) && !(QFileInfo(path).permissions() & others);
 }
+
+// A server that can be taken off the network and put back: a forwarder to the real one, on a
+// thread of its own since a station waits for its server without an event loop.
+class ServerLink : public QObject {
+public:
+    ServerLink(QString host, quint16 port)
+        : m_host(std::move(host))
+        , m_port(port)
+    {
+        moveToThread(&m_thread);
+        m_thread.start();
+        QMetaObject::invokeMethod(this, [this] { up(); }, Qt::BlockingQueuedConnection);
+    }
+    ~ServerLink() override
+    {
+        QMetaObject::invokeMethod(this, [this] { down(); delete m_server; }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    quint16 port() const { return m_listenPort; }
+    // Every connection broken and none taken, as a server that has gone; then back on the same port.
+    void cut() { QMetaObject::invokeMethod(this, [this] { down(); }, Qt::BlockingQueuedConnection); }
+    void restore() { QMetaObject::invokeMethod(this, [this] { up(); }, Qt::BlockingQueuedConnection); }
+
+private:
+    void up()
+    {
+        if (!m_server) {
+            m_server = new QTcpServer;
+            QObject::connect(m_server, &QTcpServer::newConnection, this, [this] { accept(); });
+        }
+        m_server->listen(QHostAddress::LocalHost, m_listenPort);
+        m_listenPort = m_server->serverPort();
+    }
+    void down()
+    {
+        if (m_server)
+            m_server->close();
+        for (QTcpSocket* s : std::as_const(m_sockets)) {
+            s->abort();
+            s->deleteLater();
+        }
+        m_sockets.clear();
+    }
+    void accept()
+    {
+        while (QTcpSocket* client = m_server->nextPendingConnection()) {
+            auto* server = new QTcpSocket;
+            m_sockets << client << server;
+            QObject::connect(client, &QTcpSocket::readyRead, server, [client, server] { server->write(client->readAll()); });
+            QObject::connect(server, &QTcpSocket::readyRead, client, [client, server] { client->write(server->readAll()); });
+            QObject::connect(server, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+            QObject::connect(client, &QTcpSocket::disconnected, server, &QTcpSocket::disconnectFromHost);
+            server->connectToHost(m_host, m_port);
+            server->waitForConnected(5000);
+        }
+    }
+
+    QThread m_thread;
+    QString m_host;
+    quint16 m_port;
+    quint16 m_listenPort = 0;
+    QTcpServer* m_server = nullptr;
+    QList<QTcpSocket*> m_sockets;
+};
 
 } // namespace
 
@@ -504,6 +573,55 @@ void tst_connection::lostServerConnectionIsMadeAgain()
     station.run(insert);
     QCOMPARE(rows(), rowsAfter + 1);
     admin.run(QStringLiteral("DROP TABLE %1").arg(table));
+    Database::setReconnectNotice({});
+}
+
+// The server is away for a moment (a restart, a promotion still under way): the station says so
+// once, and when the server is back it works again by itself, the console's kept statements too.
+void tst_connection::stationWorksAgainWhenItsServerIsBack()
+{
+    const std::optional<DbUrl> server = test::testServer();
+    if (!server)
+        QSKIP("no PostgreSQL server (TALLYVO_TEST_PG)");
+    ServerLink link(server->host, static_cast<quint16>(server->port));
+    DbUrl url = *server;
+    url.host = QStringLiteral("127.0.0.1");
+    url.port = link.port();
+    QStringList notices;
+    Database::setReconnectNotice([&](const QString& line) { notices << line; });
+    Database station(url);
+    QString why;
+    QVERIFY2(station.open(&why), qPrintable(why));
+    StatementCache kept(station);
+    const QString sum = QStringLiteral("SELECT CAST(? AS INTEGER) + 1");
+    QCOMPARE(kept.firstRow(sum, {41})->value(0).toInt(), 42);
+
+    link.cut();
+    try {
+        station.scalar(QStringLiteral("SELECT 1"));
+        QFAIL("a read on a server that is gone succeeded");
+    } catch (const ConnectionLost& e) {
+        QVERIFY(!e.outcomeUnknown());
+        QVERIFY2(e.text().contains(QLatin1String("cannot be made again yet")), qPrintable(e.text()));
+    }
+    QCOMPARE(notices.size(), 1);
+    // Still away: every statement fails at once, and nothing more is said.
+    QVERIFY_THROWS_EXCEPTION(DbError, kept.firstRow(sum, {1}));
+    QCOMPARE(notices.size(), 1);
+
+    link.restore();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            try {
+                return kept.firstRow(sum, {1})->value(0).toInt() == 2;
+            } catch (const DbError&) {
+                return false;
+            }
+        }(),
+        5000);
+    QCOMPARE(notices.size(), 2);
+    QVERIFY2(notices.last().contains(QStringLiteral("can be reached again")), qPrintable(notices.last()));
+    QCOMPARE(station.scalar(QStringLiteral("SELECT 6*7")).toInt(), 42);
     Database::setReconnectNotice({});
 }
 

@@ -489,6 +489,9 @@ void tst_numbering::issueAfterALostConnectionGivesOneToken_data()
     QTest::newRow("before the statement") << TokenIssuer::StoreMoment::Before << 1 << 1;
     // A server that keeps dropping the connection: reported as failed, nothing stored.
     QTest::newRow("every time") << TokenIssuer::StoreMoment::Before << 100 << 0;
+    // Stored, and the server cannot be asked before the station gives up: reported as failed;
+    // the operator's next try takes that token instead of a second one.
+    QTest::newRow("asked too late") << TokenIssuer::StoreMoment::Lookup << 1 << 1;
 }
 
 void tst_numbering::issueAfterALostConnectionGivesOneToken()
@@ -523,6 +526,20 @@ void tst_numbering::issueAfterALostConnectionGivesOneToken()
         if (now == TokenIssuer::StoreMoment::Stored || !server)
             throw ConnectionLost(QStringLiteral("The connection was lost."), true);
     });
+    if (moment == TokenIssuer::StoreMoment::Lookup) {
+        // The answer is lost, and the server is still away when the issuer asks.
+        m_issuer->setStoreHook([&](TokenIssuer::StoreMoment now) {
+            if (now == TokenIssuer::StoreMoment::Stored && lost++ == 0)
+                throw ConnectionLost(QStringLiteral("The connection was lost."), true);
+            if (now == TokenIssuer::StoreMoment::Lookup && lost == 1)
+                throw DbError(QStringLiteral("The database is not connected."));
+        });
+        const IssueResult failed = m_issuer->issue(s, QStringLiteral("Service A"));
+        QCOMPARE(failed.status, IssueResult::Status::Failed);
+        QVERIFY(m_printer->printed.isEmpty());
+        QCOMPARE(count(), 1);
+        lost = 2; // the server is back
+    }
     const IssueResult r = m_issuer->issue(s, QStringLiteral("Service A"));
     QCOMPARE(count(), tokens);
     if (tokens == 0) {

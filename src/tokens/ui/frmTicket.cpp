@@ -330,7 +330,11 @@ void frmTicket::issue(int serviceKey, const QString& serviceName)
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     TokenIssuer issuer(*db, m_clock, m_session, *this);
     issuer.setIssueDate(issueDate());
+    // A click whose token may have been stored when the server went: the next click of that
+    // service takes that token rather than a second one.
+    issuer.setPending(m_pendingIssue);
     const IssueResult result = issuer.issue(serviceKey, serviceName);
+    m_pendingIssue = issuer.pending();
     QGuiApplication::restoreOverrideCursor();
     if (result.stored())
         setDateToday();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tokens/TicketPrinter.h"
+#include "tokens/TokenIssuer.h"
 #include "tokens/ui/TicketPrint.h"
 
 #include <QDate>
@@ -118,6 +119,7 @@ private:
     // date, tokens go to the current day even when the window stayed open past midnight.
     QDate m_dateSetFor;
     bool m_busy = false;
+    TokenIssuer::Pending m_pendingIssue;
     QTimer* m_numberTimer = nullptr;
     int m_numberShownMs = kNumberShownMs;
 };
