@@ -45,7 +45,8 @@ public:
         connect(m_retry, &QTimer::timeout, this, [this] { tryConnect(); });
         m_readSoon = new QTimer(this);
         m_readSoon->setSingleShot(true);
-        m_readSoon->setInterval(0);
+        m_readSoon->setInterval(m_owner.m_timing.settleMs);
+        m_readSoon->setTimerType(Qt::PreciseTimer);
         connect(m_readSoon, &QTimer::timeout, this, [this] { readNow(); });
         tryConnect();
     }
@@ -76,6 +77,7 @@ private:
             lost(e.text());
             return;
         }
+        m_generation = m_db->generation();
         if (m_down)
             m_owner.m_onNote(QStringLiteral("connected to the database again"));
         m_down = false;
@@ -140,7 +142,9 @@ private:
                 m_db->scalar(QStringLiteral("SELECT 1"));
             } catch (const DbError& e) {
                 lost(e.text());
+                return;
             }
+            listening();
             return;
         }
         try {
@@ -156,6 +160,16 @@ private:
     }
 
 public:
+    // A connection the database layer made again by itself has forgotten what it listened to:
+    // it is opened anew, listening first, and read.
+    bool listening()
+    {
+        if (!m_db || m_db->generation() == m_generation)
+            return true;
+        lost(QStringLiteral("the connection was made again"));
+        return false;
+    }
+
     void wake()
     {
         if (m_db && !m_readSoon->isActive())
@@ -189,6 +203,7 @@ private:
             }
             if (m_owner.m_afterRead)
                 m_owner.m_afterRead(*m_db);
+            listening();
         } catch (const DbError& e) {
             lost(e.text());
         }
@@ -204,6 +219,7 @@ private:
     QTimer* m_retry = nullptr;
     QTimer* m_readSoon = nullptr;
     int m_retryMs = 0;
+    int m_generation = 0;
     QString m_callDay;
     qint64 m_lastSeq = 0;
     bool m_down = false;

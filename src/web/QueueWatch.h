@@ -26,6 +26,10 @@ struct WatchTiming {
     // Waiting estimates and the longest wait move with the clock alone: the state is read again
     // this often even when nothing was written.
     int clockMs = 15000;
+    // A counter's Next is two commits a moment apart (the finish of the last token, then the
+    // call): a read waits this long after the first wake-up, so one read takes both instead of a
+    // second read having to follow the first.
+    int settleMs = 3;
     int retryMinMs = 250;
     int retryMaxMs = 3000;
 };

@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace tallyvo;
@@ -206,6 +207,32 @@ private slots:
         QCOMPARE(get(QStringLiteral("/api/v1/services")).status, 200);
     }
 
+    // A site translates the pages by a file of its own texts; what it leaves out stays as built in.
+    void siteTexts()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("texts.json"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"lang": "de", "called": "Bitte gehen Sie zu", "notFound": "Kein Ticket </script><b>hier</b>"})");
+        f.close();
+        startStation([&](WebConfig& c) { c.textsFile = file; });
+        const Answer page = get(QStringLiteral("/t/") + m_keys[0]);
+        QVERIFY(page.body.contains("<html lang=\"de\">"));
+        QVERIFY(page.body.contains("Bitte gehen Sie zu"));
+        QVERIFY(page.body.contains("Your place in the queue"));
+        // Texts are data, never markup.
+        const Answer missing = get(QStringLiteral("/t/AAAAAAAAAAAAAAAAAAAAAA"));
+        QVERIFY(missing.body.contains("Kein Ticket &lt;/script&gt;&lt;b&gt;hier&lt;/b&gt;"));
+
+        WebConfig broken;
+        broken.textsFile = dir.filePath(QStringLiteral("missing.json"));
+        WebStation station(broken, m_clock);
+        QString error;
+        QVERIFY(!station.start(&error));
+        QVERIFY2(error.contains(QLatin1String("missing.json")), qPrintable(error));
+    }
+
     // The bounds answer with their own status and the station goes on serving after each.
     void bounds()
     {
@@ -230,6 +257,10 @@ private slots:
     // are called or sent elsewhere, then its own call and recall, each once and in order.
     void eventsFollowOtherStations()
     {
+        // Names are the site's own: quotes, backslashes, tabs and letters beyond ASCII reach the
+        // page as they are.
+        const QString service = QStringLiteral("Consultation \"Ü\" \\ \t Ω");
+        m_data->db().run(QStringLiteral("UPDATE tblService SET ServName=? WHERE ServName='Consultation'"), {service});
         startStation();
         EventReader events(m_net, url(QStringLiteral("/t/%1/events").arg(m_keys[2])));
         auto state = [](const char* s, QJsonValue ahead = QJsonValue::Undefined) {
@@ -240,6 +271,7 @@ private slots:
         };
         int at = events.waitFor(state("waiting", 2));
         QCOMPARE(at, 0);
+        QCOMPARE(events.events[0].value(QStringLiteral("service")).toString(), service);
 
         const DbUrl& db = m_data->url();
         QCOMPARE(ctl(db, {QStringLiteral("next"), QStringLiteral("Counter 1")}), QStringLiteral("A1"));
@@ -281,6 +313,23 @@ private slots:
         // Nothing twice: no two events in a row are the same.
         for (int i = 1; i < events.events.size(); ++i)
             QVERIFY2(events.events[i] != events.events[i - 1], qPrintable(QString::number(i)));
+    }
+
+    // The station's connections are cut (a server restarted, a failover): it connects again by
+    // itself, listens again, and the next call reaches the visitor as before.
+    void eventsGoOnAfterTheConnectionIsCut()
+    {
+        if (m_data->url().engine != Engine::Postgres)
+            QSKIP("a server's connections are cut on PostgreSQL only");
+        startStation();
+        EventReader events(m_net, url(QStringLiteral("/t/%1/events").arg(m_keys[1])));
+        QCOMPARE(events.waitFor([](const QJsonObject& o) { return o.value(QStringLiteral("ahead")).toInt() == 1; }), 0);
+        m_data->db().run(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                        "WHERE datname=current_database() AND pid<>pg_backend_pid()"));
+        QTest::qWait(2500); // the station notices within its safety look
+        ctl(m_data->url(), {QStringLiteral("next"), QStringLiteral("Counter 1")});
+        QVERIFY2(events.waitFor([](const QJsonObject& o) { return o.value(QStringLiteral("ahead")).toInt() == 0; }, 1, 3000) > 0,
+                 "no event after the connection was made again");
     }
 
     // A visitor's phone: the page in a real browser turns from waiting to "Please go to" when a
