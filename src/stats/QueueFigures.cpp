@@ -424,6 +424,27 @@ FigureTable QueueFigures::table(FigureKind kind) const
     return table(counters());
 }
 
+FigureTable QueueFigures::emptyTable(FigureKind kind)
+{
+    FigureTable t;
+    switch (kind) {
+    case FigureKind::Waiting:
+        t = table(std::vector<Waiting>{});
+        t.total.clear();
+        break;
+    case FigureKind::Levels:
+        t = table(std::vector<Level>{});
+        break;
+    case FigureKind::Hourly:
+        t = table(std::vector<Hour>{});
+        break;
+    case FigureKind::Counters:
+        t = table(std::vector<CounterWork>{});
+        break;
+    }
+    return t;
+}
+
 QString QueueFigures::caption(FigureKind kind)
 {
     switch (kind) {
