@@ -175,7 +175,8 @@ void FigureWindow::showTable()
     g.setCols(cols);
     g.setColWidth(0, 1);
     for (int c = 1; c < cols; ++c) {
-        g.setColWidth(c, c == 1 ? 2000 : 1200);
+        // Wide enough for its header, as "Within target %".
+        g.setColWidth(c, std::max(c == 1 ? 2000 : 1100, 200 + 110 * int(m_table.header.value(c - 1).size())));
         g.setTextMatrix(0, c, m_table.header.value(c - 1));
     }
     g.setRows(int(m_table.rows.size()) + 1);
