@@ -256,22 +256,28 @@ QueueFigures::QueueFigures(const Database& db, const FigureRequest& request)
 
 std::vector<QueueFigures::Waiting> QueueFigures::waiting() const
 {
-    // Per service and day: the waits of the called tokens.
-    std::map<std::pair<qint32, qint32>, std::pair<int, std::vector<int>>> groups;
+    // Per service and day: the waits of the called tokens, in one slot per pair.
+    const size_t days = m_days.size();
+    std::vector<std::pair<int, std::vector<int>>> groups(m_services.size() * days);
+    std::vector<bool> used(groups.size(), false);
     for (const Token& t : m_tokens) {
         if (!t.called())
             continue;
-        auto& g = groups[{t.service, t.day}];
+        const size_t at = size_t(t.service) * days + size_t(t.day);
+        used[at] = true;
+        auto& g = groups[at];
         ++g.first;
         if (const int w = t.wait(); w >= 0)
             g.second.push_back(w);
     }
     std::vector<Waiting> rows;
-    rows.reserve(groups.size());
-    for (auto& [key, g] : groups) {
+    for (size_t at = 0; at < groups.size(); ++at) {
+        if (!used[at])
+            continue;
+        auto& g = groups[at];
         Waiting w;
-        w.service = m_services[size_t(key.first)].name;
-        w.date = m_days[size_t(key.second)];
+        w.service = m_services[at / days].name;
+        w.date = m_days[at % days];
         w.called = g.first;
         std::vector<int>& waits = g.second;
         std::sort(waits.begin(), waits.end());
@@ -298,9 +304,10 @@ std::vector<QueueFigures::Level> QueueFigures::levels() const
     struct Count {
         int issued = 0, served = 0, cancelled = 0, neverCalled = 0, timedServed = 0, within = 0;
     };
-    std::map<std::pair<qint32, qint32>, Count> groups;
+    const size_t days = m_days.size();
+    std::vector<Count> groups(m_services.size() * days);
     for (const Token& t : m_tokens) {
-        Count& c = groups[{t.service, t.day}];
+        Count& c = groups[size_t(t.service) * days + size_t(t.day)];
         ++c.issued;
         if (t.cancelled)
             ++c.cancelled;
@@ -315,15 +322,19 @@ std::vector<QueueFigures::Level> QueueFigures::levels() const
         }
     }
     std::vector<Level> rows;
-    for (const auto& [key, c] : groups) {
+    for (size_t at = 0; at < groups.size(); ++at) {
+        const Count& c = groups[at];
+        if (c.issued == 0)
+            continue;
+        const Service& service = m_services[at / days];
         Level l;
-        l.service = m_services[size_t(key.first)].name;
-        l.date = m_days[size_t(key.second)];
+        l.service = service.name;
+        l.date = m_days[at % days];
         l.issued = c.issued;
         l.served = c.served;
         l.cancelled = c.cancelled;
         l.neverCalled = c.neverCalled;
-        l.target = m_services[size_t(key.first)].target;
+        l.target = service.target;
         if (l.target && c.served > 0)
             l.withinTarget = tenths(qint64(c.within) * 100, c.served);
         rows.push_back(l);
