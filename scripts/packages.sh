@@ -7,7 +7,7 @@ TALLYVO_PACKAGES=(
     libqt6sql6-sqlite libqt6sql6-psql qt6-speech-flite-plugin qt6-speech-speechd-plugin
     qt6-image-formats-plugins libboost1.81-dev libssl-dev openssl
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
-    libxlsxwriter-dev libsodium-dev libqrencode-dev libsqlite3-dev libx11-dev qtkeychain-qt6-dev
+    qt6-charts-dev libxlsxwriter-dev libsodium-dev libqrencode-dev libsqlite3-dev libx11-dev qtkeychain-qt6-dev
     postgresql xvfb xdotool x11-utils pulseaudio poppler-utils fonts-dejavu-core fonts-liberation
     python3-openpyxl libpq-dev dpkg-dev lintian desktop-file-utils
     python3-pyatspi at-spi2-core dbus imagemagick zbar-tools

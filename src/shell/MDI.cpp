@@ -65,6 +65,9 @@ MDI::~MDI()
     delete m_adminPass;
     for (auto& report : m_reports)
         delete report;
+    for (auto& figures : m_figures)
+        delete figures;
+    delete m_liveBoard;
     delete m_clearData;
     delete m_callDelete;
     delete m_backup;
@@ -148,6 +151,19 @@ void MDI::buildMenus()
         connect(addEntry(reports, QLatin1String(reportEntries[i].first), reportTexts[i]), &QAction::triggered, this,
                 [this, kind] { report_Click(kind); });
     }
+    reports->addSeparator();
+    const std::pair<const char*, FigureKind> figureEntries[] = {{"waitTimes", FigureKind::Waiting},
+                                                                 {"servLevels", FigureKind::Levels},
+                                                                 {"hourLoad", FigureKind::Hourly},
+                                                                 {"cntProductivity", FigureKind::Counters}};
+    for (const auto& [name, kind] : figureEntries) {
+        const FigureKind k = kind;
+        connect(addEntry(reports, QLatin1String(name), QueueFigures::caption(k)), &QAction::triggered, this,
+                [this, k] { figure_Click(k); });
+    }
+    reports->addSeparator();
+    connect(addEntry(reports, QStringLiteral("liveBoard"), tr("Live Board")), &QAction::triggered, this,
+            [this] { liveBoard_Click(); });
 
     QMenu* about = bar->addMenu(tr("About"));
     about->setObjectName(QStringLiteral("About"));
@@ -514,6 +530,28 @@ ReportWindow* MDI::report_Click(ReportKind kind)
     }
     bringForward(slot);
     return slot;
+}
+
+FigureWindow* MDI::figure_Click(FigureKind kind)
+{
+    QPointer<FigureWindow>& slot = m_figures[static_cast<int>(kind)];
+    if (!slot) {
+        slot = new FigureWindow(kind, m_services.connection, m_services.session, m_services.clock,
+                                m_services.prompt);
+        slot->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(slot);
+    return slot;
+}
+
+LiveBoardWindow* MDI::liveBoard_Click()
+{
+    if (!m_liveBoard) {
+        m_liveBoard = new LiveBoardWindow(m_services.connection, m_services.clock, m_services.prompt);
+        m_liveBoard->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(m_liveBoard);
+    return m_liveBoard;
 }
 
 frmClearData* MDI::clrTickData_Click()

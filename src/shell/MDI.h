@@ -11,6 +11,8 @@
 #include "core/ui/frmSql.h"
 #include "design/ui/frmScroll.h"
 #include "display/ui/frmDisplay.h"
+#include "reports/ui/FigureWindow.h"
+#include "reports/ui/LiveBoardWindow.h"
 #include "reports/ui/MaintenanceWindows.h"
 #include "reports/ui/ReportWindow.h"
 #include "shell/ShellServices.h"
@@ -87,6 +89,8 @@ public:
     frmScroll* scrollnews_Click();
     // "Department Based", "Service Based", "Counter Based", "Pending Report": one window of each.
     ReportWindow* report_Click(ReportKind kind);
+    FigureWindow* figure_Click(FigureKind kind);
+    LiveBoardWindow* liveBoard_Click();
     // "Clear Ticket Data", "Clear Call Data", "Backup & Restore".
     frmClearData* clrTickData_Click();
     frmcallDelete* ClrCall_Click();
@@ -156,6 +160,8 @@ private:
     QPointer<frmAdminPass> m_adminPass;
     QPointer<frmScroll> m_scroll;
     QPointer<ReportWindow> m_reports[4];
+    QPointer<FigureWindow> m_figures[4];
+    QPointer<LiveBoardWindow> m_liveBoard;
     QPointer<frmClearData> m_clearData;
     QPointer<frmcallDelete> m_callDelete;
     QPointer<frmBackup> m_backup;

@@ -7,6 +7,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <map>
 
@@ -22,15 +25,23 @@ QString decimal(const std::optional<double>& value)
     return value ? QueueFigures::number(*value) : QString();
 }
 
-} // namespace
-
-int QueueFigures::secondOfDay(QStringView t)
+int code(QChar c)
 {
-    if (t.size() != 8 || t[2] != QLatin1Char(':') || t[5] != QLatin1Char(':'))
+    return c.unicode();
+}
+
+int code(char c)
+{
+    return static_cast<unsigned char>(c);
+}
+
+template <typename View> int secondOf(View t)
+{
+    if (t.size() != 8 || code(t[2]) != ':' || code(t[5]) != ':')
         return -1;
     auto two = [&](int at) {
-        const int a = t[at].unicode() - '0';
-        const int b = t[at + 1].unicode() - '0';
+        const int a = code(t[at]) - '0';
+        const int b = code(t[at + 1]) - '0';
         return a >= 0 && a <= 9 && b >= 0 && b <= 9 ? a * 10 + b : -1;
     };
     const int h = two(0);
@@ -39,6 +50,106 @@ int QueueFigures::secondOfDay(QStringView t)
     if (h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59)
         return -1;
     return h * 3600 + m * 60 + s;
+}
+
+int secondOfText(QByteArrayView t)
+{
+    return secondOf(t);
+}
+
+// One token as the database gives it; a NULL first call is empty.
+struct Raw {
+    int service = 0;
+    QByteArrayView day, issued, firstCall, lastCall, finished, call, status;
+    int counter = 0;
+};
+
+int wholeOf(QByteArrayView t)
+{
+    bool ok = false;
+    const int v = t.toInt(&ok);
+    return ok ? v : 0;
+}
+
+// Reads the rows of sql straight from the client library's buffers where the connection lets
+// us (a year is millions of rows, and a value object per cell would cost most of the time),
+// through the query layer otherwise.
+template <typename Add> void readTokens(const Database& db, const QString& sql, const QVariantList& values, Add add)
+{
+    std::vector<QByteArray> bound;
+    for (const QVariant& v : values)
+        bound.push_back(v.toString().toUtf8());
+    if (sqlite3* raw = db.engine() == Engine::Sqlite ? db.sqliteHandle() : nullptr) {
+        sqlite3_stmt* stmt = nullptr;
+        auto fail = [&] {
+            const QString why = QString::fromUtf8(sqlite3_errmsg(raw));
+            sqlite3_finalize(stmt);
+            throw DbError(why);
+        };
+        const QByteArray text = sql.toUtf8();
+        if (sqlite3_prepare_v2(raw, text.constData(), int(text.size()), &stmt, nullptr) != SQLITE_OK)
+            fail();
+        for (size_t i = 0; i < bound.size(); ++i)
+            sqlite3_bind_text(stmt, int(i + 1), bound[i].constData(), int(bound[i].size()), SQLITE_STATIC);
+        auto bytes = [&](int c) {
+            const char* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+            return QByteArrayView(t, t ? sqlite3_column_bytes(stmt, c) : 0);
+        };
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            add(Raw{int(sqlite3_column_int64(stmt, 0)), bytes(1), bytes(2), bytes(3), bytes(4), bytes(5), bytes(6),
+                    bytes(7), int(sqlite3_column_int64(stmt, 8))});
+        if (rc != SQLITE_DONE)
+            fail();
+        sqlite3_finalize(stmt);
+        return;
+    }
+    PGconn* conn = db.engine() == Engine::Postgres ? db.postgresHandle() : nullptr;
+    // Only an idle connection takes a statement of ours; a busy one stays with the query layer.
+    if (conn && PQtransactionStatus(conn) != PQTRANS_ACTIVE && PQtransactionStatus(conn) != PQTRANS_UNKNOWN) {
+        QByteArray text;
+        int n = 0;
+        for (const QChar c : sql)
+            text += c == QLatin1Char('?') ? QByteArray("$") + QByteArray::number(++n) : QByteArray(1, char(c.unicode()));
+        std::vector<const char*> params;
+        for (const QByteArray& b : bound)
+            params.push_back(b.constData());
+        PGresult* res = PQexecParams(conn, text.constData(), int(params.size()), nullptr, params.data(), nullptr,
+                                     nullptr, 0);
+        if (PQresultStatus(res) != PGRES_TUPLES_OK) {
+            const QString why = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+            PQclear(res);
+            throw DbError(why.isEmpty() ? QString::fromUtf8(PQerrorMessage(conn)).trimmed() : why);
+        }
+        const int rows = PQntuples(res);
+        auto bytes = [&](int i, int c) { return QByteArrayView(PQgetvalue(res, i, c), PQgetlength(res, i, c)); };
+        for (int i = 0; i < rows; ++i)
+            add(Raw{wholeOf(bytes(i, 0)), bytes(i, 1), bytes(i, 2), bytes(i, 3), bytes(i, 4), bytes(i, 5),
+                    bytes(i, 6), bytes(i, 7), wholeOf(bytes(i, 8))});
+        PQclear(res);
+        return;
+    }
+    QSqlQuery q(db.handle());
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw DbError(Database::errorText(q.lastError()));
+    Database::bindAll(q, values);
+    if (!q.exec())
+        throw DbError(Database::errorText(q.lastError()));
+    while (q.next()) {
+        QByteArray cells[7];
+        for (int c = 1; c <= 7; ++c)
+            cells[c - 1] = q.value(c).toString().toUtf8();
+        add(Raw{q.value(0).toInt(), cells[0], cells[1], cells[2], cells[3], cells[4], cells[5], cells[6],
+                q.value(8).toInt()});
+    }
+}
+
+} // namespace
+
+int QueueFigures::secondOfDay(QStringView t)
+{
+    return secondOf(t);
 }
 
 int QueueFigures::nearestRank(const std::vector<int>& sorted, int percent)
@@ -76,12 +187,22 @@ int QueueFigures::band(int minutes)
 
 QueueFigures::QueueFigures(const Database& db, const FigureRequest& request)
 {
+    // Services and counters are few: the filter is applied to them here, so that the tokens are
+    // read from their table alone, without a join per row. Tokens whose service or department is
+    // gone are left out, as the token reports leave them out.
+    const bool all = request.name == allNames;
     QHash<int, qint32> serviceAt;
     {
-        QSqlQuery q = db.run(QStringLiteral("SELECT servAuto, ServName, slaMinutes FROM tblService"));
+        QSqlQuery q = db.run(QStringLiteral("SELECT s.servAuto, s.ServName, s.slaMinutes, d.deptName FROM tblService s "
+                                            "INNER JOIN tblDept d ON s.deptAuto = d.deptAuto"));
         while (q.next()) {
+            const QString name = q.value(1).toString();
+            if (!all && request.scope == FigureRequest::Scope::Service && name != request.name)
+                continue;
+            if (!all && request.scope == FigureRequest::Scope::Department && q.value(3).toString() != request.name)
+                continue;
             serviceAt.insert(q.value(0).toInt(), qint32(m_services.size()));
-            Service s{q.value(1).toString(), std::nullopt};
+            Service s{name, std::nullopt};
             if (!q.value(2).isNull() && q.value(2).toInt() > 0)
                 s.target = q.value(2).toInt();
             m_services.push_back(s);
@@ -95,85 +216,68 @@ QueueFigures::QueueFigures(const Database& db, const FigureRequest& request)
             m_counters.push_back(q.value(1).toString());
         }
     }
+    const bool byCounter = !all && request.scope == FigureRequest::Scope::Counter;
 
-    // The same tokens the token reports list: those whose service and department exist.
-    QString sql = QStringLiteral(
-        "SELECT t.servAuto, t.tickDate, t.tickTime, t.firstCall, t.attTime, t.finished, t.call, t.status, "
-        "t.attended FROM tblTicket t INNER JOIN tblService s ON t.servAuto = s.servAuto "
-        "INNER JOIN tblDept d ON s.deptAuto = d.deptAuto WHERE t.tickDate BETWEEN ? AND ?");
-    QVariantList values{request.from.toString(dateFormat), request.to.toString(dateFormat)};
-    if (request.name != allNames) {
-        switch (request.scope) {
-        case FigureRequest::Scope::Department:
-            sql += QStringLiteral(" AND d.deptName = ?");
-            break;
-        case FigureRequest::Scope::Service:
-            sql += QStringLiteral(" AND s.ServName = ?");
-            break;
-        case FigureRequest::Scope::Counter:
-            sql += QStringLiteral(" AND t.attended IN (SELECT cntAuto FROM tblCounter WHERE contName = ?)");
-            break;
-        }
-        values << request.name;
-    }
-
-    QSqlQuery q(db.handle());
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw DbError(Database::errorText(q.lastError()));
-    Database::bindAll(q, values);
-    if (!q.exec())
-        throw DbError(Database::errorText(q.lastError()));
+    const QString sql = QStringLiteral("SELECT servAuto, tickDate, tickTime, firstCall, attTime, finished, call, status, "
+                                       "attended FROM tblTicket WHERE tickDate BETWEEN ? AND ?");
+    const QVariantList values{request.from.toString(dateFormat), request.to.toString(dateFormat)};
     QHash<QString, qint32> dayAt;
-    QString lastDay;
+    QByteArray lastDay;
     qint32 lastDayAt = -1;
-    while (q.next()) {
+    auto add = [&](const Raw& r) {
         Token t;
-        t.service = serviceAt.value(q.value(0).toInt(), -1);
+        t.service = serviceAt.value(r.service, -1);
         if (t.service < 0)
-            continue;
-        const QString day = q.value(1).toString();
-        if (day != lastDay) {
+            return;
+        if (r.day != QByteArrayView(lastDay)) {
+            lastDay = r.day.toByteArray();
+            const QString day = QString::fromUtf8(lastDay);
             auto it = dayAt.find(day);
             if (it == dayAt.end()) {
                 it = dayAt.insert(day, qint32(m_days.size()));
                 m_days.push_back(day);
             }
-            lastDay = day;
             lastDayAt = *it;
         }
         t.day = lastDayAt;
-        t.issued = secondOfDay(q.value(2).toString());
-        const QString lastCall = q.value(4).toString();
-        t.lastCall = secondOfDay(lastCall);
-        const QVariant first = q.value(3);
-        t.firstCall = first.isNull() || first.toString().isEmpty() ? t.lastCall : secondOfDay(first.toString());
-        t.finished = secondOfDay(q.value(5).toString());
-        t.calledNow = q.value(6).toString() == QLatin1String("1");
-        t.cancelled = q.value(7).toString() == QLatin1String("Cancelled");
-        t.counter = counterAt.value(q.value(8).toInt(), -1);
+        t.issued = secondOfText(r.issued);
+        t.lastCall = secondOfText(r.lastCall);
+        t.firstCall = r.firstCall.isEmpty() ? t.lastCall : secondOfText(r.firstCall);
+        t.finished = secondOfText(r.finished);
+        t.calledNow = r.call == QByteArrayView("1");
+        t.cancelled = r.status == QByteArrayView("Cancelled");
+        t.counter = counterAt.value(r.counter, -1);
+        if (byCounter && (t.counter < 0 || m_counters[size_t(t.counter)] != request.name))
+            return;
         m_tokens.push_back(t);
-    }
+    };
+    readTokens(db, sql, values, add);
 }
 
 std::vector<QueueFigures::Waiting> QueueFigures::waiting() const
 {
-    // Per service and day: the waits of the called tokens.
-    std::map<std::pair<qint32, qint32>, std::pair<int, std::vector<int>>> groups;
+    // Per service and day: the waits of the called tokens, in one slot per pair.
+    const size_t days = m_days.size();
+    std::vector<std::pair<int, std::vector<int>>> groups(m_services.size() * days);
+    std::vector<bool> used(groups.size(), false);
     for (const Token& t : m_tokens) {
         if (!t.called())
             continue;
-        auto& g = groups[{t.service, t.day}];
+        const size_t at = size_t(t.service) * days + size_t(t.day);
+        used[at] = true;
+        auto& g = groups[at];
         ++g.first;
         if (const int w = t.wait(); w >= 0)
             g.second.push_back(w);
     }
     std::vector<Waiting> rows;
-    rows.reserve(groups.size());
-    for (auto& [key, g] : groups) {
+    for (size_t at = 0; at < groups.size(); ++at) {
+        if (!used[at])
+            continue;
+        auto& g = groups[at];
         Waiting w;
-        w.service = m_services[size_t(key.first)].name;
-        w.date = m_days[size_t(key.second)];
+        w.service = m_services[at / days].name;
+        w.date = m_days[at % days];
         w.called = g.first;
         std::vector<int>& waits = g.second;
         std::sort(waits.begin(), waits.end());
@@ -200,9 +304,10 @@ std::vector<QueueFigures::Level> QueueFigures::levels() const
     struct Count {
         int issued = 0, served = 0, cancelled = 0, neverCalled = 0, timedServed = 0, within = 0;
     };
-    std::map<std::pair<qint32, qint32>, Count> groups;
+    const size_t days = m_days.size();
+    std::vector<Count> groups(m_services.size() * days);
     for (const Token& t : m_tokens) {
-        Count& c = groups[{t.service, t.day}];
+        Count& c = groups[size_t(t.service) * days + size_t(t.day)];
         ++c.issued;
         if (t.cancelled)
             ++c.cancelled;
@@ -217,15 +322,19 @@ std::vector<QueueFigures::Level> QueueFigures::levels() const
         }
     }
     std::vector<Level> rows;
-    for (const auto& [key, c] : groups) {
+    for (size_t at = 0; at < groups.size(); ++at) {
+        const Count& c = groups[at];
+        if (c.issued == 0)
+            continue;
+        const Service& service = m_services[at / days];
         Level l;
-        l.service = m_services[size_t(key.first)].name;
-        l.date = m_days[size_t(key.second)];
+        l.service = service.name;
+        l.date = m_days[at % days];
         l.issued = c.issued;
         l.served = c.served;
         l.cancelled = c.cancelled;
         l.neverCalled = c.neverCalled;
-        l.target = m_services[size_t(key.first)].target;
+        l.target = service.target;
         if (l.target && c.served > 0)
             l.withinTarget = tenths(qint64(c.within) * 100, c.served);
         rows.push_back(l);
@@ -422,6 +531,27 @@ FigureTable QueueFigures::table(FigureKind kind) const
         break;
     }
     return table(counters());
+}
+
+FigureTable QueueFigures::emptyTable(FigureKind kind)
+{
+    FigureTable t;
+    switch (kind) {
+    case FigureKind::Waiting:
+        t = table(std::vector<Waiting>{});
+        t.total.clear();
+        break;
+    case FigureKind::Levels:
+        t = table(std::vector<Level>{});
+        break;
+    case FigureKind::Hourly:
+        t = table(std::vector<Hour>{});
+        break;
+    case FigureKind::Counters:
+        t = table(std::vector<CounterWork>{});
+        break;
+    }
+    return t;
 }
 
 QString QueueFigures::caption(FigureKind kind)

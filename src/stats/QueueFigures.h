@@ -119,6 +119,8 @@ public:
     std::vector<Hour> hourly() const;
     std::vector<CounterWork> counters() const;
     FigureTable table(FigureKind kind) const;
+    // The header of a kind of figures, without rows.
+    static FigureTable emptyTable(FigureKind kind);
     // The window caption and workbook title of a kind of figures.
     static QString caption(FigureKind kind);
 

@@ -3,12 +3,19 @@
 
 #include "core/Connection.h"
 #include "core/Session.h"
+#include "reports/ui/FigureWindow.h"
 #include "reports/ui/GridExport.h"
+#include "reports/ui/LiveBoardWindow.h"
 #include "reports/ui/ReportWindow.h"
 #include "widgets/Grid.h"
 #include "widgets/Twips.h"
 
 #include <QApplication>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QLineSeries>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -17,6 +24,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+
+#include <numeric>
 
 using namespace tallyvo;
 
@@ -87,6 +96,10 @@ private Q_SLOTS:
     void commandLineAgreesWithWindow();
     void commandLineRefusesBadDates();
     void commandLineWritesTheWorkbook();
+    void figureChartShowsTheGridsNumbers_data();
+    void figureChartShowsTheGridsNumbers();
+    void figureWorkbookHasGridAndChart();
+    void liveBoardShowsTheQueueAndFollowsChanges();
 };
 
 void tst_reportwindows::windowsOpenAsTheirKind_data()
@@ -381,6 +394,192 @@ void tst_reportwindows::commandLineWritesTheWorkbook()
     // The grid as the window has it: key column, 10 more, the header and the four tokens.
     QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
              QStringLiteral("Report-Counter Based 5 11 Counter datetime ['A1', 'A2', 'B1', 'B3']"));
+}
+
+namespace {
+
+// A grid's column as numbers, rows 1 to the last; an empty cell is absent.
+QList<double> numbers(Grid* g, int col)
+{
+    QList<double> out;
+    for (int r = 1; r < g->rows(); ++r)
+        if (const QString t = g->textMatrix(r, col); !t.isEmpty())
+            out << t.toDouble();
+    return out;
+}
+
+std::unique_ptr<FigureWindow> openFigures(Station& s, FigureKind kind)
+{
+    auto w = std::make_unique<FigureWindow>(kind, s.connection, s.session, s.clock, s.prompt);
+    test::control<QDateEdit>(w.get(), "dtFrom")->setDate(QDate(2026, 3, 10));
+    w->addFG();
+    return w;
+}
+
+} // namespace
+
+void tst_reportwindows::figureChartShowsTheGridsNumbers_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("waiting") << int(FigureKind::Waiting) << "Waiting Times" << 4;
+    QTest::newRow("levels") << int(FigureKind::Levels) << "Service Levels" << 4;
+    QTest::newRow("hourly") << int(FigureKind::Hourly) << "Hourly Load" << 8;
+    QTest::newRow("counters") << int(FigureKind::Counters) << "Counter Productivity" << 2;
+}
+
+void tst_reportwindows::figureChartShowsTheGridsNumbers()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, title);
+    QFETCH(int, rows);
+    Station s;
+    s.site.temp.db().run(QStringLiteral("UPDATE tblService SET slaMinutes=130 WHERE ServName='Consultation'"));
+    const auto w = openFigures(s, FigureKind(kind));
+    QCOMPARE(w->windowTitle(), title);
+    Grid* g = w->grid();
+    QCOMPARE(g->rows() - 1, rows);
+    // The grid is the table the command line prints.
+    for (int r = 1; r < g->rows(); ++r)
+        for (int c = 1; c < g->cols(); ++c)
+            QCOMPARE(g->textMatrix(r, c), w->table().rows[size_t(r - 1)].value(c - 1));
+
+    QChart* chart = w->chartView()->chart();
+    QVERIFY(!chart->series().isEmpty());
+    auto barValues = [&](int set) {
+        auto* bars = qobject_cast<QBarSeries*>(chart->series().first());
+        QList<double> v;
+        for (int i = 0; bars && i < bars->barSets().at(set)->count(); ++i)
+            v << bars->barSets().at(set)->at(i);
+        return v;
+    };
+    switch (FigureKind(kind)) {
+    case FigureKind::Waiting: {
+        // The histogram sums the bands of the grid's rows.
+        QList<double> sums;
+        for (int c = 8; c < g->cols(); ++c) {
+            double sum = 0;
+            for (const double v : numbers(g, c))
+                sum += v;
+            sums << sum;
+        }
+        QCOMPARE(barValues(0), sums);
+        double called = 0;
+        for (const double v : numbers(g, 3))
+            called += v;
+        QCOMPARE(std::accumulate(sums.begin(), sums.end(), 0.0), called);
+        break;
+    }
+    case FigureKind::Levels: {
+        // A line per service through its within-target percents.
+        QList<double> points;
+        for (QAbstractSeries* series : chart->series())
+            for (const QPointF& p : qobject_cast<QLineSeries*>(series)->points())
+                points << p.y();
+        QCOMPARE(points, numbers(g, 7));
+        QVERIFY(!points.isEmpty());
+        break;
+    }
+    case FigureKind::Hourly:
+        QCOMPARE(barValues(0), numbers(g, 3));
+        QCOMPARE(barValues(1), numbers(g, 4));
+        break;
+    case FigureKind::Counters:
+        QCOMPARE(barValues(0), numbers(g, 2));
+        break;
+    }
+    if (!qEnvironmentVariableIsEmpty("TALLYVO_SHOTS")) {
+        w->show();
+        QTest::qWait(200);
+        w->grab().save(qEnvironmentVariable("TALLYVO_SHOTS") + QLatin1Char('/') + title + QStringLiteral(".png"));
+    }
+}
+
+void tst_reportwindows::figureWorkbookHasGridAndChart()
+{
+    Station s;
+    const auto w = openFigures(s, FigureKind::Counters);
+    QTemporaryDir dir;
+    QString written;
+    qputenv("HOME", dir.path().toUtf8());
+    const QString path = w->sendToExcel([&](const QString& p) {
+        written = p;
+        return true;
+    });
+    QVERIFY2(!path.isEmpty(), qPrintable(s.prompt.messages.join(QLatin1Char('\n'))));
+    QCOMPARE(written, path);
+    // The main window's "Send to Excel" writes the same sheet, chart included.
+    s.session.currentReportWindow = w.get();
+    QString viaMenu;
+    modExcel::sendToExcel(s.session.currentReportWindow, s.prompt, [&](const QString& p) {
+        viaMenu = p;
+        return true;
+    });
+    QVERIFY(!viaMenu.isEmpty() && viaMenu != path);
+    for (const QString& book : {path, viaMenu}) {
+        QProcess py;
+        py.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys, zipfile, re, openpyxl\n"
+                                 "ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]\n"
+                                 "print(ws.title, [[c for c in r] for r in ws.iter_rows(values_only=True)])\n"
+                                 "z = zipfile.ZipFile(sys.argv[1])\n"
+                                 "print([(n, re.findall(r'<c:f>([^<]*)</c:f>', z.read(n).decode())) "
+                                 "for n in z.namelist() if n.startswith('xl/charts/')])"),
+                  book});
+        QVERIFY(py.waitForFinished(60000));
+        QVERIFY2(py.exitCode() == 0, py.readAllStandardError().constData());
+        // Counter 1: A1 5, A2 7 minutes today (750 of 1020 s), A4 3 yesterday (all its 180 s);
+        // Counter 2: B1 10 minutes, all of its day, and B3 open.
+        QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()),
+                 QStringLiteral("Counter Productivity [['Counter', 'Served', 'Average service', 'Serving share %'], "
+                                "['Counter 1', 3, 5, 77.5], ['Counter 2', 2, 10, 100]]\n"
+                                "[('xl/charts/chart1.xml', [\"'Counter Productivity'!$A$2:$A$3\", "
+                                "\"'Counter Productivity'!$B$2:$B$3\"])]\n"));
+    }
+}
+
+void tst_reportwindows::liveBoardShowsTheQueueAndFollowsChanges()
+{
+    Station s;
+    s.site.temp.db().run(QStringLiteral("UPDATE tblService SET slaMinutes=30 WHERE ServName='Consultation'"));
+    LiveBoardWindow w(s.connection, s.clock, s.prompt);
+    w.show();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Live Board"));
+    Grid* services = w.services();
+    // Active services by name; A3 has waited since 08:00, past Consultation's 30 minutes.
+    QCOMPARE(services->rows(), 4);
+    QCOMPARE(services->textMatrix(0, 2), QStringLiteral("Waiting"));
+    QCOMPARE(services->textMatrix(1, 1), QStringLiteral("Blood test"));
+    QCOMPARE(services->textMatrix(2, 1), QStringLiteral("Consultation"));
+    QCOMPARE(services->textMatrix(2, 2), QStringLiteral("1"));
+    QCOMPARE(services->textMatrix(2, 3), QStringLiteral("300"));
+    QCOMPARE(services->textMatrix(2, 7), QStringLiteral("30"));
+    QVERIFY(services->cellBackColor(2, 1) != services->cellBackColor(1, 1));
+    Grid* counters = w.counters();
+    QCOMPARE(counters->textMatrix(1, 1), QStringLiteral("Counter 1"));
+    QCOMPARE(counters->textMatrix(1, 4), QStringLiteral("Idle"));
+    QCOMPARE(counters->textMatrix(1, 6), QStringLiteral("10:17:00"));
+    QCOMPARE(counters->textMatrix(2, 4), QStringLiteral("Serving"));
+    QCOMPARE(counters->textMatrix(2, 5), QStringLiteral("B3"));
+    QCOMPARE(counters->textMatrix(2, 6), QStringLiteral("12:00:00"));
+
+    // Another station calls A3: the board follows without waiting for its slow timer.
+    if (!qEnvironmentVariableIsEmpty("TALLYVO_SHOTS"))
+        w.grab().save(qEnvironmentVariable("TALLYVO_SHOTS") + QStringLiteral("/Live Board.png"));
+    const int before = w.refreshCount();
+    auto other = s.site.temp.openAnother();
+    other->run(QStringLiteral("UPDATE tblTicket SET call='1', attended=?, attTime='13:00:00', firstCall='13:00:00', "
+                              "status='Finished' WHERE no_abr='A3'"),
+               {s.site.counter1});
+    other->run(QStringLiteral("INSERT INTO tblCall (cntAuto, no_abr, displayName, status, tickAuto, tickDate) "
+                              "SELECT ?, 'A3', 'One', '0', tickAuto, '2026-03-14' FROM tblTicket WHERE no_abr='A3'"),
+               {s.site.counter1});
+    QTRY_VERIFY_WITH_TIMEOUT(w.refreshCount() > before, 5000);
+    QTRY_COMPARE(counters->textMatrix(1, 5), QStringLiteral("A3"));
+    QCOMPARE(services->textMatrix(2, 2), QStringLiteral("0"));
+    QCOMPARE(services->cellBackColor(2, 1), services->cellBackColor(1, 1));
 }
 
 TALLYVO_TEST_MAIN(tst_reportwindows)

@@ -174,7 +174,11 @@ void tst_mainwindow::menusAndToolbarInOrder()
         QStringLiteral("· ClrCall|Clear Call Data||1")}));
     QCOMPARE(entries(menus.at(2)->menu()), (QStringList{
         QStringLiteral("deptBased|Department Based||1"), QStringLiteral("servBase|Service Based||1"),
-        QStringLiteral("cntBased|Counter Based||1"), QStringLiteral("pendRep|Pending Report||1")}));
+        QStringLiteral("cntBased|Counter Based||1"), QStringLiteral("pendRep|Pending Report||1"),
+        QStringLiteral("|||1"), QStringLiteral("waitTimes|Waiting Times||1"),
+        QStringLiteral("servLevels|Service Levels||1"), QStringLiteral("hourLoad|Hourly Load||1"),
+        QStringLiteral("cntProductivity|Counter Productivity||1"), QStringLiteral("|||1"),
+        QStringLiteral("liveBoard|Live Board||1")}));
     QCOMPARE(entries(menus.at(3)->menu()), QStringList{QStringLiteral("aboutTallyvo|About Tallyvo||1")});
 
     // The toolbar strip, left to right.
@@ -658,6 +662,23 @@ void tst_mainwindow::reportWindowsAndSendToExcel()
         w.action(QLatin1String(entry))->trigger();
         QCOMPARE(windowsNamed(window), opened);
     }
+
+    // The figures' windows, one per entry, are report windows too; "Live Board" is not.
+    for (const char* entry : {"waitTimes", "servLevels", "hourLoad", "cntProductivity"}) {
+        w.action(QLatin1String(entry))->trigger();
+        FigureWindow* opened = nullptr;
+        for (QWidget* t : QApplication::topLevelWidgets())
+            if (auto* f = qobject_cast<FigureWindow*>(t); f && f->isVisible() && f->windowTitle() == w.action(QLatin1String(entry))->text())
+                opened = f;
+        QVERIFY2(opened, entry);
+        QTRY_COMPARE(st.session.currentReportWindow.data(), static_cast<QObject*>(opened));
+        w.action(QLatin1String(entry))->trigger();
+        QCOMPARE(w.figure_Click(opened->kind()), opened);
+    }
+    w.action(QStringLiteral("liveBoard"))->trigger();
+    LiveBoardWindow* board = w.liveBoard_Click();
+    QVERIFY(board->isVisible());
+    QCOMPARE(board->windowTitle(), QStringLiteral("Live Board"));
 }
 
 void tst_mainwindow::screenReadersHearCaptions()

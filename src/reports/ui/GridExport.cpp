@@ -65,15 +65,29 @@ QString workbookPath(const QString& title)
     return path;
 }
 
+// Writes the sheet under a new name for the title and opens it; the path, "" when not written.
+QString writeAndOpen(const SheetGrid& sheet, const QString& title, bool copyFormatting, bool fitColumns,
+                     Prompt& prompt, const Opener& open);
+
 QString exportGrid(const Grid& grid, const QString& title, bool copyFormatting, bool fitColumns, Prompt& prompt,
                    const Opener& open)
+{
+    return writeAndOpen(sheetFromGrid(grid), title, copyFormatting, fitColumns, prompt, open);
+}
+
+QString exportSheet(const SheetGrid& sheet, const QString& title, Prompt& prompt, const Opener& open)
+{
+    return writeAndOpen(sheet, title, true, true, prompt, open);
+}
+
+QString writeAndOpen(const SheetGrid& sheet, const QString& title, bool copyFormatting, bool fitColumns,
+                     Prompt& prompt, const Opener& open)
 {
     // The window shows its last state before the work starts.
     QCoreApplication::processEvents();
     const QString path = workbookPath(title);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool written =
-        exportToFile(path, sheetFromGrid(grid), title, copyFormatting, fitColumns, prompt, Existing::Refuse);
+    const bool written = exportToFile(path, sheet, title, copyFormatting, fitColumns, prompt, Existing::Refuse);
     QGuiApplication::restoreOverrideCursor();
     if (!written)
         return QString();
@@ -87,6 +101,10 @@ QString exportGrid(const Grid& grid, const QString& title, bool copyFormatting, 
 void sendToExcel(QObject* reportWindow, Prompt& prompt, const Opener& open)
 {
     auto* window = qobject_cast<QWidget*>(reportWindow);
+    if (const auto* source = dynamic_cast<const SheetSource*>(window)) {
+        exportSheet(source->sheet(), window->windowTitle(), prompt, open);
+        return;
+    }
     const QList<Grid*> grids = window ? window->findChildren<Grid*>() : QList<Grid*>();
     if (grids.isEmpty()) {
         prompt.message(QCoreApplication::translate("modExcel", "Error. Cannot Continue "));

@@ -14,6 +14,14 @@ class Prompt;
 
 namespace modExcel {
 
+// A window whose workbook is more than its grids' cells (a chart beside them): "Send to Excel"
+// writes its sheet instead.
+class SheetSource {
+public:
+    virtual ~SheetSource() = default;
+    virtual SheetGrid sheet() const = 0;
+};
+
 // Opens a written workbook with the desktop's program for it; false when none could.
 using Opener = std::function<bool(const QString& path)>;
 Opener desktopOpener();
@@ -29,6 +37,10 @@ QString workbookPath(const QString& title);
 // written. Gives the path written, "" when the export failed (already reported through prompt).
 QString exportGrid(const Grid& grid, const QString& title, bool copyFormatting, bool fitColumns, Prompt& prompt,
                    const Opener& open = desktopOpener());
+
+// Writes a sheet into a new workbook named after the title and opens it, as exportGrid does.
+QString exportSheet(const SheetGrid& sheet, const QString& title, Prompt& prompt,
+                    const Opener& open = desktopOpener());
 
 // "Send to Excel": every grid of the window, with the window's caption as the title and both
 // options on. "Error. Cannot Continue " when there is no such window.
