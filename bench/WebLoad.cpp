@@ -143,9 +143,10 @@ double percentile(std::vector<double> values, double p)
     return values[std::min(values.size() - 1, rank == 0 ? 0 : rank - 1)];
 }
 
-StreamFleet::StreamFleet(std::string host, int port)
+StreamFleet::StreamFleet(std::string host, int port, std::string extraHeaders)
     : m_host(std::move(host))
     , m_port(port)
+    , m_extraHeaders(std::move(extraHeaders))
 {
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -200,7 +201,7 @@ int StreamFleet::open(const std::vector<std::string>& paths, std::chrono::second
             e.data.u32 = static_cast<std::uint32_t>(i);
             epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &e);
             sendAll(fd, "GET " + paths[i] + " HTTP/1.1\r\nHost: " + m_host +
-                            "\r\nAccept: text/event-stream\r\n\r\n");
+                            "\r\nAccept: text/event-stream\r\n" + m_extraHeaders + "\r\n");
         }
         std::unique_lock lock(m_mutex);
         m_changed.wait_until(lock, deadline, [&] {

@@ -22,7 +22,8 @@ int freePort();
 
 class StreamFleet {
 public:
-    StreamFleet(std::string host, int port);
+    // extraHeaders ("Cookie: ...\r\n") go with every stream's request.
+    StreamFleet(std::string host, int port, std::string extraHeaders = {});
     ~StreamFleet();
     StreamFleet(const StreamFleet&) = delete;
     StreamFleet& operator=(const StreamFleet&) = delete;
@@ -57,6 +58,7 @@ private:
 
     std::string m_host;
     int m_port;
+    std::string m_extraHeaders;
     int m_epoll = -1;
     int m_wake[2] = {-1, -1};
     std::vector<Stream> m_streams; // sized once in open(), before the reader starts

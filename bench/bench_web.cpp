@@ -9,6 +9,7 @@
 // `tallyvo-web --db URL --listen 127.0.0.1:PORT`, found beside this program unless --web names
 // it; --standin runs a stand-in with the same routes instead.
 
+#include "BrowserDisplay.h"
 #include "WebLoad.h"
 #include "WebStandIn.h"
 
@@ -24,6 +25,11 @@
 #include "tokens/TokenIssuer.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QEventLoop>
 #include <QDate>
 #include <QFileInfo>
 #include <QProcess>
@@ -167,7 +173,108 @@ struct Options {
     int calls = 25;
     int clients = 50;
     double pageSeconds = 10;
+    int displays = 20;
+    int boards = 5;
+    int displayCalls = 20;
 };
+
+// The board's session cookie after the demo administrator's login; "" when it was refused.
+std::string boardCookie(int port)
+{
+    QNetworkAccessManager net;
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/board/login").arg(port)));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    // The cookie comes with the login's own answer, not with the page it leads to.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply* reply = net.post(request, QByteArrayLiteral("username=ADMIN&password=") +
+                                                 QUrl::toPercentEncoding(Schema::defaultAdminPassword));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QByteArray cookie = reply->rawHeader("Set-Cookie");
+    reply->deleteLater();
+    return cookie.left(cookie.indexOf(';')).toStdString();
+}
+
+// Screens in corridors: `displays` browser displays' event streams and one real display in
+// headless chromium, with `boards` supervisors' boards open. Each call is timed from the end of
+// "Next" to its event at the last of the streams, and to the moment the page put it on its table.
+void measureDisplays(int port, CallEngine& engine, qint64 stationPid, const Options& o)
+{
+    if (o.displays < 1)
+        return;
+    const std::string cookie = boardCookie(port);
+    StreamFleet boards("127.0.0.1", port, cookie.empty() ? std::string() : "Cookie: " + cookie + "\r\n");
+    boards.open(std::vector<std::string>(static_cast<std::size_t>(o.boards), "/board/events"), std::chrono::seconds(30));
+    StreamFleet displays("127.0.0.1", port);
+    displays.open(std::vector<std::string>(static_cast<std::size_t>(o.displays), "/display/events?rows=12"),
+                  std::chrono::seconds(30));
+    BrowserDisplay browser;
+    QString why;
+    const bool inBrowser = browser.open(QStringLiteral("http://127.0.0.1:%1/display").arg(port), &why);
+    if (!inBrowser)
+        std::fprintf(stderr, "bench_web: no browser display: %s\n", qPrintable(why));
+    for (int i = 0; inBrowser && i < 100 && browser.script(QStringLiteral("return window.tallyvoDisplay ? tallyvoDisplay.fills : 0;")).toInt() < 1; ++i)
+        QThread::msleep(100);
+    print("display_streams_held", displays.held());
+    print("boards_held", boards.held());
+
+    QThread::sleep(1);
+    const ProcessUse before = processUse(stationPid);
+    QThread::sleep(5);
+    const ProcessUse after = processUse(stationPid);
+    print("station_idle_cpu_percent_displays_boards", 100.0 * static_cast<double>(after.ticks - before.ticks) /
+                                                          static_cast<double>(sysconf(_SC_CLK_TCK)) / 5.0);
+
+    std::vector<int> all;
+    for (int j = 0; j < o.displays; ++j)
+        all.push_back(j);
+    std::vector<double> lastStream, calledAtMs;
+    std::vector<QString> labels;
+    int missing = 0;
+    for (int call = 0; call < o.displayCalls; ++call) {
+        const std::int64_t t0 = nowNs();
+        if (!engine.nextAction())
+            break;
+        const std::int64_t called = nowNs();
+        calledAtMs.push_back(static_cast<double>(QDateTime::currentMSecsSinceEpoch()));
+        const std::string label = "\"label\":\"" + engine.currentLabel().toStdString() + "\"";
+        labels.push_back(engine.currentLabel());
+        const auto at = displays.waitForEvents(
+            all, t0, [&](int, const std::string& data) { return data.find(label) != std::string::npos; },
+            std::chrono::seconds(10));
+        std::int64_t last = 0;
+        for (const std::int64_t t : at) {
+            if (t < 0)
+                ++missing;
+            last = std::max(last, t);
+        }
+        if (last > 0)
+            lastStream.push_back(static_cast<double>(last - called) / 1e6);
+        QThread::msleep(300);
+    }
+    print("display_calls", static_cast<double>(calledAtMs.size()));
+    print("display_streams_last_p50_ms", percentile(lastStream, 50));
+    print("display_streams_last_p99_ms", percentile(lastStream, 99));
+    print("display_events_missing", missing);
+    if (!inBrowser)
+        return;
+    QThread::msleep(500);
+    const QJsonArray taken = browser.script(QStringLiteral("return tallyvoDisplay.taken;")).toArray();
+    const QJsonArray takenAt = browser.script(QStringLiteral("return tallyvoDisplay.takenAt;")).toArray();
+    std::vector<double> onPage;
+    int notShown = 0;
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        // The page takes the calls in order, each once.
+        if (i < static_cast<std::size_t>(taken.size()) && taken[static_cast<int>(i)].toString() == labels[i])
+            onPage.push_back(takenAt[static_cast<int>(i)].toDouble() - calledAtMs[i]);
+        else
+            ++notShown;
+    }
+    print("display_browser_p50_ms", percentile(onPage, 50));
+    print("display_browser_p99_ms", percentile(onPage, 99));
+    print("display_browser_not_shown", notShown);
+}
 
 int run(const Options& o)
 {
@@ -230,12 +337,12 @@ int run(const Options& o)
         paths.push_back("/t/" + site.keys[static_cast<std::size_t>(j) + 1] + "/events");
         all.push_back(j);
     }
-    StreamFleet fleet("127.0.0.1", port);
-    fleet.open(paths, std::chrono::seconds(60));
-    const auto opening = fleet.waitForEvents(
+    auto fleet = std::make_unique<StreamFleet>("127.0.0.1", port);
+    fleet->open(paths, std::chrono::seconds(60));
+    const auto opening = fleet->waitForEvents(
         all, 0, [](int, const std::string&) { return true; }, std::chrono::seconds(10));
     const auto greeted = std::count_if(opening.begin(), opening.end(), [](std::int64_t t) { return t >= 0; });
-    print("streams_held", fleet.held());
+    print("streams_held", fleet->held());
     print("streams_with_first_event", static_cast<double>(greeted));
 
     QThread::sleep(1);
@@ -270,7 +377,7 @@ int run(const Options& o)
             fail(QStringLiteral("call %1 found nobody waiting").arg(call));
         const std::int64_t called = nowNs();
         callMs.push_back(static_cast<double>(called - t0) / 1e6);
-        const auto at = fleet.waitForEvents(
+        const auto at = fleet->waitForEvents(
             expected, t0,
             [call](int stream, const std::string& data) { return eventMatches(data, stream + 1, call); },
             std::chrono::seconds(10));
@@ -311,7 +418,11 @@ int run(const Options& o)
     print("page_p50_ms", load.p50Ms);
     print("page_p99_ms", load.p99Ms);
     print("page_failures", static_cast<double>(load.failures));
-    print("streams_held_after", fleet.held());
+    print("streams_held_after", fleet->held());
+    // The browser displays and boards are measured on their own, without the visitors' streams.
+    fleet.reset();
+    QThread::sleep(1);
+    measureDisplays(port, engine, station.processId(), o);
 
     station.terminate();
     if (!station.waitForFinished(10000)) {
@@ -359,10 +470,14 @@ int main(int argc, char** argv)
             o.clients = args.value(++i).toInt();
         else if (a == QLatin1String("--page-seconds"))
             o.pageSeconds = args.value(++i).toDouble();
+        else if (a == QLatin1String("--displays"))
+            o.displays = args.value(++i).toInt();
+        else if (a == QLatin1String("--display-calls"))
+            o.displayCalls = args.value(++i).toInt();
         else {
             std::fprintf(stderr,
                          "usage: bench_web --db URL [--web PATH | --standin] [--streams N] [--calls N] "
-                         "[--clients N] [--page-seconds S]\n");
+                         "[--clients N] [--page-seconds S] [--displays N] [--display-calls N]\n");
             return 2;
         }
     }

@@ -102,7 +102,7 @@ private:
             m_version = m_counter->read();
             m_wal = new SqliteWalWatcher(m_owner.m_url.path, this);
             connect(m_wal, &SqliteWalWatcher::touched, this, [this] { safetyLook(); });
-            m_safety->setInterval(m_wal->isWatching() ? m_owner.m_timing.safetyMs : 10);
+            m_safety->setInterval(m_wal->isWatching() ? m_owner.m_timing.sqliteCheckMs : 10);
         }
     }
 
@@ -182,25 +182,23 @@ private:
         if (!m_db || m_finished)
             return;
         try {
-            auto state = std::make_shared<const QueueState>(QueueState::read(*m_db, m_owner.m_clock));
-            QList<WebCall> calls;
+            // The calls first: a screen waits for nothing but them, and they are a short read.
             const QString day = m_owner.m_clock.todayText();
             if (m_owner.m_onCalls) {
                 // The feed's places only grow, a recall's too, so what came since is what lies beyond
                 // the last place read.
                 if (day != m_callDay)
                     m_lastSeq = 0;
-                calls = DisplayData::callsAfter(*m_db, day, m_lastSeq);
-            }
-            ++m_owner.m_reads;
-            m_owner.m_onState(std::move(state));
-            if (m_owner.m_onCalls) {
+                const QList<WebCall> calls = DisplayData::callsAfter(*m_db, day, m_lastSeq);
                 if (!calls.isEmpty())
                     m_lastSeq = calls.last().seq;
                 if (day != m_callDay || !calls.isEmpty())
                     m_owner.m_onCalls(day, calls);
                 m_callDay = day;
             }
+            auto state = std::make_shared<const QueueState>(QueueState::read(*m_db, m_owner.m_clock));
+            ++m_owner.m_reads;
+            m_owner.m_onState(std::move(state));
             if (m_owner.m_afterRead)
                 m_owner.m_afterRead(*m_db);
             listening();

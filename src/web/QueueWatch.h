@@ -23,6 +23,10 @@ struct WatchTiming {
     // every call, issue, cancel and transfer; on SQLite the change counter is read this often
     // where the database's folder cannot be watched.
     int safetyMs = 1000;
+    // SQLite: the change counter is read this often even where the log is watched, since a
+    // change of the log can go unreported (a checkpoint starting the log over); one read costs
+    // microseconds, a missed call would wait for the safety look.
+    int sqliteCheckMs = 100;
     // Waiting estimates and the longest wait move with the clock alone: the state is read again
     // this often even when nothing was written.
     int clockMs = 15000;
