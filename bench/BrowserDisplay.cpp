@@ -16,8 +16,7 @@ namespace tallyvo::bench {
 
 BrowserDisplay::BrowserDisplay() = default;
 
-BrowserDisplay::~BrowserDisplay()
-{
+BrowserDisplay::~BrowserDisplay() {
     if (!m_session.isEmpty())
         call("DELETE", QString(), QJsonValue());
     if (m_driver.state() != QProcess::NotRunning) {
@@ -27,28 +26,29 @@ BrowserDisplay::~BrowserDisplay()
     }
 }
 
-QJsonValue BrowserDisplay::call(const QByteArray& method, const QString& path, const QJsonValue& body)
-{
+QJsonValue BrowserDisplay::call(const QByteArray& method, const QString& path, const QJsonValue& body) {
     QNetworkAccessManager net;
     const QString base = m_session.isEmpty() || path == QLatin1String("/session")
                              ? QStringLiteral("http://127.0.0.1:%1").arg(m_port)
                              : QStringLiteral("http://127.0.0.1:%1/session/%2").arg(m_port).arg(m_session);
     QNetworkRequest request(QUrl(base + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    const QByteArray data = body.isObject() ? QJsonDocument(body.toObject()).toJson(QJsonDocument::Compact) : QByteArray();
+    const QByteArray data =
+        body.isObject() ? QJsonDocument(body.toObject()).toJson(QJsonDocument::Compact) : QByteArray();
     QNetworkReply* reply = net.sendCustomRequest(request, method, data);
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(30000, &loop, &QEventLoop::quit);
     loop.exec();
-    const QJsonValue value = QJsonDocument::fromJson(reply->readAll()).object().value(QStringLiteral("value"));
+    const QJsonValue value =
+        QJsonDocument::fromJson(reply->readAll()).object().value(QStringLiteral("value"));
     reply->deleteLater();
     return value;
 }
 
-bool BrowserDisplay::open(const QString& url, QString* error)
-{
-    if (!QFileInfo::exists(QStringLiteral("/usr/bin/chromedriver")) || !QFileInfo::exists(QStringLiteral("/usr/bin/chromium"))) {
+bool BrowserDisplay::open(const QString& url, QString* error) {
+    if (!QFileInfo::exists(QStringLiteral("/usr/bin/chromedriver")) ||
+        !QFileInfo::exists(QStringLiteral("/usr/bin/chromium"))) {
         *error = QStringLiteral("chromium and chromium-driver are not installed");
         return false;
     }
@@ -62,10 +62,15 @@ bool BrowserDisplay::open(const QString& url, QString* error)
         *error = QStringLiteral("chromedriver did not start");
         return false;
     }
-    const QJsonArray args{QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
-                          QStringLiteral("--disable-quic"), QStringLiteral("--no-first-run"),
-                          QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
-                          QStringLiteral("--disable-sync"), QStringLiteral("--disable-dev-shm-usage"),
+    const QJsonArray args{QStringLiteral("--headless=new"),
+                          QStringLiteral("--no-sandbox"),
+                          QStringLiteral("--disable-gpu"),
+                          QStringLiteral("--disable-quic"),
+                          QStringLiteral("--no-first-run"),
+                          QStringLiteral("--disable-background-networking"),
+                          QStringLiteral("--disable-component-update"),
+                          QStringLiteral("--disable-sync"),
+                          QStringLiteral("--disable-dev-shm-usage"),
                           QStringLiteral("--autoplay-policy=no-user-gesture-required"),
                           QStringLiteral("--window-size=1920,1080")};
     const QJsonObject caps{{QStringLiteral("browserName"), QStringLiteral("chrome")},
@@ -74,7 +79,8 @@ bool BrowserDisplay::open(const QString& url, QString* error)
                                         {QStringLiteral("args"), args}}}};
     for (int attempt = 0; attempt < 50 && m_session.isEmpty(); ++attempt) {
         m_session = call("POST", QStringLiteral("/session"),
-                         QJsonObject{{QStringLiteral("capabilities"), QJsonObject{{QStringLiteral("alwaysMatch"), caps}}}})
+                         QJsonObject{{QStringLiteral("capabilities"),
+                                      QJsonObject{{QStringLiteral("alwaysMatch"), caps}}}})
                         .toObject()
                         .value(QStringLiteral("sessionId"))
                         .toString();
@@ -89,8 +95,7 @@ bool BrowserDisplay::open(const QString& url, QString* error)
     return true;
 }
 
-QJsonValue BrowserDisplay::script(const QString& js)
-{
+QJsonValue BrowserDisplay::script(const QString& js) {
     return call("POST", QStringLiteral("/execute/sync"),
                 QJsonObject{{QStringLiteral("script"), js}, {QStringLiteral("args"), QJsonArray()}});
 }

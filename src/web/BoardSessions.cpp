@@ -6,18 +6,19 @@
 
 namespace tallyvo::web {
 
-bool BoardSessions::tooMany(Failures& f, Clock::time_point now, int* wait) const
-{
+bool BoardSessions::tooMany(Failures& f, Clock::time_point now, int* wait) const {
     if (f.count > 0 && now - f.first >= m_policy.failureWindow)
         f = {};
     if (f.count < m_policy.failuresAllowed)
         return false;
-    *wait = std::max<int>(1, int(std::chrono::duration_cast<std::chrono::seconds>(f.first + m_policy.failureWindow - now).count()));
+    *wait = std::max<int>(
+        1, int(std::chrono::duration_cast<std::chrono::seconds>(f.first + m_policy.failureWindow - now)
+                   .count()));
     return true;
 }
 
-std::optional<int> BoardSessions::refusedFor(const QString& peer, const QString& user, Clock::time_point now)
-{
+std::optional<int> BoardSessions::refusedFor(const QString& peer, const QString& user,
+                                             Clock::time_point now) {
     std::lock_guard lock(m_mutex);
     int wait = 0;
     const QString name = user.toUpper();
@@ -28,8 +29,7 @@ std::optional<int> BoardSessions::refusedFor(const QString& peer, const QString&
     return std::nullopt;
 }
 
-void BoardSessions::failed(const QString& peer, const QString& user, Clock::time_point now)
-{
+void BoardSessions::failed(const QString& peer, const QString& user, Clock::time_point now) {
     std::lock_guard lock(m_mutex);
     // Bounded: a flood of made-up names or addresses forgets the oldest counts, never grows.
     for (QHash<QString, Failures>* table : {&m_byPeer, &m_byUser})
@@ -42,11 +42,11 @@ void BoardSessions::failed(const QString& peer, const QString& user, Clock::time
     }
 }
 
-QString BoardSessions::begin(const QString& user, Clock::time_point now)
-{
+QString BoardSessions::begin(const QString& user, Clock::time_point now) {
     QByteArray bytes(32, Qt::Uninitialized);
     QRandomGenerator::system()->generate(bytes.begin(), bytes.end());
-    const QString key = QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    const QString key =
+        QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
     std::lock_guard lock(m_mutex);
     if (m_sessions.size() >= m_policy.maxSessions) {
         auto oldest = std::min_element(m_sessions.begin(), m_sessions.end(),
@@ -58,8 +58,7 @@ QString BoardSessions::begin(const QString& user, Clock::time_point now)
     return key;
 }
 
-std::optional<QString> BoardSessions::user(const QString& key, Clock::time_point now)
-{
+std::optional<QString> BoardSessions::user(const QString& key, Clock::time_point now) {
     if (key.isEmpty())
         return std::nullopt;
     std::lock_guard lock(m_mutex);
@@ -74,14 +73,12 @@ std::optional<QString> BoardSessions::user(const QString& key, Clock::time_point
     return it->user;
 }
 
-void BoardSessions::end(const QString& key)
-{
+void BoardSessions::end(const QString& key) {
     std::lock_guard lock(m_mutex);
     m_sessions.remove(key);
 }
 
-QString BoardSessions::keyFromCookies(const QString& cookieHeader)
-{
+QString BoardSessions::keyFromCookies(const QString& cookieHeader) {
     for (const QString& part : cookieHeader.split(QLatin1Char(';'))) {
         const QString p = part.trimmed();
         const int eq = p.indexOf(QLatin1Char('='));

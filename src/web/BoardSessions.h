@@ -29,11 +29,13 @@ public:
     using Clock = std::chrono::steady_clock;
 
     using Policy = BoardPolicy;
-    explicit BoardSessions(Policy policy = {}) : m_policy(policy) {}
+    explicit BoardSessions(Policy policy = {})
+        : m_policy(policy) {}
 
     // Whether a login may be tried now from that address for that user; otherwise the seconds
     // until it may.
-    std::optional<int> refusedFor(const QString& peer, const QString& user, Clock::time_point now = Clock::now());
+    std::optional<int> refusedFor(const QString& peer, const QString& user,
+                                  Clock::time_point now = Clock::now());
     void failed(const QString& peer, const QString& user, Clock::time_point now = Clock::now());
     // A new session for the user (after the password was right); its key for the cookie.
     QString begin(const QString& user, Clock::time_point now = Clock::now());

@@ -10,8 +10,7 @@
 
 namespace tallyvo {
 
-QJsonObject WebCall::toJson() const
-{
+QJsonObject WebCall::toJson() const {
     return {{QStringLiteral("seq"), seq},
             {QStringLiteral("label"), label},
             {QStringLiteral("counter"), counter},
@@ -19,21 +18,20 @@ QJsonObject WebCall::toJson() const
             {QStringLiteral("service"), serviceName}};
 }
 
-bool WebCall::matches(const QStringList& services) const
-{
-    return services.isEmpty() || (!serviceAbbr.isEmpty() && services.contains(serviceAbbr))
-           || (!serviceName.isEmpty() && services.contains(serviceName));
+bool WebCall::matches(const QStringList& services) const {
+    return services.isEmpty() || (!serviceAbbr.isEmpty() && services.contains(serviceAbbr)) ||
+           (!serviceName.isEmpty() && services.contains(serviceName));
 }
 
 namespace DisplayData {
 
-QList<WebCall> callsAfter(const Database& db, const QString& day, qint64 after)
-{
-    QSqlQuery q = db.run(QStringLiteral("SELECT c.feedSeq, c.callauto, c.no_abr, c.displayName, c.callNote, s.abrno, "
-                                        "s.ServName FROM tblCall c LEFT JOIN tblTicket t ON t.tickAuto=c.tickAuto "
-                                        "LEFT JOIN tblService s ON s.servAuto=t.servAuto "
-                                        "WHERE c.tickDate=? AND c.feedSeq>? ORDER BY c.feedSeq"),
-                         {day, after});
+QList<WebCall> callsAfter(const Database& db, const QString& day, qint64 after) {
+    QSqlQuery q =
+        db.run(QStringLiteral("SELECT c.feedSeq, c.callauto, c.no_abr, c.displayName, c.callNote, s.abrno, "
+                              "s.ServName FROM tblCall c LEFT JOIN tblTicket t ON t.tickAuto=c.tickAuto "
+                              "LEFT JOIN tblService s ON s.servAuto=t.servAuto "
+                              "WHERE c.tickDate=? AND c.feedSeq>? ORDER BY c.feedSeq"),
+               {day, after});
     QList<WebCall> out;
     while (q.next()) {
         WebCall c;
@@ -49,8 +47,7 @@ QList<WebCall> callsAfter(const Database& db, const QString& day, qint64 after)
     return out;
 }
 
-QString cssColor(const std::optional<int>& bgr)
-{
+QString cssColor(const std::optional<int>& bgr) {
     if (!bgr || *bgr < 0 || *bgr > 0xFFFFFF)
         return {};
     const int v = *bgr;
@@ -62,21 +59,19 @@ QString cssColor(const std::optional<int>& bgr)
 
 namespace {
 
-QJsonValue size(const std::optional<double>& points)
-{
+QJsonValue size(const std::optional<double>& points) {
     return points && *points > 0 ? QJsonValue(*points) : QJsonValue();
 }
 
-QJsonObject font(const QString& name, const std::optional<double>& points, const std::optional<int>& color)
-{
-    return {{QStringLiteral("family"), name}, {QStringLiteral("size"), size(points)},
+QJsonObject font(const QString& name, const std::optional<double>& points, const std::optional<int>& color) {
+    return {{QStringLiteral("family"), name},
+            {QStringLiteral("size"), size(points)},
             {QStringLiteral("color"), cssColor(color)}};
 }
 
 } // namespace
 
-QJsonObject theme(const Database& db, const QString& themeName)
-{
+QJsonObject theme(const Database& db, const QString& themeName) {
     constexpr int defaultRows = 12;
     const int key = modSub::getThemeKey(db, themeName);
     const ThemeData t = key != 0 ? ThemeLoader::loadTheme(db, key) : ThemeData{};
@@ -94,8 +89,9 @@ QJsonObject theme(const Database& db, const QString& themeName)
                 captions[i] = header->at(i);
     o.insert(QStringLiteral("captions"), captions);
 
-    QJsonObject header = font(t.enableH == 1 ? t.hdfont : QString(), t.enableH == 1 ? t.hdfntsize : std::nullopt,
-                              t.enableH == 1 ? t.hdfntclr : std::nullopt);
+    QJsonObject header =
+        font(t.enableH == 1 ? t.hdfont : QString(), t.enableH == 1 ? t.hdfntsize : std::nullopt,
+             t.enableH == 1 ? t.hdfntclr : std::nullopt);
     header.insert(QStringLiteral("background"), cssColor(t.hdclrbg));
     o.insert(QStringLiteral("header"), header);
     o.insert(QStringLiteral("token"), font(t.fntcrr, t.sizecrr, t.clrcrr));
@@ -106,7 +102,8 @@ QJsonObject theme(const Database& db, const QString& themeName)
     o.insert(QStringLiteral("lineWidth"), t.linewidth ? std::clamp(*t.linewidth, 0, 50) : 1);
     o.insert(QStringLiteral("screen"), cssColor(t.screenclr));
     // Stored lengths are half of what the display shows, in twips (15 to a pixel).
-    o.insert(QStringLiteral("rowHeightPx"), t.rowheight && *t.rowheight > 0 ? QJsonValue(*t.rowheight * 2 / 15) : QJsonValue());
+    o.insert(QStringLiteral("rowHeightPx"),
+             t.rowheight && *t.rowheight > 0 ? QJsonValue(*t.rowheight * 2 / 15) : QJsonValue());
     QJsonArray widths;
     if (t.colwidth)
         for (const QString& part : t.colwidth->split(QLatin1Char(';')).mid(0, 2)) {

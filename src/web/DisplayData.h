@@ -13,10 +13,10 @@ class Database;
 // recall moves to the end of the feed), the label and the counter text of the token table.
 struct WebCall {
     qint64 seq = 0;
-    qint64 callKey = 0; // callauto
-    QString label;      // no_abr
-    QString counter;    // the counter's display name as the call stored it
-    QString note;       // callNote: a second line under the counter, or ""
+    qint64 callKey = 0;  // callauto
+    QString label;       // no_abr
+    QString counter;     // the counter's display name as the call stored it
+    QString note;        // callNote: a second line under the counter, or ""
     QString serviceAbbr; // the token's service: its abbreviation (abrno) and name, for ?services=
     QString serviceName;
 

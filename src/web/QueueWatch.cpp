@@ -19,8 +19,7 @@ namespace tallyvo {
 namespace {
 
 // A server that vanishes without closing the socket is noticed within seconds.
-void openOptions(Database& db)
-{
+void openOptions(Database& db) {
     if (db.engine() == Engine::Postgres)
         db.handle().setConnectOptions(QStringLiteral(
             "connect_timeout=5;keepalives=1;keepalives_idle=5;keepalives_interval=2;keepalives_count=3;"
@@ -31,10 +30,10 @@ void openOptions(Database& db)
 
 class QueueWatch::Worker : public QObject {
 public:
-    Worker(QueueWatch& owner) : m_owner(owner) {}
+    Worker(QueueWatch& owner)
+        : m_owner(owner) {}
 
-    void begin()
-    {
+    void begin() {
         m_safety = new QTimer(this);
         connect(m_safety, &QTimer::timeout, this, [this] { safetyLook(); });
         m_clockTimer = new QTimer(this);
@@ -51,16 +50,14 @@ public:
         tryConnect();
     }
 
-    void finish()
-    {
+    void finish() {
         m_finished = true;
         closeConnection();
         QThread::currentThread()->quit();
     }
 
 private:
-    void tryConnect()
-    {
+    void tryConnect() {
         if (m_finished)
             return;
         auto db = std::make_unique<Database>(m_owner.m_url);
@@ -87,8 +84,7 @@ private:
         readNow();
     }
 
-    void prepare()
-    {
+    void prepare() {
         if (m_db->engine() == Engine::Postgres) {
             // Listening starts before the first read, so nothing falls between the two.
             QSqlDriver* driver = m_db->handle().driver();
@@ -106,8 +102,7 @@ private:
         }
     }
 
-    void closeConnection()
-    {
+    void closeConnection() {
         if (m_safety)
             m_safety->stop();
         if (m_clockTimer)
@@ -118,8 +113,7 @@ private:
         m_db.reset();
     }
 
-    void lost(const QString& why)
-    {
+    void lost(const QString& why) {
         closeConnection();
         if (m_finished)
             return;
@@ -132,8 +126,7 @@ private:
     }
 
     // SQLite: the log moved or the safety timer fired; read only when something was committed.
-    void safetyLook()
-    {
+    void safetyLook() {
         if (!m_db)
             return;
         if (!m_counter) {
@@ -162,23 +155,20 @@ private:
 public:
     // A connection the database layer made again by itself has forgotten what it listened to:
     // it is opened anew, listening first, and read.
-    bool listening()
-    {
+    bool listening() {
         if (!m_db || m_db->generation() == m_generation)
             return true;
         lost(QStringLiteral("the connection was made again"));
         return false;
     }
 
-    void wake()
-    {
+    void wake() {
         if (m_db && !m_readSoon->isActive())
             m_readSoon->start();
     }
 
 private:
-    void readNow()
-    {
+    void readNow() {
         if (!m_db || m_finished)
             return;
         try {
@@ -225,22 +215,20 @@ private:
 };
 
 QueueWatch::QueueWatch(DbUrl url, const Clock& clock, StateHandler onState, NoteHandler onNote)
-    : m_url(std::move(url)), m_clock(clock), m_onState(std::move(onState)), m_onNote(std::move(onNote))
-{
-}
+    : m_url(std::move(url))
+    , m_clock(clock)
+    , m_onState(std::move(onState))
+    , m_onNote(std::move(onNote)) {}
 
-QueueWatch::~QueueWatch()
-{
+QueueWatch::~QueueWatch() {
     stop();
 }
 
-void QueueWatch::setTiming(const WatchTiming& timing)
-{
+void QueueWatch::setTiming(const WatchTiming& timing) {
     m_timing = timing;
 }
 
-void QueueWatch::start()
-{
+void QueueWatch::start() {
     if (m_thread)
         return;
     m_thread = new QThread;
@@ -249,20 +237,21 @@ void QueueWatch::start()
     m_worker->moveToThread(m_thread);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread->start();
-    QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->begin(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [w = m_worker] { w->begin(); }, Qt::QueuedConnection);
 }
 
-void QueueWatch::readSoon()
-{
+void QueueWatch::readSoon() {
     if (m_worker)
-        QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->wake(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_worker, [w = m_worker] { w->wake(); }, Qt::QueuedConnection);
 }
 
-void QueueWatch::stop()
-{
+void QueueWatch::stop() {
     if (!m_thread)
         return;
-    QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->finish(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [w = m_worker] { w->finish(); }, Qt::QueuedConnection);
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
@@ -271,10 +260,10 @@ void QueueWatch::stop()
 
 class DbJobs::Worker : public QObject {
 public:
-    explicit Worker(DbUrl url) : m_url(std::move(url)) {}
+    explicit Worker(DbUrl url)
+        : m_url(std::move(url)) {}
 
-    void run(const Job& job)
-    {
+    void run(const Job& job) {
         // Opened on first use and again after a failure, so a lost server costs one job's wait.
         if (!m_db || !m_db->isOpen()) {
             auto db = std::make_unique<Database>(m_url);
@@ -292,8 +281,7 @@ public:
         }
     }
 
-    void finish()
-    {
+    void finish() {
         m_db.reset();
         QThread::currentThread()->quit();
     }
@@ -303,15 +291,15 @@ private:
     std::unique_ptr<Database> m_db;
 };
 
-DbJobs::DbJobs(DbUrl url, int maxQueued) : m_url(std::move(url)), m_maxQueued(maxQueued) {}
+DbJobs::DbJobs(DbUrl url, int maxQueued)
+    : m_url(std::move(url))
+    , m_maxQueued(maxQueued) {}
 
-DbJobs::~DbJobs()
-{
+DbJobs::~DbJobs() {
     stop();
 }
 
-void DbJobs::start()
-{
+void DbJobs::start() {
     if (m_thread)
         return;
     m_thread = new QThread;
@@ -322,27 +310,26 @@ void DbJobs::start()
     m_thread->start();
 }
 
-void DbJobs::stop()
-{
+void DbJobs::stop() {
     if (!m_thread)
         return;
-    QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->finish(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [w = m_worker] { w->finish(); }, Qt::QueuedConnection);
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
     m_worker = nullptr;
 }
 
-void DbJobs::later(int ms, std::function<void()> done)
-{
+void DbJobs::later(int ms, std::function<void()> done) {
     if (!m_thread)
         return;
     QMetaObject::invokeMethod(
-        m_worker, [w = m_worker, ms, done = std::move(done)] { QTimer::singleShot(ms, w, done); }, Qt::QueuedConnection);
+        m_worker, [w = m_worker, ms, done = std::move(done)] { QTimer::singleShot(ms, w, done); },
+        Qt::QueuedConnection);
 }
 
-bool DbJobs::post(Job job)
-{
+bool DbJobs::post(Job job) {
     if (!m_thread)
         return false;
     if (m_queued.fetch_add(1) >= m_maxQueued) {

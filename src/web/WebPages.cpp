@@ -10,30 +10,28 @@ namespace tallyvo::web {
 
 namespace {
 
-QByteArray resource(const QString& name)
-{
+QByteArray resource(const QString& name) {
     QFile f(QStringLiteral(":/web/") + name);
     if (!f.open(QIODevice::ReadOnly))
         qFatal("built-in page %s is missing", qPrintable(name));
     return f.readAll();
 }
 
-QString escaped(const QString& text)
-{
+QString escaped(const QString& text) {
     return text.toHtmlEscaped();
 }
 
 } // namespace
 
-std::string WebPages::policyFor(const QByteArray& html)
-{
+std::string WebPages::policyFor(const QByteArray& html) {
     auto hashes = [&](const QString& pattern) {
         QString out;
         const QRegularExpression re(pattern, QRegularExpression::DotMatchesEverythingOption);
         for (auto it = re.globalMatch(QString::fromUtf8(html)); it.hasNext();) {
             const QByteArray body = it.next().captured(1).toUtf8();
-            out += QStringLiteral(" 'sha256-%1'").arg(
-                QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha256).toBase64()));
+            out += QStringLiteral(" 'sha256-%1'")
+                       .arg(QString::fromLatin1(
+                           QCryptographicHash::hash(body, QCryptographicHash::Sha256).toBase64()));
         }
         return out.isEmpty() ? QStringLiteral(" 'none'") : out;
     };
@@ -42,14 +40,14 @@ std::string WebPages::policyFor(const QByteArray& html)
     const QString styles = hashes(QStringLiteral("<style>(.*?)</style>"));
     // A page with a form posts it to the station, and nowhere else.
     const QString forms = html.contains("<form") ? QStringLiteral("'self'") : QStringLiteral("'none'");
-    return QStringLiteral("default-src 'none'; script-src%1; style-src%2; connect-src 'self'; img-src 'self' data:; media-src 'self'; "
+    return QStringLiteral("default-src 'none'; script-src%1; style-src%2; connect-src 'self'; img-src 'self' "
+                          "data:; media-src 'self'; "
                           "base-uri 'none'; form-action %3; frame-ancestors 'none'")
         .arg(scripts, styles, forms)
         .toStdString();
 }
 
-std::string WebPages::displayPage(const QJsonObject& config) const
-{
+std::string WebPages::displayPage(const QJsonObject& config) const {
     QByteArray data = QJsonDocument(config).toJson(QJsonDocument::Compact);
     data.replace("<", "\\u003c");
     QByteArray page = m_display;
@@ -57,16 +55,15 @@ std::string WebPages::displayPage(const QJsonObject& config) const
     return page.toStdString();
 }
 
-std::string WebPages::loginPage(const QString& error) const
-{
+std::string WebPages::loginPage(const QString& error) const {
     QByteArray page = m_login;
-    page.replace("@ERROR@", error.isEmpty() ? QByteArray()
-                                            : "<p class=\"error\" role=\"alert\">" + escaped(error).toUtf8() + "</p>");
+    page.replace("@ERROR@", error.isEmpty()
+                                ? QByteArray()
+                                : "<p class=\"error\" role=\"alert\">" + escaped(error).toUtf8() + "</p>");
     return page.toStdString();
 }
 
-std::unique_ptr<WebPages> WebPages::load(const QString& textsFile, QString* error)
-{
+std::unique_ptr<WebPages> WebPages::load(const QString& textsFile, QString* error) {
     auto pages = std::make_unique<WebPages>();
     pages->m_texts = QJsonDocument::fromJson(resource(QStringLiteral("texts.json"))).object();
     if (!textsFile.isEmpty()) {
@@ -78,10 +75,12 @@ std::unique_ptr<WebPages> WebPages::load(const QString& textsFile, QString* erro
         QJsonParseError parse{};
         const QJsonDocument site = QJsonDocument::fromJson(f.read(1024 * 1024), &parse);
         if (parse.error != QJsonParseError::NoError || !site.isObject()) {
-            *error = QStringLiteral("the texts file %1 is not a JSON object of texts%2")
-                         .arg(textsFile, parse.error != QJsonParseError::NoError
-                                             ? QStringLiteral(" (%1 at offset %2)").arg(parse.errorString()).arg(parse.offset)
-                                             : QString());
+            *error =
+                QStringLiteral("the texts file %1 is not a JSON object of texts%2")
+                    .arg(textsFile,
+                         parse.error != QJsonParseError::NoError
+                             ? QStringLiteral(" (%1 at offset %2)").arg(parse.errorString()).arg(parse.offset)
+                             : QString());
             return nullptr;
         }
         const QJsonObject own = site.object();
@@ -96,12 +95,15 @@ std::unique_ptr<WebPages> WebPages::load(const QString& textsFile, QString* erro
     QByteArray ticket = resource(QStringLiteral("ticket.html"));
     ticket.replace("@TEXTS@", texts);
     ticket.replace("<html lang=\"en\">",
-                   "<html lang=\"" + escaped(pages->m_texts.value(QStringLiteral("lang")).toString()).toUtf8() + "\">");
+                   "<html lang=\"" +
+                       escaped(pages->m_texts.value(QStringLiteral("lang")).toString()).toUtf8() + "\">");
     pages->m_ticket = ticket.toStdString();
     pages->m_ticketPolicy = policyFor(ticket);
 
     QByteArray missing = resource(QStringLiteral("not-found.html"));
-    const auto text = [&](const char* key) { return escaped(pages->m_texts.value(QLatin1String(key)).toString()).toUtf8(); };
+    const auto text = [&](const char* key) {
+        return escaped(pages->m_texts.value(QLatin1String(key)).toString()).toUtf8();
+    };
     missing.replace("@LANG@", text("lang"));
     missing.replace("@NOTFOUND_TITLE@", text("notFoundTitle"));
     missing.replace("@NOTFOUND@", text("notFound"));

@@ -19,11 +19,11 @@
 #include "web/RateLimiter.h"
 #include "web/WebPages.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QFile>
 #include <QUrlQuery>
 #include <algorithm>
 #include <cstdio>
@@ -40,22 +40,21 @@ const SettingKey WebListen{QStringLiteral("queue"), QStringLiteral("web"), QStri
                            QStringLiteral("0.0.0.0:8080")};
 const SettingKey WebTlsCert{QStringLiteral("queue"), QStringLiteral("web"), QStringLiteral("tlsCert"), {}};
 const SettingKey WebTlsKey{QStringLiteral("queue"), QStringLiteral("web"), QStringLiteral("tlsKey"), {}};
-const SettingKey WebMaxConnections{QStringLiteral("queue"), QStringLiteral("web"), QStringLiteral("maxConnections"),
-                                   QStringLiteral("4096")};
-const SettingKey WebMaxPerAddress{QStringLiteral("queue"), QStringLiteral("web"), QStringLiteral("maxPerAddress"),
-                                  QStringLiteral("64")};
-const SettingKey WebTrustedProxies{QStringLiteral("queue"), QStringLiteral("web"), QStringLiteral("trustedProxies"), {}};
-const SettingKey WebIssuePerMinute{QStringLiteral("queue"), QStringLiteral("web"), QStringLiteral("issuePerMinute"),
-                                   QStringLiteral("30")};
+const SettingKey WebMaxConnections{QStringLiteral("queue"), QStringLiteral("web"),
+                                   QStringLiteral("maxConnections"), QStringLiteral("4096")};
+const SettingKey WebMaxPerAddress{QStringLiteral("queue"), QStringLiteral("web"),
+                                  QStringLiteral("maxPerAddress"), QStringLiteral("64")};
+const SettingKey WebTrustedProxies{
+    QStringLiteral("queue"), QStringLiteral("web"), QStringLiteral("trustedProxies"), {}};
+const SettingKey WebIssuePerMinute{QStringLiteral("queue"), QStringLiteral("web"),
+                                   QStringLiteral("issuePerMinute"), QStringLiteral("30")};
 const SettingKey WebTexts{QStringLiteral("queue"), QStringLiteral("web"), QStringLiteral("texts"), {}};
 
-std::string json(const QJsonObject& o)
-{
+std::string json(const QJsonObject& o) {
     return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
 }
 
-Response jsonAnswer(int status, std::string body)
-{
+Response jsonAnswer(int status, std::string body) {
     Response r;
     r.status = status;
     r.body = std::move(body);
@@ -63,23 +62,31 @@ Response jsonAnswer(int status, std::string body)
     return r;
 }
 
-Response error(int status, const QString& why)
-{
+Response error(int status, const QString& why) {
     return jsonAnswer(status, json({{QStringLiteral("error"), why}}));
 }
 
 // Text as a JSON string, quotes included.
-void appendJson(std::string& out, const QString& text)
-{
+void appendJson(std::string& out, const QString& text) {
     out += '"';
     const QByteArray utf8 = text.toUtf8();
     for (const char c : utf8) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 char escaped[8];
@@ -93,16 +100,14 @@ void appendJson(std::string& out, const QString& text)
     out += '"';
 }
 
-void appendJson(std::string& out, const std::optional<int>& n)
-{
+void appendJson(std::string& out, const std::optional<int>& n) {
     out += n ? std::to_string(*n) : std::string("null");
 }
 
 // What a token's stream carries: the API's object, and what a page needs besides: a recall
 // raises callSeq, and a token of an earlier day is no longer current. Written by hand: a call
 // changes the place of every waiting token, so thousands of these are written at once.
-std::string eventOf(const TicketView& t, const QString& today)
-{
+std::string eventOf(const TicketView& t, const QString& today) {
     std::string out;
     out.reserve(192);
     out += "{\"ahead\":";
@@ -125,21 +130,18 @@ std::string eventOf(const TicketView& t, const QString& today)
     return out;
 }
 
-bool sameForVisitor(const TicketView& a, const TicketView& b)
-{
-    return a.state == b.state && a.ahead == b.ahead && a.estimateMinutes == b.estimateMinutes && a.counter == b.counter
-           && a.callSeq == b.callSeq && a.label == b.label && a.service == b.service;
+bool sameForVisitor(const TicketView& a, const TicketView& b) {
+    return a.state == b.state && a.ahead == b.ahead && a.estimateMinutes == b.estimateMinutes &&
+           a.counter == b.counter && a.callSeq == b.callSeq && a.label == b.label && a.service == b.service;
 }
 
-QStringList segments(const std::string& path)
-{
+QStringList segments(const std::string& path) {
     return QString::fromStdString(path).split(QLatin1Char('/'));
 }
 
 } // namespace
 
-WebConfig WebConfig::fromSettings(const SettingsStore& settings, QStringList* problems)
-{
+WebConfig WebConfig::fromSettings(const SettingsStore& settings, QStringList* problems) {
     WebConfig c;
     const auto number = [&](const SettingKey& key, int least, int* into) {
         bool ok = false;
@@ -147,7 +149,8 @@ WebConfig WebConfig::fromSettings(const SettingsStore& settings, QStringList* pr
         if (ok && v >= least)
             *into = v;
         else
-            problems->append(QStringLiteral("[web] %1 must be a whole number of at least %2").arg(key.key).arg(least));
+            problems->append(
+                QStringLiteral("[web] %1 must be a whole number of at least %2").arg(key.key).arg(least));
     };
     if (!c.setListen(settings.get(WebListen)))
         problems->append(QStringLiteral("[web] listen must be ADDRESS:PORT"));
@@ -166,8 +169,7 @@ WebConfig WebConfig::fromSettings(const SettingsStore& settings, QStringList* pr
     return c;
 }
 
-bool WebConfig::setListen(const QString& text)
-{
+bool WebConfig::setListen(const QString& text) {
     const int colon = text.lastIndexOf(QLatin1Char(':'));
     if (colon < 0)
         return false;
@@ -185,27 +187,29 @@ bool WebConfig::setListen(const QString& text)
     return true;
 }
 
-WebStation::WebStation(WebConfig config, const Clock& clock) : m_config(std::move(config)), m_clock(clock) {}
+WebStation::WebStation(WebConfig config, const Clock& clock)
+    : m_config(std::move(config))
+    , m_clock(clock) {}
 
-WebStation::~WebStation()
-{
+WebStation::~WebStation() {
     stop();
 }
 
-bool WebStation::start(QString* error)
-{
+bool WebStation::start(QString* error) {
     m_pages = web::WebPages::load(m_config.textsFile, error);
     if (!m_pages)
         return false;
     m_issueLimit = std::make_unique<web::RateLimiter>(m_config.issuePerMinute);
     m_sessions = std::make_unique<web::BoardSessions>();
     {
-        QFile chime(m_config.chimeFile.isEmpty() ? Paths::dataFile(QStringLiteral("ding.wav")) : m_config.chimeFile);
+        QFile chime(m_config.chimeFile.isEmpty() ? Paths::dataFile(QStringLiteral("ding.wav"))
+                                                 : m_config.chimeFile);
         if (chime.open(QIODevice::ReadOnly))
             m_chime = chime.read(8 * 1024 * 1024).toStdString();
     }
-    m_server = std::make_unique<web::HttpServer>(m_config.limits,
-                                                 [this](const Request& r, std::shared_ptr<Reply> reply) { handle(r, std::move(reply)); });
+    m_server = std::make_unique<web::HttpServer>(
+        m_config.limits,
+        [this](const Request& r, std::shared_ptr<Reply> reply) { handle(r, std::move(reply)); });
     std::string why;
     if (!m_server->listen(m_config.address, m_config.port, m_config.tls, &why)) {
         *error = QString::fromStdString(why);
@@ -220,15 +224,15 @@ bool WebStation::start(QString* error)
             if (m_onNote)
                 m_onNote(note);
         });
-    m_watch->setCallsHandler([this](const QString& day, const QList<WebCall>& calls) { onCalls(day, calls); });
+    m_watch->setCallsHandler(
+        [this](const QString& day, const QList<WebCall>& calls) { onCalls(day, calls); });
     m_watch->setAfterRead([this](const Database& db) { readBoard(db); });
     m_watch->start();
     m_server->start(m_config.threads);
     return true;
 }
 
-void WebStation::stop()
-{
+void WebStation::stop() {
     // The server first: no request may reach the watch or the jobs once they are gone.
     if (m_server)
         m_server->stop();
@@ -242,29 +246,24 @@ void WebStation::stop()
     m_boards.clear();
 }
 
-std::uint16_t WebStation::port() const
-{
+std::uint16_t WebStation::port() const {
     return m_server ? m_server->port() : 0;
 }
 
-web::ServerStats WebStation::serverStats() const
-{
+web::ServerStats WebStation::serverStats() const {
     return m_server ? m_server->stats() : web::ServerStats{};
 }
 
-quint64 WebStation::stateReads() const
-{
+quint64 WebStation::stateReads() const {
     return m_watch ? m_watch->reads() : 0;
 }
 
-std::shared_ptr<const QueueState> WebStation::state() const
-{
+std::shared_ptr<const QueueState> WebStation::state() const {
     std::lock_guard lock(m_mutex);
     return m_state;
 }
 
-void WebStation::handle(const Request& request, std::shared_ptr<Reply> reply)
-{
+void WebStation::handle(const Request& request, std::shared_ptr<Reply> reply) {
     const bool read = request.method == "GET" || request.method == "HEAD";
     const QStringList parts = segments(request.path);
     auto notAllowed = [&](const char* allow) {
@@ -284,9 +283,11 @@ void WebStation::handle(const Request& request, std::shared_ptr<Reply> reply)
             return serveTicket(parts[2], true, std::move(reply));
         }
     }
-    if (parts.size() >= 2 && parts.size() <= 3 && parts[0].isEmpty() && parts[1] == QLatin1String("display")) {
+    if (parts.size() >= 2 && parts.size() <= 3 && parts[0].isEmpty() &&
+        parts[1] == QLatin1String("display")) {
         const QString what = parts.value(2);
-        if (!read && (parts.size() == 2 || what == QLatin1String("events") || what == QLatin1String("chime.wav")))
+        if (!read &&
+            (parts.size() == 2 || what == QLatin1String("events") || what == QLatin1String("chime.wav")))
             return notAllowed("GET, HEAD");
         if (parts.size() == 2)
             return serveDisplay(request, std::move(reply));
@@ -311,7 +312,8 @@ void WebStation::handle(const Request& request, std::shared_ptr<Reply> reply)
         if (what == QLatin1String("logout"))
             return request.method == "POST" ? boardLogout(request, std::move(reply)) : notAllowed("POST");
     }
-    if (parts.size() >= 4 && parts[0].isEmpty() && parts[1] == QLatin1String("api") && parts[2] == QLatin1String("v1")) {
+    if (parts.size() >= 4 && parts[0].isEmpty() && parts[1] == QLatin1String("api") &&
+        parts[2] == QLatin1String("v1")) {
         const QString what = parts[3];
         if (parts.size() == 4 && what == QLatin1String("services")) {
             if (!read)
@@ -322,7 +324,8 @@ void WebStation::handle(const Request& request, std::shared_ptr<Reply> reply)
             QJsonArray list;
             for (const ServiceView& v : s->services())
                 list.append(v.toJson());
-            return reply->respond(jsonAnswer(200, QJsonDocument(list).toJson(QJsonDocument::Compact).toStdString()));
+            return reply->respond(
+                jsonAnswer(200, QJsonDocument(list).toJson(QJsonDocument::Compact).toStdString()));
         }
         if (parts.size() == 4 && what == QLatin1String("openapi.json")) {
             if (!read)
@@ -353,8 +356,7 @@ void WebStation::handle(const Request& request, std::shared_ptr<Reply> reply)
     reply->respond(std::move(r));
 }
 
-void WebStation::serveTicket(const QString& key, bool page, std::shared_ptr<Reply> reply)
-{
+void WebStation::serveTicket(const QString& key, bool page, std::shared_ptr<Reply> reply) {
     auto answer = [this, page](const std::optional<TicketView>& t, Reply& to) {
         if (!t) {
             if (!page)
@@ -398,8 +400,7 @@ void WebStation::serveTicket(const QString& key, bool page, std::shared_ptr<Repl
         reply->respond(error(503, QStringLiteral("busy: try again in a moment")));
 }
 
-void WebStation::openEvents(const QString& key, std::shared_ptr<Reply> reply)
-{
+void WebStation::openEvents(const QString& key, std::shared_ptr<Reply> reply) {
     auto open = [this, key](std::optional<TicketView> t, Reply& to) {
         if (!t)
             return to.respond(error(404, QStringLiteral("not found")));
@@ -428,8 +429,8 @@ void WebStation::openEvents(const QString& key, std::shared_ptr<Reply> reply)
 
 // Registers the stream and sends its first event under the same lock as a new state, so the
 // stream neither misses a change nor gets one twice.
-void WebStation::watch(const QString& key, std::optional<TicketView> found, const std::shared_ptr<web::EventStream>& stream)
-{
+void WebStation::watch(const QString& key, std::optional<TicketView> found,
+                       const std::shared_ptr<web::EventStream>& stream) {
     std::lock_guard lock(m_mutex);
     const QString today = m_clock.todayText();
     const TicketView* current = m_state ? m_state->ticket(key) : nullptr;
@@ -447,16 +448,16 @@ void WebStation::watch(const QString& key, std::optional<TicketView> found, cons
             return;
         const auto gone = weak.lock();
         auto& list = it->streams;
-        list.erase(std::remove_if(list.begin(), list.end(),
-                                  [&](const std::shared_ptr<web::EventStream>& s) { return s == gone || !s->isOpen(); }),
+        list.erase(std::remove_if(
+                       list.begin(), list.end(),
+                       [&](const std::shared_ptr<web::EventStream>& s) { return s == gone || !s->isOpen(); }),
                    list.end());
         if (list.empty())
             m_watchers.erase(it);
     });
 }
 
-void WebStation::onState(std::shared_ptr<const QueueState> next)
-{
+void WebStation::onState(std::shared_ptr<const QueueState> next) {
     std::lock_guard lock(m_mutex);
     const std::shared_ptr<const QueueState> before = std::move(m_state);
     m_state = next;
@@ -477,8 +478,7 @@ void WebStation::onState(std::shared_ptr<const QueueState> next)
     }
 }
 
-void WebStation::serveDisplay(const Request&, std::shared_ptr<Reply> reply)
-{
+void WebStation::serveDisplay(const Request&, std::shared_ptr<Reply> reply) {
     const bool queued = m_jobs->post([this, reply](const Database* db) {
         if (!db)
             return reply->respond(error(503, QStringLiteral("the database cannot be reached now")));
@@ -505,11 +505,11 @@ void WebStation::serveDisplay(const Request&, std::shared_ptr<Reply> reply)
 // A display's stream: the newest calls to fill its table once, then every call and recall in
 // feed order. One that comes back names the last place it had (Last-Event-ID, which browsers
 // send by themselves, or ?after=) and gets what came meanwhile, nothing twice.
-void WebStation::openDisplayEvents(const Request& request, std::shared_ptr<Reply> reply)
-{
+void WebStation::openDisplayEvents(const Request& request, std::shared_ptr<Reply> reply) {
     const QUrlQuery query(QString::fromStdString(request.query));
     QStringList services;
-    for (const QString& s : query.queryItemValue(QStringLiteral("services"), QUrl::FullyDecoded).split(QLatin1Char(',')))
+    for (const QString& s :
+         query.queryItemValue(QStringLiteral("services"), QUrl::FullyDecoded).split(QLatin1Char(',')))
         if (!s.trimmed().isEmpty())
             services << s.trimmed();
     bool resumed = false;
@@ -528,7 +528,8 @@ void WebStation::openDisplayEvents(const Request& request, std::shared_ptr<Reply
         if (!m_callsKnown)
             return reply->respond(error(503, QStringLiteral("starting: try again in a moment")));
     }
-    reply->openStream([this, services, resumed, after, rows = rowsOk ? rows : 12](std::shared_ptr<web::EventStream> stream) {
+    reply->openStream([this, services, resumed, after,
+                       rows = rowsOk ? rows : 12](std::shared_ptr<web::EventStream> stream) {
         std::lock_guard lock(m_mutex);
         const qint64 last = m_calls.isEmpty() ? 0 : m_calls.last().seq;
         DisplayWatcher w{stream, services, std::max(after, last)};
@@ -544,15 +545,15 @@ void WebStation::openDisplayEvents(const Request& request, std::shared_ptr<Reply
             for (auto it = m_calls.crbegin(); it != m_calls.crend() && newest.size() < rows; ++it)
                 if (it->matches(services))
                     newest.append(it->toJson());
-            stream->send(json({{QStringLiteral("type"), QStringLiteral("fill")}, {QStringLiteral("calls"), newest}}),
-                         std::to_string(last));
+            stream->send(
+                json({{QStringLiteral("type"), QStringLiteral("fill")}, {QStringLiteral("calls"), newest}}),
+                std::to_string(last));
         }
         m_displays.push_back(std::move(w));
     });
 }
 
-void WebStation::onCalls(const QString& day, const QList<WebCall>& calls)
-{
+void WebStation::onCalls(const QString& day, const QList<WebCall>& calls) {
     std::lock_guard lock(m_mutex);
     if (day != m_callDay) {
         m_calls.clear();
@@ -581,15 +582,14 @@ void WebStation::onCalls(const QString& day, const QList<WebCall>& calls)
         }
 }
 
-std::optional<QString> WebStation::boardUser(const Request& request) const
-{
-    return m_sessions->user(web::BoardSessions::keyFromCookies(QString::fromStdString(request.header("cookie"))));
+std::optional<QString> WebStation::boardUser(const Request& request) const {
+    return m_sessions->user(
+        web::BoardSessions::keyFromCookies(QString::fromStdString(request.header("cookie"))));
 }
 
 namespace {
 
-Response loginAnswer(int status, std::string page, const std::string& policy)
-{
+Response loginAnswer(int status, std::string page, const std::string& policy) {
     Response r;
     r.status = status;
     r.contentType = "text/html; charset=utf-8";
@@ -599,23 +599,21 @@ Response loginAnswer(int status, std::string page, const std::string& policy)
     return r;
 }
 
-std::string sessionCookie(const QString& key, bool secure, int maxAge)
-{
-    return std::string(web::BoardSessions::cookieName) + "=" + key.toStdString() + "; Path=/board; Max-Age="
-           + std::to_string(maxAge) + "; HttpOnly; SameSite=Strict" + (secure ? "; Secure" : "");
+std::string sessionCookie(const QString& key, bool secure, int maxAge) {
+    return std::string(web::BoardSessions::cookieName) + "=" + key.toStdString() +
+           "; Path=/board; Max-Age=" + std::to_string(maxAge) + "; HttpOnly; SameSite=Strict" +
+           (secure ? "; Secure" : "");
 }
 
 } // namespace
 
-void WebStation::serveBoard(const Request& request, std::shared_ptr<Reply> reply)
-{
+void WebStation::serveBoard(const Request& request, std::shared_ptr<Reply> reply) {
     if (!boardUser(request))
         return reply->respond(loginAnswer(200, m_pages->loginPage(QString()), m_pages->loginPolicy()));
     reply->respond(loginAnswer(200, m_pages->boardPage(), m_pages->boardPolicy()));
 }
 
-void WebStation::boardLogin(const Request& request, std::shared_ptr<Reply> reply)
-{
+void WebStation::boardLogin(const Request& request, std::shared_ptr<Reply> reply) {
     // A form posts "+" for a space.
     QString form = QString::fromStdString(request.body);
     form.replace(QLatin1Char('+'), QLatin1Char(' '));
@@ -625,10 +623,12 @@ void WebStation::boardLogin(const Request& request, std::shared_ptr<Reply> reply
     const QString peer = QString::fromStdString(request.peer);
     const QJsonObject& texts = m_pages->texts();
     if (const std::optional<int> wait = m_sessions->refusedFor(peer, user)) {
-        Response r = loginAnswer(429,
-                                 m_pages->loginPage(texts.value(QStringLiteral("boardTooMany")).toString().replace(
-                                     QStringLiteral("{seconds}"), QString::number(*wait))),
-                                 m_pages->loginPolicy());
+        Response r =
+            loginAnswer(429,
+                        m_pages->loginPage(texts.value(QStringLiteral("boardTooMany"))
+                                               .toString()
+                                               .replace(QStringLiteral("{seconds}"), QString::number(*wait))),
+                        m_pages->loginPolicy());
         r.headers.emplace_back("Retry-After", std::to_string(*wait));
         return reply->respond(std::move(r));
     }
@@ -649,21 +649,23 @@ void WebStation::boardLogin(const Request& request, std::shared_ptr<Reply> reply
             r.status = 303;
             r.contentType = "text/plain; charset=utf-8";
             r.headers.emplace_back("Location", "/board");
-            r.headers.emplace_back("Set-Cookie", sessionCookie(m_sessions->begin(user), secure, 12 * 60 * 60));
+            r.headers.emplace_back("Set-Cookie",
+                                   sessionCookie(m_sessions->begin(user), secure, 12 * 60 * 60));
             r.headers.emplace_back("Cache-Control", "no-store");
             return reply->respond(std::move(r));
         }
         m_sessions->failed(peer, user);
         // A wrong password is answered a second later, which costs a guesser time and nobody else.
-        const std::string page = m_pages->loginPage(m_pages->texts().value(QStringLiteral("boardWrong")).toString());
-        m_jobs->later(1000, [this, reply, page] { reply->respond(loginAnswer(401, page, m_pages->loginPolicy())); });
+        const std::string page =
+            m_pages->loginPage(m_pages->texts().value(QStringLiteral("boardWrong")).toString());
+        m_jobs->later(
+            1000, [this, reply, page] { reply->respond(loginAnswer(401, page, m_pages->loginPolicy())); });
     });
     if (!queued)
         reply->respond(error(503, QStringLiteral("busy: try again in a moment")));
 }
 
-void WebStation::boardLogout(const Request& request, std::shared_ptr<Reply> reply)
-{
+void WebStation::boardLogout(const Request& request, std::shared_ptr<Reply> reply) {
     m_sessions->end(web::BoardSessions::keyFromCookies(QString::fromStdString(request.header("cookie"))));
     Response r;
     r.status = 303;
@@ -673,8 +675,7 @@ void WebStation::boardLogout(const Request& request, std::shared_ptr<Reply> repl
     reply->respond(std::move(r));
 }
 
-void WebStation::openBoardEvents(const Request& request, std::shared_ptr<Reply> reply)
-{
+void WebStation::openBoardEvents(const Request& request, std::shared_ptr<Reply> reply) {
     if (!boardUser(request))
         return reply->respond(error(401, QStringLiteral("log in first")));
     reply->openStream([this](std::shared_ptr<web::EventStream> stream) {
@@ -689,8 +690,7 @@ void WebStation::openBoardEvents(const Request& request, std::shared_ptr<Reply> 
 }
 
 // On the watch's thread after each read of the queue: the board's figures, when someone looks.
-void WebStation::readBoard(const Database& db)
-{
+void WebStation::readBoard(const Database& db) {
     {
         std::lock_guard lock(m_mutex);
         std::erase_if(m_boards, [](const std::shared_ptr<web::EventStream>& s) { return !s->isOpen(); });
@@ -708,8 +708,7 @@ void WebStation::readBoard(const Database& db)
         s->send(m_board);
 }
 
-void WebStation::issue(const Request& request, std::shared_ptr<Reply> reply)
-{
+void WebStation::issue(const Request& request, std::shared_ptr<Reply> reply) {
     auto unauthorised = [&reply] {
         Response r = error(401, QStringLiteral("an API key is needed to issue tokens"));
         r.headers.emplace_back("WWW-Authenticate", "Bearer");
@@ -725,8 +724,9 @@ void WebStation::issue(const Request& request, std::shared_ptr<Reply> reply)
     const QJsonDocument body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body), &parse);
     const QString serviceName = body.object().value(QStringLiteral("service")).toString();
     if (parse.error != QJsonParseError::NoError || !body.isObject() || serviceName.trimmed().isEmpty())
-        return reply->respond(error(400, QStringLiteral("the body must be a JSON object with the service's name: "
-                                                        "{\"service\": NAME}")));
+        return reply->respond(
+            error(400, QStringLiteral("the body must be a JSON object with the service's name: "
+                                      "{\"service\": NAME}")));
 
     const bool queued = m_jobs->post([this, key, serviceName, reply, unauthorised](const Database* db) {
         if (!db)
@@ -737,12 +737,14 @@ void WebStation::issue(const Request& request, std::shared_ptr<Reply> reply)
                 return unauthorised();
             int retry = 0;
             if (!m_issueLimit->take(*name, &retry)) {
-                Response r = error(429, QStringLiteral("too many tokens issued with this key: try again later"));
+                Response r =
+                    error(429, QStringLiteral("too many tokens issued with this key: try again later"));
                 r.headers.emplace_back("Retry-After", std::to_string(retry));
                 return reply->respond(std::move(r));
             }
             const std::optional<QVariantList> service = db->firstRow(
-                QStringLiteral("SELECT servAuto, ServName FROM tblService WHERE ServName=? AND active='1'"), {serviceName});
+                QStringLiteral("SELECT servAuto, ServName FROM tblService WHERE ServName=? AND active='1'"),
+                {serviceName});
             if (!service)
                 return reply->respond(error(422, QStringLiteral("no active service has that name")));
             Session session;
@@ -751,10 +753,12 @@ void WebStation::issue(const Request& request, std::shared_ptr<Reply> reply)
             TokenIssuer issuer(*db, m_clock, session, printer);
             const IssueResult r = issuer.issue(service->at(0).toInt(), service->at(1).toString());
             if (r.status == IssueResult::Status::Limit)
-                return reply->respond(error(409, QStringLiteral("the service has given out its last number today")));
+                return reply->respond(
+                    error(409, QStringLiteral("the service has given out its last number today")));
             if (!r.stored())
                 return reply->respond(error(503, QStringLiteral("the token could not be stored: try again")));
-            QJsonObject o{{QStringLiteral("label"), r.token.label}, {QStringLiteral("webKey"), r.token.webKey}};
+            QJsonObject o{{QStringLiteral("label"), r.token.label},
+                          {QStringLiteral("webKey"), r.token.webKey}};
             // The token is stored: whatever happens now, the answer says so.
             std::optional<int> minutes;
             try {

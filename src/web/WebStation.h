@@ -26,7 +26,7 @@ namespace web {
 class BoardSessions;
 class RateLimiter;
 class WebPages;
-}
+} // namespace web
 
 // How a web station serves: its own settings, the [web] section of the station's settings file,
 // and the command line over them.
@@ -105,7 +105,8 @@ private:
     void openEvents(const QString& key, std::shared_ptr<web::Reply> reply);
     void issue(const web::Request& request, std::shared_ptr<web::Reply> reply);
     void onState(std::shared_ptr<const QueueState> state);
-    void watch(const QString& key, std::optional<TicketView> view, const std::shared_ptr<web::EventStream>& stream);
+    void watch(const QString& key, std::optional<TicketView> view,
+               const std::shared_ptr<web::EventStream>& stream);
     std::shared_ptr<const QueueState> state() const;
 
     WebConfig m_config;

@@ -24,34 +24,31 @@ const char usage[] =
     "  --listen    where to serve (default from the settings' [web] listen, else 0.0.0.0:8080)\n"
     "  --tls-cert, --tls-key   serve HTTPS with this certificate chain and key (PEM files)\n";
 
-void say(const QString& line)
-{
+void say(const QString& line) {
     QTextStream err(stderr);
     err << "tallyvo-web: " << oneLine(line) << Qt::endl;
 }
 
-int fail(int code, const QString& why)
-{
+int fail(int code, const QString& why) {
     say(why);
     return code;
 }
 
 // SIGTERM and SIGINT end the event loop through a socket, the one thing a handler may touch.
 int signalPipe[2] = {-1, -1};
-void onSignal(int)
-{
+void onSignal(int) {
     const char c = 1;
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tallyvo"));
-    if (app.arguments().contains(QStringLiteral("--help")) || app.arguments().contains(QStringLiteral("-h"))) {
+    if (app.arguments().contains(QStringLiteral("--help")) ||
+        app.arguments().contains(QStringLiteral("-h"))) {
         QTextStream(stdout) << usage;
         return 0;
     }

@@ -25,8 +25,7 @@ struct Answer {
     QByteArray body;
     QList<QNetworkReply::RawHeaderPair> headers;
 
-    QByteArray header(const QByteArray& name) const
-    {
+    QByteArray header(const QByteArray& name) const {
         for (const auto& [n, v] : headers)
             if (n.compare(name, Qt::CaseInsensitive) == 0)
                 return v;
@@ -36,9 +35,8 @@ struct Answer {
 };
 
 // One request, waited for (at most 10 s).
-inline Answer fetch(QNetworkAccessManager& net, const QByteArray& method, const QUrl& url, const QByteArray& body = {},
-                    const QList<QPair<QByteArray, QByteArray>>& headers = {})
-{
+inline Answer fetch(QNetworkAccessManager& net, const QByteArray& method, const QUrl& url,
+                    const QByteArray& body = {}, const QList<QPair<QByteArray, QByteArray>>& headers = {}) {
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     for (const auto& [n, v] : headers)
@@ -61,8 +59,7 @@ inline Answer fetch(QNetworkAccessManager& net, const QByteArray& method, const 
 // Follows a server-sent event stream and keeps every event's data as JSON.
 class EventReader {
 public:
-    EventReader(QNetworkAccessManager& net, const QUrl& url)
-    {
+    EventReader(QNetworkAccessManager& net, const QUrl& url) {
         QNetworkRequest request(url);
         request.setRawHeader("Accept", "text/event-stream");
         m_reply.reset(net.get(request));
@@ -80,15 +77,13 @@ public:
             }
         });
     }
-    ~EventReader()
-    {
+    ~EventReader() {
         if (m_reply)
             m_reply->abort();
     }
 
     // Waits until an event satisfies `wanted` (looking from event `from` on); its index or -1.
-    int waitFor(const std::function<bool(const QJsonObject&)>& wanted, int from = 0, int ms = 10000)
-    {
+    int waitFor(const std::function<bool(const QJsonObject&)>& wanted, int from = 0, int ms = 10000) {
         QElapsedTimer t;
         t.start();
         for (;;) {
@@ -112,8 +107,7 @@ private:
 // Debian's chromium, headless, through chromedriver.
 class Browser {
 public:
-    Browser()
-    {
+    Browser() {
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
         m_port = probe.serverPort();
@@ -123,8 +117,7 @@ public:
         m_driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_driver.start();
     }
-    ~Browser()
-    {
+    ~Browser() {
         if (!m_session.isEmpty())
             call("DELETE", QString());
         m_driver.terminate();
@@ -133,56 +126,65 @@ public:
     }
 
     // Starts the browser; false (with the reason in error) when it cannot.
-    bool open(int width, int height, QString* error)
-    {
+    bool open(int width, int height, QString* error) {
         if (!m_driver.waitForStarted(5000)) {
             *error = QStringLiteral("chromedriver did not start: %1").arg(m_driver.errorString());
             return false;
         }
-        const QJsonArray args{QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
-                              QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
-                              QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
-                              QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
-                              QStringLiteral("--disable-dev-shm-usage"), QStringLiteral("--autoplay-policy=no-user-gesture-required"),
+        const QJsonArray args{QStringLiteral("--headless=new"),
+                              QStringLiteral("--no-sandbox"),
+                              QStringLiteral("--disable-gpu"),
+                              QStringLiteral("--disable-quic"),
+                              QStringLiteral("--no-first-run"),
+                              QStringLiteral("--disable-background-networking"),
+                              QStringLiteral("--disable-component-update"),
+                              QStringLiteral("--disable-sync"),
+                              QStringLiteral("--disable-dev-shm-usage"),
+                              QStringLiteral("--autoplay-policy=no-user-gesture-required"),
                               QStringLiteral("--window-size=%1,%2").arg(width).arg(height)};
-        const QJsonObject caps{
-            {QStringLiteral("browserName"), QStringLiteral("chrome")},
-            {QStringLiteral("goog:chromeOptions"),
-             QJsonObject{{QStringLiteral("binary"), QStringLiteral("/usr/bin/chromium")}, {QStringLiteral("args"), args}}},
-            {QStringLiteral("goog:loggingPrefs"), QJsonObject{{QStringLiteral("browser"), QStringLiteral("ALL")}}}};
+        const QJsonObject caps{{QStringLiteral("browserName"), QStringLiteral("chrome")},
+                               {QStringLiteral("goog:chromeOptions"),
+                                QJsonObject{{QStringLiteral("binary"), QStringLiteral("/usr/bin/chromium")},
+                                            {QStringLiteral("args"), args}}},
+                               {QStringLiteral("goog:loggingPrefs"),
+                                QJsonObject{{QStringLiteral("browser"), QStringLiteral("ALL")}}}};
         // chromedriver takes a moment before it listens.
         QJsonObject answer;
         for (int attempt = 0; attempt < 50; ++attempt) {
             answer = post(QStringLiteral("/session"),
-                          QJsonObject{{QStringLiteral("capabilities"), QJsonObject{{QStringLiteral("alwaysMatch"), caps}}}});
+                          QJsonObject{{QStringLiteral("capabilities"),
+                                       QJsonObject{{QStringLiteral("alwaysMatch"), caps}}}});
             if (!answer.isEmpty())
                 break;
             QTest::qWait(100);
         }
-        m_session = answer.value(QStringLiteral("value")).toObject().value(QStringLiteral("sessionId")).toString();
+        m_session =
+            answer.value(QStringLiteral("value")).toObject().value(QStringLiteral("sessionId")).toString();
         if (m_session.isEmpty())
-            *error = QStringLiteral("no browser session: %1").arg(QString::fromUtf8(QJsonDocument(answer).toJson()));
+            *error = QStringLiteral("no browser session: %1")
+                         .arg(QString::fromUtf8(QJsonDocument(answer).toJson()));
         return !m_session.isEmpty();
     }
 
-    void go(const QString& url) { call("POST", QStringLiteral("/url"), QJsonObject{{QStringLiteral("url"), url}}); }
+    void go(const QString& url) {
+        call("POST", QStringLiteral("/url"), QJsonObject{{QStringLiteral("url"), url}});
+    }
 
-    QJsonValue script(const QString& js)
-    {
+    QJsonValue script(const QString& js) {
         return call("POST", QStringLiteral("/execute/sync"),
                     QJsonObject{{QStringLiteral("script"), js}, {QStringLiteral("args"), QJsonArray()}})
             .value(QStringLiteral("value"));
     }
 
-    QString text(const QString& id)
-    {
-        return script(QStringLiteral("var e=document.getElementById('%1'); return e && !e.hidden ? e.textContent : '';").arg(id))
+    QString text(const QString& id) {
+        return script(QStringLiteral(
+                          "var e=document.getElementById('%1'); return e && !e.hidden ? e.textContent : '';")
+                          .arg(id))
             .toString();
     }
 
     // Waits until the element's text is `wanted`; the last text seen otherwise.
-    QString waitForText(const QString& id, const QString& wanted, int ms = 10000)
-    {
+    QString waitForText(const QString& id, const QString& wanted, int ms = 10000) {
         QElapsedTimer t;
         t.start();
         QString seen;
@@ -192,31 +194,30 @@ public:
     }
 
     // The browser's console lines since the last call.
-    QStringList log()
-    {
+    QStringList log() {
         QStringList lines;
-        const QJsonArray entries =
-            call("POST", QStringLiteral("/se/log"), QJsonObject{{QStringLiteral("type"), QStringLiteral("browser")}})
-                .value(QStringLiteral("value"))
-                .toArray();
+        const QJsonArray entries = call("POST", QStringLiteral("/se/log"),
+                                        QJsonObject{{QStringLiteral("type"), QStringLiteral("browser")}})
+                                       .value(QStringLiteral("value"))
+                                       .toArray();
         for (const QJsonValue& e : entries)
             lines << e.toObject().value(QStringLiteral("message")).toString();
         return lines;
     }
 
 private:
-    QJsonObject post(const QString& path, const QJsonObject& body)
-    {
+    QJsonObject post(const QString& path, const QJsonObject& body) {
         return send("POST", QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path), body);
     }
-    QJsonObject call(const QByteArray& method, const QString& path, const QJsonObject& body = {})
-    {
-        return send(method, QStringLiteral("http://127.0.0.1:%1/session/%2%3").arg(m_port).arg(m_session, path), body);
+    QJsonObject call(const QByteArray& method, const QString& path, const QJsonObject& body = {}) {
+        return send(method,
+                    QStringLiteral("http://127.0.0.1:%1/session/%2%3").arg(m_port).arg(m_session, path),
+                    body);
     }
-    QJsonObject send(const QByteArray& method, const QString& url, const QJsonObject& body)
-    {
-        const Answer a = fetch(m_net, method, QUrl(url),
-                               method == "POST" ? QJsonDocument(body).toJson(QJsonDocument::Compact) : QByteArray());
+    QJsonObject send(const QByteArray& method, const QString& url, const QJsonObject& body) {
+        const Answer a =
+            fetch(m_net, method, QUrl(url),
+                  method == "POST" ? QJsonDocument(body).toJson(QJsonDocument::Compact) : QByteArray());
         return a.json().object();
     }
 
