@@ -223,6 +223,10 @@ void measure(const QString& engine, const Database& db, int tokens, int runs)
         }
         const QByteArray windowName = QByteArray(r.name) + "_window_ms";
         print(engine, windowName.constData(), median(windowMs));
+        // The process's peak so far: the report and its window for this range and those before it.
+        rusage window{};
+        getrusage(RUSAGE_SELF, &window);
+        print(engine, (QByteArray(r.name) + "_window_peak_rss_mb").constData(), double(window.ru_maxrss) / 1024.0);
 
         // The waiting, service-level, hourly and counter figures: the tokens read once, then counted.
         const char* kinds[] = {"waiting", "levels", "hourly", "counters"};
