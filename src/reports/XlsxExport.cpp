@@ -149,6 +149,15 @@ void reportSheetError(Prompt& prompt, int number, int line, const QString& descr
 
 } // namespace
 
+bool tooManyRows(int visibleRows, Prompt& prompt)
+{
+    if (visibleRows <= int(LXW_ROW_MAX))
+        return false;
+    reportSheetError(prompt, LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE, 4,
+                     QString::fromUtf8(lxw_strerror(LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE)));
+    return true;
+}
+
 QString cleanSheetName(const QString& title)
 {
     QString name = title;
@@ -322,11 +331,8 @@ bool Sheet2Excel(lxw_workbook* workbook, const SheetGrid& grid, const QString& t
                        QStringLiteral("\r\n") + tr("The maximum number of colums Excel can handle is 255"));
         return false;
     }
-    if (visibleRows > int(LXW_ROW_MAX)) {
-        reportSheetError(prompt, LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE, line,
-                         QString::fromUtf8(lxw_strerror(LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE)));
+    if (tooManyRows(visibleRows, prompt))
         return false;
-    }
 
     // Merged ranges (9, 10): runs of equal neighbouring cells, each run one range (two
     // overlapping ranges would make the file unreadable).

@@ -22,6 +22,9 @@ namespace modExcel {
 
 // Sheets hold at most this many visible columns of a grid.
 inline constexpr int maxColumns = 254;
+// Says, as filling the sheet would, that a grid of this many visible rows is longer than a sheet;
+// false when it fits. A year of tokens is millions of rows: callers ask before copying cells.
+bool tooManyRows(int visibleRows, Prompt& prompt);
 
 // What may be at the path already: a regular, writable file that the new workbook replaces, or
 // nothing (a name chosen to be new).

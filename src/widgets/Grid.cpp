@@ -168,6 +168,24 @@ void Grid::setCols(int cols) {
     syncSelection(); // a selected row spans the new columns too
 }
 
+void Grid::setRowSource(std::shared_ptr<const GridRowSource> source) {
+    m_model->setRowSource(std::move(source));
+    const int rows = m_model->gridRows();
+    m_rowTwips.resize(1);
+    m_rowTwips.resize(size_t(rows), -1);
+    m_mergeRow.resize(1);
+    m_mergeRow.resize(size_t(rows), false);
+    m_pressRow = -1;
+    m_row = qMin(m_row, rows - 1);
+    m_rowSel = qMin(m_rowSel, rows - 1);
+    applySizes(); // the reset forgot the header views' sections
+    syncSelection();
+}
+
+const std::shared_ptr<const GridRowSource>& Grid::rowSource() const {
+    return m_model->rowSource();
+}
+
 QString Grid::textMatrix(int row, int col) const {
     return m_model->text(row, col);
 }

@@ -52,6 +52,13 @@ public:
     static constexpr int fixedRows() { return 1; }
     static constexpr int fixedCols() { return 1; }
 
+    // The data rows from a source instead of held cells (report windows: a year of tokens stays
+    // the report's own rows); the header row, sizes, looks and selection work as with cells.
+    // setRows with another count, as every fill starts, holds cells again. The rows take the
+    // default height; the selection is kept where the rows still reach.
+    void setRowSource(std::shared_ptr<const GridRowSource> source);
+    const std::shared_ptr<const GridRowSource>& rowSource() const;
+
     QString textMatrix(int row, int col) const;
     void setTextMatrix(int row, int col, const QString& text);
 

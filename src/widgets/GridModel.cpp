@@ -6,8 +6,39 @@ GridModel::GridModel(QObject* parent)
     : QAbstractTableModel(parent) {
 }
 
+void GridModel::setRowSource(std::shared_ptr<const GridRowSource> source) {
+    beginResetModel();
+    m_source = std::move(source);
+    m_own.clear();
+    m_slots.resize(size_t(m_cols)); // the header row, which the source does not give
+    m_rows = 1 + (m_source ? qMax(0, m_source->rowCount()) : 0);
+    if (!m_source)
+        m_slots.resize(size_t(m_rows) * size_t(m_cols));
+    endResetModel();
+}
+
+void GridModel::dropSource() {
+    if (m_source)
+        setRowSource(nullptr);
+}
+
+const GridModel::Slot* GridModel::held(int row, int col) const {
+    if (!m_source || row == 0)
+        return &m_slots[at(row, col)];
+    const auto own = m_own.find(at(row, col));
+    return own == m_own.end() ? nullptr : &own->second.slot;
+}
+
+GridModel::Slot* GridModel::holdSlot(int row, int col) {
+    if (!m_source || row == 0)
+        return &m_slots[at(row, col)];
+    return &m_own[at(row, col)].slot;
+}
+
 void GridModel::setGridRows(int rows) {
     rows = qMax(1, rows); // the header row is never removed
+    if (m_source && rows != m_rows)
+        dropSource();
     const int old = m_rows;
     if (rows > old) {
         beginInsertRows({}, old - 1, rows - 2);
@@ -30,12 +61,20 @@ void GridModel::setGridCols(int cols) {
         beginInsertColumns({}, m_cols, cols - 1);
     else
         beginRemoveColumns({}, cols, m_cols - 1);
-    std::vector<Slot> cells(size_t(m_rows) * size_t(cols));
+    const int slotRows = m_source ? 1 : m_rows;
+    std::vector<Slot> cells(size_t(slotRows) * size_t(cols));
     const int kept = qMin(cols, m_cols);
-    for (int r = 0; r < m_rows; ++r)
+    for (int r = 0; r < slotRows; ++r)
         for (int c = 0; c < kept; ++c)
             cells[size_t(r) * size_t(cols) + size_t(c)] = std::move(m_slots[at(r, c)]);
     m_slots = std::move(cells);
+    std::unordered_map<size_t, Own> own;
+    for (auto& [place, cell] : m_own) {
+        const size_t r = place / size_t(m_cols), c = place % size_t(m_cols);
+        if (c < size_t(cols))
+            own.emplace(r * size_t(cols) + c, std::move(cell));
+    }
+    m_own = std::move(own);
     const bool grew = cols > m_cols;
     m_cols = cols;
     if (grew)
@@ -51,24 +90,33 @@ bool GridModel::contains(int row, int col) const {
 GridCell GridModel::cell(int row, int col) const {
     if (!contains(row, col))
         return {};
-    const Slot& slot = m_slots[at(row, col)];
-    GridCell cell = slot.look ? *slot.look : GridCell();
-    cell.text = slot.text;
+    const Slot* slot = held(row, col);
+    GridCell cell = slot && slot->look ? *slot->look : GridCell();
+    cell.text = text(row, col);
     return cell;
 }
 
-const QString& GridModel::text(int row, int col) const {
-    static const QString none;
-    return contains(row, col) ? m_slots[at(row, col)].text : none;
+QString GridModel::text(int row, int col) const {
+    if (!contains(row, col))
+        return {};
+    if (!m_source || row == 0)
+        return m_slots[at(row, col)].text;
+    const auto own = m_own.find(at(row, col));
+    return own != m_own.end() && own->second.hasText ? own->second.slot.text : m_source->text(row - 1, col);
 }
 
 bool GridModel::setText(int row, int col, const QString& text) {
     if (!contains(row, col))
         return false;
-    QString& held = m_slots[at(row, col)].text;
-    if (held == text)
+    if (this->text(row, col) == text)
         return false;
-    held = text;
+    if (m_source && row > 0) {
+        Own& own = m_own[at(row, col)];
+        own.slot.text = text;
+        own.hasText = true;
+    } else {
+        m_slots[at(row, col)].text = text;
+    }
     if (m_batch > 0)
         m_batchChanged = true;
     else if (row == 0)
@@ -81,7 +129,7 @@ bool GridModel::setText(int row, int col, const QString& text) {
 GridCell* GridModel::editLook(int row, int col) {
     if (!contains(row, col))
         return nullptr;
-    std::unique_ptr<GridCell>& look = m_slots[at(row, col)].look;
+    std::unique_ptr<GridCell>& look = holdSlot(row, col)->look;
     if (!look)
         look = std::make_unique<GridCell>();
     return look.get();

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace tallyvo {
@@ -28,6 +29,16 @@ struct GridCell {
     GridPictureFit pictureFit = GridPictureFit::Stretch;
 };
 
+// Rows a grid shows without holding their cells: a year of a report is millions of rows, and a
+// string per cell would cost gigabytes. The grid asks for a cell's text when it draws, reads or
+// exports it. Rows and columns are the data rows from 0 and the grid's columns.
+class GridRowSource {
+public:
+    virtual ~GridRowSource() = default;
+    virtual int rowCount() const = 0;
+    virtual QString text(int row, int col) const = 0;
+};
+
 // The grid's cells, row 0 included. Views see rows 1.. as their rows 0..; row 0 is offered as
 // the horizontal header, so the header stays in place while the rows scroll.
 class GridModel final : public QAbstractTableModel {
@@ -40,10 +51,16 @@ public:
     void setGridRows(int rows);
     void setGridCols(int cols);
 
+    // The data rows come from the source instead of held cells; the header row stays. Texts and
+    // looks set on a data row afterwards are kept apart, for those cells only. Any change of the
+    // row count lets the source go and holds cells again, as every fill starts with the header.
+    void setRowSource(std::shared_ptr<const GridRowSource> source);
+    const std::shared_ptr<const GridRowSource>& rowSource() const { return m_source; }
+
     bool contains(int row, int col) const;
     // Text and look of a cell; a cell outside the grid reads empty.
     GridCell cell(int row, int col) const;
-    const QString& text(int row, int col) const;
+    QString text(int row, int col) const;
     // False when the cell is outside the grid or already holds the text.
     bool setText(int row, int col, const QString& text);
     // The cell's own look, made on first use (its text field is not used); nullptr outside.
@@ -67,8 +84,20 @@ private:
         std::unique_ptr<GridCell> look;
     };
     size_t at(int row, int col) const { return size_t(row) * size_t(m_cols) + size_t(col); }
+    // The held slot of a cell, nullptr for a data row of a source that has none of its own.
+    const Slot* held(int row, int col) const;
+    Slot* holdSlot(int row, int col);
+    void dropSource();
 
-    std::vector<Slot> m_slots; // row by row
+    std::vector<Slot> m_slots; // row by row; with a source, the header row only
+    std::shared_ptr<const GridRowSource> m_source;
+    // With a source: the data-row cells given a text or look of their own, by at(); a text set
+    // here stands for the source's, so it is told apart from none.
+    struct Own {
+        Slot slot;
+        bool hasText = false;
+    };
+    std::unordered_map<size_t, Own> m_own;
     int m_rows = 1;
     int m_cols = 0;
     int m_batch = 0;

@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
 
@@ -96,6 +97,7 @@ private Q_SLOTS:
     void sheetNameIsCleaned();
     void widestGridIs254Columns_data();
     void widestGridIs254Columns();
+    void longestGridIsRefusedBeforeCopying();
     void workbookKeptWhenNothingOpensIt();
     void failedExportKeepsWhatWasThere_data();
     void failedExportKeepsWhatWasThere();
@@ -243,6 +245,55 @@ void tst_export::widestGridIs254Columns()
         QVERIFY(m_opened.isEmpty());
         QVERIFY(!QFileInfo::exists(target));
     }
+}
+
+namespace {
+
+// Rows enough for more than a sheet, made only when read.
+class EndlessRows final : public GridRowSource {
+public:
+    int rowCount() const override { return 1048576; }
+    QString text(int row, int col) const override
+    {
+        ++asked;
+        return QString::number(row * 10 + col);
+    }
+    mutable qint64 asked = 0;
+};
+
+} // namespace
+
+// One row past a sheet's last: the same refusal the sheet gives, without a cell read or a file.
+void tst_export::longestGridIsRefusedBeforeCopying()
+{
+    Grid g;
+    g.setCols(3);
+    g.setRows(1);
+    auto rows = std::make_shared<EndlessRows>();
+    g.setRowSource(rows);
+    QCOMPARE(g.rows(), 1048577);
+    test::ScriptedPrompt prompt;
+    const QString target = modExcel::workbookPath(QStringLiteral("Long"));
+    QCOMPARE(modExcel::exportGrid(g, QStringLiteral("Long"), true, true, prompt, opener()), QString());
+    QCOMPARE(prompt.messages.size(), 1);
+    QVERIFY2(prompt.messages[0].startsWith(QStringLiteral("Error: ")) &&
+                 prompt.messages[0].contains(QStringLiteral(" on line: 4\n")) &&
+                 prompt.messages[0].endsWith(QStringLiteral("in procedure Sheet2Excel of Form modFlexExcel")),
+             qPrintable(prompt.messages[0]));
+    QCOMPARE(rows->asked, 0);
+    QVERIFY(m_opened.isEmpty());
+    QVERIFY(!QFileInfo::exists(target));
+
+    // The same refusal as a sheet of that shape gets from the workbook itself.
+    test::ScriptedPrompt direct;
+    SheetGrid shape;
+    shape.rows = 1048577;
+    shape.cols = 1;
+    shape.rowHeight.assign(size_t(shape.rows), 240);
+    QTemporaryDir dir;
+    QVERIFY(!modExcel::exportToFile(dir.filePath(QStringLiteral("long.xlsx")), shape, QStringLiteral("Long"), true,
+                                    true, direct));
+    QCOMPARE(direct.messages, prompt.messages);
 }
 
 void tst_export::workbookKeptWhenNothingOpensIt()

@@ -3,6 +3,7 @@
 
 #include "core/Connection.h"
 #include "core/Session.h"
+#include "reports/Report.h"
 #include "reports/ui/FigureWindow.h"
 #include "reports/ui/GridExport.h"
 #include "reports/ui/LiveBoardWindow.h"
@@ -23,6 +24,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <numeric>
@@ -92,6 +94,8 @@ private Q_SLOTS:
     void refusedQueryLeavesHeaderAndSaysWhy();
     void activationMakesCurrentReportWindow();
     void resizeFollowsTheWindow();
+    void manyRowsStayTheReportsRows_data();
+    void manyRowsStayTheReportsRows();
     void commandLineAgreesWithWindow_data();
     void commandLineAgreesWithWindow();
     void commandLineRefusesBadDates();
@@ -307,6 +311,97 @@ void tst_reportwindows::resizeFollowsTheWindow()
     auto* close = test::control<QPushButton>(w.get(), "Command1");
     QCOMPARE(close->mapTo(w.get(), QPoint(0, 0)).x(), twipsToPixels(wt - 1600, dpiX));
     QVERIFY(close->isVisible());
+}
+
+void tst_reportwindows::manyRowsStayTheReportsRows_data()
+{
+    QTest::addColumn<int>("tokens");
+    QTest::addColumn<bool>("showAll");
+    QTest::addColumn<bool>("exported");
+    QTest::newRow("busy day, average") << 30000 << false << false;
+    QTest::newRow("Show All, exported") << 3000 << true << true;
+}
+
+// A busy range is shown from the report's own rows: the grid counts them, makes a cell's text
+// when it is read, and the average line and "Send to Excel" read the same rows.
+void tst_reportwindows::manyRowsStayTheReportsRows()
+{
+    QFETCH(int, tokens);
+    QFETCH(bool, showAll);
+    QFETCH(bool, exported);
+    Station s;
+    // Every third token of a day unfinished, the others 5 or 7 minutes at Counter 1.
+    s.site.temp.db().run(
+        QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, "
+                       "attTime, finished, status) "
+                       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?) "
+                       "SELECT ?, i, '2026-03-12', '08:00:00', '1', 'A' || i, ?, '10:00:00', "
+                       "CASE i % 3 WHEN 0 THEN '' WHEN 1 THEN '10:05:00' ELSE '10:07:59' END, 'Finished' FROM n"),
+        {tokens, s.site.consult, s.site.counter1});
+    auto w = s.open(ReportKind::Department);
+    choose(w.get(), QStringLiteral("Outpatients"));
+    test::control<QCheckBox>(w.get(), "chkAll")->setChecked(showAll);
+    test::control<QDateEdit>(w.get(), "dtFrom")->setDate(QDate(2026, 3, 12));
+    test::control<QDateEdit>(w.get(), "DTto")->setDate(QDate(2026, 3, 12));
+    w->show_Click();
+
+    Grid* fg = w->grid();
+    const ReportResult* shown = reportOfGrid(*fg);
+    QVERIFY(shown);
+    QCOMPARE(fg->rows(), tokens + 1);
+    QCOMPARE(fg->model()->rowCount(), tokens);
+    QCOMPARE(int(shown->rows.size()), tokens);
+    QCOMPARE(fg->textMatrix(0, int(ReportColumn::Token)), QStringLiteral("Token"));
+
+    const ReportResult expected = Reports::run(*s.connection.db(), w->request());
+    QCOMPARE(int(expected.rows.size()), tokens);
+    for (const int r : {1, tokens / 2, tokens - 1, tokens}) {
+        for (int c = int(ReportColumn::Key); c <= int(ReportColumn::Duration); ++c)
+            QCOMPARE(fg->textMatrix(r, c), expected.text(size_t(r - 1), ReportColumn(c)));
+        QCOMPARE(fg->model()->index(r - 1, int(ReportColumn::Token)).data().toString(),
+                 expected.text(size_t(r - 1), ReportColumn::Token));
+    }
+    QCOMPARE(fg->textMatrix(tokens, int(ReportColumn::Sn)), QString::number(tokens));
+    QCOMPARE(fg->textMatrix(tokens + 1, int(ReportColumn::Token)), QString()); // past the rows
+    QCOMPARE(averageOf(w.get()), showAll ? QString() : expected.average);
+    if (!showAll) // (0 + 5 + 7) minutes over every three tokens
+        QCOMPARE(averageOf(w.get()), QStringLiteral("Average Time : 4"));
+
+    // Selecting far down reads the key from the rows.
+    fg->setRow(tokens);
+    QCOMPARE(fg->selectedKey(), expected.text(size_t(tokens - 1), ReportColumn::Key));
+    QCOMPARE(fg->selectionModel()->selectedRows().size(), 1);
+
+    if (exported) {
+        QTemporaryDir dir;
+        qputenv("HOME", dir.path().toUtf8());
+        QString written;
+        modExcel::sendToExcel(w.get(), s.prompt, [&](const QString& p) {
+            written = p;
+            return true;
+        });
+        QVERIFY2(!written.isEmpty(), qPrintable(s.prompt.messages.join(QLatin1Char('\n'))));
+        QProcess py;
+        py.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys, openpyxl\n"
+                                 "ws = openpyxl.load_workbook(sys.argv[1], read_only=True).worksheets[0]\n"
+                                 "rows = list(ws.iter_rows(values_only=True))\n"
+                                 "print(len(rows), rows[0][4], rows[-1][1], rows[-1][4])"),
+                  written});
+        QVERIFY(py.waitForFinished(120000));
+        QVERIFY2(py.exitCode() == 0, py.readAllStandardError().constData());
+        QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("%1 Token %2 %3")
+                     .arg(tokens + 1)
+                     .arg(tokens)
+                     .arg(expected.text(size_t(tokens - 1), ReportColumn::Token)));
+    }
+
+    // The next fill starts from the header again and holds cells of nobody else's.
+    choose(w.get(), QStringLiteral("Radiology"));
+    QCOMPARE(fg->rows(), 1);
+    QVERIFY(reportOfGrid(*fg));
 }
 
 void tst_reportwindows::commandLineAgreesWithWindow_data()

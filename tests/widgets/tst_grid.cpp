@@ -77,6 +77,7 @@ private slots:
     void emptyFillLeavesHeaderRow();
     void growingAndShrinkingKeepText();
     void batchAnnouncesOnce();
+    void rowSourceGivesTextsOnDemand();
     void outOfRangeIsHarmless();
     void keyColumnHiddenButReadable();
     void sizesFollowTwips();
@@ -199,6 +200,78 @@ void TestGrid::batchAnnouncesOnce() {
     QCOMPARE(grid.model()->data(grid.model()->index(499, 1)).toString(), QStringLiteral("500"));
     grid.setTextMatrix(3, 2, QStringLiteral("x")); // after the batch, each change is announced
     QCOMPARE(changed.count(), 2);
+}
+
+namespace {
+
+// "r,c" for every cell of a million rows, counting the texts asked for.
+class CountingRows final : public GridRowSource {
+public:
+    explicit CountingRows(int rows)
+        : m_rows(rows) {}
+    int rowCount() const override { return m_rows; }
+    QString text(int row, int col) const override {
+        ++asked;
+        return QStringLiteral("%1,%2").arg(row + 1).arg(col);
+    }
+    mutable qint64 asked = 0;
+
+private:
+    int m_rows;
+};
+
+} // namespace
+
+void TestGrid::rowSourceGivesTextsOnDemand() {
+    Grid grid;
+    grid.resize(600, 400);
+    grid.setCols(3);
+    grid.setColWidth(1, 2000);
+    grid.setTextMatrix(0, 1, QStringLiteral("Name"));
+    grid.setRows(1);
+    auto rows = std::make_shared<CountingRows>(1000000);
+    grid.setRowSource(rows);
+    QCOMPARE(grid.rows(), 1000001);
+    QCOMPARE(grid.model()->rowCount(), 1000000);
+    QCOMPARE(grid.textMatrix(0, 1), QStringLiteral("Name")); // the header is the grid's own
+    QCOMPARE(grid.colWidth(1), 2000);
+    QCOMPARE(grid.textMatrix(1000000, 2), QStringLiteral("1000000,2"));
+    QCOMPARE(grid.model()->index(499999, 1).data().toString(), QStringLiteral("500000,1"));
+    QCOMPARE(grid.textMatrix(1000001, 1), QString());
+
+    // Drawing asks only for the rows in sight.
+    rows->asked = 0;
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    grid.grab();
+    QVERIFY(rows->asked > 0);
+    QVERIFY2(rows->asked < 3000, qPrintable(QString::number(rows->asked)));
+
+    // Selection, a text and a look of one cell of its own, kept through a change of columns.
+    grid.setRow(999999);
+    QCOMPARE(grid.selectedKey(), QStringLiteral("999999,0"));
+    QSignalSpy changed(grid.model(), &QAbstractItemModel::dataChanged);
+    grid.setTextMatrix(700000, 1, QStringLiteral("mine"));
+    grid.setTextMatrix(700000, 2, QStringLiteral("700000,2")); // what it shows already
+    QCOMPARE(changed.count(), 1);
+    grid.setCellBackColor(700001, 1, Qt::red);
+    grid.setCols(4);
+    QCOMPARE(grid.textMatrix(700000, 1), QStringLiteral("mine"));
+    QCOMPARE(grid.textMatrix(700001, 1), QStringLiteral("700001,1"));
+    QCOMPARE(grid.cellBackColor(700001, 1), QColor(Qt::red));
+    QVERIFY(!grid.cellBackColor(700000, 1).isValid());
+    QCOMPARE(grid.textMatrix(5, 3), QStringLiteral("5,3"));
+
+    // A fill starting from the header lets the source go; the grid holds cells again.
+    grid.setRows(1);
+    QVERIFY(!grid.rowSource());
+    QCOMPARE(rows.use_count(), 1);
+    grid.setRows(3);
+    QCOMPARE(grid.textMatrix(2, 1), QString());
+    QCOMPARE(grid.textMatrix(0, 1), QStringLiteral("Name"));
+    QVERIFY(!grid.cellBackColor(2, 1).isValid());
+    grid.setTextMatrix(2, 1, QStringLiteral("x"));
+    QCOMPARE(grid.textMatrix(2, 1), QStringLiteral("x"));
 }
 
 void TestGrid::outOfRangeIsHarmless() {

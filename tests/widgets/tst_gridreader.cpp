@@ -70,6 +70,24 @@ QStringList cells(const Grid& grid) {
     return out;
 }
 
+// "D<fill>-<row>" in every cell of column 1, the row's number in the key column.
+class NumberedRows final : public GridRowSource {
+public:
+    NumberedRows(int rows, int fill)
+        : m_rows(rows)
+        , m_fill(fill) {}
+    int rowCount() const override { return m_rows; }
+    QString text(int row, int col) const override {
+        if (col == 0)
+            return QString::number(row + 1);
+        return col == 1 ? QStringLiteral("D%1-%2").arg(m_fill).arg(row + 1) : QString();
+    }
+
+private:
+    int m_rows;
+    int m_fill;
+};
+
 } // namespace
 
 class TestGridReader : public QObject {
@@ -153,6 +171,16 @@ void TestGridReader::screenReaderHearsEveryChange() {
         }
         QVERIFY2(heardAsShown(), qPrintable(QString::number(rows)));
     }
+
+    // Rows given by a source, as the report windows show theirs, one fill after another; then a
+    // text of one cell's own over the source's.
+    for (const int rows : {5, 800}) {
+        grid.setRows(1);
+        grid.setRowSource(std::make_shared<NumberedRows>(rows, rows));
+        QVERIFY2(heardAsShown(), qPrintable(QStringLiteral("source of %1").arg(rows)));
+    }
+    grid.setTextMatrix(2, 1, QStringLiteral("own"));
+    QVERIFY(heardAsShown());
 
     // A change of look alone (the display's blinking top row) is no new name to announce.
     reader.namesChanged = 0;

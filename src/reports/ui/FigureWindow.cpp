@@ -179,10 +179,23 @@ void FigureWindow::showTable()
         g.setColWidth(c, std::max(c == 1 ? 2000 : 1100, 200 + 110 * int(m_table.header.value(c - 1).size())));
         g.setTextMatrix(0, c, m_table.header.value(c - 1));
     }
-    g.setRows(int(m_table.rows.size()) + 1);
-    for (size_t r = 0; r < m_table.rows.size(); ++r)
-        for (int c = 1; c < cols; ++c)
-            g.setTextMatrix(int(r) + 1, c, m_table.rows[r].value(c - 1));
+    // The grid shows the table's rows as they are (shared, not copied cell by cell).
+    class TableRows final : public GridRowSource {
+    public:
+        explicit TableRows(const FigureTable& table)
+            : m_rows(table.rows)
+        {
+        }
+        int rowCount() const override { return int(m_rows.size()); }
+        QString text(int row, int col) const override
+        {
+            return col < 1 || row < 0 || size_t(row) >= m_rows.size() ? QString() : m_rows[size_t(row)].value(col - 1);
+        }
+
+    private:
+        std::vector<QStringList> m_rows;
+    };
+    g.setRowSource(std::make_shared<TableRows>(m_table));
     m_summary->setText(m_table.rows.empty() ? tr("Nothing in this range.") : tr("%n row(s)", nullptr, int(m_table.rows.size())));
 }
 

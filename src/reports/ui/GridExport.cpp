@@ -72,6 +72,13 @@ QString writeAndOpen(const SheetGrid& sheet, const QString& title, bool copyForm
 QString exportGrid(const Grid& grid, const QString& title, bool copyFormatting, bool fitColumns, Prompt& prompt,
                    const Opener& open)
 {
+    // Refused before the cells are copied: a sheet of a year of tokens would take gigabytes only
+    // to be refused after.
+    int visibleRows = 0;
+    for (int r = 0; r < grid.rows(); ++r)
+        visibleRows += grid.rowHeight(r) > 0 ? 1 : 0;
+    if (tooManyRows(visibleRows, prompt))
+        return QString();
     return writeAndOpen(sheetFromGrid(grid), title, copyFormatting, fitColumns, prompt, open);
 }
 

@@ -9,11 +9,14 @@
 #include "widgets/Grid.h"
 #include "widgets/Twips.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QLineEdit>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QTimer>
+
+#include <limits>
 
 namespace tallyvo {
 
@@ -160,7 +163,7 @@ void ReportWindow::addFG()
     ++m_fillCount;
     setFG();
     const ReportRequest r = request();
-    const ReportResult result = Reports::run(*m_connection.db(), r);
+    ReportResult result = Reports::run(*m_connection.db(), r);
     // Once per failure: the same refusal on the next keystroke's fill would put a box in the way
     // of every letter.
     if (result.error.isEmpty()) {
@@ -170,7 +173,7 @@ void ReportWindow::addFG()
         m_prompt.message(result.error);
     }
 
-    fillReportGrid(*m_ui->FG, result);
+    fillReportGrid(*m_ui->FG, std::move(result));
 
     if (!r.showAll)
         getAvg();
@@ -178,17 +181,59 @@ void ReportWindow::addFG()
         m_ui->lblAvg->setText(QString());
 }
 
-void fillReportGrid(Grid& fg, const ReportResult& result)
+namespace {
+
+// A report's rows as the grid's data rows.
+class ReportRows final : public GridRowSource {
+public:
+    explicit ReportRows(ReportResult result)
+        : m_result(std::move(result))
+    {
+    }
+
+    int rowCount() const override { return int(m_result.rows.size()); }
+    QString text(int row, int col) const override
+    {
+        if (row < 0 || size_t(row) >= m_result.rows.size() || col < int(ReportColumn::Key) ||
+            col > int(ReportColumn::Duration))
+            return QString();
+        return m_result.text(size_t(row), ReportColumn(col));
+    }
+    const ReportResult& result() const { return m_result; }
+
+private:
+    ReportResult m_result;
+};
+
+} // namespace
+
+void fillReportGrid(Grid& fg, ReportResult result)
 {
-    const Grid::Batch batch(fg);
-    fg.setRows(int(result.rows.size()) + 1);
-    for (size_t i = 0; i < result.rows.size(); ++i)
-        for (int c = int(ReportColumn::Key); c <= int(ReportColumn::Duration); ++c)
-            fg.setTextMatrix(int(i) + 1, c, result.text(i, ReportColumn(c)));
+    // The grid's rows are counted in int; a report past that (never seen: a busy year is a few
+    // million) shows what fits rather than wrapping round to a negative count.
+    if (result.rows.size() > size_t(std::numeric_limits<int>::max() - 1))
+        result.rows.resize(size_t(std::numeric_limits<int>::max() - 1));
+    fg.setRowSource(std::make_shared<ReportRows>(std::move(result)));
+}
+
+const ReportResult* reportOfGrid(const Grid& fg)
+{
+    const auto* rows = dynamic_cast<const ReportRows*>(fg.rowSource().get());
+    return rows ? &rows->result() : nullptr;
 }
 
 QString gridAverage(const Grid& fg)
 {
+    if (const ReportResult* report = reportOfGrid(fg)) {
+        // The rows' own minutes, by the same rule as the texts: an unfinished token counts 0.
+        if (report->rows.empty())
+            return QString();
+        double sum = 0;
+        for (const ReportRow& row : report->rows)
+            sum += row.minutes == ReportRow::kNoMinutes ? 0 : row.minutes;
+        return QCoreApplication::translate("Reports", "Average Time : ") +
+            Reports::generalNumber(sum / double(report->rows.size()));
+    }
     QStringList durations;
     durations.reserve(fg.rows());
     for (int r = 1; r < fg.rows(); ++r)

@@ -23,9 +23,12 @@ struct Session;
 
 // The empty report grid: 11 columns with their widths and headers, the header row only.
 void layOutReportGrid(Grid& fg);
-// Fills a report grid laid out so with the rows of a report, the key in column 0 and the
-// place from 1 in "SN".
-void fillReportGrid(Grid& fg, const ReportResult& result);
+// Gives a report grid laid out so the rows of a report, the key in column 0 and the place from 1
+// in "SN". The grid keeps the report's own rows and makes a cell's text when it is shown, read or
+// exported, so a year of tokens costs what the report costs, not a string per cell.
+void fillReportGrid(Grid& fg, ReportResult result);
+// The report whose rows a grid shows, nullptr when it holds cells of its own.
+const ReportResult* reportOfGrid(const Grid& fg);
 // "Average Time : " and the mean of a report grid's Duration column ("" when it has no rows).
 QString gridAverage(const Grid& fg);
 
