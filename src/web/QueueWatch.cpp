@@ -28,10 +28,16 @@ void openOptions(Database& db) {
 
 } // namespace
 
+// One connection and thread of the watch: the queue's (every change, read whole), or the calls'
+// (new calls and recalls only, read from where it stopped), so that a screen's call never waits
+// behind a read of the queue.
 class QueueWatch::Worker : public QObject {
 public:
-    Worker(QueueWatch& owner)
-        : m_owner(owner) {}
+    enum class Part { Queue, Calls };
+
+    Worker(QueueWatch& owner, Part part)
+        : m_owner(owner)
+        , m_part(part) {}
 
     void begin() {
         m_safety = new QTimer(this);
@@ -44,7 +50,7 @@ public:
         connect(m_retry, &QTimer::timeout, this, [this] { tryConnect(); });
         m_readSoon = new QTimer(this);
         m_readSoon->setSingleShot(true);
-        m_readSoon->setInterval(m_owner.m_timing.settleMs);
+        m_readSoon->setInterval(m_part == Part::Queue ? m_owner.m_timing.settleMs : 0);
         m_readSoon->setTimerType(Qt::PreciseTimer);
         connect(m_readSoon, &QTimer::timeout, this, [this] { readNow(); });
         tryConnect();
@@ -75,7 +81,7 @@ private:
             return;
         }
         m_generation = m_db->generation();
-        if (m_down)
+        if (m_down && m_part == Part::Queue)
             m_owner.m_onNote(QStringLiteral("connected to the database again"));
         m_down = false;
         m_retryMs = 0;
@@ -88,8 +94,11 @@ private:
         if (m_db->engine() == Engine::Postgres) {
             // Listening starts before the first read, so nothing falls between the two.
             QSqlDriver* driver = m_db->handle().driver();
-            for (const char* channel : {"tallyvo_call", "tallyvo_ticket"})
-                if (!driver->subscribeToNotification(QString::fromLatin1(channel)))
+            const QStringList channels = m_part == Part::Queue ? QStringList{QStringLiteral("tallyvo_call"),
+                                                                             QStringLiteral("tallyvo_ticket")}
+                                                               : QStringList{QStringLiteral("tallyvo_call")};
+            for (const QString& channel : channels)
+                if (!driver->subscribeToNotification(channel))
                     throw DbError(driver->lastError().text());
             connect(driver, &QSqlDriver::notification, this, [this] { wake(); });
             m_safety->setInterval(m_owner.m_timing.safetyMs);
@@ -117,7 +126,7 @@ private:
         closeConnection();
         if (m_finished)
             return;
-        if (!m_down)
+        if (!m_down && m_part == Part::Queue)
             m_owner.m_onNote(QStringLiteral("lost the database (%1); trying again").arg(why));
         m_down = true;
         m_retryMs = m_retryMs == 0 ? m_owner.m_timing.retryMinMs
@@ -172,11 +181,10 @@ private:
         if (!m_db || m_finished)
             return;
         try {
-            // The calls first: a screen waits for nothing but them, and they are a short read.
-            const QString day = m_owner.m_clock.todayText();
-            if (m_owner.m_onCalls) {
-                // The feed's places only grow, a recall's too, so what came since is what lies beyond
-                // the last place read.
+            if (m_part == Part::Calls) {
+                // The feed's places only grow, a recall's too, so what came since is what lies
+                // beyond the last place read.
+                const QString day = m_owner.m_clock.todayText();
                 if (day != m_callDay)
                     m_lastSeq = 0;
                 const QList<WebCall> calls = DisplayData::callsAfter(*m_db, day, m_lastSeq);
@@ -185,6 +193,8 @@ private:
                 if (day != m_callDay || !calls.isEmpty())
                     m_owner.m_onCalls(day, calls);
                 m_callDay = day;
+                listening();
+                return;
             }
             auto state = std::make_shared<const QueueState>(QueueState::read(*m_db, m_owner.m_clock));
             ++m_owner.m_reads;
@@ -198,6 +208,7 @@ private:
     }
 
     QueueWatch& m_owner;
+    const Part m_part;
     std::unique_ptr<Database> m_db;
     std::optional<SqliteChangeCounter> m_counter;
     qint64 m_version = -1;
@@ -231,14 +242,19 @@ void QueueWatch::setTiming(const WatchTiming& timing) {
 void QueueWatch::start() {
     if (m_thread)
         return;
-    m_thread = new QThread;
-    m_thread->setObjectName(QStringLiteral("queue watch"));
-    m_worker = new Worker(*this);
-    m_worker->moveToThread(m_thread);
-    connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    m_thread->start();
-    QMetaObject::invokeMethod(
-        m_worker, [w = m_worker] { w->begin(); }, Qt::QueuedConnection);
+    auto begin = [this](Worker::Part part, const QString& name, QThread*& thread, Worker*& worker) {
+        thread = new QThread;
+        thread->setObjectName(name);
+        worker = new Worker(*this, part);
+        worker->moveToThread(thread);
+        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+        thread->start();
+        QMetaObject::invokeMethod(
+            worker, [w = worker] { w->begin(); }, Qt::QueuedConnection);
+    };
+    begin(Worker::Part::Queue, QStringLiteral("queue watch"), m_thread, m_worker);
+    if (m_onCalls)
+        begin(Worker::Part::Calls, QStringLiteral("call watch"), m_callThread, m_callWorker);
 }
 
 void QueueWatch::readSoon() {
@@ -248,14 +264,16 @@ void QueueWatch::readSoon() {
 }
 
 void QueueWatch::stop() {
-    if (!m_thread)
-        return;
-    QMetaObject::invokeMethod(
-        m_worker, [w = m_worker] { w->finish(); }, Qt::QueuedConnection);
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
-    m_worker = nullptr;
+    for (auto [thread, worker] : {std::pair{&m_thread, &m_worker}, std::pair{&m_callThread, &m_callWorker}}) {
+        if (!*thread)
+            continue;
+        QMetaObject::invokeMethod(
+            *worker, [w = *worker] { w->finish(); }, Qt::QueuedConnection);
+        (*thread)->wait();
+        delete *thread;
+        *thread = nullptr;
+        *worker = nullptr;
+    }
 }
 
 class DbJobs::Worker : public QObject {

@@ -56,8 +56,9 @@ public:
     ~QueueWatch() override; // stop()
 
     void setTiming(const WatchTiming& timing); // before start()
-    // The day's calls and recalls that came since the last read, in feed order, on the watch's
-    // thread after each new state; the first read of a day brings all of that day's. Before start().
+    // The day's calls and recalls that came since the last read, in feed order, on a thread and
+    // connection of their own (a call never waits behind a read of the queue); the first read of
+    // a day brings all of that day's. Before start().
     using CallsHandler = std::function<void(const QString& day, const QList<WebCall>& calls)>;
     void setCallsHandler(CallsHandler onCalls) { m_onCalls = std::move(onCalls); }
     // Runs on the watch's thread after every read, with its connection, for figures that are
@@ -79,8 +80,10 @@ private:
     CallsHandler m_onCalls;
     std::function<void(const Database&)> m_afterRead;
     WatchTiming m_timing;
-    QThread* m_thread = nullptr;
+    QThread* m_thread = nullptr; // the queue's
     Worker* m_worker = nullptr;
+    QThread* m_callThread = nullptr; // the calls', when someone takes them
+    Worker* m_callWorker = nullptr;
     std::atomic<quint64> m_reads{0};
 };
 

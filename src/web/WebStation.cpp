@@ -258,6 +258,11 @@ quint64 WebStation::stateReads() const {
     return m_watch ? m_watch->reads() : 0;
 }
 
+bool WebStation::ready() const {
+    std::lock_guard lock(m_mutex);
+    return m_state && m_callsKnown;
+}
+
 std::shared_ptr<const QueueState> WebStation::state() const {
     std::lock_guard lock(m_mutex);
     return m_state;

@@ -75,6 +75,8 @@ public:
     web::ServerStats serverStats() const;
     // Times today's queue was read so far.
     quint64 stateReads() const;
+    // Whether the station has read today's queue and calls once, and so serves every route.
+    bool ready() const;
     // One line per lost or regained database connection, for the station's log.
     void setNoteHandler(std::function<void(const QString&)> onNote) { m_onNote = std::move(onNote); }
 

@@ -63,7 +63,7 @@ class TestWebStation : public QObject {
         m_station = std::make_unique<WebStation>(c, m_clock);
         QString error;
         QVERIFY2(m_station->start(&error), qPrintable(error));
-        QTRY_VERIFY(m_station->stateReads() > 0);
+        QTRY_VERIFY(m_station->ready());
     }
 
     // Waits until the station has read what was committed last.
