@@ -43,7 +43,8 @@ public:
         m_safety = new QTimer(this);
         connect(m_safety, &QTimer::timeout, this, [this] { safetyLook(); });
         m_clockTimer = new QTimer(this);
-        m_clockTimer->setInterval(m_owner.m_timing.clockMs);
+        // The calls need the clock only to notice a new day.
+        m_clockTimer->setInterval(m_part == Part::Queue ? m_owner.m_timing.clockMs : 60000);
         connect(m_clockTimer, &QTimer::timeout, this, [this] { wake(); });
         m_retry = new QTimer(this);
         m_retry->setSingleShot(true);
@@ -106,7 +107,13 @@ private:
             m_counter.emplace(*m_db);
             m_version = m_counter->read();
             m_wal = new SqliteWalWatcher(m_owner.m_url.path, this);
-            connect(m_wal, &SqliteWalWatcher::touched, this, [this] { safetyLook(); });
+            connect(m_wal, &SqliteWalWatcher::touched, this, [this] {
+                // The log is written before the commit is complete: a look that finds nothing
+                // new yet looks again a moment later, a few times, instead of waiting for the
+                // next timed look.
+                m_lookAgain = 4;
+                safetyLook();
+            });
             m_safety->setInterval(m_wal->isWatching() ? m_owner.m_timing.sqliteCheckMs : 10);
         }
     }
@@ -151,8 +158,14 @@ private:
         }
         try {
             const qint64 now = m_counter->read();
-            if (now == m_version)
+            if (now == m_version) {
+                if (m_lookAgain > 0) {
+                    --m_lookAgain;
+                    QTimer::singleShot(2, Qt::PreciseTimer, this, [this] { safetyLook(); });
+                }
                 return;
+            }
+            m_lookAgain = 0;
             m_version = now;
         } catch (const DbError& e) {
             lost(e.text());
@@ -212,6 +225,7 @@ private:
     std::unique_ptr<Database> m_db;
     std::optional<SqliteChangeCounter> m_counter;
     qint64 m_version = -1;
+    int m_lookAgain = 0;
     SqliteWalWatcher* m_wal = nullptr;
     QTimer* m_safety = nullptr;
     QTimer* m_clockTimer = nullptr;

@@ -24,12 +24,11 @@ struct WatchTiming {
     // where the database's folder cannot be watched.
     int safetyMs = 1000;
     // SQLite: the change counter is read this often even where the log is watched, since a
-    // change of the log can go unreported (a checkpoint starting the log over); one read costs
-    // microseconds, a missed call would wait for the safety look.
+    // change of the log can go unreported (a checkpoint starting the log over).
     int sqliteCheckMs = 100;
     // Waiting estimates and the longest wait move with the clock alone: the state is read again
     // this often even when nothing was written.
-    int clockMs = 15000;
+    int clockMs = 30000;
     // A counter's Next is two commits a moment apart (the finish of the last token, then the
     // call): a read waits this long after the first wake-up, so one read takes both instead of a
     // second read having to follow the first.
