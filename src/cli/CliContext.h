@@ -7,6 +7,7 @@
 #include "core/SettingsStore.h"
 
 #include <QDate>
+#include <QPair>
 #include <QStringList>
 #include <QTextStream>
 #include <functional>
@@ -127,6 +128,9 @@ public:
 
 // Removes "--name yyyy-MM-dd"; otherwise when absent.
 QDate dateOption(QStringList& args, const QString& name, const QDate& otherwise);
+// Removes --from and --to (today when absent); a reversed range is a usage error, since it would
+// answer empty figures that look like a quiet day.
+QPair<QDate, QDate> dateRange(QStringList& args, const QDate& today);
 
 const QList<CliCommand>& commands();
 QList<CliCommand> statsCommands();

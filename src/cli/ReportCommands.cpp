@@ -5,6 +5,7 @@
 #include "reports/XlsxExport.h"
 
 #include <QDate>
+#include <tuple>
 
 namespace tallyvo::cli {
 
@@ -16,6 +17,16 @@ QDate dateOption(QStringList& args, const QString& name, const QDate& otherwise)
     return toDate(*text, QStringLiteral("--") + name);
 }
 
+QPair<QDate, QDate> dateRange(QStringList& args, const QDate& today)
+{
+    const QDate from = dateOption(args, QStringLiteral("from"), today);
+    const QDate to = dateOption(args, QStringLiteral("to"), today);
+    if (from > to)
+        throw UsageError(QStringLiteral("--from %1 is after --to %2")
+                             .arg(from.toString(QStringLiteral("yyyy-MM-dd")), to.toString(QStringLiteral("yyyy-MM-dd"))));
+    return {from, to};
+}
+
 namespace {
 
 void report(CliContext& ctx, QStringList args)
@@ -24,13 +35,7 @@ void report(CliContext& ctx, QStringList args)
     const std::optional<QString> xlsx = takeOption(args, QStringLiteral("xlsx"));
     const bool showAll = takeFlag(args, QStringLiteral("all"));
     ReportRequest request;
-    request.from = dateOption(args, QStringLiteral("from"), ctx.clock.today());
-    request.to = dateOption(args, QStringLiteral("to"), ctx.clock.today());
-    // A reversed range would answer an empty report that looks like a quiet day.
-    if (request.from > request.to)
-        throw UsageError(QStringLiteral("--from %1 is after --to %2")
-                             .arg(request.from.toString(QStringLiteral("yyyy-MM-dd")),
-                                  request.to.toString(QStringLiteral("yyyy-MM-dd"))));
+    std::tie(request.from, request.to) = dateRange(args, ctx.clock.today());
     if (args.isEmpty())
         throw UsageError(QStringLiteral("the kind of report is missing"));
     const QString kind = args.takeFirst();

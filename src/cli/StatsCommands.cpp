@@ -6,6 +6,7 @@
 #include "stats/QueueFigures.h"
 
 #include <QDate>
+#include <tuple>
 
 namespace tallyvo::cli {
 
@@ -16,13 +17,7 @@ void stats(CliContext& ctx, QStringList args)
     const std::optional<QString> filter = takeOption(args, QStringLiteral("filter"));
     const std::optional<QString> xlsx = takeOption(args, QStringLiteral("xlsx"));
     FigureRequest request;
-    request.from = dateOption(args, QStringLiteral("from"), ctx.clock.today());
-    request.to = dateOption(args, QStringLiteral("to"), ctx.clock.today());
-    // A reversed range would answer empty figures that look like a quiet day.
-    if (request.from > request.to)
-        throw UsageError(QStringLiteral("--from %1 is after --to %2")
-                             .arg(request.from.toString(QStringLiteral("yyyy-MM-dd")),
-                                  request.to.toString(QStringLiteral("yyyy-MM-dd"))));
+    std::tie(request.from, request.to) = dateRange(args, ctx.clock.today());
     if (args.isEmpty())
         throw UsageError(QStringLiteral("the kind of figures is missing"));
     const QString name = args.takeFirst();

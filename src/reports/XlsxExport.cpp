@@ -465,9 +465,9 @@ bool Sheet2Excel(lxw_workbook* workbook, const SheetGrid& grid, const QString& t
     // 12: the chart, beside the grid.
     line = 12;
     if (grid.chart && !grid.chart->series.empty()) {
-        const SheetChart& spec = *grid.chart;
+        const SheetChart& look = *grid.chart;
         lxw_chart* chart =
-            workbook_add_chart(workbook, spec.kind == SheetChart::Kind::Line ? LXW_CHART_LINE : LXW_CHART_COLUMN);
+            workbook_add_chart(workbook, look.kind == SheetChart::Kind::Line ? LXW_CHART_LINE : LXW_CHART_COLUMN);
         if (!chart) {
             reportSheetError(prompt, LXW_ERROR_MEMORY_MALLOC_FAILED, line,
                              QString::fromUtf8(lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED)));
@@ -475,7 +475,7 @@ bool Sheet2Excel(lxw_workbook* workbook, const SheetGrid& grid, const QString& t
         }
         auto at = [](const std::vector<int>& map, int i) { return i >= 0 && size_t(i) < map.size() ? map[size_t(i)] : -1; };
         const char* sheetName = sheet->name;
-        for (const SheetChart::Series& s : spec.series) {
+        for (const SheetChart::Series& s : look.series) {
             const int r1 = at(sheetRow, s.row1), r2 = at(sheetRow, s.row2);
             const int c1 = at(sheetCol, s.col1), c2 = at(sheetCol, s.col2);
             const int k1 = at(sheetRow, s.catRow1), k2 = at(sheetRow, s.catRow2);
@@ -489,10 +489,10 @@ bool Sheet2Excel(lxw_workbook* workbook, const SheetGrid& grid, const QString& t
             chart_series_set_values(series, sheetName, lxw_row_t(r1), lxw_col_t(c1), lxw_row_t(r2), lxw_col_t(c2));
             chart_series_set_name(series, s.name.toUtf8().constData());
         }
-        if (!spec.title.isEmpty())
-            chart_title_set_name(chart, spec.title.toUtf8().constData());
-        if (!spec.valueTitle.isEmpty())
-            chart_axis_set_name(chart->y_axis, spec.valueTitle.toUtf8().constData());
+        if (!look.title.isEmpty())
+            chart_title_set_name(chart, look.title.toUtf8().constData());
+        if (!look.valueTitle.isEmpty())
+            chart_axis_set_name(chart->y_axis, look.valueTitle.toUtf8().constData());
         lxw_chart_options placing{};
         placing.x_scale = 1.6;
         placing.y_scale = 1.4;

@@ -382,14 +382,20 @@ void WebStation::serveTicket(const QString& key, bool page, std::shared_ptr<Repl
         r.headers.emplace_back("Cache-Control", "no-store");
         to.respond(std::move(r));
     };
-    // A malformed key is never looked up, and is answered like an unknown one.
+    lookUp(key, std::move(reply), answer);
+}
+
+// The token with the key: from today's state at once, else from the database on the jobs'
+// thread (one of an earlier day, or one issued a moment ago). A malformed key is never looked
+// up, and is answered like an unknown one.
+void WebStation::lookUp(const QString& key, std::shared_ptr<Reply> reply,
+                        const std::function<void(const std::optional<TicketView>&, Reply&)>& done) {
     if (!WebKeys::wellFormed(key))
-        return answer(std::nullopt, *reply);
+        return done(std::nullopt, *reply);
     if (const auto s = state())
         if (const TicketView* t = s->ticket(key))
-            return answer(*t, *reply);
-    // Not among today's tokens: perhaps one of an earlier day, or one issued a moment ago.
-    const bool queued = m_jobs->post([this, key, reply, answer](const Database* db) {
+            return done(*t, *reply);
+    const bool queued = m_jobs->post([this, key, reply, done](const Database* db) {
         if (!db)
             return reply->respond(error(503, QStringLiteral("the database cannot be reached now")));
         std::optional<TicketView> t;
@@ -399,37 +405,19 @@ void WebStation::serveTicket(const QString& key, bool page, std::shared_ptr<Repl
             reply->respond(error(503, QStringLiteral("the database cannot be reached now")));
             throw;
         }
-        answer(t, *reply);
+        done(t, *reply);
     });
     if (!queued)
         reply->respond(error(503, QStringLiteral("busy: try again in a moment")));
 }
 
 void WebStation::openEvents(const QString& key, std::shared_ptr<Reply> reply) {
-    auto open = [this, key](std::optional<TicketView> t, Reply& to) {
+    auto open = [this, key](const std::optional<TicketView>& t, Reply& to) {
         if (!t)
             return to.respond(error(404, QStringLiteral("not found")));
         to.openStream([this, key, t](std::shared_ptr<web::EventStream> stream) { watch(key, t, stream); });
     };
-    if (!WebKeys::wellFormed(key))
-        return open(std::nullopt, *reply);
-    if (const auto s = state())
-        if (s->ticket(key))
-            return open(*s->ticket(key), *reply);
-    const bool queued = m_jobs->post([this, key, reply, open](const Database* db) {
-        if (!db)
-            return reply->respond(error(503, QStringLiteral("the database cannot be reached now")));
-        std::optional<TicketView> t;
-        try {
-            t = QueueState::find(*db, m_clock, key);
-        } catch (const DbError&) {
-            reply->respond(error(503, QStringLiteral("the database cannot be reached now")));
-            throw;
-        }
-        open(t, *reply);
-    });
-    if (!queued)
-        reply->respond(error(503, QStringLiteral("busy: try again in a moment")));
+    lookUp(key, std::move(reply), open);
 }
 
 // Registers the stream and sends its first event under the same lock as a new state, so the

@@ -105,6 +105,8 @@ private:
     void readBoard(const Database& db);
     void serveTicket(const QString& key, bool page, std::shared_ptr<web::Reply> reply);
     void openEvents(const QString& key, std::shared_ptr<web::Reply> reply);
+    void lookUp(const QString& key, std::shared_ptr<web::Reply> reply,
+                const std::function<void(const std::optional<TicketView>&, web::Reply&)>& done);
     void issue(const web::Request& request, std::shared_ptr<web::Reply> reply);
     void onState(std::shared_ptr<const QueueState> state);
     void watch(const QString& key, std::optional<TicketView> view,
