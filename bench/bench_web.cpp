@@ -365,7 +365,7 @@ int run(const Options& o)
     QuietPrompt prompt;
     CallEngine engine(*db, clock, session, settings, prompt);
     engine.open();
-    std::vector<double> one, everyone, oneWithCall, everyoneWithCall, callMs;
+    std::vector<double> one, everyone, oneWithCall, everyoneWithCall, callMs, calledOne;
     int missing = 0;
     const int designated = o.streams - 1; // the last token: waiting through every call
     for (int call = 1; call <= o.calls && call <= o.streams; ++call) {
@@ -388,6 +388,8 @@ int run(const Options& o)
                 continue;
             }
             last = std::max(last, at[i]);
+            if (expected[i] == call - 2)
+                calledOne.push_back(static_cast<double>(at[i] - called) / 1e6);
             if (expected[i] == designated) {
                 one.push_back(static_cast<double>(at[i] - called) / 1e6);
                 oneWithCall.push_back(static_cast<double>(at[i] - t0) / 1e6);
@@ -406,6 +408,8 @@ int run(const Options& o)
     print("event_one_p99_ms", percentile(one, 99));
     print("event_all_p50_ms", percentile(everyone, 50));
     print("event_all_p99_ms", percentile(everyone, 99));
+    print("event_called_p50_ms", percentile(calledOne, 50));
+    print("event_called_p99_ms", percentile(calledOne, 99));
     print("event_one_p99_ms_with_call", percentile(oneWithCall, 99));
     print("event_all_p99_ms_with_call", percentile(everyoneWithCall, 99));
     print("events_missing", missing);
@@ -419,9 +423,40 @@ int run(const Options& o)
     print("page_p99_ms", load.p99Ms);
     print("page_failures", static_cast<double>(load.failures));
     print("streams_held_after", fleet->held());
-    // The browser displays and boards are measured on their own, without the visitors' streams.
     fleet.reset();
     QThread::sleep(1);
+
+    // One visitor alone: the same waiting token followed by a single stream while the counter
+    // goes on calling, so the time is the station's way from the commit to a stream, without
+    // the other streams' writes before it.
+    {
+        StreamFleet alone("127.0.0.1", port);
+        alone.open({paths[static_cast<std::size_t>(designated)]}, std::chrono::seconds(10));
+        alone.waitForEvents(
+            {0}, 0, [](int, const std::string&) { return true; }, std::chrono::seconds(10));
+        std::vector<double> aloneMs;
+        const int made = static_cast<int>(callMs.size());
+        for (int call = made + 1; call <= made + o.calls && call < o.streams; ++call) {
+            const std::int64_t t0 = nowNs();
+            if (!engine.nextAction())
+                fail(QStringLiteral("call %1 found nobody waiting").arg(call));
+            const std::int64_t called = nowNs();
+            const auto at = alone.waitForEvents(
+                {0}, t0,
+                [call, designated](int, const std::string& data) { return eventMatches(data, designated + 1, call); },
+                std::chrono::seconds(10));
+            if (at[0] < 0)
+                ++missing;
+            else
+                aloneMs.push_back(static_cast<double>(at[0] - called) / 1e6);
+            QThread::msleep(200);
+        }
+        print("event_alone_p50_ms", percentile(aloneMs, 50));
+        print("event_alone_p99_ms", percentile(aloneMs, 99));
+        print("events_missing_alone", static_cast<double>(missing));
+    }
+
+    // The browser displays and boards are measured on their own, without the visitors' streams.
     measureDisplays(port, engine, station.processId(), o);
 
     station.terminate();

@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/Database.h"
+#include "core/DirectRows.h"
 #include "core/WebKeyShape.h"
 #include "stats/WaitEstimator.h"
 
@@ -41,11 +42,11 @@ QString oneSql()
                           "LEFT JOIN tblCounter c ON c.cntAuto=t.attended WHERE t.webKey=?");
 }
 
-std::optional<int> optionalInt(const QVariant& v)
+std::optional<int> optionalInt(const DirectRows& r, int column)
 {
-    if (v.isNull() || !v.isValid())
+    if (r.isNull(column))
         return std::nullopt;
-    return v.toInt();
+    return int(r.integer(column));
 }
 
 QJsonValue json(const std::optional<int>& v)
@@ -54,9 +55,9 @@ QJsonValue json(const std::optional<int>& v)
 }
 
 // Whether the token stands in its service's queue: Next takes it in number order.
-bool inQueue(const QSqlQuery& q)
+bool inQueue(const DirectRows& r)
 {
-    return q.value(Call).toString() == QLatin1String("0");
+    return r.bytes(Call) == "0";
 }
 
 // How a counter is named to a visitor: as the display shows it, or by its name when it has no
@@ -68,24 +69,24 @@ QString counterName(const QString& display, const QString& name)
 
 // The view of the row q stands on, without place or estimate. `today` is the clock's date text;
 // `queued`: whether the row is in its service's queue.
-TicketView viewOf(const QSqlQuery& q, bool queued, const QString& today, const QString& service,
+TicketView viewOf(const DirectRows& q, bool queued, const QString& today, const QString& service,
                   const QString& counter)
 {
     TicketView v;
-    v.key = q.value(Key).toLongLong();
-    v.serviceKey = q.value(Service).toInt();
-    v.webKey = q.value(WebKey).toString();
-    v.label = q.value(Label).toString();
-    v.date = q.value(Date).toString();
+    v.key = q.integer(Key);
+    v.serviceKey = int(q.integer(Service));
+    v.webKey = q.text(WebKey);
+    v.label = q.text(Label);
+    v.date = q.text(Date);
     v.service = service;
-    v.callSeq = q.value(Seq).toLongLong();
+    v.callSeq = q.integer(Seq);
     const bool past = v.date < today;
-    const QString status = q.value(Status).toString();
+    const QByteArrayView status = q.bytes(Status);
     if (queued) {
         if (past) {
             // Its day is over and no counter called it: it never will be.
             v.state = TicketState::Cancelled;
-        } else if (status == QLatin1String("Transferred")) {
+        } else if (status == "Transferred") {
             v.state = TicketState::Transferred;
             v.counter = counter;
         } else {
@@ -94,9 +95,9 @@ TicketView viewOf(const QSqlQuery& q, bool queued, const QString& today, const Q
         return v;
     }
     v.counter = counter;
-    const QString called = q.value(AttTime).toString();
-    const QString finished = q.value(Finished).toString();
-    if (status == QLatin1String("Cancelled"))
+    const QByteArrayView called = q.bytes(AttTime);
+    const QByteArrayView finished = q.bytes(Finished);
+    if (status == "Cancelled")
         v.state = TicketState::Cancelled;
     // A finish stamped before its latest call belongs to an earlier call: called again since.
     else if ((!finished.isEmpty() && finished >= called) || past)
@@ -152,8 +153,9 @@ QueueState QueueState::read(const Database& db, const Clock& clock)
 
     // First, so that a call made while the rest is read is newer than this and seen next time.
     state.m_lastCallSeq =
-        db.scalar(QStringLiteral("SELECT coalesce(max(feedSeq), 0) FROM tblCall WHERE tickDate=?"), {today})
-            .toLongLong();
+        DirectRows::integerOf(db, QStringLiteral("SELECT coalesce(max(feedSeq), 0) FROM tblCall WHERE tickDate=?"),
+                              {today})
+            .value_or(0);
 
     // The names first: a handful of rows, looked up per token in memory instead of joined.
     QHash<int, QString> serviceNames;
@@ -182,19 +184,18 @@ QueueState QueueState::read(const Database& db, const Clock& clock)
     };
     std::map<int, Queue> queues;
     {
-        QSqlQuery q = db.run(todaySql(), {now, now, today, today});
-        state.m_tickets.reserve(static_cast<size_t>(std::max(q.size(), 0)));
+        DirectRows q(db, todaySql(), {now, now, today, today});
         while (q.next()) {
             const bool waits = inQueue(q);
-            const int service = q.value(Service).toInt();
+            const int service = int(q.integer(Service));
             Queue& queue = queues[service];
             if (waits) {
-                if (const std::optional<int> waited = optionalInt(q.value(Waited)))
+                if (const std::optional<int> waited = optionalInt(q, Waited))
                     queue.longest = std::max(queue.longest.value_or(0), std::max(*waited, 0));
             }
-            if (!q.value(WebKey).toString().isEmpty()) {
+            if (!q.bytes(WebKey).isEmpty()) {
                 TicketView v = viewOf(q, waits, today, serviceNames.value(service),
-                                      counterNames.value(q.value(Attended).toInt()));
+                                      counterNames.value(int(q.integer(Attended))));
                 if (waits)
                     v.ahead = queue.waiting;
                 state.m_byWebKey.insert(v.webKey, state.m_tickets.size());
@@ -212,15 +213,15 @@ QueueState QueueState::read(const Database& db, const Clock& clock)
         }
     }
 
-    // Each service's rate once, for the services that need one.
-    const WaitEstimator estimator(db, clock);
-    std::map<int, std::optional<WaitEstimator::Rate>> rates;
-    auto rateOf = [&](int service) -> const std::optional<WaitEstimator::Rate>& {
-        auto it = rates.find(service);
-        if (it == rates.end())
-            it = rates.emplace(service, estimator.rate(service)).first;
-        return it->second;
-    };
+    // Each service's rate once, for the services that need one, read together.
+    QList<int> rated;
+    for (const ServiceView& s : std::as_const(state.m_services))
+        rated << s.key;
+    for (const auto& [service, queue] : queues)
+        if (queue.waiting > 0 && !rated.contains(service))
+            rated << service;
+    std::map<int, std::optional<WaitEstimator::Rate>> rates = WaitEstimator(db, clock).rates(rated);
+    auto rateOf = [&](int service) -> const std::optional<WaitEstimator::Rate>& { return rates[service]; };
     for (ServiceView& s : state.m_services) {
         if (const auto& rate = rateOf(s.key))
             s.estimateMinutes = WaitEstimator::minutesAt(*rate, s.waiting);
@@ -245,20 +246,25 @@ std::optional<TicketView> QueueState::find(const Database& db, const Clock& cloc
     if (!WebKeys::wellFormed(webKey))
         return std::nullopt;
     const QString today = clock.todayText();
-    QSqlQuery q = db.run(oneSql(), {webKey});
-    if (!q.next())
-        return std::nullopt;
-    const bool waits = inQueue(q);
-    TicketView v = viewOf(q, waits, today, q.value(ServName).toString(),
-                          counterName(q.value(Display).toString(), q.value(Name).toString()));
-    const bool queued = waits && v.date == today;
-    q.finish();
+    std::optional<TicketView> found;
+    bool queued = false;
+    {
+        DirectRows q(db, oneSql(), {webKey});
+        if (!q.next())
+            return std::nullopt;
+        const bool waits = inQueue(q);
+        found = viewOf(q, waits, today, q.text(ServName), counterName(q.text(Display), q.text(Name)));
+        queued = waits && found->date == today;
+    }
+    TicketView& v = *found;
     if (queued) {
         // Counted as read() counts them: the waiting tokens of its service Next takes first.
-        v.ahead = db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE call='0' AND tickDate=? AND "
-                                           "servAuto=? AND tickNo<(SELECT tickNo FROM tblTicket WHERE tickAuto=?)"),
-                            {today, v.serviceKey, v.key})
-                      .toInt();
+        v.ahead = int(DirectRows::integerOf(db,
+                                            QStringLiteral("SELECT count(*) FROM tblTicket WHERE call='0' AND "
+                                                           "tickDate=? AND servAuto=? AND tickNo<(SELECT tickNo "
+                                                           "FROM tblTicket WHERE tickAuto=?)"),
+                                            {today, v.serviceKey, v.key})
+                          .value_or(0));
         if (const auto rate = WaitEstimator(db, clock).rate(v.serviceKey))
             v.estimateMinutes = WaitEstimator::minutesAt(*rate, *v.ahead);
     }

@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/Database.h"
+#include "core/DirectRows.h"
 
 #include <QMap>
 #include <QSet>
@@ -49,82 +50,124 @@ WaitEstimator::WaitEstimator(const Database& db, const Clock& clock)
 
 std::optional<WaitEstimator::Rate> WaitEstimator::rate(int serviceKey) const
 {
+    return rates({serviceKey})[serviceKey];
+}
+
+std::map<int, std::optional<WaitEstimator::Rate>> WaitEstimator::rates(const QList<int>& serviceKeys) const
+{
+    std::map<int, std::optional<Rate>> out;
+    if (serviceKeys.isEmpty())
+        return out;
     const QString today = m_clock.todayText();
     const QTime now = m_clock.now();
     const QString from = windowStart(now);
     const QString until = now.toString(timeFormat);
+    // Every service in each statement: a screen of many services costs a few round trips.
+    auto marks = [](qsizetype n) {
+        QStringList m;
+        m.fill(QStringLiteral("?"), n);
+        return m.join(QStringLiteral(", "));
+    };
+    QVariantList keys;
+    for (const int k : serviceKeys)
+        keys << k;
 
-    // Today: the newest served tokens, and who called the service's tokens lately.
-    double sum = 0;
-    int served = 0;
+    // Today: the newest served tokens of each service, and who called its tokens lately.
+    struct Today {
+        double sum = 0;
+        int served = 0;
+        int counters = 0;
+    };
+    std::map<int, Today> todays;
     {
-        QSqlQuery q = m_db.run(QStringLiteral("SELECT attTime, finished FROM tblTicket WHERE tickDate=? AND servAuto=? "
-                                              "AND call='1' AND status='Finished' AND finished<>'' AND finished<=? "
-                                              "ORDER BY finished DESC LIMIT %1")
-                                   .arg(recentServed),
-                               {today, serviceKey, until});
+        DirectRows q(m_db,
+                     QStringLiteral("SELECT servAuto, attTime, finished FROM (SELECT servAuto, attTime, finished, "
+                                    "row_number() OVER (PARTITION BY servAuto ORDER BY finished DESC, tickAuto DESC) "
+                                    "AS newest FROM tblTicket WHERE tickDate=? AND call='1' AND status='Finished' "
+                                    "AND finished<>'' AND finished<=? AND servAuto IN (%1)) r WHERE newest<=%2")
+                         .arg(marks(keys.size()))
+                         .arg(recentServed),
+                     QVariantList{today, until} + keys);
         while (q.next()) {
-            if (const std::optional<double> m = serviceMinutes(q.value(0).toString(), q.value(1).toString())) {
-                sum += *m;
-                ++served;
+            if (const std::optional<double> m = serviceMinutes(q.text(1), q.text(2))) {
+                Today& t = todays[int(q.integer(0))];
+                t.sum += *m;
+                ++t.served;
             }
         }
     }
-    const int countersNow = m_db
-                                .scalar(QStringLiteral("SELECT count(DISTINCT attended) FROM tblTicket WHERE tickDate=? "
-                                                       "AND servAuto=? AND call='1' AND attTime>=? AND attTime<=?"),
-                                        {today, serviceKey, from, until})
-                                .toInt();
-    if (served >= fewestServed && countersNow > 0)
-        return Rate{sum / served, double(countersNow), Rate::Source::Today};
+    {
+        DirectRows q(m_db,
+                     QStringLiteral("SELECT servAuto, count(DISTINCT attended) FROM tblTicket WHERE tickDate=? "
+                                    "AND call='1' AND attTime>=? AND attTime<=? AND servAuto IN (%1) GROUP BY servAuto")
+                         .arg(marks(keys.size())),
+                     QVariantList{today, from, until} + keys);
+        while (q.next())
+            todays[int(q.integer(0))].counters = int(q.integer(1));
+    }
+    QVariantList needHistory;
+    for (const int k : serviceKeys) {
+        const Today& t = todays[k];
+        if (t.served >= fewestServed && t.counters > 0)
+            out[k] = Rate{t.sum / t.served, double(t.counters), Rate::Source::Today};
+        else
+            needHistory << k;
+    }
+    if (needHistory.isEmpty())
+        return out;
 
     // The same weekday of the weeks before: its mean service, and the counters that worked the
     // service around this time of day on the days it was open.
-    QStringList days;
-    QVariantList values{serviceKey};
-    QString marks;
-    for (int week = 1; week <= historyWeeks; ++week) {
+    QVariantList days;
+    for (int week = 1; week <= historyWeeks; ++week)
         days << m_clock.today().addDays(-7 * week).toString(dateFormat);
-        values << days.last();
-        marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(", ?");
-    }
     const QTime around = now.addSecs(counterWindowMinutes * 60);
     const QString to = around < now ? QStringLiteral("23:59:59") : around.toString(timeFormat);
-    double pastSum = 0;
-    int pastServed = 0;
-    QMap<QString, QSet<qint64>> countersOn;
-    QSet<QString> openDays;
-    QSqlQuery q = m_db.run(QStringLiteral("SELECT tickDate, attTime, finished, attended FROM tblTicket WHERE servAuto=? "
-                                          "AND tickDate IN (%1) AND call='1' AND status='Finished'")
-                               .arg(marks),
-                           values);
+    struct Past {
+        double sum = 0;
+        int served = 0;
+        QMap<QString, QSet<qint64>> countersOn;
+        QSet<QString> openDays;
+    };
+    std::map<int, Past> pasts;
+    DirectRows q(m_db,
+                 QStringLiteral("SELECT servAuto, tickDate, attTime, finished, attended FROM tblTicket WHERE "
+                                "servAuto IN (%1) AND tickDate IN (%2) AND call='1' AND status='Finished'")
+                     .arg(marks(needHistory.size()), marks(days.size())),
+                 needHistory + days);
     while (q.next()) {
-        const QString day = q.value(0).toString();
-        const QString called = q.value(1).toString();
-        openDays.insert(day);
-        if (const std::optional<double> m = serviceMinutes(called, q.value(2).toString())) {
-            pastSum += *m;
-            ++pastServed;
+        Past& p = pasts[int(q.integer(0))];
+        const QString day = q.text(1);
+        const QString called = q.text(2);
+        p.openDays.insert(day);
+        if (const std::optional<double> m = serviceMinutes(called, q.text(3))) {
+            p.sum += *m;
+            ++p.served;
         }
         if (called >= from && called <= to)
-            countersOn[day].insert(q.value(3).toLongLong());
+            p.countersOn[day].insert(q.integer(4));
     }
-    q.finish();
-    double pastCounters = 0;
-    if (!openDays.isEmpty()) {
-        int total = 0;
-        for (const QSet<qint64>& c : std::as_const(countersOn))
-            total += static_cast<int>(c.size());
-        pastCounters = double(total) / double(openDays.size());
+    for (const QVariant& key : std::as_const(needHistory)) {
+        const int k = key.toInt();
+        const Today& t = todays[k];
+        const Past& p = pasts[k];
+        double pastCounters = 0;
+        if (!p.openDays.isEmpty()) {
+            int total = 0;
+            for (const QSet<qint64>& c : p.countersOn)
+                total += static_cast<int>(c.size());
+            pastCounters = double(total) / double(p.openDays.size());
+        }
+        // Today's counters are what is known for sure; history fills in what today lacks.
+        const double counters = t.counters > 0 ? t.counters : std::max(pastCounters, 1.0);
+        if (t.served >= fewestServed)
+            out[k] = Rate{t.sum / t.served, counters, Rate::Source::Today};
+        else if (p.served >= fewestServed)
+            out[k] = Rate{p.sum / p.served, counters, Rate::Source::Weekday};
+        else
+            out[k] = std::nullopt;
     }
-
-    // Today's counters are what is known for sure; history fills in what today lacks.
-    const double counters = countersNow > 0 ? countersNow : std::max(pastCounters, 1.0);
-    if (served >= fewestServed)
-        return Rate{sum / served, counters, Rate::Source::Today};
-    if (pastServed >= fewestServed)
-        return Rate{pastSum / pastServed, counters, Rate::Source::Weekday};
-    return std::nullopt;
+    return out;
 }
 
 std::optional<int> WaitEstimator::minutes(int serviceKey, int ahead) const

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDate>
+#include <QList>
 #include <QTime>
+#include <map>
 #include <optional>
 
 namespace tallyvo {
@@ -45,6 +47,8 @@ public:
 
     // The service's rate at this moment; nullopt when there is nothing to go on. Throws DbError.
     std::optional<Rate> rate(int serviceKey) const;
+    // rate() of each service named, read together. Throws DbError.
+    std::map<int, std::optional<Rate>> rates(const QList<int>& serviceKeys) const;
 
     // Minutes until a token with `ahead` tokens ahead of it in the service's queue today is
     // called (a new token: ahead is everything waiting). Rounded to whole minutes. Throws DbError.

@@ -455,6 +455,16 @@ void WebStation::onState(std::shared_ptr<const QueueState> next) {
     const std::shared_ptr<const QueueState> before = std::move(m_state);
     m_state = next;
     const QString today = m_clock.todayText();
+    auto tell = [&](Watchers& w, const TicketView& now) {
+        std::string event = eventOf(now, today);
+        if (event == w.last)
+            return;
+        for (const auto& s : w.streams)
+            s->send(event);
+        w.last = std::move(event);
+    };
+    // A call reaches the visitor it calls before the thousands whose place only moved up.
+    std::vector<std::pair<Watchers*, const TicketView*>> movedUp;
     for (auto it = m_watchers.begin(); it != m_watchers.end(); ++it) {
         const TicketView* now = next->ticket(it.key());
         if (!now)
@@ -462,13 +472,13 @@ void WebStation::onState(std::shared_ptr<const QueueState> next) {
         const TicketView* was = before ? before->ticket(it.key()) : nullptr;
         if (was && !it->last.empty() && sameForVisitor(*was, *now))
             continue;
-        std::string event = eventOf(*now, today);
-        if (event == it->last)
-            continue;
-        for (const auto& s : it->streams)
-            s->send(event);
-        it->last = std::move(event);
+        if (was && was->state == now->state && was->state == TicketState::Waiting)
+            movedUp.emplace_back(&*it, now);
+        else
+            tell(*it, *now);
     }
+    for (const auto& [w, now] : movedUp)
+        tell(*w, *now);
 }
 
 void WebStation::serveDisplay(const Request&, std::shared_ptr<Reply> reply) {

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "core/Connection.h"
+#include "core/DirectRows.h"
 #include "core/Schema.h"
 #include "core/Session.h"
 #include "core/StatementCache.h"
@@ -483,6 +484,7 @@ void tst_connection::lostServerConnectionIsMadeAgain_data()
 
     // A read is run again on the new connection: the station does not notice.
     QTest::newRow("read") << QStringLiteral("read") << QStringLiteral("done") << 0;
+    QTest::newRow("read from the client library") << QStringLiteral("direct") << QStringLiteral("done") << 0;
     // So is a transaction that only begins: everything in it runs on the new connection.
     QTest::newRow("transaction begins") << QStringLiteral("begin") << QStringLiteral("done") << 1;
     // A change on its own may have been stored: it is reported, not run twice.
@@ -534,6 +536,9 @@ void tst_connection::lostServerConnectionIsMadeAgain()
         if (work == QLatin1String("read")) {
             dropStation();
             QCOMPARE(station.scalar(QStringLiteral("SELECT 6*7")).toInt(), 42);
+        } else if (work == QLatin1String("direct")) {
+            dropStation();
+            QCOMPARE(DirectRows::integerOf(station, QStringLiteral("SELECT 6*CAST(? AS INTEGER)"), {7}), 42);
         } else if (work == QLatin1String("begin")) {
             dropStation();
             Transaction t(station);

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "core/Dialect.h"
+#include "core/DirectRows.h"
 #include "core/Passwords.h"
 #include "core/Schema.h"
 
@@ -19,6 +20,7 @@ private Q_SLOTS:
     void columnOrderOfEveryTable_data();
     void columnOrderOfEveryTable();
     void newDatabaseHasCompanyAndAdministrator();
+    void clientLibraryConnectionOfItsEngineOnly_data();
     void clientLibraryConnectionOfItsEngineOnly();
     void upgradeIsIdempotentAndSeenBySecondStation();
     void tokenNumberIsUniquePerServiceAndDay();
@@ -126,14 +128,76 @@ void tst_schema::newDatabaseHasCompanyAndAdministrator()
     QCOMPARE(Passwords::verify(QString(), QString()), Passwords::Check::NoMatch);
 }
 
+void tst_schema::clientLibraryConnectionOfItsEngineOnly_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QVariantList>("values");
+    // Direct reads must give what the query layer gives, whichever way they went.
+    QTest::addColumn<bool>("whileQueryLayerReads");
+
+    const QString tokens = QStringLiteral("SELECT tickAuto, no_abr, attTime, webKey FROM tblTicket WHERE tickDate=? "
+                                          "AND servAuto=? ORDER BY tickNo");
+    QTest::newRow("whole number and text bound") << tokens << QVariantList{QStringLiteral("2026-03-02"), 1} << false;
+    QTest::newRow("number bound as text") << tokens << QVariantList{QStringLiteral("2026-03-02"), QStringLiteral("1")}
+                                          << false;
+    QTest::newRow("apostrophe and question mark in a value")
+        << QStringLiteral("SELECT count(*), CAST(? AS TEXT) FROM tblTicket WHERE no_abr=?")
+        << QVariantList{QStringLiteral("it's?"), QStringLiteral("A1")} << false;
+    QTest::newRow("null text bound as empty") << QStringLiteral("SELECT count(*) FROM tblTicket WHERE attTime=?")
+                                              << QVariantList{QString()} << false;
+    QTest::newRow("no rows") << tokens << QVariantList{QStringLiteral("1999-01-01"), 1} << false;
+    QTest::newRow("while the query layer reads") << tokens << QVariantList{QStringLiteral("2026-03-02"), 1} << true;
+}
+
 void tst_schema::clientLibraryConnectionOfItsEngineOnly()
 {
+    QFETCH(QString, sql);
+    QFETCH(QVariantList, values);
+    QFETCH(bool, whileQueryLayerReads);
     // Reports, backups and the display feed read through these; without them they fall back
     // to slower paths, or cannot work at all, without a word.
     test::TempDatabase t;
     const bool sqlite = t.db().engine() == Engine::Sqlite;
     QCOMPARE(t.db().sqliteHandle() != nullptr, sqlite);
     QCOMPARE(t.db().postgresHandle() != nullptr, !sqlite);
+
+    for (int n = 1; n <= 3; ++n)
+        t.db().run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attTime, "
+                                  "webKey) VALUES (1, ?, '2026-03-02', '08:00:00', '0', ?, ?, ?)"),
+                   {n, QStringLiteral("A%1").arg(n), n == 2 ? QStringLiteral("08:10:00") : QString(),
+                    n == 3 ? QVariant() : QVariant(QStringLiteral("k%1").arg(n))});
+    std::vector<QStringList> expected;
+    {
+        QSqlQuery q = t.db().run(sql, values);
+        while (q.next()) {
+            QStringList row;
+            for (int c = 0; c < q.record().count(); ++c)
+                row << (q.isNull(c) ? QStringLiteral("<null>") : q.value(c).toString());
+            expected.push_back(row);
+        }
+    }
+    std::optional<QSqlQuery> reading;
+    if (whileQueryLayerReads) {
+        reading.emplace(t.db().run(QStringLiteral("SELECT tickAuto FROM tblTicket ORDER BY tickAuto")));
+        QVERIFY(reading->next());
+    }
+    std::vector<QStringList> got;
+    DirectRows rows(t.db(), sql, values);
+    while (rows.next()) {
+        QStringList row;
+        for (int c = 0; c < int(expected.empty() ? 0 : expected.front().size()); ++c)
+            row << (rows.isNull(c) ? QStringLiteral("<null>") : rows.text(c));
+        got.push_back(row);
+    }
+    QCOMPARE(got, expected);
+    if (reading && sqlite) {
+        // The query layer's read goes on undisturbed (PostgreSQL's driver keeps one read at a
+        // time on a connection, whoever starts the next).
+        int more = 0;
+        while (reading->next())
+            ++more;
+        QCOMPARE(more, 2);
+    }
 }
 
 void tst_schema::upgradeIsIdempotentAndSeenBySecondStation()

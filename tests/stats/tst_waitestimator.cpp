@@ -134,6 +134,18 @@ void tst_waitestimator::estimateFollowsTheServiceRate()
         QCOMPARE(estimator.rate(service)->source,
                  fromToday ? WaitEstimator::Rate::Source::Today : WaitEstimator::Rate::Source::Weekday);
     }
+    // Read together with other services (one with a token of its own), each keeps its own rate.
+    const auto together = estimator.rates({service + 1, service, service + 2});
+    QCOMPARE(together.size(), size_t(3));
+    for (const int k : {service, service + 1, service + 2}) {
+        const std::optional<WaitEstimator::Rate> alone = estimator.rate(k);
+        QCOMPARE(together.at(k).has_value(), alone.has_value());
+        if (alone) {
+            QCOMPARE(together.at(k)->serviceMinutes, alone->serviceMinutes);
+            QCOMPARE(together.at(k)->counters, alone->counters);
+            QCOMPARE(together.at(k)->source, alone->source);
+        }
+    }
 }
 
 void tst_waitestimator::tokensAheadAreTheWaitingOnesCalledFirst()
