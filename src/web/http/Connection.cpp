@@ -277,7 +277,13 @@ template <class Socket> void Connection<Socket>::dispatch()
     // Behind a trusted proxy the client is the address the proxy names, and it gets the bound a
     // direct client would.
     std::string peer = m_peer;
+    bool secure = isTls;
     if (m_core->isTrustedProxy(m_peer)) {
+        // A proxy that ends TLS itself says so, and the visitor's cookies must still be Secure.
+        const auto proto = message.find("X-Forwarded-Proto");
+        if (proto != message.end() &&
+            iequals(std::string_view(proto->value().data(), proto->value().size()), "https"))
+            secure = true;
         const auto forwarded = message.find("X-Forwarded-For");
         if (forwarded != message.end()) {
             std::string named = wire::lastForwardedAddress(
@@ -302,7 +308,7 @@ template <class Socket> void Connection<Socket>::dispatch()
     std::tie(request.path, request.query) = wire::splitTarget(target);
     request.body = std::move(message.body());
     request.peer = std::move(peer);
-    request.secure = isTls;
+    request.secure = secure;
     for (const auto& field : message) {
         std::string name(field.name_string());
         std::transform(name.begin(), name.end(), name.begin(),

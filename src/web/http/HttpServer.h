@@ -41,7 +41,7 @@ struct Request {
     std::string query;  // after '?', not decoded; "" when none
     std::string body;
     std::string peer;   // the client's address (see Limits::trustedProxies)
-    bool secure = false; // came over TLS
+    bool secure = false; // came over TLS, or through a trusted proxy that says it did (X-Forwarded-Proto)
     std::vector<std::pair<std::string, std::string>> headers; // names in lower case
 
     // The value of a header (name in lower case); "" when absent.

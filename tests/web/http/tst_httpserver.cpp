@@ -450,14 +450,18 @@ void TestHttpServer::perAddress()
         QCOMPARE(l.answer().status, 200);
     }
     if (throughProxy) {
-        // The proxy's word is taken for the client's address; another client is not affected.
+        // The proxy's word is taken for the client's address and for the visitor's HTTPS (so a
+        // session cookie is marked Secure); another client is not affected.
         const RawAnswer other = ask(port, "GET /peer HTTP/1.1\r\nHost: t\r\nConnection: close\r\n"
-                                          "X-Forwarded-For: 198.51.100.1\r\n\r\n");
-        QCOMPARE(other.body, std::string("198.51.100.1"));
+                                          "X-Forwarded-For: 198.51.100.1\r\nX-Forwarded-Proto: https\r\n\r\n");
+        QCOMPARE(other.body, std::string("198.51.100.1 secure"));
+        const RawAnswer plain = ask(port, "GET /peer HTTP/1.1\r\nHost: t\r\nConnection: close\r\n"
+                                          "X-Forwarded-For: 198.51.100.1\r\nX-Forwarded-Proto: http\r\n\r\n");
+        QCOMPARE(plain.body, std::string("198.51.100.1"));
     } else {
-        // A client that is no trusted proxy cannot name another address.
+        // A client that is no trusted proxy cannot name another address, nor claim HTTPS.
         const RawAnswer own = ask(port, "GET /peer HTTP/1.1\r\nHost: t\r\nConnection: close\r\n"
-                                        "X-Forwarded-For: 198.51.100.1\r\n\r\n");
+                                        "X-Forwarded-For: 198.51.100.1\r\nX-Forwarded-Proto: https\r\n\r\n");
         QCOMPARE(own.body, std::string("127.0.0.1"));
     }
     // A place given back is taken again.
