@@ -8,27 +8,39 @@
 
 #include <QJsonValue>
 
+#include <algorithm>
 #include <map>
+#include <tuple>
 
 namespace tallyvo {
 
 namespace {
 
 // The columns of a token row, in this order, then what the statement adds.
-enum Col { Key, Service, WebKey, Label, Date, Call, Status, AttTime, Finished, Attended, Seq, Waited, ServName,
-           Display, Name };
+enum Col { Key, Service, WebKey, Label, Date, Call, Status, AttTime, Finished, Attended, Seq };
+enum TodayCol { TickTime = Seq + 1, TickNo };
+enum OneCol { ServName = Seq + 1, Display, Name };
 
-// Today's token rows: their latest call's place in the call feed from one pass over today's calls
-// (a token is called on its own day only), and for waiting tokens the minutes waited so far as the
-// reports count them. Bound: now, now, today, today. Names come from the small tables, read apart.
-QString todaySql()
+// Today's token rows with their latest call's place in the call feed, from one pass over today's
+// calls (a token is called on its own day only). Bound: today, today. Names come from the small
+// tables, read apart. Unsorted: the server's sort of a busy day cost more than the rest of the
+// statement, and the queue order is put together here.
+const QString todaySql = QStringLiteral(
+    "SELECT t.tickAuto, t.servAuto, t.webKey, t.no_abr, t.tickDate, t.call, t.status, t.attTime, t.finished, "
+    "t.attended, k.seq, t.tickTime, t.tickNo FROM tblTicket t LEFT JOIN (SELECT tickAuto, max(feedSeq) AS seq "
+    "FROM tblCall WHERE tickDate=? GROUP BY tickAuto) k ON k.tickAuto=t.tickAuto WHERE t.tickDate=?");
+
+// The minute of the day of a stored time ("HH:mm:ss"), as the reports count minutes: by the
+// minute boundaries crossed. nullopt for a time without hours and minutes.
+std::optional<int> minuteOfDay(QByteArrayView t)
 {
-    return QStringLiteral("SELECT t.tickAuto, t.servAuto, t.webKey, t.no_abr, t.tickDate, t.call, t.status, "
-                          "t.attTime, t.finished, t.attended, k.seq, CASE WHEN t.call='0' THEN %1 END "
-                          "FROM tblTicket t LEFT JOIN (SELECT tickAuto, max(feedSeq) AS seq FROM tblCall "
-                          "WHERE tickDate=? GROUP BY tickAuto) k ON k.tickAuto=t.tickAuto "
-                          "WHERE t.tickDate=? ORDER BY t.servAuto, t.tickNo")
-        .arg(Dialect::minutesBetween(QStringLiteral("t.tickTime"), QStringLiteral("CAST(? AS TEXT)")));
+    bool hoursOk = false;
+    bool minutesOk = false;
+    const int hours = t.size() >= 2 ? t.first(2).toInt(&hoursOk) : 0;
+    const int minutes = t.size() >= 5 ? t.sliced(3, 2).toInt(&minutesOk) : 0;
+    if (!hoursOk || !minutesOk)
+        return std::nullopt;
+    return hours * 60 + minutes;
 }
 
 // One token row by its web key, names included. Bound: the key.
@@ -36,17 +48,10 @@ QString oneSql()
 {
     return QStringLiteral("SELECT t.tickAuto, t.servAuto, t.webKey, t.no_abr, t.tickDate, t.call, t.status, "
                           "t.attTime, t.finished, t.attended, "
-                          "(SELECT max(feedSeq) FROM tblCall WHERE tblCall.tickAuto=t.tickAuto), NULL, "
+                          "(SELECT max(feedSeq) FROM tblCall WHERE tblCall.tickAuto=t.tickAuto), "
                           "s.ServName, c.displayName, c.contName "
                           "FROM tblTicket t LEFT JOIN tblService s ON s.servAuto=t.servAuto "
                           "LEFT JOIN tblCounter c ON c.cntAuto=t.attended WHERE t.webKey=?");
-}
-
-std::optional<int> optionalInt(const DirectRows& r, int column)
-{
-    if (r.isNull(column))
-        return std::nullopt;
-    return int(r.integer(column));
 }
 
 QJsonValue json(const std::optional<int>& v)
@@ -149,7 +154,7 @@ QueueState QueueState::read(const Database& db, const Clock& clock)
     QueueState state;
     state.m_date = clock.today();
     const QString today = clock.todayText();
-    const QString now = clock.nowText();
+    const std::optional<int> nowMinute = minuteOfDay(clock.nowText().toUtf8());
 
     // First, so that a call made while the rest is read is newer than this and seen next time.
     state.m_lastCallSeq =
@@ -183,27 +188,42 @@ QueueState QueueState::read(const Database& db, const Clock& clock)
         std::optional<int> longest;
     };
     std::map<int, Queue> queues;
+    // The waiting tokens in the order Next takes them: by service, then number.
+    struct Waiter {
+        int service;
+        qint64 number;
+        std::ptrdiff_t ticket; // into m_tickets, or -1 for a token without a web key
+        bool operator<(const Waiter& o) const { return std::tie(service, number) < std::tie(o.service, o.number); }
+    };
+    std::vector<Waiter> waiters;
     {
-        DirectRows q(db, todaySql(), {now, now, today, today});
+        DirectRows q(db, todaySql, {today, today});
         while (q.next()) {
             const bool waits = inQueue(q);
             const int service = int(q.integer(Service));
             Queue& queue = queues[service];
-            if (waits) {
-                if (const std::optional<int> waited = optionalInt(q, Waited))
-                    queue.longest = std::max(queue.longest.value_or(0), std::max(*waited, 0));
-            }
+            std::ptrdiff_t ticket = -1;
             if (!q.bytes(WebKey).isEmpty()) {
                 TicketView v = viewOf(q, waits, today, serviceNames.value(service),
                                       counterNames.value(int(q.integer(Attended))));
-                if (waits)
-                    v.ahead = queue.waiting;
+                ticket = std::ptrdiff_t(state.m_tickets.size());
                 state.m_byWebKey.insert(v.webKey, state.m_tickets.size());
                 state.m_tickets.push_back(std::move(v));
             }
-            if (waits)
-                ++queue.waiting;
+            if (!waits)
+                continue;
+            ++queue.waiting;
+            const std::optional<int> issued = minuteOfDay(q.bytes(TickTime));
+            if (issued && nowMinute)
+                queue.longest = std::max(queue.longest.value_or(0), std::max(*nowMinute - *issued, 0));
+            waiters.push_back({service, q.integer(TickNo), ticket});
         }
+    }
+    std::sort(waiters.begin(), waiters.end());
+    for (size_t i = 0, ahead = 0; i < waiters.size(); ++i) {
+        ahead = i > 0 && waiters[i - 1].service == waiters[i].service ? ahead + 1 : 0;
+        if (waiters[i].ticket >= 0)
+            state.m_tickets[size_t(waiters[i].ticket)].ahead = int(ahead);
     }
     for (ServiceView& s : state.m_services) {
         const auto queue = queues.find(s.key);

@@ -74,7 +74,7 @@ public:
     static std::optional<TicketView> find(const Database& db, const Clock& clock, const QString& webKey);
 
 private:
-    std::vector<TicketView> m_tickets; // by service, then number
+    std::vector<TicketView> m_tickets; // in no particular order
     QHash<QString, size_t> m_byWebKey; // index into m_tickets
     QList<ServiceView> m_services;
     QDate m_date;
