@@ -181,6 +181,17 @@ pg_conn* Database::postgresHandle() const
         : nullptr;
 }
 
+QHash<QString, QByteArray>& Database::keptStatements() const
+{
+    pg_conn* now = postgresHandle();
+    if (now != m_keptOn || m_generation != m_keptGeneration) {
+        m_kept.clear();
+        m_keptOn = now;
+        m_keptGeneration = m_generation;
+    }
+    return m_kept;
+}
+
 bool Database::open(QString* error, bool createMissing)
 {
     auto fail = [&](const QString& why) {
@@ -276,6 +287,7 @@ bool Database::isOpen() const
 
 void Database::close()
 {
+    m_kept.clear();
     QSqlDatabase db = handle();
     if (db.isOpen())
         db.close();

@@ -4,6 +4,7 @@
 #include "core/DbUrl.h"
 #include "core/Dialect.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -76,6 +77,9 @@ public:
     // Counts the times the connection was made again: statements prepared on handle() before
     // are gone with the old one.
     int generation() const { return m_generation; }
+    // Statements kept prepared on the client library's connection by their text, for
+    // DirectRows; empty again whenever that connection is another.
+    QHash<QString, QByteArray>& keptStatements() const;
     // Where the program says in one line that the connection was lost and made again (its
     // status bar, its log). One for the whole process.
     static void setReconnectNotice(std::function<void(const QString&)> notice);
@@ -121,6 +125,9 @@ private:
     mutable bool m_inTransaction = false;   // between BEGIN and COMMIT/ROLLBACK
     mutable bool m_transactionLost = false; // lost inside a transaction the caller has not ended
     mutable int m_generation = 0;
+    mutable QHash<QString, QByteArray> m_kept;
+    mutable pg_conn* m_keptOn = nullptr;
+    mutable int m_keptGeneration = 0;
     friend class Transaction;
 };
 

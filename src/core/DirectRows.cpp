@@ -3,6 +3,7 @@
 #include "core/Database.h"
 
 #include <QSqlRecord>
+#include <atomic>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -30,7 +31,7 @@ bool isWhole(const QVariant& v) {
 
 } // namespace
 
-DirectRows::DirectRows(const Database& db, const QString& sql, const QVariantList& values) {
+DirectRows::DirectRows(const Database& db, const QString& sql, const QVariantList& values, Plan plan) {
     if (sqlite3* raw = db.sqliteHandle()) {
         const QByteArray text = sql.toUtf8();
         if (sqlite3_prepare_v2(raw, text.constData(), int(text.size()), &m_stmt, nullptr) != SQLITE_OK) {
@@ -70,6 +71,40 @@ DirectRows::DirectRows(const Database& db, const QString& sql, const QVariantLis
         const bool null = !v.isValid() || (v.isNull() && v.typeId() != QMetaType::QString);
         bound.push_back(null ? QByteArray() : textOf(v));
         params.push_back(null ? nullptr : bound.back().constData());
+    }
+    // Only outside a transaction: a kept statement the server no longer has fails, and a failure
+    // inside a transaction would end the caller's transaction with it.
+    if (plan == Plan::Kept && state == PQTRANS_IDLE) {
+        QHash<QString, QByteArray>& kept = db.keptStatements();
+        QByteArray name = kept.value(sql);
+        if (name.isEmpty()) {
+            static std::atomic<int> made{0};
+            const QByteArray fresh = "tallyvo_kept_" + QByteArray::number(++made);
+            PGresult* prepared =
+                PQprepare(conn, fresh.constData(), text.constData(), int(params.size()), nullptr);
+            if (PQresultStatus(prepared) == PGRES_COMMAND_OK) {
+                kept.insert(sql, fresh);
+                name = fresh;
+            }
+            PQclear(prepared);
+        }
+        if (!name.isEmpty()) {
+            m_result = PQexecPrepared(conn, name.constData(), int(params.size()), params.data(), nullptr,
+                                      nullptr, 0);
+            if (PQresultStatus(m_result) == PGRES_TUPLES_OK) {
+                m_rows = PQntuples(m_result);
+                return;
+            }
+            // Gone with a connection made again under the same handle, or refused: run afresh
+            // below, which says why if it fails again.
+            kept.remove(sql);
+            PQclear(m_result);
+            m_result = nullptr;
+            if (PQstatus(conn) == CONNECTION_BAD) {
+                viaQueryLayer(db, sql, values);
+                return;
+            }
+        }
     }
     m_result =
         PQexecParams(conn, text.constData(), int(params.size()), nullptr, params.data(), nullptr, nullptr, 0);
@@ -145,8 +180,8 @@ qint64 DirectRows::integer(int column) const {
 }
 
 std::optional<qint64> DirectRows::integerOf(const Database& db, const QString& sql,
-                                            const QVariantList& values) {
-    DirectRows rows(db, sql, values);
+                                            const QVariantList& values, Plan plan) {
+    DirectRows rows(db, sql, values, plan);
     if (!rows.next() || rows.isNull(0))
         return std::nullopt;
     return rows.integer(0);

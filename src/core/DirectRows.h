@@ -23,7 +23,12 @@ class Database;
 // one found broken, is left to the query layer, which knows how to make it again.
 class DirectRows {
 public:
-    DirectRows(const Database& db, const QString& sql, const QVariantList& values = {});
+    // Kept: a statement run again and again (a watch's read) is prepared once on the connection
+    // and run by name after, which spares the server planning it each time.
+    enum class Plan { Once, Kept };
+
+    DirectRows(const Database& db, const QString& sql, const QVariantList& values = {},
+               Plan plan = Plan::Once);
     ~DirectRows();
     DirectRows(const DirectRows&) = delete;
     DirectRows& operator=(const DirectRows&) = delete;
@@ -38,7 +43,7 @@ public:
 
     // The first column of the first row, or nullopt without a row or for NULL.
     static std::optional<qint64> integerOf(const Database& db, const QString& sql,
-                                           const QVariantList& values = {});
+                                           const QVariantList& values = {}, Plan plan = Plan::Once);
 
 private:
     void viaQueryLayer(const Database& db, const QString& sql, const QVariantList& values);

@@ -159,7 +159,7 @@ QueueState QueueState::read(const Database& db, const Clock& clock)
     // First, so that a call made while the rest is read is newer than this and seen next time.
     state.m_lastCallSeq =
         DirectRows::integerOf(db, QStringLiteral("SELECT coalesce(max(feedSeq), 0) FROM tblCall WHERE tickDate=?"),
-                              {today})
+                              {today}, DirectRows::Plan::Kept)
             .value_or(0);
 
     // The names first: a handful of rows, looked up per token in memory instead of joined.
@@ -197,7 +197,7 @@ QueueState QueueState::read(const Database& db, const Clock& clock)
     };
     std::vector<Waiter> waiters;
     {
-        DirectRows q(db, todaySql, {today, today});
+        DirectRows q(db, todaySql, {today, today}, DirectRows::Plan::Kept);
         while (q.next()) {
             const bool waits = inQueue(q);
             const int service = int(q.integer(Service));

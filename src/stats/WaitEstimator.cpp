@@ -87,7 +87,7 @@ std::map<int, std::optional<WaitEstimator::Rate>> WaitEstimator::rates(const QLi
                                     "AND finished<>'' AND finished<=? AND servAuto IN (%1)) r WHERE newest<=%2")
                          .arg(marks(keys.size()))
                          .arg(recentServed),
-                     QVariantList{today, until} + keys);
+                     QVariantList{today, until} + keys, DirectRows::Plan::Kept);
         while (q.next()) {
             if (const std::optional<double> m = serviceMinutes(q.text(1), q.text(2))) {
                 Today& t = todays[int(q.integer(0))];
@@ -101,7 +101,7 @@ std::map<int, std::optional<WaitEstimator::Rate>> WaitEstimator::rates(const QLi
                      QStringLiteral("SELECT servAuto, count(DISTINCT attended) FROM tblTicket WHERE tickDate=? "
                                     "AND call='1' AND attTime>=? AND attTime<=? AND servAuto IN (%1) GROUP BY servAuto")
                          .arg(marks(keys.size())),
-                     QVariantList{today, from, until} + keys);
+                     QVariantList{today, from, until} + keys, DirectRows::Plan::Kept);
         while (q.next())
             todays[int(q.integer(0))].counters = int(q.integer(1));
     }
@@ -134,7 +134,7 @@ std::map<int, std::optional<WaitEstimator::Rate>> WaitEstimator::rates(const QLi
                  QStringLiteral("SELECT servAuto, tickDate, attTime, finished, attended FROM tblTicket WHERE "
                                 "servAuto IN (%1) AND tickDate IN (%2) AND call='1' AND status='Finished'")
                      .arg(marks(needHistory.size()), marks(days.size())),
-                 needHistory + days);
+                 needHistory + days, DirectRows::Plan::Kept);
     while (q.next()) {
         Past& p = pasts[int(q.integer(0))];
         const QString day = q.text(1);

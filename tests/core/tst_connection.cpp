@@ -537,8 +537,13 @@ void tst_connection::lostServerConnectionIsMadeAgain()
             dropStation();
             QCOMPARE(station.scalar(QStringLiteral("SELECT 6*7")).toInt(), 42);
         } else if (work == QLatin1String("direct")) {
+            // Kept prepared on the connection the server then drops, and prepared anew on the next.
+            const QString product = QStringLiteral("SELECT 6*CAST(? AS INTEGER)");
+            QCOMPARE(DirectRows::integerOf(station, product, {7}, DirectRows::Plan::Kept), 42);
             dropStation();
-            QCOMPARE(DirectRows::integerOf(station, QStringLiteral("SELECT 6*CAST(? AS INTEGER)"), {7}), 42);
+            QCOMPARE(DirectRows::integerOf(station, product, {7}, DirectRows::Plan::Kept), 42);
+            QCOMPARE(DirectRows::integerOf(station, product, {8}, DirectRows::Plan::Kept), 48);
+            QCOMPARE(DirectRows::integerOf(station, product, {7}), 42);
         } else if (work == QLatin1String("begin")) {
             dropStation();
             Transaction t(station);
