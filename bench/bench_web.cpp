@@ -368,6 +368,7 @@ int run(const Options& o)
     std::vector<double> one, everyone, oneWithCall, everyoneWithCall, callMs, calledOne;
     int missing = 0;
     const int designated = o.streams - 1; // the last token: waiting through every call
+    const ProcessUse beforeCalls = processUse(station.processId());
     for (int call = 1; call <= o.calls && call <= o.streams; ++call) {
         std::vector<int> expected;
         for (int j = std::max(0, call - 2); j < o.streams; ++j)
@@ -402,6 +403,11 @@ int run(const Options& o)
         QThread::msleep(200);
     }
     print("calls", static_cast<double>(callMs.size()));
+    // The station's processor time for a call and its 2,000 events, pauses between calls included.
+    print("station_cpu_ms_per_call", 1000.0 *
+                                         static_cast<double>(processUse(station.processId()).ticks - beforeCalls.ticks) /
+                                         static_cast<double>(sysconf(_SC_CLK_TCK)) /
+                                         std::max<double>(1.0, static_cast<double>(callMs.size())));
     print("next_call_p50_ms", percentile(callMs, 50));
     print("next_call_p99_ms", percentile(callMs, 99));
     print("event_one_p50_ms", percentile(one, 50));

@@ -455,12 +455,14 @@ void WebStation::onState(std::shared_ptr<const QueueState> next) {
     const std::shared_ptr<const QueueState> before = std::move(m_state);
     m_state = next;
     const QString today = m_clock.todayText();
+    std::vector<web::HttpServer::Delivery> batch;
     auto tell = [&](Watchers& w, const TicketView& now) {
         std::string event = eventOf(now, today);
         if (event == w.last)
             return;
+        const web::EventStream::Shared framed = web::EventStream::frame(event);
         for (const auto& s : w.streams)
-            s->send(event);
+            batch.emplace_back(s, framed);
         w.last = std::move(event);
     };
     // A call reaches the visitor it calls before the thousands whose place only moved up.
@@ -479,6 +481,7 @@ void WebStation::onState(std::shared_ptr<const QueueState> next) {
     }
     for (const auto& [w, now] : movedUp)
         tell(*w, *now);
+    m_server->deliver(std::move(batch));
 }
 
 void WebStation::serveDisplay(const Request&, std::shared_ptr<Reply> reply) {

@@ -7,6 +7,7 @@
 #include "web/http/HttpServer.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/defer.hpp>
 #include <boost/asio/post.hpp>
 
 #include <algorithm>
@@ -68,13 +69,15 @@ struct Core {
         m_policy = std::move(p);
     }
 
-    // Posts work for a connection unless the server has finished stopping; false then.
+    // Posts work for a connection unless the server has finished stopping; false then. From a
+    // server thread the work is deferred: it runs after the current handler, queued on this
+    // thread without waking another.
     template <class Executor, class F> bool post(const Executor& ex, F&& f)
     {
         std::shared_lock lock(m_gateMutex);
         if (m_gateClosed)
             return false;
-        boost::asio::post(ex, std::forward<F>(f));
+        boost::asio::defer(ex, std::forward<F>(f));
         return true;
     }
     void closeGate()

@@ -19,6 +19,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
@@ -311,6 +312,26 @@ void HttpServer::start(int threads)
             std::lock_guard lock(impl->runningMutex);
             --impl->running;
             impl->runningChanged.notify_all();
+        });
+    }
+}
+
+void HttpServer::deliver(std::vector<Delivery> batch)
+{
+    if (batch.empty())
+        return;
+    Impl& d = *m_impl;
+    const std::size_t parts = std::clamp<std::size_t>(d.threads.size(), 1, batch.size());
+    const std::size_t each = (batch.size() + parts - 1) / parts;
+    for (std::size_t from = 0; from < batch.size(); from += each) {
+        std::vector<Delivery> part(std::make_move_iterator(batch.begin() + std::ptrdiff_t(from)),
+                                   std::make_move_iterator(batch.begin() +
+                                                           std::ptrdiff_t(std::min(batch.size(), from + each))));
+        // Sent from a server thread, each stream's write joins that thread's own queue: no
+        // wake-up of another thread per stream.
+        d.core->post(d.core->ioc.get_executor(), [part = std::move(part)] {
+            for (const auto& [stream, framed] : part)
+                stream->send(framed);
         });
     }
 }

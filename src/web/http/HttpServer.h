@@ -129,6 +129,12 @@ public:
 
     ServerStats stats() const;
 
+    // Many streams' events at once (each its stream and its framed event), handed to the
+    // server's threads in a few pieces instead of one wake-up per stream, in this order as far
+    // as the threads allow.
+    using Delivery = std::pair<std::shared_ptr<EventStream>, EventStream::Shared>;
+    void deliver(std::vector<Delivery> batch);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;

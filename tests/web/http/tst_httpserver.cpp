@@ -145,6 +145,7 @@ private slots:
     void eventStream();
     void slowReaderDropped_data();
     void slowReaderDropped();
+    void fanOutSharedEvent_data();
     void fanOutSharedEvent();
     void tls();
     void tlsListenErrors_data();
@@ -632,8 +633,16 @@ void TestHttpServer::slowReaderDropped()
     QCOMPARE(get(t.server.port()).status, 200);
 }
 
+void TestHttpServer::fanOutSharedEvent_data()
+{
+    QTest::addColumn<bool>("batch");
+    QTest::newRow("stream by stream") << false;
+    QTest::newRow("in one batch") << true;
+}
+
 void TestHttpServer::fanOutSharedEvent()
 {
+    QFETCH(bool, batch);
     TestServer t;
     constexpr int count = 200;
     std::vector<std::unique_ptr<RawClient>> clients;
@@ -643,12 +652,29 @@ void TestHttpServer::fanOutSharedEvent()
         QVERIFY(clients.back()->send(openStreamRequest()));
     }
     QTRY_COMPARE(t.streamCount(), std::size_t(count));
-    const auto framed = EventStream::frame("{\"state\":\"called\"}\n{\"ahead\":0}", "9");
-    for (int i = 0; i < count; ++i)
-        QVERIFY(t.stream(i)->send(framed));
-    for (auto& c : clients)
-        QVERIFY(c->readUntil("id: 9\ndata: {\"state\":\"called\"}\ndata: {\"ahead\":0}\n\n", 5000));
-    QCOMPARE(t.server.stats().streamsOpen, std::uint64_t(count));
+    // One peer has gone: its stream takes nothing and holds up nobody.
+    clients.front()->close();
+    QTRY_COMPARE(t.closed.load(), 1);
+    const auto first = EventStream::frame("{\"state\":\"called\"}\n{\"ahead\":0}", "9");
+    const auto second = EventStream::frame("{\"ahead\":1}", "10");
+    if (batch) {
+        std::vector<HttpServer::Delivery> all;
+        for (const auto& framed : {first, second})
+            for (int i = 0; i < count; ++i)
+                all.emplace_back(t.stream(i), framed);
+        t.server.deliver(std::move(all));
+    } else {
+        int refused = 0;
+        for (const auto& framed : {first, second})
+            for (int i = 0; i < count; ++i)
+                refused += t.stream(i)->send(framed) ? 0 : 1;
+        QCOMPARE(refused, 2);
+    }
+    // Each stream has its events in the order given.
+    for (int i = 1; i < count; ++i)
+        QVERIFY(clients[size_t(i)]->readUntil(
+            "id: 9\ndata: {\"state\":\"called\"}\ndata: {\"ahead\":0}\n\nid: 10\ndata: {\"ahead\":1}\n\n", 5000));
+    QCOMPARE(t.server.stats().streamsOpen, std::uint64_t(count - 1));
 }
 
 bool TestHttpServer::makeCertificate(const QString& name, QString* cert, QString* key)
