@@ -1,6 +1,7 @@
 #include "web/DisplayData.h"
 
 #include "core/Database.h"
+#include "core/DirectRows.h"
 #include "core/modSub.h"
 #include "display/ThemeData.h"
 
@@ -26,22 +27,23 @@ bool WebCall::matches(const QStringList& services) const {
 namespace DisplayData {
 
 QList<WebCall> callsAfter(const Database& db, const QString& day, qint64 after) {
-    QSqlQuery q =
-        db.run(QStringLiteral("SELECT c.feedSeq, c.callauto, c.no_abr, c.displayName, c.callNote, s.abrno, "
-                              "s.ServName FROM tblCall c LEFT JOIN tblTicket t ON t.tickAuto=c.tickAuto "
-                              "LEFT JOIN tblService s ON s.servAuto=t.servAuto "
-                              "WHERE c.tickDate=? AND c.feedSeq>? ORDER BY c.feedSeq"),
-               {day, after});
+    // Read at every call: kept prepared, and straight from the client library.
+    DirectRows q(db,
+                 QStringLiteral("SELECT c.feedSeq, c.callauto, c.no_abr, c.displayName, c.callNote, s.abrno, "
+                                "s.ServName FROM tblCall c LEFT JOIN tblTicket t ON t.tickAuto=c.tickAuto "
+                                "LEFT JOIN tblService s ON s.servAuto=t.servAuto "
+                                "WHERE c.tickDate=? AND c.feedSeq>? ORDER BY c.feedSeq"),
+                 {day, after}, DirectRows::Plan::Kept);
     QList<WebCall> out;
     while (q.next()) {
         WebCall c;
-        c.seq = q.value(0).toLongLong();
-        c.callKey = q.value(1).toLongLong();
-        c.label = q.value(2).toString();
-        c.counter = q.value(3).toString();
-        c.note = q.value(4).toString();
-        c.serviceAbbr = q.value(5).toString().trimmed();
-        c.serviceName = q.value(6).toString();
+        c.seq = q.integer(0);
+        c.callKey = q.integer(1);
+        c.label = q.text(2);
+        c.counter = q.text(3);
+        c.note = q.text(4);
+        c.serviceAbbr = q.text(5).trimmed();
+        c.serviceName = q.text(6);
         out << c;
     }
     return out;
