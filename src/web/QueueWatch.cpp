@@ -101,7 +101,14 @@ private:
             for (const QString& channel : channels)
                 if (!driver->subscribeToNotification(channel))
                     throw DbError(driver->lastError().text());
-            connect(driver, &QSqlDriver::notification, this, [this] { wake(); });
+            connect(driver, &QSqlDriver::notification, this, [this](const QString& channel) {
+                // A call is the last commit of a "Next" (its finish of the token before comes
+                // first): nothing more to wait for.
+                if (m_part == Part::Queue && channel == QLatin1String("tallyvo_call"))
+                    m_readSoon->start(0);
+                else
+                    wake();
+            });
             m_safety->setInterval(m_owner.m_timing.safetyMs);
         } else {
             m_counter.emplace(*m_db);
@@ -186,7 +193,7 @@ public:
 
     void wake() {
         if (m_db && !m_readSoon->isActive())
-            m_readSoon->start();
+            m_readSoon->start(m_part == Part::Queue ? m_owner.m_timing.settleMs : 0);
     }
 
 private:
