@@ -14,6 +14,7 @@
 #include <memory>
 #include <thread>
 #include <cmath>
+#include <cstring>
 
 namespace tallyvo::Reports {
 
@@ -38,11 +39,39 @@ QString text(const QSqlQuery& q, int column)
 // the token query reads one table through one index and each row refers to its names by number.
 struct Lookups {
     struct Entry {
-        qint32 index = -1;
+        qint32 index = -1; // -1: no such key
         bool listed = false; // the filter lets it through (a service: and its department exists)
     };
-    QHash<qint64, Entry> services;
-    QHash<qint64, Entry> counters;
+
+    // Keys to entries: a table by key for the usual small keys, looked up on every row without
+    // hashing, and a hash for the rest.
+    class Table {
+    public:
+        void insert(qint64 key, Entry entry)
+        {
+            if (key >= 0 && key < kDense) {
+                if (size_t(key) >= m_dense.size())
+                    m_dense.resize(size_t(key) + 1);
+                m_dense[size_t(key)] = entry;
+            } else {
+                m_sparse.insert(key, entry);
+            }
+        }
+        const Entry* find(qint64 key) const
+        {
+            if (key >= 0 && key < kDense)
+                return size_t(key) < m_dense.size() && m_dense[size_t(key)].index >= 0 ? &m_dense[size_t(key)] : nullptr;
+            const auto e = m_sparse.constFind(key);
+            return e == m_sparse.constEnd() ? nullptr : &e.value();
+        }
+
+    private:
+        static constexpr qint64 kDense = 1 << 16;
+        std::vector<Entry> m_dense;
+        QHash<qint64, Entry> m_sparse;
+    };
+    Table services;
+    Table counters;
 
     Lookups(const Database& db, const ReportRequest& r, ReportResult& result)
     {
@@ -90,34 +119,31 @@ public:
     bool add(qint64 key, qint64 service, QByteArrayView token, QByteArrayView date, qint64 counter,
              QByteArrayView from, QByteArrayView to)
     {
-        const auto s = m_lookups.services.constFind(service);
-        if (s == m_lookups.services.constEnd())
+        const Lookups::Entry* s = m_lookups.services.find(service);
+        if (!s)
             return false;
-        const auto c = m_lookups.counters.constFind(counter);
+        const Lookups::Entry* c = m_lookups.counters.find(counter);
         if (m_kind == ReportKind::Counter) {
-            if (c == m_lookups.counters.constEnd() || !c->listed)
+            if (!c || !c->listed)
                 return false;
         } else if (!s->listed) {
             return false;
         }
+        // Labels are found by where they begin, counted in 32 bits; past that the report could
+        // only show wrong labels (some hundred million rows, never seen).
+        if (m_result.tokens.size() > std::numeric_limits<qint32>::max() - token.size())
+            throw DbError(tr("The report has too many rows to show; choose fewer days."));
         ReportRow& row = m_result.rows.emplace_back();
         row.key = key;
         row.service = s->index;
-        row.counter = c == m_lookups.counters.constEnd() ? -1 : c->index;
+        row.counter = c ? c->index : -1;
         row.tokenAt = qint32(m_result.tokens.size());
-        if (std::all_of(token.begin(), token.end(), [](char byte) { return uchar(byte) < 0x80; }))
-            m_result.tokens.append(QLatin1String(token.data(), token.size()));
-        else
-            m_result.tokens.append(QString::fromUtf8(token));
-        row.tokenSize = qint32(m_result.tokens.size()) - row.tokenAt;
+        m_result.tokens.append(token.data(), token.size());
         row.day = day(date);
         row.from = time(from);
         row.to = time(to);
-        row.minutes = minutes(row);
         return true;
     }
-
-    void expect(size_t rows) { m_result.rows.reserve(m_result.rows.size() + rows); }
 
 private:
     qint32 day(QByteArrayView date)
@@ -156,18 +182,6 @@ private:
         return -2 - qint32(m_result.texts.size() - 1);
     }
 
-    qint32 minutes(const ReportRow& row) const
-    {
-        if (row.from >= 0 && row.to >= 0)
-            return row.to / 60 - row.from / 60;
-        if (row.from == -1 || row.to == -1)
-            return ReportRow::kNoMinutes;
-        const std::optional<int> m =
-            minutesBetween(m_result.text(m_result.rows.size() - 1, ReportColumn::From),
-                           m_result.text(m_result.rows.size() - 1, ReportColumn::To));
-        return m ? *m : ReportRow::kNoMinutes;
-    }
-
     const Lookups& m_lookups;
     ReportKind m_kind;
     ReportResult& m_result;
@@ -201,14 +215,13 @@ DayRange wholeRange(const ReportRequest& r)
     return {r.from.toString(QStringLiteral("yyyy-MM-dd")), r.to.toString(QStringLiteral("yyyy-MM-dd")), true};
 }
 
-// The token query; "?" marks its values, or "$1", "$2" for the PostgreSQL client library.
-QString ticketSql(const ReportRequest& r, const DayRange& days, bool numbered = false)
+// The token query; "?" marks its values, or the given literals where no values can be bound.
+QString ticketSql(const ReportRequest& r, const DayRange& days, const QString& from = QStringLiteral("?"),
+                  const QString& to = QStringLiteral("?"))
 {
     QString sql = QStringLiteral("SELECT tickAuto, servAuto, no_abr, tickDate, attended, attTime, finished "
                                  "FROM tblTicket WHERE tickDate >= %1 AND tickDate %2 %3")
-                      .arg(numbered ? QStringLiteral("$1") : QStringLiteral("?"),
-                           days.toIncluded ? QStringLiteral("<=") : QStringLiteral("<"),
-                           numbered ? QStringLiteral("$2") : QStringLiteral("?"));
+                      .arg(from, days.toIncluded ? QStringLiteral("<=") : QStringLiteral("<"), to);
     if (r.kind == ReportKind::Pending)
         sql += QStringLiteral(" AND call='0'");
     else if (!r.showAll)
@@ -226,26 +239,144 @@ PGconn* idlePostgres(const Database& db)
         : nullptr;
 }
 
-// The whole result in one answer of the server, read straight from the client library's buffers.
+// The rows of a binary COPY, as the server sends them: a signature and header, then per row a
+// field count and each field's length (-1 for NULL) and bytes, then a count of -1. Rows may come
+// split over or packed into the pieces the client library hands over.
+class CopyRows {
+public:
+    static constexpr int kFields = 7;
+    struct Field {
+        const char* data = nullptr;
+        qint32 size = -1; // -1: NULL
+    };
+
+    // Takes the next piece; calls row(fields) for each whole row in it. False when the bytes are
+    // not a binary COPY of kFields columns.
+    template <class Row>
+    bool feed(const char* data, qsizetype size, Row&& row)
+    {
+        if (m_pending.isEmpty()) {
+            const qsizetype used = parse(data, size, row);
+            if (used < 0)
+                return false;
+            m_pending.append(data + used, size - used);
+            return true;
+        }
+        m_pending.append(data, size);
+        const qsizetype used = parse(m_pending.constData(), m_pending.size(), row);
+        if (used < 0)
+            return false;
+        m_pending.remove(0, used);
+        return true;
+    }
+    // True once the closing count came and nothing was left over.
+    bool complete() const { return m_ended && m_pending.isEmpty(); }
+
+private:
+    static qint32 int32(const char* p)
+    {
+        const auto* b = reinterpret_cast<const uchar*>(p);
+        return qint32(quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | quint32(b[3]));
+    }
+
+    // The bytes used from the start (whole rows and the header only); -1 for bytes that are not
+    // a binary COPY.
+    template <class Row>
+    qsizetype parse(const char* data, qsizetype size, Row& row)
+    {
+        qsizetype at = 0;
+        if (!m_header) {
+            static const char signature[] = "PGCOPY\n\377\r\n";
+            constexpr qsizetype fixed = 11 + 4 + 4;
+            if (size < fixed)
+                return 0;
+            if (memcmp(data, signature, 11) != 0)
+                return -1;
+            const qint32 extension = int32(data + 15);
+            if (extension < 0)
+                return -1;
+            if (size < fixed + extension)
+                return 0;
+            at = fixed + extension;
+            m_header = true;
+        }
+        Field fields[kFields];
+        while (at + 2 <= size) {
+            if (m_ended)
+                return -1; // bytes after the end
+            const auto count = qint16(quint16(uchar(data[at])) << 8 | uchar(data[at + 1]));
+            if (count == -1) {
+                m_ended = true;
+                at += 2;
+                continue;
+            }
+            if (count != kFields)
+                return -1;
+            qsizetype p = at + 2;
+            bool whole = true;
+            for (int f = 0; f < kFields; ++f) {
+                if (p + 4 > size) {
+                    whole = false;
+                    break;
+                }
+                const qint32 length = int32(data + p);
+                p += 4;
+                if (length < -1)
+                    return -1;
+                if (length > 0 && p + length > size) {
+                    whole = false;
+                    break;
+                }
+                fields[f] = {data + p, length};
+                p += qMax(0, length);
+            }
+            if (!whole)
+                break;
+            row(fields);
+            at = p;
+        }
+        return at;
+    }
+
+    QByteArray m_pending;
+    bool m_header = false;
+    bool m_ended = false;
+};
+
+// The tokens streamed from the server by a binary COPY and turned into rows as they arrive: the
+// client library holds a row at a time, not the whole answer next to the rows made from it (on
+// a busy site's year that was over a gigabyte). Whole numbers arrive as they are stored instead
+// of as digits to parse, and texts are the same bytes either way.
 void readPostgres(PGconn* conn, const ReportRequest& r, const DayRange& days, RowBuilder& build)
 {
-    const QByteArray sql = ticketSql(r, days, true).toUtf8();
-    const QByteArray from = days.from.toUtf8(), to = days.to.toUtf8();
-    const char* params[] = {from.constData(), to.constData()};
-    // Results in binary: whole numbers arrive as they are stored instead of as digits to parse,
-    // and texts are the same bytes either way.
-    PGresult* res = PQexecParams(conn, sql.constData(), 2, nullptr, params, nullptr, nullptr, 1);
-    if (PQresultStatus(res) != PGRES_TUPLES_OK) {
-        const QString why = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+    auto literal = [conn](const QString& text) {
+        const QByteArray utf8 = text.toUtf8();
+        char* quoted = PQescapeLiteral(conn, utf8.constData(), size_t(utf8.size()));
+        if (!quoted)
+            throw DbError(QString::fromUtf8(PQerrorMessage(conn)).trimmed());
+        const QString result = QString::fromUtf8(quoted);
+        PQfreemem(quoted);
+        return result;
+    };
+    // COPY takes no bound values: the days go in as quoted literals.
+    const QByteArray sql = QByteArrayLiteral("COPY (") + ticketSql(r, days, literal(days.from), literal(days.to)).toUtf8() +
+        QByteArrayLiteral(") TO STDOUT (FORMAT binary)");
+    auto failure = [conn](PGresult* res) {
+        const QString why = res ? QString::fromUtf8(PQresultErrorMessage(res)).trimmed() : QString();
+        return why.isEmpty() ? QString::fromUtf8(PQerrorMessage(conn)).trimmed() : why;
+    };
+    PGresult* res = PQexec(conn, sql.constData());
+    if (PQresultStatus(res) != PGRES_COPY_OUT) {
+        const QString why = failure(res);
         PQclear(res);
-        throw DbError(why.isEmpty() ? QString::fromUtf8(PQerrorMessage(conn)).trimmed() : why);
+        throw DbError(why);
     }
-    const int n = PQntuples(res);
-    auto bytes = [&](int i, int c) { return QByteArrayView(PQgetvalue(res, i, c), PQgetlength(res, i, c)); };
+    PQclear(res);
+
     // A NULL or a number of another width than the columns' integer and bigint reads 0.
-    auto number = [&](int i, int c) -> qint64 {
-        const auto* b = reinterpret_cast<const uchar*>(PQgetvalue(res, i, c));
-        switch (PQgetlength(res, i, c)) {
+    auto number = [](const CopyRows::Field& f) -> qint64 {
+        const auto* b = reinterpret_cast<const uchar*>(f.data);
+        switch (f.size) {
         case 4:
             return qint32(quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | quint32(b[3]));
         case 8: {
@@ -258,10 +389,40 @@ void readPostgres(PGconn* conn, const ReportRequest& r, const DayRange& days, Ro
             return 0;
         }
     };
-    build.expect(size_t(n));
-    for (int i = 0; i < n; ++i)
-        build.add(number(i, 0), number(i, 1), bytes(i, 2), bytes(i, 3), number(i, 4), bytes(i, 5), bytes(i, 6));
-    PQclear(res);
+    auto bytes = [](const CopyRows::Field& f) { return QByteArrayView(f.data, qMax(0, f.size)); };
+    CopyRows rows;
+    QString why;
+    // The copy is read to its end whatever happens on the way, so the connection is left ready
+    // for the station's next statement.
+    char* piece = nullptr;
+    int size = 0;
+    while ((size = PQgetCopyData(conn, &piece, 0)) > 0) {
+        if (why.isEmpty()) {
+            try {
+                if (!rows.feed(piece, size, [&](const CopyRows::Field* f) {
+                        build.add(number(f[0]), number(f[1]), bytes(f[2]), bytes(f[3]), number(f[4]), bytes(f[5]),
+                                  bytes(f[6]));
+                    }))
+                    why = tr("The database sent the report's rows in a form this program does not read.");
+            } catch (const DbError& e) {
+                why = e.text();
+            } catch (const std::bad_alloc&) {
+                why = tr("There is not enough memory for the report; choose fewer days.");
+            }
+        }
+        PQfreemem(piece);
+    }
+    if (size == -2 && why.isEmpty())
+        why = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+    while ((res = PQgetResult(conn))) {
+        if (PQresultStatus(res) != PGRES_COMMAND_OK && why.isEmpty())
+            why = failure(res);
+        PQclear(res);
+    }
+    if (why.isEmpty() && !rows.complete())
+        why = tr("The database sent the report's rows in a form this program does not read.");
+    if (!why.isEmpty())
+        throw DbError(why);
 }
 
 void readSqlite(sqlite3* raw, const ReportRequest& r, const DayRange& days, RowBuilder& build)
@@ -368,20 +529,24 @@ constexpr qint64 kSplitDays = 4;
 // Appends the rows read for a later part of the range, with what they refer to.
 void append(ReportResult& result, ReportResult&& later)
 {
+    if (result.tokens.size() > std::numeric_limits<qint32>::max() - later.tokens.size())
+        throw DbError(tr("The report has too many rows to show; choose fewer days."));
     const auto days = qint32(result.days.size()), texts = qint32(result.texts.size()),
                tokens = qint32(result.tokens.size());
     auto shifted = [texts](qint32 t) { return t < -1 ? t - texts : t; };
-    result.rows.reserve(result.rows.size() + later.rows.size());
-    for (ReportRow row : later.rows) {
+    // Row by row into the first part's blocks, each of the later part's freed once copied: the
+    // two parts never stand side by side with a joined copy of them.
+    result.rows.take(std::move(later.rows), [&](ReportRow row) {
         row.day += days;
         row.tokenAt += tokens;
         row.from = shifted(row.from);
         row.to = shifted(row.to);
-        result.rows.push_back(row);
-    }
+        return row;
+    });
     result.days.insert(result.days.end(), later.days.begin(), later.days.end());
     result.texts.insert(result.texts.end(), later.texts.begin(), later.texts.end());
     result.tokens += later.tokens;
+    later.tokens = QByteArray();
 }
 
 } // namespace
@@ -512,8 +677,10 @@ ReportResult run(const Database& db, const ReportRequest& request)
     if (!request.showAll && !result.rows.empty()) {
         // Whole minutes added up exactly; a token not finished counts 0.
         double sum = 0;
-        for (const ReportRow& row : result.rows)
-            sum += row.minutes == ReportRow::kNoMinutes ? 0 : row.minutes;
+        for (const ReportRow& row : result.rows) {
+            const qint32 m = result.minutes(row);
+            sum += m == ReportRow::kNoMinutes ? 0 : m;
+        }
         result.average = tr("Average Time : ") + generalNumber(sum / double(result.rows.size()));
     }
     return result;
@@ -624,6 +791,45 @@ std::optional<QString> averageLine(const QStringList& durations)
 
 namespace tallyvo {
 
+void ReportRows::truncate(size_t n)
+{
+    if (n >= m_size)
+        return;
+    m_size = n;
+    m_blocks.resize((n + kBlockRows - 1) / kBlockRows);
+}
+
+std::optional<size_t> ReportRows::indexOf(const ReportRow* row) const
+{
+    for (size_t b = 0; b < m_blocks.size(); ++b) {
+        const ReportRow* first = m_blocks[b].get();
+        // Compared as addresses: the row may lie in no block at all.
+        const auto at = reinterpret_cast<quintptr>(row), begin = reinterpret_cast<quintptr>(first);
+        if (at >= begin && at < begin + kBlockRows * sizeof(ReportRow)) {
+            const size_t i = b * kBlockRows + (at - begin) / sizeof(ReportRow);
+            return i < m_size ? std::optional<size_t>(i) : std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+qint32 ReportResult::minutes(const ReportRow& row) const
+{
+    if (row.from >= 0 && row.to >= 0)
+        return row.to / 60 - row.from / 60;
+    if (row.from == -1 || row.to == -1)
+        return ReportRow::kNoMinutes;
+    const std::optional<int> m = Reports::minutesBetween(Reports::timeText(*this, row.from),
+                                                         Reports::timeText(*this, row.to));
+    return m ? *m : ReportRow::kNoMinutes;
+}
+
+QString ReportResult::text(const ReportRow& row, ReportColumn column) const
+{
+    const std::optional<size_t> i = rows.indexOf(&row);
+    return i ? text(*i, column) : QString();
+}
+
 QString ReportResult::text(size_t i, ReportColumn column) const
 {
     const ReportRow& row = rows[i];
@@ -637,7 +843,10 @@ QString ReportResult::text(size_t i, ReportColumn column) const
     case ReportColumn::Service:
         return services[size_t(row.service)];
     case ReportColumn::Token:
-        return tokens.mid(row.tokenAt, row.tokenSize);
+    {
+        const qsizetype end = i + 1 < rows.size() ? rows[i + 1].tokenAt : tokens.size();
+        return QString::fromUtf8(tokens.constData() + row.tokenAt, end - row.tokenAt);
+    }
     case ReportColumn::Date:
         return days[size_t(row.day)];
     case ReportColumn::Counter:
@@ -647,7 +856,10 @@ QString ReportResult::text(size_t i, ReportColumn column) const
     case ReportColumn::To:
         return Reports::timeText(*this, row.to);
     case ReportColumn::Duration:
-        return row.minutes == ReportRow::kNoMinutes ? QString() : QString::number(row.minutes);
+    {
+        const qint32 m = minutes(row);
+        return m == ReportRow::kNoMinutes ? QString() : QString::number(m);
+    }
     }
     return QString();
 }
