@@ -166,26 +166,33 @@ private:
     {
         if (t.isEmpty())
             return -1;
-        if (t.size() == 8 && t[2] == ':' && t[5] == ':') {
-            int v[6];
-            bool digits = true;
-            const int at[] = {0, 1, 3, 4, 6, 7};
-            for (int i = 0; i < 6; ++i) {
-                v[i] = t[at[i]] - '0';
-                digits = digits && v[i] >= 0 && v[i] <= 9;
+        if (t.size() == 8) {
+            const auto* c = reinterpret_cast<const uchar*>(t.data());
+            // Unsigned: a byte below '0' wraps round to a large value and fails the test too.
+            const unsigned h1 = c[0] - 48u, h2 = c[1] - 48u, m1 = c[3] - 48u, m2 = c[4] - 48u, s1 = c[6] - 48u,
+                           s2 = c[7] - 48u;
+            if (c[2] == ':' && c[5] == ':' && h1 < 10 && h2 < 10 && m1 < 6 && m2 < 10 && s1 < 6 && s2 < 10) {
+                const unsigned hour = h1 * 10 + h2;
+                if (hour < 24)
+                    return qint32((hour * 60 + m1 * 10 + m2) * 60 + s1 * 10 + s2);
             }
-            const int hour = v[0] * 10 + v[1], minute = v[2] * 10 + v[3], second = v[4] * 10 + v[5];
-            if (digits && hour < 24 && minute < 60 && second < 60)
-                return (hour * 60 + minute) * 60 + second;
         }
-        m_result.texts.push_back(QString::fromUtf8(t));
-        return -2 - qint32(m_result.texts.size() - 1);
+        // An odd text is kept once however many rows have it: an older station's times may all
+        // be odd.
+        const QByteArray bytes = t.toByteArray();
+        auto known = m_odd.constFind(bytes);
+        if (known == m_odd.constEnd()) {
+            m_result.texts.push_back(QString::fromUtf8(t));
+            known = m_odd.insert(bytes, -2 - qint32(m_result.texts.size() - 1));
+        }
+        return known.value();
     }
 
     const Lookups& m_lookups;
     ReportKind m_kind;
     ReportResult& m_result;
     QHash<QString, qint32> m_days;
+    QHash<QByteArray, qint32> m_odd;
     QByteArray m_lastDayBytes;
     qint32 m_lastDay = -1;
 };
@@ -239,19 +246,20 @@ PGconn* idlePostgres(const Database& db)
         : nullptr;
 }
 
-// The rows of a binary COPY, as the server sends them: a signature and header, then per row a
-// field count and each field's length (-1 for NULL) and bytes, then a count of -1. Rows may come
-// split over or packed into the pieces the client library hands over.
+// The rows of a COPY in its text form, as the server sends them: fields split by tabs, a row
+// ended by a newline, NULL written \N, and a backslash before a tab, newline, other control
+// character or backslash within a value. Rows may come split over or packed into the pieces the
+// client library hands over. (The server writes the text form faster than the binary one.)
 class CopyRows {
 public:
     static constexpr int kFields = 7;
     struct Field {
-        const char* data = nullptr;
-        qint32 size = -1; // -1: NULL
+        QByteArrayView bytes;
+        bool null = false;
     };
 
-    // Takes the next piece; calls row(fields) for each whole row in it. False when the bytes are
-    // not a binary COPY of kFields columns.
+    // Takes the next piece; calls row(fields) for each whole row in it. False when a row has
+    // another number of fields.
     template <class Row>
     bool feed(const char* data, qsizetype size, Row&& row)
     {
@@ -269,84 +277,98 @@ public:
         m_pending.remove(0, used);
         return true;
     }
-    // True once the closing count came and nothing was left over.
-    bool complete() const { return m_ended && m_pending.isEmpty(); }
+    // True when nothing was left over after the last whole row.
+    bool complete() const { return m_pending.isEmpty(); }
+
+    // A field's value: a whole number (0 for NULL or anything else) or its text without escapes.
+    static qint64 number(const Field& f)
+    {
+        quint64 v = 0; // unsigned: 19 digits cannot overflow it
+        qsizetype i = 0;
+        const bool negative = !f.bytes.isEmpty() && f.bytes[0] == '-';
+        if (negative)
+            ++i;
+        if (f.null || i == f.bytes.size() || f.bytes.size() - i > 19)
+            return 0;
+        for (; i < f.bytes.size(); ++i) {
+            const unsigned digit = uchar(f.bytes[i]) - 48u;
+            if (digit > 9)
+                return 0;
+            v = v * 10 + digit;
+        }
+        return negative ? -qint64(v) : qint64(v);
+    }
+    QByteArrayView text(const Field& f)
+    {
+        if (f.null)
+            return {};
+        if (!f.bytes.contains('\\'))
+            return f.bytes;
+        m_unescaped.clear();
+        for (qsizetype i = 0; i < f.bytes.size(); ++i) {
+            char c = f.bytes[i];
+            if (c == '\\' && i + 1 < f.bytes.size()) {
+                c = f.bytes[++i];
+                switch (c) {
+                case 'b': c = '\b'; break;
+                case 'f': c = '\f'; break;
+                case 'n': c = '\n'; break;
+                case 'r': c = '\r'; break;
+                case 't': c = '\t'; break;
+                case 'v': c = '\v'; break;
+                default: break; // a backslash or the delimiter stands for itself
+                }
+            }
+            m_unescaped.append(c);
+        }
+        // Held until the next field is read; every field is turned into what it keeps at once.
+        m_texts.push_back(m_unescaped);
+        return m_texts.back();
+    }
+    // Forgets the unescaped texts of the row just read.
+    void rowDone() { m_texts.clear(); }
 
 private:
-    static qint32 int32(const char* p)
-    {
-        const auto* b = reinterpret_cast<const uchar*>(p);
-        return qint32(quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | quint32(b[3]));
-    }
-
-    // The bytes used from the start (whole rows and the header only); -1 for bytes that are not
-    // a binary COPY.
     template <class Row>
     qsizetype parse(const char* data, qsizetype size, Row& row)
     {
         qsizetype at = 0;
-        if (!m_header) {
-            static const char signature[] = "PGCOPY\n\377\r\n";
-            constexpr qsizetype fixed = 11 + 4 + 4;
-            if (size < fixed)
-                return 0;
-            if (memcmp(data, signature, 11) != 0)
-                return -1;
-            const qint32 extension = int32(data + 15);
-            if (extension < 0)
-                return -1;
-            if (size < fixed + extension)
-                return 0;
-            at = fixed + extension;
-            m_header = true;
-        }
         Field fields[kFields];
-        while (at + 2 <= size) {
-            if (m_ended)
-                return -1; // bytes after the end
-            const auto count = qint16(quint16(uchar(data[at])) << 8 | uchar(data[at + 1]));
-            if (count == -1) {
-                m_ended = true;
-                at += 2;
-                continue;
-            }
-            if (count != kFields)
-                return -1;
-            qsizetype p = at + 2;
-            bool whole = true;
-            for (int f = 0; f < kFields; ++f) {
-                if (p + 4 > size) {
-                    whole = false;
-                    break;
-                }
-                const qint32 length = int32(data + p);
-                p += 4;
-                if (length < -1)
-                    return -1;
-                if (length > 0 && p + length > size) {
-                    whole = false;
-                    break;
-                }
-                fields[f] = {data + p, length};
-                p += qMax(0, length);
-            }
-            if (!whole)
+        while (at < size) {
+            const char* end = static_cast<const char*>(memchr(data + at, '\n', size_t(size - at)));
+            if (!end)
                 break;
+            const qsizetype stop = end - data;
+            int f = 0;
+            qsizetype from = at;
+            for (;;) {
+                const char* tab = static_cast<const char*>(memchr(data + from, '\t', size_t(stop - from)));
+                const qsizetype to = tab ? tab - data : stop;
+                if (f == kFields)
+                    return -1;
+                const QByteArrayView bytes(data + from, to - from);
+                fields[f++] = {bytes, bytes == QByteArrayView("\\N")};
+                if (!tab)
+                    break;
+                from = to + 1;
+            }
+            if (f != kFields)
+                return -1;
             row(fields);
-            at = p;
+            rowDone();
+            at = stop + 1;
         }
         return at;
     }
 
     QByteArray m_pending;
-    bool m_header = false;
-    bool m_ended = false;
+    QByteArray m_unescaped;
+    std::vector<QByteArray> m_texts;
 };
 
-// The tokens streamed from the server by a binary COPY and turned into rows as they arrive: the
-// client library holds a row at a time, not the whole answer next to the rows made from it (on
-// a busy site's year that was over a gigabyte). Whole numbers arrive as they are stored instead
-// of as digits to parse, and texts are the same bytes either way.
+// The tokens streamed from the server by a COPY and turned into rows as they arrive: the client
+// library holds a row at a time, not the whole answer next to the rows made from it (on a busy
+// site's year that was over a gigabyte).
 void readPostgres(PGconn* conn, const ReportRequest& r, const DayRange& days, RowBuilder& build)
 {
     auto literal = [conn](const QString& text) {
@@ -359,8 +381,8 @@ void readPostgres(PGconn* conn, const ReportRequest& r, const DayRange& days, Ro
         return result;
     };
     // COPY takes no bound values: the days go in as quoted literals.
-    const QByteArray sql = QByteArrayLiteral("COPY (") + ticketSql(r, days, literal(days.from), literal(days.to)).toUtf8() +
-        QByteArrayLiteral(") TO STDOUT (FORMAT binary)");
+    const QByteArray sql = QByteArrayLiteral("COPY (") +
+        ticketSql(r, days, literal(days.from), literal(days.to)).toUtf8() + QByteArrayLiteral(") TO STDOUT");
     auto failure = [conn](PGresult* res) {
         const QString why = res ? QString::fromUtf8(PQresultErrorMessage(res)).trimmed() : QString();
         return why.isEmpty() ? QString::fromUtf8(PQerrorMessage(conn)).trimmed() : why;
@@ -373,23 +395,7 @@ void readPostgres(PGconn* conn, const ReportRequest& r, const DayRange& days, Ro
     }
     PQclear(res);
 
-    // A NULL or a number of another width than the columns' integer and bigint reads 0.
-    auto number = [](const CopyRows::Field& f) -> qint64 {
-        const auto* b = reinterpret_cast<const uchar*>(f.data);
-        switch (f.size) {
-        case 4:
-            return qint32(quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | quint32(b[3]));
-        case 8: {
-            quint64 v = 0;
-            for (int k = 0; k < 8; ++k)
-                v = v << 8 | b[k];
-            return qint64(v);
-        }
-        default:
-            return 0;
-        }
-    };
-    auto bytes = [](const CopyRows::Field& f) { return QByteArrayView(f.data, qMax(0, f.size)); };
+    const QString unreadable = tr("The database sent the report's rows in a form this program does not read.");
     CopyRows rows;
     QString why;
     // The copy is read to its end whatever happens on the way, so the connection is left ready
@@ -400,10 +406,10 @@ void readPostgres(PGconn* conn, const ReportRequest& r, const DayRange& days, Ro
         if (why.isEmpty()) {
             try {
                 if (!rows.feed(piece, size, [&](const CopyRows::Field* f) {
-                        build.add(number(f[0]), number(f[1]), bytes(f[2]), bytes(f[3]), number(f[4]), bytes(f[5]),
-                                  bytes(f[6]));
+                        build.add(CopyRows::number(f[0]), CopyRows::number(f[1]), rows.text(f[2]), rows.text(f[3]),
+                                  CopyRows::number(f[4]), rows.text(f[5]), rows.text(f[6]));
                     }))
-                    why = tr("The database sent the report's rows in a form this program does not read.");
+                    why = unreadable;
             } catch (const DbError& e) {
                 why = e.text();
             } catch (const std::bad_alloc&) {
@@ -420,7 +426,7 @@ void readPostgres(PGconn* conn, const ReportRequest& r, const DayRange& days, Ro
         PQclear(res);
     }
     if (why.isEmpty() && !rows.complete())
-        why = tr("The database sent the report's rows in a form this program does not read.");
+        why = unreadable;
     if (!why.isEmpty())
         throw DbError(why);
 }
@@ -503,7 +509,10 @@ public:
         values.push_back(nullptr);
         side->m_pg = PQconnectdbParams(keys.data(), values.data(), 0);
         PQconninfoFree(options);
-        if (PQstatus(side->m_pg) != CONNECTION_OK)
+        // The station's connection asked for UTF-8 after it was made, which its options do not
+        // carry: without this a server in another encoding would send the later part's labels
+        // in that one.
+        if (PQstatus(side->m_pg) != CONNECTION_OK || PQsetClientEncoding(side->m_pg, "UTF8") != 0)
             return nullptr;
         return side;
     }

@@ -8,7 +8,9 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <new>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace tallyvo {
@@ -49,6 +51,8 @@ struct ReportRow {
 
     static constexpr qint32 kNoMinutes = std::numeric_limits<qint32>::min();
 };
+// Rows are made in place in raw blocks and never destroyed one by one.
+static_assert(std::is_trivially_destructible_v<ReportRow> && std::is_trivially_copyable_v<ReportRow>);
 
 // A report's rows in blocks of a fixed size: a long report grows and joins its parts without
 // ever moving the rows it holds, so it never needs room for them twice.
@@ -96,19 +100,20 @@ public:
 
     size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }
-    const ReportRow& operator[](size_t i) const { return m_blocks[i / kBlockRows][i % kBlockRows]; }
-    ReportRow& operator[](size_t i) { return m_blocks[i / kBlockRows][i % kBlockRows]; }
+    const ReportRow& operator[](size_t i) const { return m_blocks[i / kBlockRows].get()[i % kBlockRows]; }
+    ReportRow& operator[](size_t i) { return m_blocks[i / kBlockRows].get()[i % kBlockRows]; }
     const ReportRow& back() const { return (*this)[m_size - 1]; }
     const_iterator begin() const { return {this, 0}; }
     const_iterator end() const { return {this, m_size}; }
 
     ReportRow& emplace_back()
     {
+        // A new block's memory is left as it comes: each row is made as it is added.
         if (m_size == m_blocks.size() * kBlockRows)
-            m_blocks.push_back(std::make_unique<ReportRow[]>(kBlockRows));
-        ReportRow& row = (*this)[m_size++];
-        row = ReportRow();
-        return row;
+            m_blocks.emplace_back(static_cast<ReportRow*>(::operator new(kBlockRows * sizeof(ReportRow))));
+        ReportRow* row = new (&(*this)[m_size]) ReportRow();
+        ++m_size;
+        return *row;
     }
     void push_back(const ReportRow& row) { emplace_back() = row; }
     // Keeps the first n rows (never more than there are).
@@ -126,7 +131,7 @@ public:
         for (size_t b = 0; b < part.m_blocks.size(); ++b) {
             const size_t n = std::min(kBlockRows, part.m_size - b * kBlockRows);
             for (size_t i = 0; i < n; ++i)
-                push_back(shift(part.m_blocks[b][i]));
+                push_back(shift(part.m_blocks[b].get()[i]));
             part.m_blocks[b].reset();
         }
         part.clear();
@@ -135,7 +140,10 @@ public:
     std::optional<size_t> indexOf(const ReportRow* row) const;
 
 private:
-    std::vector<std::unique_ptr<ReportRow[]>> m_blocks;
+    struct FreeBlock {
+        void operator()(ReportRow* block) const { ::operator delete(block); }
+    };
+    std::vector<std::unique_ptr<ReportRow, FreeBlock>> m_blocks;
     size_t m_size = 0;
 };
 
