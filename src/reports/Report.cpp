@@ -445,9 +445,14 @@ void readSqlite(sqlite3* raw, const ReportRequest& r, const DayRange& days, RowB
     const std::vector<QByteArray> bound{days.from.toUtf8(), days.to.toUtf8()};
     for (size_t i = 0; i < bound.size(); ++i)
         sqlite3_bind_text(stmt, int(i + 1), bound[i].constData(), int(bound[i].size()), SQLITE_STATIC);
+    // One call into the statement per text, not two: the value's own text and length are read
+    // without the statement's checks, which is safe here because only this thread uses the
+    // connection while the statement runs (the station's own connection waits for the report,
+    // the second one is this reader's alone).
     auto bytes = [&](int c) {
-        const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
-        return QByteArrayView(text, text ? sqlite3_column_bytes(stmt, c) : 0);
+        sqlite3_value* value = sqlite3_column_value(stmt, c);
+        const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+        return QByteArrayView(text, text ? sqlite3_value_bytes(value) : 0);
     };
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -639,6 +644,8 @@ ReportResult run(const Database& db, const ReportRequest& request)
                     side->read(request, {middle, whole.to, true}, laterBuild);
                 } catch (const DbError& e) {
                     laterError = e.text();
+                } catch (const std::bad_alloc&) {
+                    laterError = tr("There is not enough memory for the report; choose fewer days.");
                 } catch (const std::exception& e) {
                     laterError = QString::fromLocal8Bit(e.what());
                 }
@@ -681,6 +688,11 @@ ReportResult run(const Database& db, const ReportRequest& request)
     } catch (const DbError& e) {
         result = ReportResult();
         result.error = e.text();
+        return result;
+    } catch (const std::bad_alloc&) {
+        // Told like a refusal rather than ending the program with the rows read so far.
+        result = ReportResult();
+        result.error = tr("There is not enough memory for the report; choose fewer days.");
         return result;
     }
     if (!request.showAll && !result.rows.empty()) {
