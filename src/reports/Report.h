@@ -54,8 +54,9 @@ struct ReportRow {
 // Rows are made in place in raw blocks and never destroyed one by one.
 static_assert(std::is_trivially_destructible_v<ReportRow> && std::is_trivially_copyable_v<ReportRow>);
 
-// A report's rows in blocks of a fixed size: a long report grows and joins its parts without
-// ever moving the rows it holds, so it never needs room for them twice.
+// A report's rows in blocks of a fixed size: a long report grows without moving the rows it
+// holds, and a part read on another connection is joined to it block by block, each block freed
+// once copied, so the rows never need room twice.
 class ReportRows {
 public:
     static constexpr size_t kBlockRows = size_t(1) << 15;
