@@ -14,6 +14,7 @@
 #include <memory>
 #include <thread>
 #include <cmath>
+#include <cstring>
 
 namespace tallyvo::Reports {
 
@@ -38,11 +39,39 @@ QString text(const QSqlQuery& q, int column)
 // the token query reads one table through one index and each row refers to its names by number.
 struct Lookups {
     struct Entry {
-        qint32 index = -1;
+        qint32 index = -1; // -1: no such key
         bool listed = false; // the filter lets it through (a service: and its department exists)
     };
-    QHash<qint64, Entry> services;
-    QHash<qint64, Entry> counters;
+
+    // Keys to entries: a table by key for the usual small keys, looked up on every row without
+    // hashing, and a hash for the rest.
+    class Table {
+    public:
+        void insert(qint64 key, Entry entry)
+        {
+            if (key >= 0 && key < kDense) {
+                if (size_t(key) >= m_dense.size())
+                    m_dense.resize(size_t(key) + 1);
+                m_dense[size_t(key)] = entry;
+            } else {
+                m_sparse.insert(key, entry);
+            }
+        }
+        const Entry* find(qint64 key) const
+        {
+            if (key >= 0 && key < kDense)
+                return size_t(key) < m_dense.size() && m_dense[size_t(key)].index >= 0 ? &m_dense[size_t(key)] : nullptr;
+            const auto e = m_sparse.constFind(key);
+            return e == m_sparse.constEnd() ? nullptr : &e.value();
+        }
+
+    private:
+        static constexpr qint64 kDense = 1 << 16;
+        std::vector<Entry> m_dense;
+        QHash<qint64, Entry> m_sparse;
+    };
+    Table services;
+    Table counters;
 
     Lookups(const Database& db, const ReportRequest& r, ReportResult& result)
     {
@@ -90,34 +119,31 @@ public:
     bool add(qint64 key, qint64 service, QByteArrayView token, QByteArrayView date, qint64 counter,
              QByteArrayView from, QByteArrayView to)
     {
-        const auto s = m_lookups.services.constFind(service);
-        if (s == m_lookups.services.constEnd())
+        const Lookups::Entry* s = m_lookups.services.find(service);
+        if (!s)
             return false;
-        const auto c = m_lookups.counters.constFind(counter);
+        const Lookups::Entry* c = m_lookups.counters.find(counter);
         if (m_kind == ReportKind::Counter) {
-            if (c == m_lookups.counters.constEnd() || !c->listed)
+            if (!c || !c->listed)
                 return false;
         } else if (!s->listed) {
             return false;
         }
+        // Labels are found by where they begin, counted in 32 bits; past that the report could
+        // only show wrong labels (some hundred million rows, never seen).
+        if (m_result.tokens.size() > std::numeric_limits<qint32>::max() - token.size())
+            throw DbError(tr("The report has too many rows to show; choose fewer days."));
         ReportRow& row = m_result.rows.emplace_back();
         row.key = key;
         row.service = s->index;
-        row.counter = c == m_lookups.counters.constEnd() ? -1 : c->index;
+        row.counter = c ? c->index : -1;
         row.tokenAt = qint32(m_result.tokens.size());
-        if (std::all_of(token.begin(), token.end(), [](char byte) { return uchar(byte) < 0x80; }))
-            m_result.tokens.append(QLatin1String(token.data(), token.size()));
-        else
-            m_result.tokens.append(QString::fromUtf8(token));
-        row.tokenSize = qint32(m_result.tokens.size()) - row.tokenAt;
+        m_result.tokens.append(token.data(), token.size());
         row.day = day(date);
         row.from = time(from);
         row.to = time(to);
-        row.minutes = minutes(row);
         return true;
     }
-
-    void expect(size_t rows) { m_result.rows.reserve(m_result.rows.size() + rows); }
 
 private:
     qint32 day(QByteArrayView date)
@@ -140,38 +166,33 @@ private:
     {
         if (t.isEmpty())
             return -1;
-        if (t.size() == 8 && t[2] == ':' && t[5] == ':') {
-            int v[6];
-            bool digits = true;
-            const int at[] = {0, 1, 3, 4, 6, 7};
-            for (int i = 0; i < 6; ++i) {
-                v[i] = t[at[i]] - '0';
-                digits = digits && v[i] >= 0 && v[i] <= 9;
+        if (t.size() == 8) {
+            const auto* c = reinterpret_cast<const uchar*>(t.data());
+            // Unsigned: a byte below '0' wraps round to a large value and fails the test too.
+            const unsigned h1 = c[0] - 48u, h2 = c[1] - 48u, m1 = c[3] - 48u, m2 = c[4] - 48u, s1 = c[6] - 48u,
+                           s2 = c[7] - 48u;
+            if (c[2] == ':' && c[5] == ':' && h1 < 10 && h2 < 10 && m1 < 6 && m2 < 10 && s1 < 6 && s2 < 10) {
+                const unsigned hour = h1 * 10 + h2;
+                if (hour < 24)
+                    return qint32((hour * 60 + m1 * 10 + m2) * 60 + s1 * 10 + s2);
             }
-            const int hour = v[0] * 10 + v[1], minute = v[2] * 10 + v[3], second = v[4] * 10 + v[5];
-            if (digits && hour < 24 && minute < 60 && second < 60)
-                return (hour * 60 + minute) * 60 + second;
         }
-        m_result.texts.push_back(QString::fromUtf8(t));
-        return -2 - qint32(m_result.texts.size() - 1);
-    }
-
-    qint32 minutes(const ReportRow& row) const
-    {
-        if (row.from >= 0 && row.to >= 0)
-            return row.to / 60 - row.from / 60;
-        if (row.from == -1 || row.to == -1)
-            return ReportRow::kNoMinutes;
-        const std::optional<int> m =
-            minutesBetween(m_result.text(m_result.rows.size() - 1, ReportColumn::From),
-                           m_result.text(m_result.rows.size() - 1, ReportColumn::To));
-        return m ? *m : ReportRow::kNoMinutes;
+        // An odd text is kept once however many rows have it: an older station's times may all
+        // be odd.
+        const QByteArray bytes = t.toByteArray();
+        auto known = m_odd.constFind(bytes);
+        if (known == m_odd.constEnd()) {
+            m_result.texts.push_back(QString::fromUtf8(t));
+            known = m_odd.insert(bytes, -2 - qint32(m_result.texts.size() - 1));
+        }
+        return known.value();
     }
 
     const Lookups& m_lookups;
     ReportKind m_kind;
     ReportResult& m_result;
     QHash<QString, qint32> m_days;
+    QHash<QByteArray, qint32> m_odd;
     QByteArray m_lastDayBytes;
     qint32 m_lastDay = -1;
 };
@@ -201,14 +222,13 @@ DayRange wholeRange(const ReportRequest& r)
     return {r.from.toString(QStringLiteral("yyyy-MM-dd")), r.to.toString(QStringLiteral("yyyy-MM-dd")), true};
 }
 
-// The token query; "?" marks its values, or "$1", "$2" for the PostgreSQL client library.
-QString ticketSql(const ReportRequest& r, const DayRange& days, bool numbered = false)
+// The token query; "?" marks its values, or the given literals where no values can be bound.
+QString ticketSql(const ReportRequest& r, const DayRange& days, const QString& from = QStringLiteral("?"),
+                  const QString& to = QStringLiteral("?"))
 {
     QString sql = QStringLiteral("SELECT tickAuto, servAuto, no_abr, tickDate, attended, attTime, finished "
                                  "FROM tblTicket WHERE tickDate >= %1 AND tickDate %2 %3")
-                      .arg(numbered ? QStringLiteral("$1") : QStringLiteral("?"),
-                           days.toIncluded ? QStringLiteral("<=") : QStringLiteral("<"),
-                           numbered ? QStringLiteral("$2") : QStringLiteral("?"));
+                      .arg(from, days.toIncluded ? QStringLiteral("<=") : QStringLiteral("<"), to);
     if (r.kind == ReportKind::Pending)
         sql += QStringLiteral(" AND call='0'");
     else if (!r.showAll)
@@ -226,42 +246,189 @@ PGconn* idlePostgres(const Database& db)
         : nullptr;
 }
 
-// The whole result in one answer of the server, read straight from the client library's buffers.
+// The rows of a COPY in its text form, as the server sends them: fields split by tabs, a row
+// ended by a newline, NULL written \N, and a backslash before a tab, newline, other control
+// character or backslash within a value. Rows may come split over or packed into the pieces the
+// client library hands over. (The server writes the text form faster than the binary one.)
+class CopyRows {
+public:
+    static constexpr int kFields = 7;
+    struct Field {
+        QByteArrayView bytes;
+        bool null = false;
+    };
+
+    // Takes the next piece; calls row(fields) for each whole row in it. False when a row has
+    // another number of fields.
+    template <class Row>
+    bool feed(const char* data, qsizetype size, Row&& row)
+    {
+        if (m_pending.isEmpty()) {
+            const qsizetype used = parse(data, size, row);
+            if (used < 0)
+                return false;
+            m_pending.append(data + used, size - used);
+            return true;
+        }
+        m_pending.append(data, size);
+        const qsizetype used = parse(m_pending.constData(), m_pending.size(), row);
+        if (used < 0)
+            return false;
+        m_pending.remove(0, used);
+        return true;
+    }
+    // True when nothing was left over after the last whole row.
+    bool complete() const { return m_pending.isEmpty(); }
+
+    // A field's value: a whole number (0 for NULL or anything else) or its text without escapes.
+    static qint64 number(const Field& f)
+    {
+        quint64 v = 0; // unsigned: 19 digits cannot overflow it
+        qsizetype i = 0;
+        const bool negative = !f.bytes.isEmpty() && f.bytes[0] == '-';
+        if (negative)
+            ++i;
+        if (f.null || i == f.bytes.size() || f.bytes.size() - i > 19)
+            return 0;
+        for (; i < f.bytes.size(); ++i) {
+            const unsigned digit = uchar(f.bytes[i]) - 48u;
+            if (digit > 9)
+                return 0;
+            v = v * 10 + digit;
+        }
+        return negative ? -qint64(v) : qint64(v);
+    }
+    QByteArrayView text(const Field& f)
+    {
+        if (f.null)
+            return {};
+        if (!f.bytes.contains('\\'))
+            return f.bytes;
+        m_unescaped.clear();
+        for (qsizetype i = 0; i < f.bytes.size(); ++i) {
+            char c = f.bytes[i];
+            if (c == '\\' && i + 1 < f.bytes.size()) {
+                c = f.bytes[++i];
+                switch (c) {
+                case 'b': c = '\b'; break;
+                case 'f': c = '\f'; break;
+                case 'n': c = '\n'; break;
+                case 'r': c = '\r'; break;
+                case 't': c = '\t'; break;
+                case 'v': c = '\v'; break;
+                default: break; // a backslash or the delimiter stands for itself
+                }
+            }
+            m_unescaped.append(c);
+        }
+        // Held until the next field is read; every field is turned into what it keeps at once.
+        m_texts.push_back(m_unescaped);
+        return m_texts.back();
+    }
+    // Forgets the unescaped texts of the row just read.
+    void rowDone() { m_texts.clear(); }
+
+private:
+    template <class Row>
+    qsizetype parse(const char* data, qsizetype size, Row& row)
+    {
+        qsizetype at = 0;
+        Field fields[kFields];
+        while (at < size) {
+            const char* end = static_cast<const char*>(memchr(data + at, '\n', size_t(size - at)));
+            if (!end)
+                break;
+            const qsizetype stop = end - data;
+            int f = 0;
+            qsizetype from = at;
+            for (;;) {
+                const char* tab = static_cast<const char*>(memchr(data + from, '\t', size_t(stop - from)));
+                const qsizetype to = tab ? tab - data : stop;
+                if (f == kFields)
+                    return -1;
+                const QByteArrayView bytes(data + from, to - from);
+                fields[f++] = {bytes, bytes == QByteArrayView("\\N")};
+                if (!tab)
+                    break;
+                from = to + 1;
+            }
+            if (f != kFields)
+                return -1;
+            row(fields);
+            rowDone();
+            at = stop + 1;
+        }
+        return at;
+    }
+
+    QByteArray m_pending;
+    QByteArray m_unescaped;
+    std::vector<QByteArray> m_texts;
+};
+
+// The tokens streamed from the server by a COPY and turned into rows as they arrive: the client
+// library holds a row at a time, not the whole answer next to the rows made from it (on a busy
+// site's year that was over a gigabyte).
 void readPostgres(PGconn* conn, const ReportRequest& r, const DayRange& days, RowBuilder& build)
 {
-    const QByteArray sql = ticketSql(r, days, true).toUtf8();
-    const QByteArray from = days.from.toUtf8(), to = days.to.toUtf8();
-    const char* params[] = {from.constData(), to.constData()};
-    // Results in binary: whole numbers arrive as they are stored instead of as digits to parse,
-    // and texts are the same bytes either way.
-    PGresult* res = PQexecParams(conn, sql.constData(), 2, nullptr, params, nullptr, nullptr, 1);
-    if (PQresultStatus(res) != PGRES_TUPLES_OK) {
-        const QString why = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
-        PQclear(res);
-        throw DbError(why.isEmpty() ? QString::fromUtf8(PQerrorMessage(conn)).trimmed() : why);
-    }
-    const int n = PQntuples(res);
-    auto bytes = [&](int i, int c) { return QByteArrayView(PQgetvalue(res, i, c), PQgetlength(res, i, c)); };
-    // A NULL or a number of another width than the columns' integer and bigint reads 0.
-    auto number = [&](int i, int c) -> qint64 {
-        const auto* b = reinterpret_cast<const uchar*>(PQgetvalue(res, i, c));
-        switch (PQgetlength(res, i, c)) {
-        case 4:
-            return qint32(quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | quint32(b[3]));
-        case 8: {
-            quint64 v = 0;
-            for (int k = 0; k < 8; ++k)
-                v = v << 8 | b[k];
-            return qint64(v);
-        }
-        default:
-            return 0;
-        }
+    auto literal = [conn](const QString& text) {
+        const QByteArray utf8 = text.toUtf8();
+        char* quoted = PQescapeLiteral(conn, utf8.constData(), size_t(utf8.size()));
+        if (!quoted)
+            throw DbError(QString::fromUtf8(PQerrorMessage(conn)).trimmed());
+        const QString result = QString::fromUtf8(quoted);
+        PQfreemem(quoted);
+        return result;
     };
-    build.expect(size_t(n));
-    for (int i = 0; i < n; ++i)
-        build.add(number(i, 0), number(i, 1), bytes(i, 2), bytes(i, 3), number(i, 4), bytes(i, 5), bytes(i, 6));
+    // COPY takes no bound values: the days go in as quoted literals.
+    const QByteArray sql = QByteArrayLiteral("COPY (") +
+        ticketSql(r, days, literal(days.from), literal(days.to)).toUtf8() + QByteArrayLiteral(") TO STDOUT");
+    auto failure = [conn](PGresult* res) {
+        const QString why = res ? QString::fromUtf8(PQresultErrorMessage(res)).trimmed() : QString();
+        return why.isEmpty() ? QString::fromUtf8(PQerrorMessage(conn)).trimmed() : why;
+    };
+    PGresult* res = PQexec(conn, sql.constData());
+    if (PQresultStatus(res) != PGRES_COPY_OUT) {
+        const QString why = failure(res);
+        PQclear(res);
+        throw DbError(why);
+    }
     PQclear(res);
+
+    const QString unreadable = tr("The database sent the report's rows in a form this program does not read.");
+    CopyRows rows;
+    QString why;
+    // The copy is read to its end whatever happens on the way, so the connection is left ready
+    // for the station's next statement.
+    char* piece = nullptr;
+    int size = 0;
+    while ((size = PQgetCopyData(conn, &piece, 0)) > 0) {
+        if (why.isEmpty()) {
+            try {
+                if (!rows.feed(piece, size, [&](const CopyRows::Field* f) {
+                        build.add(CopyRows::number(f[0]), CopyRows::number(f[1]), rows.text(f[2]), rows.text(f[3]),
+                                  CopyRows::number(f[4]), rows.text(f[5]), rows.text(f[6]));
+                    }))
+                    why = unreadable;
+            } catch (const DbError& e) {
+                why = e.text();
+            } catch (const std::bad_alloc&) {
+                why = tr("There is not enough memory for the report; choose fewer days.");
+            }
+        }
+        PQfreemem(piece);
+    }
+    if (size == -2 && why.isEmpty())
+        why = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+    while ((res = PQgetResult(conn))) {
+        if (PQresultStatus(res) != PGRES_COMMAND_OK && why.isEmpty())
+            why = failure(res);
+        PQclear(res);
+    }
+    if (why.isEmpty() && !rows.complete())
+        why = unreadable;
+    if (!why.isEmpty())
+        throw DbError(why);
 }
 
 void readSqlite(sqlite3* raw, const ReportRequest& r, const DayRange& days, RowBuilder& build)
@@ -278,9 +445,14 @@ void readSqlite(sqlite3* raw, const ReportRequest& r, const DayRange& days, RowB
     const std::vector<QByteArray> bound{days.from.toUtf8(), days.to.toUtf8()};
     for (size_t i = 0; i < bound.size(); ++i)
         sqlite3_bind_text(stmt, int(i + 1), bound[i].constData(), int(bound[i].size()), SQLITE_STATIC);
+    // One call into the statement per text, not two: the value's own text and length are read
+    // without the statement's checks, which is safe here because only this thread uses the
+    // connection while the statement runs (the station's own connection waits for the report,
+    // the second one is this reader's alone).
     auto bytes = [&](int c) {
-        const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
-        return QByteArrayView(text, text ? sqlite3_column_bytes(stmt, c) : 0);
+        sqlite3_value* value = sqlite3_column_value(stmt, c);
+        const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+        return QByteArrayView(text, text ? sqlite3_value_bytes(value) : 0);
     };
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -342,7 +514,10 @@ public:
         values.push_back(nullptr);
         side->m_pg = PQconnectdbParams(keys.data(), values.data(), 0);
         PQconninfoFree(options);
-        if (PQstatus(side->m_pg) != CONNECTION_OK)
+        // The station's connection asked for UTF-8 after it was made, which its options do not
+        // carry: without this a server in another encoding would send the later part's labels
+        // in that one.
+        if (PQstatus(side->m_pg) != CONNECTION_OK || PQsetClientEncoding(side->m_pg, "UTF8") != 0)
             return nullptr;
         return side;
     }
@@ -368,20 +543,24 @@ constexpr qint64 kSplitDays = 4;
 // Appends the rows read for a later part of the range, with what they refer to.
 void append(ReportResult& result, ReportResult&& later)
 {
+    if (result.tokens.size() > std::numeric_limits<qint32>::max() - later.tokens.size())
+        throw DbError(tr("The report has too many rows to show; choose fewer days."));
     const auto days = qint32(result.days.size()), texts = qint32(result.texts.size()),
                tokens = qint32(result.tokens.size());
     auto shifted = [texts](qint32 t) { return t < -1 ? t - texts : t; };
-    result.rows.reserve(result.rows.size() + later.rows.size());
-    for (ReportRow row : later.rows) {
+    // Row by row into the first part's blocks, each of the later part's freed once copied: the
+    // two parts never stand side by side with a joined copy of them.
+    result.rows.take(std::move(later.rows), [&](ReportRow row) {
         row.day += days;
         row.tokenAt += tokens;
         row.from = shifted(row.from);
         row.to = shifted(row.to);
-        result.rows.push_back(row);
-    }
+        return row;
+    });
     result.days.insert(result.days.end(), later.days.begin(), later.days.end());
     result.texts.insert(result.texts.end(), later.texts.begin(), later.texts.end());
     result.tokens += later.tokens;
+    later.tokens = QByteArray();
 }
 
 } // namespace
@@ -465,6 +644,8 @@ ReportResult run(const Database& db, const ReportRequest& request)
                     side->read(request, {middle, whole.to, true}, laterBuild);
                 } catch (const DbError& e) {
                     laterError = e.text();
+                } catch (const std::bad_alloc&) {
+                    laterError = tr("There is not enough memory for the report; choose fewer days.");
                 } catch (const std::exception& e) {
                     laterError = QString::fromLocal8Bit(e.what());
                 }
@@ -508,12 +689,19 @@ ReportResult run(const Database& db, const ReportRequest& request)
         result = ReportResult();
         result.error = e.text();
         return result;
+    } catch (const std::bad_alloc&) {
+        // Told like a refusal rather than ending the program with the rows read so far.
+        result = ReportResult();
+        result.error = tr("There is not enough memory for the report; choose fewer days.");
+        return result;
     }
     if (!request.showAll && !result.rows.empty()) {
         // Whole minutes added up exactly; a token not finished counts 0.
         double sum = 0;
-        for (const ReportRow& row : result.rows)
-            sum += row.minutes == ReportRow::kNoMinutes ? 0 : row.minutes;
+        for (const ReportRow& row : result.rows) {
+            const qint32 m = result.minutes(row);
+            sum += m == ReportRow::kNoMinutes ? 0 : m;
+        }
         result.average = tr("Average Time : ") + generalNumber(sum / double(result.rows.size()));
     }
     return result;
@@ -624,6 +812,45 @@ std::optional<QString> averageLine(const QStringList& durations)
 
 namespace tallyvo {
 
+void ReportRows::truncate(size_t n)
+{
+    if (n >= m_size)
+        return;
+    m_size = n;
+    m_blocks.resize((n + kBlockRows - 1) / kBlockRows);
+}
+
+std::optional<size_t> ReportRows::indexOf(const ReportRow* row) const
+{
+    for (size_t b = 0; b < m_blocks.size(); ++b) {
+        const ReportRow* first = m_blocks[b].get();
+        // Compared as addresses: the row may lie in no block at all.
+        const auto at = reinterpret_cast<quintptr>(row), begin = reinterpret_cast<quintptr>(first);
+        if (at >= begin && at < begin + kBlockRows * sizeof(ReportRow)) {
+            const size_t i = b * kBlockRows + (at - begin) / sizeof(ReportRow);
+            return i < m_size ? std::optional<size_t>(i) : std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+qint32 ReportResult::minutes(const ReportRow& row) const
+{
+    if (row.from >= 0 && row.to >= 0)
+        return row.to / 60 - row.from / 60;
+    if (row.from == -1 || row.to == -1)
+        return ReportRow::kNoMinutes;
+    const std::optional<int> m = Reports::minutesBetween(Reports::timeText(*this, row.from),
+                                                         Reports::timeText(*this, row.to));
+    return m ? *m : ReportRow::kNoMinutes;
+}
+
+QString ReportResult::text(const ReportRow& row, ReportColumn column) const
+{
+    const std::optional<size_t> i = rows.indexOf(&row);
+    return i ? text(*i, column) : QString();
+}
+
 QString ReportResult::text(size_t i, ReportColumn column) const
 {
     const ReportRow& row = rows[i];
@@ -637,7 +864,10 @@ QString ReportResult::text(size_t i, ReportColumn column) const
     case ReportColumn::Service:
         return services[size_t(row.service)];
     case ReportColumn::Token:
-        return tokens.mid(row.tokenAt, row.tokenSize);
+    {
+        const qsizetype end = i + 1 < rows.size() ? rows[i + 1].tokenAt : tokens.size();
+        return QString::fromUtf8(tokens.constData() + row.tokenAt, end - row.tokenAt);
+    }
     case ReportColumn::Date:
         return days[size_t(row.day)];
     case ReportColumn::Counter:
@@ -647,7 +877,10 @@ QString ReportResult::text(size_t i, ReportColumn column) const
     case ReportColumn::To:
         return Reports::timeText(*this, row.to);
     case ReportColumn::Duration:
-        return row.minutes == ReportRow::kNoMinutes ? QString() : QString::number(row.minutes);
+    {
+        const qint32 m = minutes(row);
+        return m == ReportRow::kNoMinutes ? QString() : QString::number(m);
+    }
     }
     return QString();
 }

@@ -4,8 +4,13 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <algorithm>
+#include <iterator>
 #include <limits>
+#include <memory>
+#include <new>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace tallyvo {
@@ -29,14 +34,13 @@ struct ReportRequest {
 enum class ReportColumn { Key, Sn, Dept, Service, Token, Date, Counter, From, To, Duration };
 
 // One listed token. The names, days and times a report repeats on every row are kept once in the
-// result and referred to here by number: a month of a busy site is 400,000 rows, and a string per
-// value would cost most of the report's time in allocating, sharing and freeing them. Read the
-// values through ReportResult::text.
+// result and referred to here by number: a busy site's year is five million rows, and a string
+// per value would cost most of the report's time and memory in allocating, sharing and freeing
+// them. Read the values through ReportResult::text.
 struct ReportRow {
     qint64 key = 0; // tickAuto
-    // The token's label, in ReportResult's tokens.
+    // Where the token's label begins in ReportResult's tokens; it ends where the next row's begins.
     qint32 tokenAt = 0;
-    qint32 tokenSize = 0;
     qint32 service = -1; // in ReportResult's services (with its department)
     qint32 counter = -1; // in ReportResult's counters, -1 when none
     qint32 day = -1;     // in ReportResult's days
@@ -44,13 +48,108 @@ struct ReportRow {
     // kept as it stands in ReportResult's texts.
     qint32 from = -1;
     qint32 to = -1;
-    qint32 minutes = kNoMinutes; // whole minutes, kNoMinutes until finished
 
     static constexpr qint32 kNoMinutes = std::numeric_limits<qint32>::min();
 };
+// Rows are made in place in raw blocks and never destroyed one by one.
+static_assert(std::is_trivially_destructible_v<ReportRow> && std::is_trivially_copyable_v<ReportRow>);
+
+// A report's rows in blocks of a fixed size: a long report grows without moving the rows it
+// holds, and a part read on another connection is joined to it block by block, each block freed
+// once copied, so the rows never need room twice.
+class ReportRows {
+public:
+    static constexpr size_t kBlockRows = size_t(1) << 15;
+
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = ReportRow;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const ReportRow*;
+        using reference = const ReportRow&;
+
+        const_iterator() = default;
+        const_iterator(const ReportRows* rows, size_t at)
+            : m_rows(rows)
+            , m_at(at)
+        {
+        }
+        const ReportRow& operator*() const { return (*m_rows)[m_at]; }
+        const ReportRow* operator->() const { return &(*m_rows)[m_at]; }
+        const_iterator& operator++()
+        {
+            ++m_at;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator was = *this;
+            ++m_at;
+            return was;
+        }
+        bool operator==(const const_iterator& other) const { return m_at == other.m_at; }
+
+    private:
+        const ReportRows* m_rows = nullptr;
+        size_t m_at = 0;
+    };
+
+    ReportRows() = default;
+    ReportRows(ReportRows&&) noexcept = default;
+    ReportRows& operator=(ReportRows&&) noexcept = default;
+
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    const ReportRow& operator[](size_t i) const { return m_blocks[i / kBlockRows].get()[i % kBlockRows]; }
+    ReportRow& operator[](size_t i) { return m_blocks[i / kBlockRows].get()[i % kBlockRows]; }
+    const ReportRow& back() const { return (*this)[m_size - 1]; }
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, m_size}; }
+
+    ReportRow& emplace_back()
+    {
+        // A new block's memory is left as it comes: each row is made as it is added.
+        if (m_size == m_blocks.size() * kBlockRows)
+            m_blocks.emplace_back(static_cast<ReportRow*>(::operator new(kBlockRows * sizeof(ReportRow))));
+        ReportRow* row = new (&(*this)[m_size]) ReportRow();
+        ++m_size;
+        return *row;
+    }
+    void push_back(const ReportRow& row) { emplace_back() = row; }
+    // Keeps the first n rows (never more than there are).
+    void truncate(size_t n);
+    void clear()
+    {
+        m_blocks.clear();
+        m_size = 0;
+    }
+    // Appends another part's rows, each changed by shift on the way, freeing the part's blocks
+    // as they are copied.
+    template <class Shift>
+    void take(ReportRows&& part, Shift shift)
+    {
+        for (size_t b = 0; b < part.m_blocks.size(); ++b) {
+            const size_t n = std::min(kBlockRows, part.m_size - b * kBlockRows);
+            for (size_t i = 0; i < n; ++i)
+                push_back(shift(part.m_blocks[b].get()[i]));
+            part.m_blocks[b].reset();
+        }
+        part.clear();
+    }
+    // Where a row of these rows is, nullopt for a row held elsewhere.
+    std::optional<size_t> indexOf(const ReportRow* row) const;
+
+private:
+    struct FreeBlock {
+        void operator()(ReportRow* block) const { ::operator delete(block); }
+    };
+    std::vector<std::unique_ptr<ReportRow, FreeBlock>> m_blocks;
+    size_t m_size = 0;
+};
 
 struct ReportResult {
-    std::vector<ReportRow> rows;
+    ReportRows rows;
     // The database's own words when it refused the query; no rows then.
     QString error;
     // The average line as the window shows it after this fill ("" when there is none).
@@ -58,7 +157,9 @@ struct ReportResult {
 
     // A value as the grid shows it ("" where the database has none); Sn is the row's place, from 1.
     QString text(size_t row, ReportColumn column) const;
-    QString text(const ReportRow& row, ReportColumn column) const { return text(size_t(&row - rows.data()), column); }
+    QString text(const ReportRow& row, ReportColumn column) const;
+    // A row's whole minutes from From to To (minute boundaries crossed), kNoMinutes until finished.
+    qint32 minutes(const ReportRow& row) const;
 
     // What the rows refer to.
     std::vector<QString> depts;    // per service
@@ -66,7 +167,7 @@ struct ReportResult {
     std::vector<QString> counters; // user names
     std::vector<QString> days;
     std::vector<QString> texts;
-    QString tokens; // every row's label, one after the other
+    QByteArray tokens; // every row's label in UTF-8, one after the other
 };
 
 namespace Reports {

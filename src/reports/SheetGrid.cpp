@@ -19,7 +19,7 @@ SheetGrid SheetGrid::sized(int rows, int cols)
 
 SheetGrid reportSheet(const ReportResult& result)
 {
-    const std::vector<ReportRow>& rows = result.rows;
+    const ReportRows& rows = result.rows;
     const auto& columns = Reports::columns();
     SheetGrid g = SheetGrid::sized(int(rows.size()) + 1, int(columns.size()));
     for (size_t c = 0; c < columns.size(); ++c) {

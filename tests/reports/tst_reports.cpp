@@ -4,7 +4,11 @@
 #include "reports/Report.h"
 
 #include <QApplication>
+#include <QSqlQuery>
 #include <QTest>
+
+#include <map>
+#include <set>
 
 using namespace tallyvo;
 
@@ -43,6 +47,10 @@ private Q_SLOTS:
     void averageLine();
     void filterListIsSortedWithAll();
     void refusedQueryGivesItsText();
+    void everyRowReadsAsStored_data();
+    void everyRowReadsAsStored();
+    void rowBlocksKeepOrderAcrossJoins_data();
+    void rowBlocksKeepOrderAcrossJoins();
 };
 
 void tst_reports::reportsListTheRightTokens_data()
@@ -204,6 +212,167 @@ void tst_reports::refusedQueryGivesItsText()
     QVERIFY(r.rows.empty());
     QVERIFY2(r.error.contains(QLatin1String("tbldept"), Qt::CaseInsensitive), qPrintable(r.error));
     QCOMPARE(r.average, QString());
+}
+
+void tst_reports::everyRowReadsAsStored_data()
+{
+    QTest::addColumn<int>("days");
+    QTest::addColumn<int>("perDay");
+    // Short ranges are read in one part, longer ones in two on two connections and joined; the
+    // last case spans several of the result's blocks of rows in each part.
+    QTest::newRow("one day") << 1 << 40;
+    QTest::newRow("three days, one part") << 3 << 500;
+    QTest::newRow("a week, two parts") << 7 << 300;
+    QTest::newRow("two parts over several blocks") << 8 << 11000;
+}
+
+void tst_reports::everyRowReadsAsStored()
+{
+    QFETCH(int, days);
+    QFETCH(int, perDay);
+    test::ReportSite site;
+    Database& db = site.temp.db();
+    const QDate first(2026, 4, 1);
+    {
+        Transaction t(db);
+        // Numbered on the server: the same rows on both engines, in seconds even for many.
+        const QString sql = QStringLiteral(
+            "INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, attTime, finished, "
+            "status) WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < %1) "
+            "SELECT CAST(? AS INTEGER), k, CAST(? AS TEXT), '08:00:00', '1', CAST(? AS TEXT) || CAST(k AS TEXT), "
+            "CAST(? AS INTEGER), "
+            "CASE WHEN k % 7 = 0 THEN '9:30:00' WHEN k % 3 = 0 THEN '09:' || CAST(k % 50 + 10 AS TEXT) || ':30' "
+            "ELSE '09:00:15' END, "
+            "CASE WHEN k % 5 = 0 THEN '' ELSE '10:30:00' END, 'Finished' FROM n")
+                                .arg(perDay);
+        for (int d = 0; d < days; ++d) {
+            const bool consult = d % 2 == 0;
+            db.run(sql, {consult ? site.consult : site.blood, first.addDays(d).toString(Qt::ISODate),
+                         consult ? QStringLiteral("Ä") : QStringLiteral("B"), consult ? site.counter1 : qint64(99)});
+        }
+        // Odd values on the range's first and last day: a label missing, times written by hand.
+        const QString last = first.addDays(days - 1).toString(Qt::ISODate);
+        site.ticket(site.blood, 90001, QStringLiteral("B"), first.toString(Qt::ISODate), site.counter2,
+                    QStringLiteral("10:75:00"), QStringLiteral("11:20:00"));
+        site.ticket(site.blood, 90002, QStringLiteral("B"), last, site.counter2, QStringLiteral("9:05:00"),
+                    QStringLiteral("10:07"));
+        const qint64 unlabelled = site.ticket(site.consult, 90003, QStringLiteral("A"), last, site.counter1,
+                                              QStringLiteral("10:05"), QStringLiteral("10:07:30"));
+        db.run(QStringLiteral("UPDATE tblTicket SET no_abr=NULL WHERE tickAuto=?"), {unlabelled});
+        // Characters a text transfer must escape, in a label and in a time.
+        site.ticket(site.blood, 90004, QStringLiteral("B\\\t\n\\N"), last, site.counter2,
+                    QStringLiteral("\\N"), QStringLiteral("10:07:30\r"));
+        t.commit();
+    }
+
+    const ReportResult r = Reports::run(
+        db, {ReportKind::Department, QStringLiteral("All"), first, first.addDays(days - 1), false});
+    QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+
+    // What the database holds, read plainly, row by row.
+    struct Stored {
+        QStringList cells;
+        int minutes = 0;
+    };
+    std::map<qint64, Stored> stored;
+    QSqlQuery q = db.run(QStringLiteral("SELECT t.tickAuto, d.deptName, s.ServName, t.no_abr, t.tickDate, c.username, "
+                                        "t.attTime, t.finished FROM tblTicket t JOIN tblService s ON s.servAuto=t.servAuto "
+                                        "JOIN tblDept d ON d.deptAuto=s.deptAuto LEFT JOIN tblCounter c ON "
+                                        "c.cntAuto=t.attended WHERE t.tickDate >= ? AND t.tickDate <= ? AND t.call='1'"),
+                         {first.toString(Qt::ISODate), first.addDays(days - 1).toString(Qt::ISODate)});
+    double sum = 0;
+    while (q.next()) {
+        QStringList cells;
+        for (int c = 1; c < 8; ++c)
+            cells << (q.isNull(c) ? QString() : q.value(c).toString());
+        const std::optional<int> m = Reports::minutesBetween(cells[5], cells[6]);
+        cells << (m ? QString::number(*m) : QString());
+        sum += m.value_or(0);
+        stored[q.value(0).toLongLong()] = {cells, m.value_or(0)};
+    }
+    QCOMPARE(r.rows.size(), stored.size());
+    QCOMPARE(stored.size(), size_t(days * perDay + 4));
+
+    const ReportColumn shown[] = {ReportColumn::Dept, ReportColumn::Service, ReportColumn::Token, ReportColumn::Date,
+                                  ReportColumn::Counter, ReportColumn::From, ReportColumn::To,
+                                  ReportColumn::Duration};
+    std::set<qint64> seen;
+    for (size_t i = 0; i < r.rows.size(); ++i) {
+        const ReportRow& row = r.rows[i];
+        const auto it = stored.find(row.key);
+        QVERIFY2(it != stored.end(), qPrintable(QString::number(row.key)));
+        QVERIFY2(seen.insert(row.key).second, "a token listed twice");
+        QCOMPARE(r.text(i, ReportColumn::Sn), QString::number(i + 1));
+        QCOMPARE(r.text(i, ReportColumn::Key), QString::number(row.key));
+        QStringList cells;
+        for (const ReportColumn c : shown)
+            cells << r.text(i, c);
+        if (cells != it->second.cells)
+            QFAIL(qPrintable(QStringLiteral("row %1: %2 instead of %3")
+                                 .arg(i + 1)
+                                 .arg(cells.join(QLatin1Char('|')).left(300), it->second.cells.join(QLatin1Char('|')))));
+    }
+    // A row found by itself reads as by its place, the block's last and the next block's first too.
+    for (size_t i : {size_t(0), ReportRows::kBlockRows - 1, ReportRows::kBlockRows, r.rows.size() - 1}) {
+        if (i >= r.rows.size())
+            continue;
+        QCOMPARE(r.text(r.rows[i], ReportColumn::Sn), QString::number(i + 1));
+        QCOMPARE(r.text(r.rows[i], ReportColumn::Token), r.text(i, ReportColumn::Token));
+    }
+    QCOMPARE(r.average, QStringLiteral("Average Time : ") + Reports::generalNumber(sum / double(stored.size())));
+    // An odd time is kept once per part read, however many rows have it.
+    QVERIFY2(r.texts.size() <= 12, qPrintable(QString::number(r.texts.size())));
+}
+
+void tst_reports::rowBlocksKeepOrderAcrossJoins_data()
+{
+    QTest::addColumn<qint64>("first");
+    QTest::addColumn<qint64>("later");
+    const qint64 block = qint64(ReportRows::kBlockRows);
+    QTest::newRow("both empty") << qint64(0) << qint64(0);
+    QTest::newRow("nothing later") << qint64(5) << qint64(0);
+    QTest::newRow("nothing first") << qint64(0) << qint64(7);
+    QTest::newRow("a full block, then one row") << block << qint64(1);
+    QTest::newRow("a row short of a block, then two blocks") << block - 1 << 2 * block;
+    QTest::newRow("past a block, then past a block") << block + 3 << block + 5;
+}
+
+void tst_reports::rowBlocksKeepOrderAcrossJoins()
+{
+    QFETCH(qint64, first);
+    QFETCH(qint64, later);
+    ReportRows rows, part;
+    for (qint64 i = 0; i < first; ++i)
+        rows.emplace_back().key = i;
+    for (qint64 i = 0; i < later; ++i)
+        part.emplace_back().key = first + i;
+    rows.take(std::move(part), [](ReportRow row) {
+        row.day = 1;
+        return row;
+    });
+    QVERIFY(part.empty());
+    QCOMPARE(qint64(rows.size()), first + later);
+    qint64 expected = 0;
+    for (const ReportRow& row : rows) {
+        QCOMPARE(row.key, expected);
+        QCOMPARE(row.day, expected < first ? -1 : 1);
+        QCOMPARE(rows.indexOf(&row), std::optional<size_t>(size_t(expected)));
+        ++expected;
+    }
+    QCOMPARE(expected, first + later);
+    const ReportRow elsewhere;
+    QCOMPARE(rows.indexOf(&elsewhere), std::optional<size_t>());
+
+    // Kept short, the rows left read as before and new ones follow them.
+    const size_t kept = size_t((first + later) / 2);
+    rows.truncate(kept);
+    QCOMPARE(rows.size(), kept);
+    rows.emplace_back().key = -7;
+    QCOMPARE(rows.back().key, qint64(-7));
+    QCOMPARE(rows.back().day, -1);
+    if (kept > 0)
+        QCOMPARE(rows[kept - 1].key, qint64(kept - 1));
+    QCOMPARE(rows.indexOf(&rows[kept]), std::optional<size_t>(kept));
 }
 
 TALLYVO_TEST_MAIN(tst_reports)

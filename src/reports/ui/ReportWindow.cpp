@@ -184,9 +184,9 @@ void ReportWindow::addFG()
 namespace {
 
 // A report's rows as the grid's data rows.
-class ReportRows final : public GridRowSource {
+class ReportGridRows final : public GridRowSource {
 public:
-    explicit ReportRows(ReportResult result)
+    explicit ReportGridRows(ReportResult result)
         : m_result(std::move(result))
     {
     }
@@ -211,14 +211,18 @@ void fillReportGrid(Grid& fg, ReportResult result)
 {
     // The grid's rows are counted in int; a report past that (never seen: a busy year is a few
     // million) shows what fits rather than wrapping round to a negative count.
-    if (result.rows.size() > size_t(std::numeric_limits<int>::max() - 1))
-        result.rows.resize(size_t(std::numeric_limits<int>::max() - 1));
-    fg.setRowSource(std::make_shared<ReportRows>(std::move(result)));
+    const size_t fits = size_t(std::numeric_limits<int>::max() - 1);
+    if (result.rows.size() > fits) {
+        // The last row kept ends its label where the first row dropped began.
+        result.tokens.truncate(result.rows[fits].tokenAt);
+        result.rows.truncate(fits);
+    }
+    fg.setRowSource(std::make_shared<ReportGridRows>(std::move(result)));
 }
 
 const ReportResult* reportOfGrid(const Grid& fg)
 {
-    const auto* rows = dynamic_cast<const ReportRows*>(fg.rowSource().get());
+    const auto* rows = dynamic_cast<const ReportGridRows*>(fg.rowSource().get());
     return rows ? &rows->result() : nullptr;
 }
 
@@ -229,8 +233,10 @@ QString gridAverage(const Grid& fg)
         if (report->rows.empty())
             return QString();
         double sum = 0;
-        for (const ReportRow& row : report->rows)
-            sum += row.minutes == ReportRow::kNoMinutes ? 0 : row.minutes;
+        for (const ReportRow& row : report->rows) {
+            const qint32 m = report->minutes(row);
+            sum += m == ReportRow::kNoMinutes ? 0 : m;
+        }
         return QCoreApplication::translate("Reports", "Average Time : ") +
             Reports::generalNumber(sum / double(report->rows.size()));
     }
