@@ -103,6 +103,8 @@ private Q_SLOTS:
     void figureChartShowsTheGridsNumbers_data();
     void figureChartShowsTheGridsNumbers();
     void figureWorkbookHasGridAndChart();
+    void figureFilter_data();
+    void figureFilter();
     void liveBoardShowsTheQueueAndFollowsChanges();
 };
 
@@ -589,6 +591,86 @@ void tst_reportwindows::figureChartShowsTheGridsNumbers()
         QTest::qWait(200);
         w->grab().save(qEnvironmentVariable("TALLYVO_SHOTS") + QLatin1Char('/') + title + QStringLiteral(".png"));
     }
+}
+
+// The filter names a service, a department or a counter, as chosen beside it; its list follows
+// the choice and the grid holds what the figures give for that request.
+void tst_reportwindows::figureFilter_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("scope");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QStringList>("names"); // the filter's list
+    QTest::addColumn<QStringList>("rows");  // each row's first cells
+    auto texts = [](std::initializer_list<const char*> list) {
+        QStringList out;
+        for (const char* t : list)
+            out << QString::fromUtf8(t);
+        return out;
+    };
+    const QStringList departments{QStringLiteral("All"), QStringLiteral("Outpatients"), QStringLiteral("Radiology"),
+                                  QStringLiteral("St. Mary's Lab")};
+    const QStringList services{QStringLiteral("All"), QStringLiteral("Blood test"), QStringLiteral("Consultation"),
+                               QStringLiteral("X-ray")};
+    const QStringList counters{QStringLiteral("All"), QStringLiteral("Counter 1"), QStringLiteral("Counter 2")};
+    QTest::newRow("waiting of a department")
+        << int(FigureKind::Waiting) << "Department" << "Outpatients" << departments
+        << texts({"Consultation|2026-03-13|1", "Consultation|2026-03-14|2"});
+    QTest::newRow("levels of a department") << int(FigureKind::Levels) << "Department" << "Radiology" << departments
+                                            << texts({"X-ray|2026-03-10|3"});
+    QTest::newRow("levels of every department")
+        << int(FigureKind::Levels) << "Department" << "All" << departments
+        << texts({"Blood test|2026-03-14|3", "Consultation|2026-03-13|1", "Consultation|2026-03-14|3",
+                  "X-ray|2026-03-10|3"});
+    // The deleted counter's token is not Counter 2's.
+    QTest::newRow("waiting at a counter") << int(FigureKind::Waiting) << "Counter" << "Counter 2" << counters
+                                          << texts({"Blood test|2026-03-14|2"});
+    QTest::newRow("counters of a service") << int(FigureKind::Counters) << "Service" << "Blood test" << services
+                                           << texts({"Counter 2|2|10.0"});
+    QTest::newRow("counters of a department")
+        << int(FigureKind::Counters) << "Department" << "Outpatients" << departments
+        << texts({"Counter 1|3|5.0"});
+    QTest::newRow("hourly of a service") << int(FigureKind::Hourly) << "Service" << "X-ray" << services
+                                         << texts({"Tuesday|08:00|3", "Tuesday|09:00|0"});
+}
+
+void tst_reportwindows::figureFilter()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, scope);
+    QFETCH(QString, filter);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, rows);
+    Station s;
+    const auto w = openFigures(s, FigureKind(kind));
+    auto* scopes = test::control<QComboBox>(w.get(), "cmbScope");
+    auto* list = test::control<QComboBox>(w.get(), "cmbFilter");
+    const int at = scopes->findText(scope);
+    QVERIFY(at >= 0);
+    scopes->setCurrentIndex(at);
+    emit scopes->activated(at);
+    QCOMPARE(list->currentText(), QStringLiteral("All"));
+    QStringList listed;
+    for (int i = 0; i < list->count(); ++i)
+        listed << list->itemText(i);
+    QCOMPARE(listed, names);
+    list->setCurrentIndex(list->findText(filter));
+    emit list->activated(list->currentIndex());
+
+    const FigureRequest r = w->request();
+    QCOMPARE(r.name, filter);
+    QCOMPARE(int(r.scope), scopes->currentData().toInt());
+    Grid* g = w->grid();
+    QStringList shown;
+    for (int row = 1; row < g->rows(); ++row)
+        shown << QStringList{g->textMatrix(row, 1), g->textMatrix(row, 2), g->textMatrix(row, 3)}.join(QLatin1Char('|'));
+    QCOMPARE(shown, rows);
+    // The window shows what the figures give for its request, as the command line would print.
+    const FigureTable direct = QueueFigures(s.site.temp.db(), r).table(FigureKind(kind));
+    QCOMPARE(int(direct.rows.size()), g->rows() - 1);
+    for (int row = 1; row < g->rows(); ++row)
+        for (int c = 1; c < g->cols(); ++c)
+            QCOMPARE(g->textMatrix(row, c), direct.rows[size_t(row - 1)].value(c - 1));
 }
 
 void tst_reportwindows::figureWorkbookHasGridAndChart()
