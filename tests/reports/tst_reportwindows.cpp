@@ -757,6 +757,19 @@ void tst_reportwindows::liveBoardShowsTheQueueAndFollowsChanges()
     QTRY_COMPARE(counters->textMatrix(1, 5), QStringLiteral("A3"));
     QCOMPARE(services->textMatrix(2, 2), QStringLiteral("0"));
     QCOMPARE(services->cellBackColor(2, 1), services->cellBackColor(1, 1));
+
+    // A token issued at another station shows at once, with no call made, and so does a token
+    // transferred back into the queue: the board does not wait for its slow timer for either.
+    QCOMPARE(services->textMatrix(1, 2), QStringLiteral("0"));
+    other->run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, "
+                              "attTime, finished, status) VALUES (?, 4, '2026-03-14', '12:50:00', '0', 'B4', 0, '', '', "
+                              "'')"),
+               {s.site.blood});
+    QTRY_COMPARE_WITH_TIMEOUT(services->textMatrix(1, 2), QStringLiteral("1"), 5000);
+    QCOMPARE(services->textMatrix(1, 3), QStringLiteral("10"));
+    other->run(QStringLiteral("UPDATE tblTicket SET call='0', status='Transferred' WHERE no_abr='B3'"));
+    QTRY_COMPARE_WITH_TIMEOUT(services->textMatrix(1, 2), QStringLiteral("2"), 5000);
+    QCOMPARE(counters->textMatrix(2, 4), QStringLiteral("Idle"));
 }
 
 TALLYVO_TEST_MAIN(tst_reportwindows)
