@@ -775,6 +775,11 @@ QueueFigures::Tally QueueFigures::read(FigureKind kind) const
             readPostgres(conn, reading, slices[0], whole);
     } catch (const DbError& e) {
         failure = e.text();
+    } catch (...) {
+        // The slices' threads use what this frame holds: they end before it does.
+        for (std::thread& t : threads)
+            t.join();
+        throw;
     }
     for (std::thread& t : threads)
         t.join();
