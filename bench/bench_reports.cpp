@@ -7,11 +7,11 @@
 // processor time the process spent on it, on SQLite and on PostgreSQL.
 //
 //   bench_reports [--tokens N] [--runs N] [--pg postgresql://user:pw@host:port/db] [--no-sqlite]
-//                 [--sqlite-file PATH] [--pg-database NAME] [--ranges day,month,year]
+//                 [--sqlite-file PATH] [--pg-database NAME] [--ranges day,month,year] [--figures-only]
 //
 // --sqlite-file and --pg-database keep the site (in that file, or in that database on the server,
 // which must exist), filled on the first run and reused after, so a profiler can be pointed at the
-// report alone.
+// report alone. --figures-only leaves the department report out and times the figures alone.
 //
 // The PostgreSQL URL may also come from TALLYVO_BENCH_PG; the role must be allowed to create a
 // throwaway database, which is dropped at the end. The site is made by one INSERT ... SELECT on the
@@ -171,6 +171,37 @@ double median(std::vector<double> v)
 }
 
 QStringList g_ranges{QStringLiteral("day"), QStringLiteral("month"), QStringLiteral("year")};
+bool g_figuresOnly = false;
+
+struct Range {
+    const char* name;
+    QDate from;
+    QDate to;
+    int runs;
+};
+
+// The waiting, service-level, hourly and counter figures of a range.
+void measureFigures(const QString& engine, const Database& db, const Range& range)
+{
+    const char* kinds[] = {"waiting", "levels", "hourly", "counters"};
+    for (int k = 0; k < 4; ++k) {
+        FigureRequest figures;
+        figures.from = range.from;
+        figures.to = range.to;
+        figures.scope = k == 3 ? FigureRequest::Scope::Counter : FigureRequest::Scope::Service;
+        std::vector<double> figureMs;
+        size_t figureRows = 0;
+        for (int i = 0; i < std::max(1, range.runs / 2); ++i) {
+            QElapsedTimer t;
+            t.start();
+            const FigureTable table = QueueFigures(db, figures).table(FigureKind(k));
+            figureMs.push_back(double(t.nsecsElapsed()) / 1e6);
+            figureRows = table.rows.size();
+        }
+        print(engine, (QByteArray(range.name) + '_' + kinds[k] + "_rows").constData(), double(figureRows));
+        print(engine, (QByteArray(range.name) + '_' + kinds[k] + "_ms").constData(), median(figureMs));
+    }
+}
 
 void measure(const QString& engine, const Database& db, int tokens, int runs)
 {
@@ -183,18 +214,16 @@ void measure(const QString& engine, const Database& db, int tokens, int runs)
     print(engine, "tokens", db.scalar(QStringLiteral("SELECT count(*) FROM tblTicket")).toDouble());
     db.run(QStringLiteral("UPDATE tblService SET slaMinutes=15"));
 
-    struct Range {
-        const char* name;
-        QDate from;
-        QDate to;
-        int runs;
-    };
     const Range ranges[] = {{"day", QDate(2025, 6, 17), QDate(2025, 6, 17), runs},
                             {"month", QDate(2025, 6, 1), QDate(2025, 6, 30), runs},
                             {"year", kFirstDay, kFirstDay.addDays(kDays - 1), std::max(1, runs / 4)}};
     for (const Range& r : ranges) {
         if (!g_ranges.contains(QLatin1String(r.name)))
             continue;
+        if (g_figuresOnly) {
+            measureFigures(engine, db, r);
+            continue;
+        }
         const ReportRequest request{ReportKind::Department, QStringLiteral("All"), r.from, r.to, false};
         Reports::run(db, request); // warm the caches once
         std::vector<double> ms;
@@ -241,25 +270,7 @@ void measure(const QString& engine, const Database& db, int tokens, int runs)
         getrusage(RUSAGE_SELF, &window);
         print(engine, (QByteArray(r.name) + "_window_peak_rss_mb").constData(), double(window.ru_maxrss) / 1024.0);
 
-        // The waiting, service-level, hourly and counter figures: the tokens read once, then counted.
-        const char* kinds[] = {"waiting", "levels", "hourly", "counters"};
-        for (int k = 0; k < 4; ++k) {
-            FigureRequest figures;
-            figures.from = r.from;
-            figures.to = r.to;
-            figures.scope = k == 3 ? FigureRequest::Scope::Counter : FigureRequest::Scope::Service;
-            std::vector<double> figureMs;
-            size_t figureRows = 0;
-            for (int i = 0; i < std::max(1, r.runs / 2); ++i) {
-                QElapsedTimer t;
-                t.start();
-                const FigureTable table = QueueFigures(db, figures).table(FigureKind(k));
-                figureMs.push_back(double(t.nsecsElapsed()) / 1e6);
-                figureRows = table.rows.size();
-            }
-            print(engine, (QByteArray(r.name) + '_' + kinds[k] + "_rows").constData(), double(figureRows));
-            print(engine, (QByteArray(r.name) + '_' + kinds[k] + "_ms").constData(), median(figureMs));
-        }
+        measureFigures(engine, db, r);
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -293,6 +304,8 @@ int main(int argc, char** argv)
             pgDatabase = args.value(++i);
         else if (args[i] == QLatin1String("--ranges"))
             g_ranges = args.value(++i).split(QLatin1Char(','));
+        else if (args[i] == QLatin1String("--figures-only"))
+            g_figuresOnly = true;
         else if (args[i] == QLatin1String("--no-sqlite"))
             sqlite = false;
         else

@@ -6,12 +6,17 @@
 #include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <map>
+#include <cctype>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <thread>
 
 namespace tallyvo {
 
@@ -19,6 +24,10 @@ namespace {
 
 const QString dateFormat = QStringLiteral("yyyy-MM-dd");
 const QString allNames = QStringLiteral("All");
+
+// A range of at least this many days is read in slices at once.
+constexpr qint64 sliceDays = 7;
+constexpr int mostReaders = 4;
 
 QString decimal(const std::optional<double>& value)
 {
@@ -57,13 +66,6 @@ int secondOfText(QByteArrayView t)
     return secondOf(t);
 }
 
-// One token as the database gives it; a NULL first call is empty.
-struct Raw {
-    int service = 0;
-    QByteArrayView day, issued, firstCall, lastCall, finished, call, status;
-    int counter = 0;
-};
-
 int wholeOf(QByteArrayView t)
 {
     bool ok = false;
@@ -71,78 +73,523 @@ int wholeOf(QByteArrayView t)
     return ok ? v : 0;
 }
 
-// Reads the rows of sql straight from the client library's buffers where the connection lets
-// us (a year is millions of rows, and a value object per cell would cost most of the time),
-// through the query layer otherwise.
-template <typename Add> void readTokens(const Database& db, const QString& sql, const QVariantList& values, Add add)
-{
-    std::vector<QByteArray> bound;
-    for (const QVariant& v : values)
-        bound.push_back(v.toString().toUtf8());
-    if (sqlite3* raw = db.engine() == Engine::Sqlite ? db.sqliteHandle() : nullptr) {
-        sqlite3_stmt* stmt = nullptr;
-        auto fail = [&] {
-            const QString why = QString::fromUtf8(sqlite3_errmsg(raw));
-            sqlite3_finalize(stmt);
-            throw DbError(why);
-        };
-        const QByteArray text = sql.toUtf8();
-        if (sqlite3_prepare_v2(raw, text.constData(), int(text.size()), &stmt, nullptr) != SQLITE_OK)
-            fail();
-        for (size_t i = 0; i < bound.size(); ++i)
-            sqlite3_bind_text(stmt, int(i + 1), bound[i].constData(), int(bound[i].size()), SQLITE_STATIC);
-        auto bytes = [&](int c) {
-            const char* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
-            return QByteArrayView(t, t ? sqlite3_column_bytes(stmt, c) : 0);
-        };
-        int rc;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
-            add(Raw{int(sqlite3_column_int64(stmt, 0)), bytes(1), bytes(2), bytes(3), bytes(4), bytes(5), bytes(6),
-                    bytes(7), int(sqlite3_column_int64(stmt, 8))});
-        if (rc != SQLITE_DONE)
-            fail();
-        sqlite3_finalize(stmt);
-        return;
+// The columns a kind of figures reads, in this order; each kind leaves out what it does not use,
+// so that the server has less to send. "called" is the first call, or attTime where the row has
+// none. The first is the service and two flags in one number (four times servAuto, plus 1 for
+// call '1' and 2 for status "Cancelled"): every cell costs the server time to send, more than
+// the sum costs it.
+enum Column { ServiceCol, DayCol, IssuedCol, CalledCol, AttTimeCol, FinishedCol, CounterCol, Columns };
+constexpr qint64 calledNowFlag = 1;
+constexpr qint64 cancelledFlag = 2;
+constexpr qint64 flagBits = 3;
+
+const char* const columnSql[Columns] = {
+    "CAST(servAuto AS BIGINT) * 4 + CASE WHEN call = '1' THEN 1 ELSE 0 END + "
+    "CASE WHEN status = 'Cancelled' THEN 2 ELSE 0 END",
+    "tickDate",
+    "tickTime",
+    "CASE WHEN firstCall IS NULL OR firstCall = '' THEN attTime ELSE firstCall END",
+    "attTime",
+    "finished",
+    "attended",
+};
+
+// One token as the database gives it; NULL is empty.
+struct Raw {
+    QByteArrayView cell[Columns];
+};
+
+// A token's values for the figures.
+struct Token {
+    qint32 service = 0; // index into the services
+    qint32 counter = -1; // index into the counters
+    qint32 issued = -1; // seconds of the day, -1 for none
+    qint32 firstCall = -1;
+    qint32 lastCall = -1;
+    qint32 finished = -1;
+    bool calledNow = false; // call '1'
+    bool cancelled = false;
+    qint32 wait() const
+    {
+        return issued >= 0 && firstCall >= issued ? QueueFigures::minutesBetween(issued, firstCall) : -1;
     }
-    PGconn* conn = db.engine() == Engine::Postgres ? db.postgresHandle() : nullptr;
-    // Only an idle connection takes a statement of ours; a busy one stays with the query layer.
-    if (conn && PQtransactionStatus(conn) != PQTRANS_ACTIVE && PQtransactionStatus(conn) != PQTRANS_UNKNOWN) {
-        QByteArray text;
-        int n = 0;
-        for (const QChar c : sql)
-            text += c == QLatin1Char('?') ? QByteArray("$") + QByteArray::number(++n) : QByteArray(1, char(c.unicode()));
-        std::vector<const char*> params;
-        for (const QByteArray& b : bound)
-            params.push_back(b.constData());
-        PGresult* res = PQexecParams(conn, text.constData(), int(params.size()), nullptr, params.data(), nullptr,
-                                     nullptr, 0);
-        if (PQresultStatus(res) != PGRES_TUPLES_OK) {
-            const QString why = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
-            PQclear(res);
-            throw DbError(why.isEmpty() ? QString::fromUtf8(PQerrorMessage(conn)).trimmed() : why);
+    bool called() const { return calledNow || firstCall >= 0; }
+    bool served() const { return calledNow && !cancelled; }
+};
+
+// One slice of the range: its first day and the text bound after its last ("" for the range's
+// own last day, included).
+struct Slice {
+    QByteArray from;
+    QByteArray before;
+    QByteArray to;
+};
+
+} // namespace
+
+struct QueueFigures::Names {
+    struct Service {
+        QString name;
+        std::optional<int> target;
+    };
+    std::vector<Service> services;
+    std::vector<QString> counters;
+    QHash<int, qint32> serviceAt;
+    QHash<int, qint32> counterAt;
+    std::vector<bool> counterTaken; // by counter index: the filter keeps its tokens
+    bool allServices = true;        // every service's tokens, none left out by the filter
+    bool byCounter = false;
+    std::vector<int> serviceIds; // when not all
+    std::vector<int> counterIds; // when by counter
+};
+
+// What one reading of days counts, for one kind of figures. The days of two tallies never
+// overlap, so they join by putting their days side by side and adding the hours.
+struct QueueFigures::Tally {
+    struct DayGroup { // a service's day
+        int issued = 0, called = 0, cancelled = 0, neverCalled = 0, served = 0, within = 0;
+        std::vector<int> waits; // tokens per whole minute of waiting, of the called ones
+    };
+    struct HourCount {
+        qint64 issued = 0, served = 0, timed = 0, waited = 0;
+    };
+    struct CounterDay {
+        bool worked = false;
+        int firstCall = -1, lastFinish = -1;
+        qint64 served = 0, timed = 0, minutes = 0, serving = 0;
+    };
+
+    FigureKind kind = FigureKind::Waiting;
+    const Names* names = nullptr;
+    std::vector<QString> days;
+    std::vector<int> weekdays;
+    std::vector<std::vector<DayGroup>> groups;        // [day][service]
+    std::vector<std::vector<CounterDay>> counterDays; // [day][counter]
+    std::array<std::array<HourCount, 24>, 8> hours{};
+
+    // Where the reader's day was met last, so that a run of one day's tokens looks it up once.
+    QByteArray lastDay;
+    int lastDayAt = -1;
+    QHash<QByteArray, int> dayAt;
+
+    int day(QByteArrayView text)
+    {
+        if (lastDayAt >= 0 && text == QByteArrayView(lastDay))
+            return lastDayAt;
+        lastDay = text.toByteArray();
+        auto it = dayAt.find(lastDay);
+        if (it == dayAt.end()) {
+            const QString name = QString::fromUtf8(lastDay);
+            it = dayAt.insert(lastDay, int(days.size()));
+            days.push_back(name);
+            weekdays.push_back(QDate::fromString(name, dateFormat).dayOfWeek());
+            if (kind == FigureKind::Waiting || kind == FigureKind::Levels)
+                groups.emplace_back(names->services.size());
+            if (kind == FigureKind::Counters)
+                counterDays.emplace_back(names->counters.size());
         }
-        const int rows = PQntuples(res);
-        auto bytes = [&](int i, int c) { return QByteArrayView(PQgetvalue(res, i, c), PQgetlength(res, i, c)); };
-        for (int i = 0; i < rows; ++i)
-            add(Raw{wholeOf(bytes(i, 0)), bytes(i, 1), bytes(i, 2), bytes(i, 3), bytes(i, 4), bytes(i, 5),
-                    bytes(i, 6), bytes(i, 7), wholeOf(bytes(i, 8))});
-        PQclear(res);
-        return;
+        lastDayAt = *it;
+        return lastDayAt;
     }
+
+    void add(const Raw& r)
+    {
+        add(r, r.cell[ServiceCol].toLongLong(), wholeOf(r.cell[CounterCol]));
+    }
+
+    // A row whose numbers were read already.
+    void add(const Raw& r, qint64 serviceAndFlags, int counterId)
+    {
+        Token t;
+        const qint64 flags = serviceAndFlags & flagBits;
+        t.service = names->serviceAt.value(int((serviceAndFlags - flags) / 4), -1);
+        if (t.service < 0)
+            return;
+        t.counter = names->counterAt.value(counterId, -1);
+        if (names->byCounter && (t.counter < 0 || !names->counterTaken[size_t(t.counter)]))
+            return;
+        const int d = day(r.cell[DayCol]);
+        t.issued = secondOfText(r.cell[IssuedCol]);
+        t.firstCall = secondOfText(r.cell[CalledCol]);
+        t.lastCall = secondOfText(r.cell[AttTimeCol]);
+        t.finished = secondOfText(r.cell[FinishedCol]);
+        t.calledNow = (flags & calledNowFlag) != 0;
+        t.cancelled = (flags & cancelledFlag) != 0;
+        add(t, d);
+    }
+
+    void add(const Token& t, int d)
+    {
+        switch (kind) {
+        case FigureKind::Waiting:
+        case FigureKind::Levels: {
+            DayGroup& g = groups[size_t(d)][size_t(t.service)];
+            const int w = t.wait();
+            ++g.issued;
+            if (t.cancelled)
+                ++g.cancelled;
+            if (!t.called()) {
+                ++g.neverCalled;
+            } else {
+                ++g.called;
+                if (w >= 0) {
+                    if (g.waits.size() <= size_t(w))
+                        g.waits.resize(size_t(w) + 1, 0);
+                    ++g.waits[size_t(w)];
+                }
+            }
+            if (t.served()) {
+                ++g.served;
+                const std::optional<int> target = names->services[size_t(t.service)].target;
+                // A served token whose wait cannot be told is not within the target.
+                if (target && w >= 0 && w <= *target)
+                    ++g.within;
+            }
+            break;
+        }
+        case FigureKind::Hourly: {
+            const int wd = weekdays[size_t(d)];
+            if (wd < 1)
+                break;
+            if (t.issued >= 0) {
+                HourCount& c = hours[size_t(wd)][size_t(t.issued / 3600)];
+                ++c.issued;
+                if (const int w = t.wait(); w >= 0) {
+                    c.waited += w;
+                    ++c.timed;
+                }
+            }
+            // Served in the hour its serving began.
+            if (t.served() && t.lastCall >= 0)
+                ++hours[size_t(wd)][size_t(t.lastCall / 3600)].served;
+            break;
+        }
+        case FigureKind::Counters: {
+            if (t.counter < 0 || !t.calledNow)
+                break;
+            CounterDay& c = counterDays[size_t(d)][size_t(t.counter)];
+            c.worked = true;
+            // The working span runs from the counter's first call to its last finish, cancelled
+            // tokens included: calling one that does not come is work too.
+            if (t.lastCall >= 0 && (c.firstCall < 0 || t.lastCall < c.firstCall))
+                c.firstCall = t.lastCall;
+            if (t.finished >= 0)
+                c.lastFinish = std::max(c.lastFinish, t.finished);
+            if (!t.served())
+                break;
+            ++c.served;
+            if (t.lastCall >= 0 && t.finished >= t.lastCall) {
+                c.minutes += minutesBetween(t.lastCall, t.finished);
+                ++c.timed;
+                c.serving += t.finished - t.lastCall;
+            }
+            break;
+        }
+        }
+    }
+
+    void join(Tally&& other)
+    {
+        for (auto& name : other.days)
+            days.push_back(std::move(name));
+        weekdays.insert(weekdays.end(), other.weekdays.begin(), other.weekdays.end());
+        for (auto& g : other.groups)
+            groups.push_back(std::move(g));
+        for (auto& c : other.counterDays)
+            counterDays.push_back(std::move(c));
+        for (size_t wd = 0; wd < hours.size(); ++wd) {
+            for (size_t h = 0; h < 24; ++h) {
+                hours[wd][h].issued += other.hours[wd][h].issued;
+                hours[wd][h].served += other.hours[wd][h].served;
+                hours[wd][h].timed += other.hours[wd][h].timed;
+                hours[wd][h].waited += other.hours[wd][h].waited;
+            }
+        }
+    }
+};
+
+namespace {
+
+// The columns a kind reads and the condition its rows meet besides the days.
+struct Reading {
+    bool columns[Columns] = {};
+    QString where;
+
+    QString select() const
+    {
+        QStringList parts;
+        for (int c = 0; c < Columns; ++c)
+            if (columns[c])
+                parts << QString::fromLatin1(columnSql[c]);
+        return QStringLiteral("SELECT ") + parts.join(QStringLiteral(", ")) + QStringLiteral(" FROM tblTicket WHERE ");
+    }
+};
+
+QString idList(const std::vector<int>& ids)
+{
+    QStringList parts;
+    for (const int id : ids)
+        parts << QString::number(id);
+    return parts.join(QLatin1Char(','));
+}
+
+// Reads a slice through SQLite's own calls, straight from its buffers: a year is millions of
+// rows, and a value object per cell would cost most of the time.
+template <typename Tally> void readSqlite(sqlite3* raw, const Reading& reading, const Slice& slice, Tally& tally)
+{
+    const QByteArray sql = (reading.select() + reading.where +
+                            (slice.before.isEmpty() ? QStringLiteral("tickDate >= ? AND tickDate <= ?")
+                                                    : QStringLiteral("tickDate >= ? AND tickDate < ?")))
+                               .toUtf8();
+    const QByteArray& end = slice.before.isEmpty() ? slice.to : slice.before;
+    sqlite3_stmt* stmt = nullptr;
+    auto fail = [&] {
+        const QString why = QString::fromUtf8(sqlite3_errmsg(raw));
+        sqlite3_finalize(stmt);
+        throw DbError(why);
+    };
+    if (sqlite3_prepare_v2(raw, sql.constData(), int(sql.size()), &stmt, nullptr) != SQLITE_OK)
+        fail();
+    sqlite3_bind_text(stmt, 1, slice.from.constData(), int(slice.from.size()), SQLITE_STATIC);
+    sqlite3_bind_text(stmt, 2, end.constData(), int(end.size()), SQLITE_STATIC);
+    int at[Columns];
+    int n = 0;
+    for (int c = 0; c < Columns; ++c)
+        at[c] = reading.columns[c] ? n++ : -1;
+    Raw r;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        for (int c = 0; c < Columns; ++c) {
+            if (at[c] < 0 || c == ServiceCol || c == CounterCol)
+                continue;
+            const char* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, at[c]));
+            r.cell[c] = QByteArrayView(t, t ? sqlite3_column_bytes(stmt, at[c]) : 0);
+        }
+        tally.add(r, sqlite3_column_int64(stmt, at[ServiceCol]),
+                  at[CounterCol] < 0 ? 0 : int(sqlite3_column_int64(stmt, at[CounterCol])));
+    }
+    if (rc != SQLITE_DONE)
+        fail();
+    sqlite3_finalize(stmt);
+}
+
+QString postgresError(PGconn* conn, PGresult* res)
+{
+    QString why = res ? QString::fromUtf8(PQresultErrorMessage(res)).trimmed() : QString();
+    if (why.isEmpty())
+        why = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+    return why;
+}
+
+// One field of a line of COPY's text form, its escapes undone into spare when it has any; a
+// NULL is empty.
+QByteArrayView copyField(const char* begin, const char* end, std::string& spare)
+{
+    const QByteArrayView text(begin, end - begin);
+    if (text == QByteArrayView("\\N"))
+        return {};
+    if (!text.contains('\\'))
+        return text;
+    spare.clear();
+    for (const char* p = begin; p < end; ++p) {
+        if (*p != '\\' || p + 1 == end) {
+            spare += *p;
+            continue;
+        }
+        const char c = *++p;
+        switch (c) {
+        case 'b': spare += '\b'; break;
+        case 'f': spare += '\f'; break;
+        case 'n': spare += '\n'; break;
+        case 'r': spare += '\r'; break;
+        case 't': spare += '\t'; break;
+        case 'v': spare += '\v'; break;
+        case 'x': {
+            int v = 0, digits = 0;
+            while (digits < 2 && p + 1 < end && std::isxdigit(static_cast<unsigned char>(p[1]))) {
+                const char h = *++p;
+                v = v * 16 + (h <= '9' ? h - '0' : (h | 0x20) - 'a' + 10);
+                ++digits;
+            }
+            spare += digits ? char(v) : 'x';
+            break;
+        }
+        default:
+            if (c >= '0' && c <= '7') {
+                int v = c - '0', digits = 1;
+                while (digits < 3 && p + 1 < end && p[1] >= '0' && p[1] <= '7') {
+                    v = v * 8 + (*++p - '0');
+                    ++digits;
+                }
+                spare += char(v);
+            } else {
+                spare += c;
+            }
+        }
+    }
+    return QByteArrayView(spare.data(), qsizetype(spare.size()));
+}
+
+// Reads a slice through libpq as COPY's text lines, one at a time: the rows are not gathered
+// into one result first, which for a year would be millions of cells held at once.
+template <typename Tally> void readPostgres(PGconn* conn, const Reading& reading, const Slice& slice, Tally& tally)
+{
+    // The days are dates of our own making and the lists numbers: nothing of a user's goes into
+    // the statement.
+    const QString from = QString::fromLatin1(slice.from);
+    const QString days = slice.before.isEmpty()
+        ? QStringLiteral("tickDate >= '%1' AND tickDate <= '%2'").arg(from, QString::fromLatin1(slice.to))
+        : QStringLiteral("tickDate >= '%1' AND tickDate < '%2'").arg(from, QString::fromLatin1(slice.before));
+    const QByteArray sql =
+        (QStringLiteral("COPY (") + reading.select() + reading.where + days + QStringLiteral(") TO STDOUT")).toUtf8();
+    PGresult* res = PQexec(conn, sql.constData());
+    if (PQresultStatus(res) != PGRES_COPY_OUT) {
+        const QString why = postgresError(conn, res);
+        PQclear(res);
+        throw DbError(why);
+    }
+    PQclear(res);
+    int at[Columns];
+    int n = 0;
+    for (int c = 0; c < Columns; ++c)
+        at[c] = reading.columns[c] ? n++ : -1;
+    std::vector<int> columnOf(size_t(n), 0);
+    for (int c = 0; c < Columns; ++c)
+        if (at[c] >= 0)
+            columnOf[size_t(at[c])] = c;
+    std::string spare[Columns];
+    Raw r;
+    char* line = nullptr;
+    int size;
+    while ((size = PQgetCopyData(conn, &line, 0)) > 0) {
+        const char* p = line;
+        const char* end = line + size;
+        if (end > p && end[-1] == '\n')
+            --end;
+        for (int f = 0; f < n; ++f) {
+            const char* stop = static_cast<const char*>(std::memchr(p, '\t', size_t(end - p)));
+            if (!stop || f == n - 1)
+                stop = end;
+            const int c = columnOf[size_t(f)];
+            r.cell[c] = copyField(p, stop, spare[c]);
+            p = stop < end ? stop + 1 : end;
+        }
+        tally.add(r);
+        PQfreemem(line);
+    }
+    QString why;
+    if (size == -2)
+        why = postgresError(conn, nullptr);
+    while ((res = PQgetResult(conn))) {
+        if (why.isEmpty() && PQresultStatus(res) != PGRES_COMMAND_OK)
+            why = postgresError(conn, res);
+        PQclear(res);
+    }
+    if (!why.isEmpty())
+        throw DbError(why);
+}
+
+// Reads through the query layer, for a connection our own calls cannot take now.
+template <typename Tally> void readQuery(const Database& db, const Reading& reading, const Slice& slice, Tally& tally)
+{
     QSqlQuery q(db.handle());
     q.setForwardOnly(true);
-    if (!q.prepare(sql))
+    if (!q.prepare(reading.select() + reading.where + QStringLiteral("tickDate BETWEEN ? AND ?")))
         throw DbError(Database::errorText(q.lastError()));
-    Database::bindAll(q, values);
+    Database::bindAll(q, {QString::fromLatin1(slice.from), QString::fromLatin1(slice.to)});
     if (!q.exec())
         throw DbError(Database::errorText(q.lastError()));
+    int at[Columns];
+    int n = 0;
+    for (int c = 0; c < Columns; ++c)
+        at[c] = reading.columns[c] ? n++ : -1;
+    QByteArray cells[Columns];
+    Raw r;
     while (q.next()) {
-        QByteArray cells[7];
-        for (int c = 1; c <= 7; ++c)
-            cells[c - 1] = q.value(c).toString().toUtf8();
-        add(Raw{q.value(0).toInt(), cells[0], cells[1], cells[2], cells[3], cells[4], cells[5], cells[6],
-                q.value(8).toInt()});
+        for (int c = 0; c < Columns; ++c) {
+            if (at[c] < 0)
+                continue;
+            cells[c] = q.value(at[c]).toString().toUtf8();
+            r.cell[c] = cells[c];
+        }
+        tally.add(r);
     }
+}
+
+// A second connection to the same database for one slice, or none when it cannot be had or
+// would not see what the station's connection sees (a transaction of its own in progress).
+class SideReader {
+public:
+    SideReader() = default;
+    SideReader(const SideReader&) = delete;
+    SideReader& operator=(const SideReader&) = delete;
+    ~SideReader()
+    {
+        if (m_sqlite)
+            sqlite3_close_v2(m_sqlite);
+        if (m_pg)
+            PQfinish(m_pg);
+    }
+
+    bool open(sqlite3* raw, PGconn* conn)
+    {
+        if (raw) {
+            const char* file = sqlite3_db_filename(raw, "main");
+            if (!sqlite3_get_autocommit(raw) || !file || !*file)
+                return false;
+            if (sqlite3_open_v2(file, &m_sqlite, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+                return false;
+            sqlite3_busy_timeout(m_sqlite, 10000);
+            return true;
+        }
+        if (!conn || PQtransactionStatus(conn) != PQTRANS_IDLE)
+            return false;
+        // The same server, database, role and options as the station's own connection.
+        PQconninfoOption* options = PQconninfo(conn);
+        if (!options)
+            return false;
+        std::vector<const char*> keys, values;
+        for (PQconninfoOption* o = options; o->keyword; ++o) {
+            if (o->val && *o->val && qstrcmp(o->keyword, "client_encoding") != 0) {
+                keys.push_back(o->keyword);
+                values.push_back(o->val);
+            }
+        }
+        keys.push_back("client_encoding");
+        values.push_back("UTF8");
+        keys.push_back(nullptr);
+        values.push_back(nullptr);
+        m_pg = PQconnectdbParams(keys.data(), values.data(), 0);
+        PQconninfoFree(options);
+        return PQstatus(m_pg) == CONNECTION_OK;
+    }
+
+    template <typename Tally> void read(const Reading& reading, const Slice& slice, Tally& tally) const
+    {
+        if (m_sqlite)
+            readSqlite(m_sqlite, reading, slice, tally);
+        else
+            readPostgres(m_pg, reading, slice, tally);
+    }
+
+private:
+    sqlite3* m_sqlite = nullptr;
+    PGconn* m_pg = nullptr;
+};
+
+// The value at a nearest rank of the minutes counted in waits (tokens per minute).
+int rankOf(const std::vector<int>& waits, qint64 count, int percent)
+{
+    if (count <= 0)
+        return 0;
+    const qint64 rank = std::min(count, std::max<qint64>(1, (qint64(percent) * count + 99) / 100));
+    qint64 seen = 0;
+    for (size_t m = 0; m < waits.size(); ++m) {
+        seen += waits[m];
+        if (seen >= rank)
+            return int(m);
+    }
+    return 0;
 }
 
 } // namespace
@@ -185,13 +632,16 @@ int QueueFigures::band(int minutes)
     return int(bandTops.size());
 }
 
-QueueFigures::QueueFigures(const Database& db, const FigureRequest& request)
+QueueFigures::QueueFigures(const Database& db, const FigureRequest& request, int readers)
+    : m_db(&db)
+    , m_request(request)
+    , m_readers(readers)
 {
     // Services and counters are few: the filter is applied to them here, so that the tokens are
     // read from their table alone, without a join per row. Tokens whose service or department is
     // gone are left out, as the token reports leave them out.
+    auto names = std::make_shared<Names>();
     const bool all = request.name == allNames;
-    QHash<int, qint32> serviceAt;
     {
         QSqlQuery q = db.run(QStringLiteral("SELECT s.servAuto, s.ServName, s.slaMinutes, d.deptName FROM tblService s "
                                             "INNER JOIN tblDept d ON s.deptAuto = d.deptAuto"));
@@ -201,97 +651,178 @@ QueueFigures::QueueFigures(const Database& db, const FigureRequest& request)
                 continue;
             if (!all && request.scope == FigureRequest::Scope::Department && q.value(3).toString() != request.name)
                 continue;
-            serviceAt.insert(q.value(0).toInt(), qint32(m_services.size()));
-            Service s{name, std::nullopt};
+            names->serviceAt.insert(q.value(0).toInt(), qint32(names->services.size()));
+            names->serviceIds.push_back(q.value(0).toInt());
+            Names::Service s{name, std::nullopt};
             if (!q.value(2).isNull() && q.value(2).toInt() > 0)
                 s.target = q.value(2).toInt();
-            m_services.push_back(s);
+            names->services.push_back(s);
         }
     }
-    QHash<int, qint32> counterAt;
+    names->allServices = all || request.scope == FigureRequest::Scope::Counter;
+    names->byCounter = !all && request.scope == FigureRequest::Scope::Counter;
     {
         QSqlQuery q = db.run(QStringLiteral("SELECT cntAuto, contName FROM tblCounter"));
         while (q.next()) {
-            counterAt.insert(q.value(0).toInt(), qint32(m_counters.size()));
-            m_counters.push_back(q.value(1).toString());
+            const QString name = q.value(1).toString();
+            const bool taken = !names->byCounter || name == request.name;
+            names->counterAt.insert(q.value(0).toInt(), qint32(names->counters.size()));
+            names->counters.push_back(name);
+            names->counterTaken.push_back(taken);
+            if (names->byCounter && taken)
+                names->counterIds.push_back(q.value(0).toInt());
         }
     }
-    const bool byCounter = !all && request.scope == FigureRequest::Scope::Counter;
+    m_names = std::move(names);
+}
 
-    const QString sql = QStringLiteral("SELECT servAuto, tickDate, tickTime, firstCall, attTime, finished, call, status, "
-                                       "attended FROM tblTicket WHERE tickDate BETWEEN ? AND ?");
-    const QVariantList values{request.from.toString(dateFormat), request.to.toString(dateFormat)};
-    QHash<QString, qint32> dayAt;
-    QByteArray lastDay;
-    qint32 lastDayAt = -1;
-    auto add = [&](const Raw& r) {
-        Token t;
-        t.service = serviceAt.value(r.service, -1);
-        if (t.service < 0)
-            return;
-        if (r.day != QByteArrayView(lastDay)) {
-            lastDay = r.day.toByteArray();
-            const QString day = QString::fromUtf8(lastDay);
-            auto it = dayAt.find(day);
-            if (it == dayAt.end()) {
-                it = dayAt.insert(day, qint32(m_days.size()));
-                m_days.push_back(day);
+QueueFigures::~QueueFigures() = default;
+
+QueueFigures::Tally QueueFigures::read(FigureKind kind) const
+{
+    const Names& names = *m_names;
+    Tally whole;
+    whole.kind = kind;
+    whole.names = &names;
+    if (m_request.from > m_request.to || (names.byCounter && names.counterIds.empty()) ||
+        (!names.allServices && names.serviceIds.empty()))
+        return whole;
+
+    Reading reading;
+    for (const Column c : {ServiceCol, DayCol})
+        reading.columns[c] = true;
+    if (names.byCounter)
+        reading.columns[CounterCol] = true;
+    switch (kind) {
+    case FigureKind::Waiting:
+    case FigureKind::Levels:
+        for (const Column c : {IssuedCol, CalledCol})
+            reading.columns[c] = true;
+        break;
+    case FigureKind::Hourly:
+        for (const Column c : {IssuedCol, CalledCol, AttTimeCol})
+            reading.columns[c] = true;
+        break;
+    case FigureKind::Counters:
+        // Only tokens in a counter's hand now count for it.
+        for (const Column c : {AttTimeCol, FinishedCol, CounterCol})
+            reading.columns[c] = true;
+        reading.where = QStringLiteral("call = '1' AND ");
+        break;
+    }
+    if (!names.allServices)
+        reading.where += QStringLiteral("servAuto IN (%1) AND ").arg(idList(names.serviceIds));
+    if (names.byCounter)
+        reading.where += QStringLiteral("attended IN (%1) AND ").arg(idList(names.counterIds));
+
+    sqlite3* raw = m_db->engine() == Engine::Sqlite ? m_db->sqliteHandle() : nullptr;
+    PGconn* conn = m_db->engine() == Engine::Postgres ? m_db->postgresHandle() : nullptr;
+    // Only a connection that is not in the middle of a statement takes one of ours.
+    if (conn && (PQtransactionStatus(conn) == PQTRANS_ACTIVE || PQtransactionStatus(conn) == PQTRANS_UNKNOWN))
+        conn = nullptr;
+    const QByteArray from = m_request.from.toString(dateFormat).toLatin1();
+    const QByteArray to = m_request.to.toString(dateFormat).toLatin1();
+    if (!raw && !conn) {
+        readQuery(*m_db, reading, Slice{from, QByteArray(), to}, whole);
+        return whole;
+    }
+
+    // Slices of about equal days, each on a connection of its own; the first on the station's.
+    const qint64 days = m_request.from.daysTo(m_request.to) + 1;
+    int wanted = m_readers;
+    if (wanted <= 0)
+        wanted = days < sliceDays ? 1 : std::clamp(QThread::idealThreadCount(), 1, mostReaders);
+    wanted = int(std::min<qint64>(wanted, days));
+    std::vector<std::unique_ptr<SideReader>> sides;
+    for (int i = 1; i < wanted; ++i) {
+        auto side = std::make_unique<SideReader>();
+        if (!side->open(raw, conn))
+            break;
+        sides.push_back(std::move(side));
+    }
+    const int count = int(sides.size()) + 1;
+    std::vector<Slice> slices;
+    for (int i = 0; i < count; ++i) {
+        const QDate first = m_request.from.addDays(days * i / count);
+        const QDate next = m_request.from.addDays(days * (i + 1) / count);
+        slices.push_back(Slice{i == 0 ? from : first.toString(dateFormat).toLatin1(),
+                               i == count - 1 ? QByteArray() : next.toString(dateFormat).toLatin1(), to});
+    }
+    std::vector<Tally> parts(size_t(count - 1));
+    std::vector<std::string> errors(size_t(count - 1));
+    std::vector<std::thread> threads;
+    for (int i = 1; i < count; ++i) {
+        Tally& part = parts[size_t(i - 1)];
+        part.kind = kind;
+        part.names = &names;
+        threads.emplace_back([&, i] {
+            try {
+                sides[size_t(i - 1)]->read(reading, slices[size_t(i)], parts[size_t(i - 1)]);
+            } catch (const DbError& e) {
+                errors[size_t(i - 1)] = e.text().toStdString();
+                if (errors[size_t(i - 1)].empty())
+                    errors[size_t(i - 1)] = "error";
+            } catch (const std::exception& e) {
+                errors[size_t(i - 1)] = e.what();
             }
-            lastDayAt = *it;
-        }
-        t.day = lastDayAt;
-        t.issued = secondOfText(r.issued);
-        t.lastCall = secondOfText(r.lastCall);
-        t.firstCall = r.firstCall.isEmpty() ? t.lastCall : secondOfText(r.firstCall);
-        t.finished = secondOfText(r.finished);
-        t.calledNow = r.call == QByteArrayView("1");
-        t.cancelled = r.status == QByteArrayView("Cancelled");
-        t.counter = counterAt.value(r.counter, -1);
-        if (byCounter && (t.counter < 0 || m_counters[size_t(t.counter)] != request.name))
-            return;
-        m_tokens.push_back(t);
-    };
-    readTokens(db, sql, values, add);
+        });
+    }
+    QString failure;
+    try {
+        if (raw)
+            readSqlite(raw, reading, slices[0], whole);
+        else
+            readPostgres(conn, reading, slices[0], whole);
+    } catch (const DbError& e) {
+        failure = e.text();
+    } catch (...) {
+        // The slices' threads use what this frame holds: they end before it does.
+        for (std::thread& t : threads)
+            t.join();
+        throw;
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (const std::string& e : errors)
+        if (failure.isEmpty() && !e.empty())
+            failure = QString::fromStdString(e);
+    if (!failure.isEmpty())
+        throw DbError(failure);
+    for (Tally& part : parts)
+        whole.join(std::move(part));
+    return whole;
 }
 
 std::vector<QueueFigures::Waiting> QueueFigures::waiting() const
 {
-    // Per service and day: the waits of the called tokens, in one slot per pair.
-    const size_t days = m_days.size();
-    std::vector<std::pair<int, std::vector<int>>> groups(m_services.size() * days);
-    std::vector<bool> used(groups.size(), false);
-    for (const Token& t : m_tokens) {
-        if (!t.called())
-            continue;
-        const size_t at = size_t(t.service) * days + size_t(t.day);
-        used[at] = true;
-        auto& g = groups[at];
-        ++g.first;
-        if (const int w = t.wait(); w >= 0)
-            g.second.push_back(w);
-    }
+    const Tally tally = read(FigureKind::Waiting);
     std::vector<Waiting> rows;
-    for (size_t at = 0; at < groups.size(); ++at) {
-        if (!used[at])
-            continue;
-        auto& g = groups[at];
-        Waiting w;
-        w.service = m_services[at / days].name;
-        w.date = m_days[at % days];
-        w.called = g.first;
-        std::vector<int>& waits = g.second;
-        std::sort(waits.begin(), waits.end());
-        w.timed = int(waits.size());
-        qint64 sum = 0;
-        for (const int m : waits) {
-            sum += m;
-            ++w.bands[size_t(band(m))];
+    for (size_t s = 0; s < m_names->services.size(); ++s) {
+        for (size_t d = 0; d < tally.days.size(); ++d) {
+            const Tally::DayGroup& g = tally.groups[d][s];
+            if (g.called == 0)
+                continue;
+            Waiting w;
+            w.service = m_names->services[s].name;
+            w.date = tally.days[d];
+            w.called = g.called;
+            qint64 sum = 0;
+            qint64 timed = 0;
+            for (size_t m = 0; m < g.waits.size(); ++m) {
+                const int n = g.waits[m];
+                if (n == 0)
+                    continue;
+                timed += n;
+                sum += qint64(m) * n;
+                w.bands[size_t(band(int(m)))] += n;
+                w.longest = int(m);
+            }
+            w.timed = int(timed);
+            w.average = tenths(sum, timed);
+            w.median = rankOf(g.waits, timed, 50);
+            w.p90 = rankOf(g.waits, timed, 90);
+            rows.push_back(w);
         }
-        w.average = tenths(sum, w.timed);
-        w.median = nearestRank(waits, 50);
-        w.p90 = nearestRank(waits, 90);
-        w.longest = waits.empty() ? 0 : waits.back();
-        rows.push_back(w);
     }
     std::stable_sort(rows.begin(), rows.end(), [](const Waiting& a, const Waiting& b) {
         return a.service != b.service ? a.service < b.service : a.date < b.date;
@@ -301,43 +832,26 @@ std::vector<QueueFigures::Waiting> QueueFigures::waiting() const
 
 std::vector<QueueFigures::Level> QueueFigures::levels() const
 {
-    struct Count {
-        int issued = 0, served = 0, cancelled = 0, neverCalled = 0, timedServed = 0, within = 0;
-    };
-    const size_t days = m_days.size();
-    std::vector<Count> groups(m_services.size() * days);
-    for (const Token& t : m_tokens) {
-        Count& c = groups[size_t(t.service) * days + size_t(t.day)];
-        ++c.issued;
-        if (t.cancelled)
-            ++c.cancelled;
-        if (!t.called())
-            ++c.neverCalled;
-        if (t.served()) {
-            ++c.served;
-            const std::optional<int> target = m_services[size_t(t.service)].target;
-            // A served token whose wait cannot be told is not within the target.
-            if (target && t.wait() >= 0 && t.wait() <= *target)
-                ++c.within;
-        }
-    }
+    const Tally tally = read(FigureKind::Levels);
     std::vector<Level> rows;
-    for (size_t at = 0; at < groups.size(); ++at) {
-        const Count& c = groups[at];
-        if (c.issued == 0)
-            continue;
-        const Service& service = m_services[at / days];
-        Level l;
-        l.service = service.name;
-        l.date = m_days[at % days];
-        l.issued = c.issued;
-        l.served = c.served;
-        l.cancelled = c.cancelled;
-        l.neverCalled = c.neverCalled;
-        l.target = service.target;
-        if (l.target && c.served > 0)
-            l.withinTarget = tenths(qint64(c.within) * 100, c.served);
-        rows.push_back(l);
+    for (size_t s = 0; s < m_names->services.size(); ++s) {
+        const Names::Service& service = m_names->services[s];
+        for (size_t d = 0; d < tally.days.size(); ++d) {
+            const Tally::DayGroup& c = tally.groups[d][s];
+            if (c.issued == 0)
+                continue;
+            Level l;
+            l.service = service.name;
+            l.date = tally.days[d];
+            l.issued = c.issued;
+            l.served = c.served;
+            l.cancelled = c.cancelled;
+            l.neverCalled = c.neverCalled;
+            l.target = service.target;
+            if (l.target && c.served > 0)
+                l.withinTarget = tenths(qint64(c.within) * 100, c.served);
+            rows.push_back(l);
+        }
     }
     std::stable_sort(rows.begin(), rows.end(), [](const Level& a, const Level& b) {
         return a.service != b.service ? a.service < b.service : a.date < b.date;
@@ -347,41 +861,18 @@ std::vector<QueueFigures::Level> QueueFigures::levels() const
 
 std::vector<QueueFigures::Hour> QueueFigures::hourly() const
 {
-    struct Count {
-        int issued = 0, served = 0, timed = 0;
-        qint64 waited = 0;
-    };
-    std::vector<int> weekdayOf(m_days.size());
-    for (size_t i = 0; i < m_days.size(); ++i)
-        weekdayOf[i] = QDate::fromString(m_days[i], dateFormat).dayOfWeek();
-    std::array<std::array<Count, 24>, 8> cells{};
-    for (const Token& t : m_tokens) {
-        const int wd = weekdayOf[size_t(t.day)];
-        if (wd < 1)
-            continue;
-        if (t.issued >= 0) {
-            Count& c = cells[size_t(wd)][size_t(t.issued / 3600)];
-            ++c.issued;
-            if (const int w = t.wait(); w >= 0) {
-                c.waited += w;
-                ++c.timed;
-            }
-        }
-        // Served in the hour its serving began.
-        if (t.served() && t.lastCall >= 0)
-            ++cells[size_t(wd)][size_t(t.lastCall / 3600)].served;
-    }
+    const Tally tally = read(FigureKind::Hourly);
     std::vector<Hour> rows;
     for (int wd = 1; wd <= 7; ++wd) {
         for (int h = 0; h < 24; ++h) {
-            const Count& c = cells[size_t(wd)][size_t(h)];
+            const Tally::HourCount& c = tally.hours[size_t(wd)][size_t(h)];
             if (c.issued == 0 && c.served == 0)
                 continue;
             Hour r;
             r.weekday = wd;
             r.hour = h;
-            r.issued = c.issued;
-            r.served = c.served;
+            r.issued = int(c.issued);
+            r.served = int(c.served);
             if (c.timed > 0)
                 r.averageWait = tenths(c.waited, c.timed);
             rows.push_back(r);
@@ -392,46 +883,19 @@ std::vector<QueueFigures::Hour> QueueFigures::hourly() const
 
 std::vector<QueueFigures::CounterWork> QueueFigures::counters() const
 {
-    struct Day {
-        int firstCall = -1, lastFinish = -1;
-        qint64 serving = 0;
-    };
-    struct Count {
-        int served = 0, timed = 0;
-        qint64 minutes = 0;
-        std::map<qint32, Day> days;
-    };
-    std::map<qint32, Count> work;
-    for (const Token& t : m_tokens) {
-        if (t.counter < 0 || !t.calledNow)
-            continue;
-        Count& c = work[t.counter];
-        Day& d = c.days[t.day];
-        // The working span runs from the counter's first call to its last finish, cancelled tokens
-        // included: calling one that does not come is work too.
-        if (t.lastCall >= 0 && (d.firstCall < 0 || t.lastCall < d.firstCall))
-            d.firstCall = t.lastCall;
-        if (t.finished >= 0)
-            d.lastFinish = std::max(d.lastFinish, t.finished);
-        if (!t.served())
-            continue;
-        ++c.served;
-        if (t.lastCall >= 0 && t.finished >= t.lastCall) {
-            c.minutes += minutesBetween(t.lastCall, t.finished);
-            ++c.timed;
-            d.serving += t.finished - t.lastCall;
-        }
-    }
+    const Tally tally = read(FigureKind::Counters);
     std::vector<CounterWork> rows;
-    for (const auto& [counter, c] : work) {
-        CounterWork r;
-        r.counter = m_counters[size_t(counter)];
-        r.served = c.served;
-        if (c.timed > 0)
-            r.averageService = tenths(c.minutes, c.timed);
-        qint64 span = 0;
-        qint64 serving = 0;
-        for (const auto& [day, d] : c.days) {
+    for (size_t counter = 0; counter < m_names->counters.size(); ++counter) {
+        bool worked = false;
+        qint64 served = 0, timed = 0, minutes = 0, span = 0, serving = 0;
+        for (const auto& day : tally.counterDays) {
+            const Tally::CounterDay& d = day[counter];
+            if (!d.worked)
+                continue;
+            worked = true;
+            served += d.served;
+            timed += d.timed;
+            minutes += d.minutes;
             if (d.firstCall < 0 || d.lastFinish <= d.firstCall)
                 continue;
             const qint64 s = d.lastFinish - d.firstCall;
@@ -439,6 +903,13 @@ std::vector<QueueFigures::CounterWork> QueueFigures::counters() const
             // Tokens called over one another cannot make a day more than full.
             serving += std::min(d.serving, s);
         }
+        if (!worked)
+            continue;
+        CounterWork r;
+        r.counter = m_names->counters[counter];
+        r.served = int(served);
+        if (timed > 0)
+            r.averageService = tenths(minutes, timed);
         if (span > 0)
             r.servingShare = tenths(serving * 100, span);
         rows.push_back(r);

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -68,8 +69,10 @@ struct FigureChart {
 // waited too, so they count in the waiting figures but are not served. Medians and 90th
 // percentiles are nearest-rank; averages and percents are rounded to one decimal.
 //
-// The tokens are read once, in one statement, into small rows; every figure is then counted
-// from those, so a year costs one pass over its tokens.
+// Each kind of figures reads the columns it needs of the range's tokens once and counts them as
+// they arrive, without keeping them. A long range is read in slices of days at once, each on a
+// connection of its own (a year is millions of tokens); the slices' days never overlap, so their
+// counts add up to what one reading would give.
 class QueueFigures {
 public:
     // The waiting bands of the histogram, in whole minutes, each up to and including its top.
@@ -111,8 +114,11 @@ public:
         std::optional<double> servingShare;   // percent of first call to last finish, per day
     };
 
-    // Reads the tokens of the request. Throws DbError.
-    QueueFigures(const Database& db, const FigureRequest& request);
+    // Looks up the services and counters the request covers; each kind of figures reads the
+    // tokens when asked. db must outlive the object. readers is how many connections may read
+    // at once (0: as the range and the machine allow). Throws DbError, as the figures do.
+    QueueFigures(const Database& db, const FigureRequest& request, int readers = 0);
+    ~QueueFigures();
 
     std::vector<Waiting> waiting() const;
     std::vector<Level> levels() const;
@@ -129,9 +135,6 @@ public:
     static FigureTable table(const std::vector<Hour>& rows);
     static FigureTable table(const std::vector<CounterWork>& rows);
 
-    // Tokens read.
-    size_t size() const { return m_tokens.size(); }
-
     // Helpers the figures are made of, for whoever shows the same numbers.
     // Minute boundaries crossed from one second of the day to another (10:05:59 to 10:06:01 is 1).
     static int minutesBetween(int fromSecond, int toSecond) { return toSecond / 60 - fromSecond / 60; }
@@ -146,29 +149,14 @@ public:
     static int band(int minutes);
 
 private:
-    struct Token {
-        qint32 service = 0; // index into m_services
-        qint32 day = 0;     // index into m_days
-        qint32 counter = -1; // index into m_counters
-        qint32 issued = -1; // seconds of the day, -1 for none
-        qint32 firstCall = -1;
-        qint32 lastCall = -1;
-        qint32 finished = -1;
-        bool calledNow = false; // call '1'
-        bool cancelled = false;
-        qint32 wait() const { return issued >= 0 && firstCall >= issued ? minutesBetween(issued, firstCall) : -1; }
-        bool called() const { return calledNow || firstCall >= 0; }
-        bool served() const { return calledNow && !cancelled; }
-    };
-    struct Service {
-        QString name;
-        std::optional<int> target;
-    };
+    struct Names;
+    struct Tally;
+    Tally read(FigureKind kind) const;
 
-    std::vector<Token> m_tokens;
-    std::vector<Service> m_services;
-    std::vector<QString> m_counters;
-    std::vector<QString> m_days;
+    const Database* m_db;
+    FigureRequest m_request;
+    int m_readers;
+    std::shared_ptr<const Names> m_names;
 };
 
 } // namespace tallyvo

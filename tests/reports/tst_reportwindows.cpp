@@ -103,6 +103,8 @@ private Q_SLOTS:
     void figureChartShowsTheGridsNumbers_data();
     void figureChartShowsTheGridsNumbers();
     void figureWorkbookHasGridAndChart();
+    void figureFilter_data();
+    void figureFilter();
     void liveBoardShowsTheQueueAndFollowsChanges();
 };
 
@@ -591,6 +593,86 @@ void tst_reportwindows::figureChartShowsTheGridsNumbers()
     }
 }
 
+// The filter names a service, a department or a counter, as chosen beside it; its list follows
+// the choice and the grid holds what the figures give for that request.
+void tst_reportwindows::figureFilter_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("scope");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QStringList>("names"); // the filter's list
+    QTest::addColumn<QStringList>("rows");  // each row's first cells
+    auto texts = [](std::initializer_list<const char*> list) {
+        QStringList out;
+        for (const char* t : list)
+            out << QString::fromUtf8(t);
+        return out;
+    };
+    const QStringList departments{QStringLiteral("All"), QStringLiteral("Outpatients"), QStringLiteral("Radiology"),
+                                  QStringLiteral("St. Mary's Lab")};
+    const QStringList services{QStringLiteral("All"), QStringLiteral("Blood test"), QStringLiteral("Consultation"),
+                               QStringLiteral("X-ray")};
+    const QStringList counters{QStringLiteral("All"), QStringLiteral("Counter 1"), QStringLiteral("Counter 2")};
+    QTest::newRow("waiting of a department")
+        << int(FigureKind::Waiting) << "Department" << "Outpatients" << departments
+        << texts({"Consultation|2026-03-13|1", "Consultation|2026-03-14|2"});
+    QTest::newRow("levels of a department") << int(FigureKind::Levels) << "Department" << "Radiology" << departments
+                                            << texts({"X-ray|2026-03-10|3"});
+    QTest::newRow("levels of every department")
+        << int(FigureKind::Levels) << "Department" << "All" << departments
+        << texts({"Blood test|2026-03-14|3", "Consultation|2026-03-13|1", "Consultation|2026-03-14|3",
+                  "X-ray|2026-03-10|3"});
+    // The deleted counter's token is not Counter 2's.
+    QTest::newRow("waiting at a counter") << int(FigureKind::Waiting) << "Counter" << "Counter 2" << counters
+                                          << texts({"Blood test|2026-03-14|2"});
+    QTest::newRow("counters of a service") << int(FigureKind::Counters) << "Service" << "Blood test" << services
+                                           << texts({"Counter 2|2|10.0"});
+    QTest::newRow("counters of a department")
+        << int(FigureKind::Counters) << "Department" << "Outpatients" << departments
+        << texts({"Counter 1|3|5.0"});
+    QTest::newRow("hourly of a service") << int(FigureKind::Hourly) << "Service" << "X-ray" << services
+                                         << texts({"Tuesday|08:00|3", "Tuesday|09:00|0"});
+}
+
+void tst_reportwindows::figureFilter()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, scope);
+    QFETCH(QString, filter);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, rows);
+    Station s;
+    const auto w = openFigures(s, FigureKind(kind));
+    auto* scopes = test::control<QComboBox>(w.get(), "cmbScope");
+    auto* list = test::control<QComboBox>(w.get(), "cmbFilter");
+    const int at = scopes->findText(scope);
+    QVERIFY(at >= 0);
+    scopes->setCurrentIndex(at);
+    emit scopes->activated(at);
+    QCOMPARE(list->currentText(), QStringLiteral("All"));
+    QStringList listed;
+    for (int i = 0; i < list->count(); ++i)
+        listed << list->itemText(i);
+    QCOMPARE(listed, names);
+    list->setCurrentIndex(list->findText(filter));
+    emit list->activated(list->currentIndex());
+
+    const FigureRequest r = w->request();
+    QCOMPARE(r.name, filter);
+    QCOMPARE(int(r.scope), scopes->currentData().toInt());
+    Grid* g = w->grid();
+    QStringList shown;
+    for (int row = 1; row < g->rows(); ++row)
+        shown << QStringList{g->textMatrix(row, 1), g->textMatrix(row, 2), g->textMatrix(row, 3)}.join(QLatin1Char('|'));
+    QCOMPARE(shown, rows);
+    // The window shows what the figures give for its request, as the command line would print.
+    const FigureTable direct = QueueFigures(s.site.temp.db(), r).table(FigureKind(kind));
+    QCOMPARE(int(direct.rows.size()), g->rows() - 1);
+    for (int row = 1; row < g->rows(); ++row)
+        for (int c = 1; c < g->cols(); ++c)
+            QCOMPARE(g->textMatrix(row, c), direct.rows[size_t(row - 1)].value(c - 1));
+}
+
 void tst_reportwindows::figureWorkbookHasGridAndChart()
 {
     Station s;
@@ -675,6 +757,19 @@ void tst_reportwindows::liveBoardShowsTheQueueAndFollowsChanges()
     QTRY_COMPARE(counters->textMatrix(1, 5), QStringLiteral("A3"));
     QCOMPARE(services->textMatrix(2, 2), QStringLiteral("0"));
     QCOMPARE(services->cellBackColor(2, 1), services->cellBackColor(1, 1));
+
+    // A token issued at another station shows at once, with no call made, and so does a token
+    // transferred back into the queue: the board does not wait for its slow timer for either.
+    QCOMPARE(services->textMatrix(1, 2), QStringLiteral("0"));
+    other->run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, "
+                              "attTime, finished, status) VALUES (?, 4, '2026-03-14', '12:50:00', '0', 'B4', 0, '', '', "
+                              "'')"),
+               {s.site.blood});
+    QTRY_COMPARE_WITH_TIMEOUT(services->textMatrix(1, 2), QStringLiteral("1"), 5000);
+    QCOMPARE(services->textMatrix(1, 3), QStringLiteral("10"));
+    other->run(QStringLiteral("UPDATE tblTicket SET call='0', status='Transferred' WHERE no_abr='B3'"));
+    QTRY_COMPARE_WITH_TIMEOUT(services->textMatrix(1, 2), QStringLiteral("2"), 5000);
+    QCOMPARE(counters->textMatrix(2, 4), QStringLiteral("Idle"));
 }
 
 TALLYVO_TEST_MAIN(tst_reportwindows)

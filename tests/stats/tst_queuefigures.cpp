@@ -17,7 +17,8 @@ Q_DECLARE_METATYPE(Rows)
 namespace {
 
 // One token as "service date tickTime firstCall attTime finished call status counter": "-" for a
-// NULL first call (a row from before it was kept), "." for an empty text, "0" for no counter.
+// NULL first call (a row from before it was kept), "." for an empty text, "0" for no counter;
+// <TAB>, <NL>, <BS> and <SP> stand for a tab, a line break, a backslash and a blank in a cell.
 // Services: Lab, Xray (department Clinic), Old (its department is gone). Counters: A, B.
 QStringList tokens(std::initializer_list<const char*> lines)
 {
@@ -53,7 +54,7 @@ private Q_SLOTS:
 
 private:
     void store(const QStringList& lines);
-    FigureTable run(const QString& kind, FigureRequest request);
+    FigureTable run(const QString& kind, FigureRequest request, int readers);
 
     std::unique_ptr<test::TempDatabase> m_t;
     QHash<QString, int> m_services;
@@ -93,19 +94,28 @@ void tst_queuefigures::store(const QStringList& lines)
     for (const QString& line : lines) {
         const QStringList f = line.split(QLatin1Char(' '));
         QVERIFY2(f.size() == 9, qPrintable(line));
-        auto text = [](const QString& v) { return v == QLatin1String(".") ? QString() : v; };
+        auto text = [](QString v) {
+            if (v == QLatin1String("."))
+                return QString();
+            v.replace(QLatin1String("<TAB>"), QLatin1String("\t"));
+            v.replace(QLatin1String("<NL>"), QLatin1String("\n"));
+            v.replace(QLatin1String("<BS>"), QLatin1String("\\"));
+            v.replace(QLatin1String("<SP>"), QLatin1String(" "));
+            return v;
+        };
         const QVariant first = f[3] == QLatin1String("-") ? QVariant(QMetaType(QMetaType::QString)) : QVariant(text(f[3]));
         m_t->db().run(QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, firstCall, attTime, "
                                      "finished, call, status, attended, no_abr) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                      {m_services.value(f[0]), number, f[1], text(f[2]), first, text(f[4]), text(f[5]), f[6], text(f[7]),
+                      {m_services.value(f[0]), number, text(f[1]), text(f[2]), first, text(f[4]), text(f[5]), f[6],
+                       text(f[7]),
                        m_counters.value(f[8], 0), QStringLiteral("T%1").arg(number)});
         ++number;
     }
 }
 
-FigureTable tst_queuefigures::run(const QString& kind, FigureRequest request)
+FigureTable tst_queuefigures::run(const QString& kind, FigureRequest request, int readers)
 {
-    const QueueFigures f(m_t->db(), request);
+    const QueueFigures f(m_t->db(), request, readers);
     if (kind == QLatin1String("waiting"))
         return QueueFigures::table(f.waiting());
     if (kind == QLatin1String("levels"))
@@ -281,6 +291,31 @@ void tst_queuefigures::figures_data()
         // serving 1230 + 1200 s: 2430 / 3030 = 80.2 %; minutes 10 10 5 15 = 10.0.
         << Rows{row({"A", "4", "10.0", "80.2"})};
 
+    // Cells that are not what the stations write: a first call or issue time that is not a
+    // clock time gives no wait (and no fallback to attTime), a call other than '1' is not in a
+    // counter's hand, a status other than exactly "Cancelled" is not cancelled. Tabs, line breaks
+    // and backslashes in cells come through as they are.
+    const QStringList odd = tokens({
+        "Lab 2026-03-14 10:00:00 10:05:00<TAB>x 10:05:00 10:09:00 1 Finished A", // called, no wait
+        "Lab 2026-03-14 10:00<BS>00 10:05:00 10:05:00 10:09:00 1 Finished A",    // called, no wait
+        "Lab 2026-03-14 10:00:00 10:03:00 10:03:00 10:09:00 1 Finished<NL> A",   // 3, served
+        "Lab 2026-03-14 24:00:00 24:05:00 . . 0 . 0",                            // never called
+        "Lab 2026-03-14 10:00:00 10:04:00 . . 2 . 0",                            // 4, not served
+        "Lab 2026-03-14 10:00:00 - 10:06:00 10:09:00 1 Cancelled<SP> A",         // 6, served
+        "Lab 2026-03-14 10:00:00 10:0\xef\xbc\x97:00 10:07:00 10:09:00 1 Finished A", // not ASCII digits
+        "Lab 2026-03-14<TAB>x 10:00:00 10:01:00 10:01:00 10:02:00 1 Finished A",  // a day of its own
+    });
+    // Waits 3 4 6: 13/3 = 4.3, median rank 2 = 4, P90 rank 3 = 6.
+    QTest::newRow("odd cells waiting") << odd << "" << "waiting" << service << "All"
+                                       << Rows{row({"Lab", "2026-03-14", "6", "4.3", "4", "6", "6", "2", "1", "0",
+                                                    "0", "0", "0"}),
+                                               row({"Lab", "2026-03-14\tx", "1", "1.0", "1", "1", "1", "1", "0", "0",
+                                                    "0", "0", "0"})};
+    // Served: every call '1', the status that only looks cancelled too; waits 3 and 6 within 6.
+    QTest::newRow("odd cells levels") << odd << "Lab=6" << "levels" << service << "All"
+                                      << Rows{row({"Lab", "2026-03-14", "7", "5", "0", "1", "40.0"}),
+                                              row({"Lab", "2026-03-14\tx", "1", "1", "0", "0", "100.0"})};
+
     // Filters: a department, and tokens whose department is gone are not listed.
     QTest::newRow("department filter")
         << tokens({"Lab 2026-03-14 09:00:00 09:01:00 09:01:00 09:02:00 1 Finished A",
@@ -315,10 +350,18 @@ void tst_queuefigures::figures()
         r.to = QDate(2026, 3, 16);
     r.scope = FigureRequest::Scope(scope);
     r.name = filter;
-    const FigureTable t = run(kind, r);
-    QCOMPARE(Rows(t.rows.begin(), t.rows.end()), expected);
-    for (const QStringList& line : t.rows)
-        QCOMPARE(line.size(), t.header.size());
+    // Read at once, as one slice of days on the station's connection, one slice per day and as
+    // the machine decides: the slices' counts must add up to the same figures.
+    for (const int readers : {1, 3, 8, 0}) {
+        const FigureTable t = run(kind, r, readers);
+        QStringList shown;
+        for (const QStringList& line : t.rows)
+            shown << line.join(QLatin1Char(' '));
+        QVERIFY2(Rows(t.rows.begin(), t.rows.end()) == expected,
+                 qPrintable(QStringLiteral("%1 readers: %2").arg(readers).arg(shown.join(QStringLiteral(" | ")))));
+        for (const QStringList& line : t.rows)
+            QCOMPARE(line.size(), t.header.size());
+    }
 }
 
 // Saturday 10:30. Lab (target 15 minutes): two waiting since 10:10 and 10:25; counter A served

@@ -49,12 +49,21 @@ FigureWindow::FigureWindow(FigureKind kind, Connection& connection, Session& ses
     setWindowTitle(QueueFigures::caption(kind));
     resize(1100, 760);
 
-    auto* filterLabel = new QLabel(kind == FigureKind::Counters ? tr("Select Counter") : tr("Select Service"), this);
+    auto* scopeLabel = new QLabel(tr("Filter by"), this);
+    m_scope = new QComboBox(this);
+    m_scope->setObjectName(QStringLiteral("cmbScope"));
+    m_scope->addItem(tr("Service"), int(FigureRequest::Scope::Service));
+    m_scope->addItem(tr("Department"), int(FigureRequest::Scope::Department));
+    m_scope->addItem(tr("Counter"), int(FigureRequest::Scope::Counter));
+    m_scope->setCurrentIndex(m_scope->findData(
+        int(kind == FigureKind::Counters ? FigureRequest::Scope::Counter : FigureRequest::Scope::Service)));
+    scopeLabel->setBuddy(m_scope);
+    m_filterLabel = new QLabel(this);
     m_filter = new QComboBox(this);
     m_filter->setObjectName(QStringLiteral("cmbFilter"));
     m_filter->setEditable(true);
     m_filter->setMinimumContentsLength(18);
-    filterLabel->setBuddy(m_filter);
+    m_filterLabel->setBuddy(m_filter);
     auto* fromLabel = new QLabel(tr("From"), this);
     m_from = new QDateEdit(clock.today(), this);
     m_from->setObjectName(QStringLiteral("dtFrom"));
@@ -70,7 +79,8 @@ FigureWindow::FigureWindow(FigureKind kind, Connection& connection, Session& ses
     auto* show = new QPushButton(tr("Show"), this);
     show->setObjectName(QStringLiteral("cmdShow"));
     auto* filters = new QHBoxLayout;
-    for (QWidget* w : std::initializer_list<QWidget*>{filterLabel, m_filter, fromLabel, m_from, toLabel, m_to, show})
+    for (QWidget* w : std::initializer_list<QWidget*>{scopeLabel, m_scope, m_filterLabel, m_filter, fromLabel, m_from,
+                                                      toLabel, m_to, show})
         filters->addWidget(w);
     filters->addStretch();
 
@@ -108,13 +118,13 @@ FigureWindow::FigureWindow(FigureKind kind, Connection& connection, Session& ses
     connect(excel, &QPushButton::clicked, this, [this] { sendToExcel(); });
     connect(close, &QPushButton::clicked, this, &QWidget::close);
     connect(m_filter, &QComboBox::activated, this, &FigureWindow::addFG);
+    connect(m_scope, &QComboBox::activated, this,
+            [this] { setScope(FigureRequest::Scope(m_scope->currentData().toInt())); });
 
     // Load: the station's shared connection, opened if it is not yet.
     if (!m_connection.db()->isOpen())
         m_connection.connectDb();
-    addFilter();
-    m_filter->setCurrentText(allNames);
-    addFG();
+    setScope(FigureRequest::Scope(m_scope->currentData().toInt()));
 }
 
 FigureWindow::~FigureWindow() = default;
@@ -124,9 +134,29 @@ FigureRequest FigureWindow::request() const
     FigureRequest r;
     r.from = m_from->date();
     r.to = m_to->date();
-    r.scope = m_kind == FigureKind::Counters ? FigureRequest::Scope::Counter : FigureRequest::Scope::Service;
+    r.scope = FigureRequest::Scope(m_scope->currentData().toInt());
     r.name = m_filter->currentText();
     return r;
+}
+
+void FigureWindow::setScope(FigureRequest::Scope scope)
+{
+    m_scope->setCurrentIndex(m_scope->findData(int(scope)));
+    switch (scope) {
+    case FigureRequest::Scope::Department:
+        m_filterLabel->setText(tr("Select Department"));
+        break;
+    case FigureRequest::Scope::Counter:
+        m_filterLabel->setText(tr("Select Counter"));
+        break;
+    case FigureRequest::Scope::Service:
+        m_filterLabel->setText(tr("Select Service"));
+        break;
+    }
+    // A name of the other list means nothing here: the new list starts from everything.
+    m_filter->setCurrentText(allNames);
+    addFilter();
+    addFG();
 }
 
 void FigureWindow::addFilter()
@@ -134,9 +164,11 @@ void FigureWindow::addFilter()
     const QString typed = m_filter->currentText();
     m_filter->clear();
     try {
-        m_filter->addItems(Reports::filterNames(*m_connection.db(),
-                                                m_kind == FigureKind::Counters ? ReportKind::Counter
-                                                                               : ReportKind::Service));
+        const auto scope = FigureRequest::Scope(m_scope->currentData().toInt());
+        m_filter->addItems(Reports::filterNames(*m_connection.db(), scope == FigureRequest::Scope::Counter
+                                                    ? ReportKind::Counter
+                                                    : scope == FigureRequest::Scope::Department ? ReportKind::Department
+                                                                                                : ReportKind::Service));
     } catch (const DbError& e) {
         m_prompt.message(e.text());
     }

@@ -20,9 +20,10 @@ class Grid;
 class Prompt;
 struct Session;
 
-// "Waiting Times", "Service Levels", "Hourly Load" and "Counter Productivity": a filter (a
-// service, or a counter for the productivity window; "All" for everything) and a range of days,
-// the figures' grid and their chart. "Send to Excel" (here or in the main window's menu) writes
+// "Waiting Times", "Service Levels", "Hourly Load" and "Counter Productivity": a filter (what it
+// names, a service, a department or a counter, is chosen beside it: a service by default, a
+// counter for the productivity window; "All" for everything) and a range of days, the figures'
+// grid and their chart. "Send to Excel" (here or in the main window's menu) writes
 // the grid and the same chart, as the spreadsheet's own, into a new workbook.
 class FigureWindow : public QWidget, public modExcel::SheetSource {
     Q_OBJECT
@@ -40,8 +41,10 @@ public:
     // Counts the figures for the current choices and shows them; a refusal of the database is
     // told and leaves the header only.
     void addFG();
-    // Fills the filter list: the active names and "All", sorted.
+    // Fills the filter list: the active names of what the filter names and "All", sorted.
     void addFilter();
+    // Makes the filter name services, departments or counters, from "All".
+    void setScope(FigureRequest::Scope scope);
     SheetGrid sheet() const override;
     QString sendToExcel(const modExcel::Opener& open = modExcel::desktopOpener());
 
@@ -57,6 +60,8 @@ private:
     Session& m_session;
     const Clock& m_clock;
     Prompt& m_prompt;
+    QComboBox* m_scope;
+    QLabel* m_filterLabel;
     QComboBox* m_filter;
     QDateEdit* m_from;
     QDateEdit* m_to;

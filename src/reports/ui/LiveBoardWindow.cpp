@@ -18,7 +18,9 @@ namespace tallyvo {
 
 namespace {
 
+// Calls and recalls, and every token issued, cancelled, transferred or called.
 const QString callChannel = QStringLiteral("tallyvo_call");
+const QString ticketChannel = QStringLiteral("tallyvo_ticket");
 
 QString minutes(const std::optional<int>& m)
 {
@@ -89,8 +91,12 @@ LiveBoardWindow::LiveBoardWindow(Connection& connection, const Clock& clock, Pro
 
 LiveBoardWindow::~LiveBoardWindow()
 {
-    if (const std::shared_ptr<Database> db = m_connection.db(); db && db->isOpen())
-        db->handle().driver()->unsubscribeFromNotification(callChannel);
+    if (const std::shared_ptr<Database> db = m_connection.db(); db && db->isOpen()) {
+        QSqlDriver* driver = db->handle().driver();
+        for (const QString& channel : {callChannel, ticketChannel})
+            if (driver->subscribedToNotifications().contains(channel))
+                driver->unsubscribeFromNotification(channel);
+    }
 }
 
 void LiveBoardWindow::listen()
@@ -104,8 +110,15 @@ void LiveBoardWindow::listen()
     };
     if (db->engine() == Engine::Postgres) {
         QSqlDriver* driver = db->handle().driver();
-        if (driver->subscribeToNotification(callChannel))
-            connect(driver, &QSqlDriver::notification, this, soon);
+        bool any = false;
+        for (const QString& channel : {callChannel, ticketChannel})
+            any = (driver->subscribedToNotifications().contains(channel) || driver->subscribeToNotification(channel)) ||
+                any;
+        if (any)
+            connect(driver, &QSqlDriver::notification, this, [soon](const QString& channel) {
+                if (channel == callChannel || channel == ticketChannel)
+                    soon();
+            });
     } else if (!db->url().path.isEmpty() && db->url().path != QLatin1String(":memory:")) {
         m_watcher = std::make_unique<SqliteWalWatcher>(db->url().path);
         connect(m_watcher.get(), &SqliteWalWatcher::touched, this, soon);

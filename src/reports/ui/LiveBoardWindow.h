@@ -18,7 +18,8 @@ class SqliteWalWatcher;
 
 // "Live Board": the administrator's view of the queue now (LiveBoard's figures), services past
 // their target wait in red. It is read again shortly after the database announces a change (a
-// new call or recall on PostgreSQL, any commit to the embedded database's log) and every
+// call or recall, or a token issued, cancelled, transferred or called on PostgreSQL, any commit to
+// the embedded database's log) and every
 // refreshMs in any case, so waits keep counting up while nothing happens.
 class LiveBoardWindow : public QWidget {
     Q_OBJECT
