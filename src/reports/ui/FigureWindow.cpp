@@ -207,8 +207,12 @@ void FigureWindow::showTable()
     g.setCols(cols);
     g.setColWidth(0, 1);
     for (int c = 1; c < cols; ++c) {
-        // Wide enough for its header, as "Within target %".
-        g.setColWidth(c, std::max(c == 1 ? 2000 : 1100, 200 + 110 * int(m_table.header.value(c - 1).size())));
+        // Wide enough for its header, as "Within target %", and for the texts of the first rows,
+        // as a date.
+        qsizetype widest = m_table.header.value(c - 1).size();
+        for (size_t r = 0; r < std::min<size_t>(m_table.rows.size(), 200); ++r)
+            widest = std::max(widest, m_table.rows[r].value(c - 1).size());
+        g.setColWidth(c, std::max(c == 1 ? 2000 : 1100, 200 + 110 * int(widest)));
         g.setTextMatrix(0, c, m_table.header.value(c - 1));
     }
     // The grid shows the table's rows as they are (shared, not copied cell by cell).
