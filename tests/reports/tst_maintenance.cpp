@@ -693,7 +693,8 @@ void tst_maintenance::restoreToolEndsWithItsCaller()
     QTRY_VERIFY_WITH_TIMEOUT(restoring(), 20000);
     ::kill(static_cast<pid_t>(ctl.processId()), SIGKILL);
     QVERIFY(ctl.waitForFinished(10000));
-    QTRY_VERIFY_WITH_TIMEOUT(!restoring(), 5000);
+    // Under a loaded machine the parent-death signal and the exit take a moment.
+    QTRY_VERIFY_WITH_TIMEOUT(!restoring(), 15000);
     other->run(QStringLiteral("ROLLBACK"));
 }
 
