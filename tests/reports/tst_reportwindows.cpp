@@ -11,9 +11,11 @@
 #include "widgets/Grid.h"
 #include "widgets/Twips.h"
 
+#include <QDir>
 #include <QApplication>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QValueAxis>
 #include <QChart>
 #include <QChartView>
 #include <QLineSeries>
@@ -544,6 +546,17 @@ void tst_reportwindows::figureChartShowsTheGridsNumbers()
 
     QChart* chart = w->chartView()->chart();
     QVERIFY(!chart->series().isEmpty());
+    if (auto* bars = qobject_cast<QBarSeries*>(chart->series().first())) {
+        // Whole-number labels stand on whole-number ticks, above the highest column.
+        auto* y = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).value(0));
+        QVERIFY(y);
+        const double step = (y->max() - y->min()) / (y->tickCount() - 1);
+        QCOMPARE(y->min(), 0.0);
+        QCOMPARE(step, std::round(step));
+        for (const QBarSet* set : bars->barSets())
+            for (int i = 0; i < set->count(); ++i)
+                QVERIFY(set->at(i) < y->max());
+    }
     auto barValues = [&](int set) {
         auto* bars = qobject_cast<QBarSeries*>(chart->series().first());
         QList<double> v;
@@ -671,6 +684,14 @@ void tst_reportwindows::figureFilter()
     for (int row = 1; row < g->rows(); ++row)
         for (int c = 1; c < g->cols(); ++c)
             QCOMPARE(g->textMatrix(row, c), direct.rows[size_t(row - 1)].value(c - 1));
+    // TALLYVO_SHOTS=<folder> keeps a picture of the window for a person to look at.
+    if (const QString folder = qEnvironmentVariable("TALLYVO_SHOTS"); !folder.isEmpty()) {
+        w->resize(1100, 700);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->grab().save(QDir(folder).filePath(QStringLiteral("figures-%1.png").arg(QString::fromUtf8(QTest::currentDataTag()))
+                                                 .replace(QLatin1Char(' '), QLatin1Char('-'))));
+    }
 }
 
 void tst_reportwindows::figureWorkbookHasGridAndChart()

@@ -260,8 +260,15 @@ void FigureWindow::showChart()
         x->append(categories);
         chart->addAxis(x, Qt::AlignBottom);
         bars->attachAxis(x);
+        // Ticks at whole steps of 1, 2, 5, 10, 20, 50... with room above the highest column, so
+        // that each whole-number label stands exactly where its value is.
+        double step = 1;
+        for (int i = 0; step * 5 < top; ++i)
+            step *= i % 3 == 1 ? 2.5 : 2;
+        const int steps = int(top / step) + 1;
         auto* y = new QValueAxis(chart);
-        y->setRange(0, std::max(1.0, top * 1.1));
+        y->setRange(0, steps * step);
+        y->setTickCount(steps + 1);
         y->setLabelFormat(QStringLiteral("%d"));
         y->setTitleText(plan.valueTitle);
         chart->addAxis(y, Qt::AlignLeft);
