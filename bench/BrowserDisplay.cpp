@@ -1,5 +1,7 @@
 #include "BrowserDisplay.h"
 
+#include "HeadlessChromium.h"
+
 #include "WebLoad.h"
 
 #include <QEventLoop>
@@ -62,21 +64,7 @@ bool BrowserDisplay::open(const QString& url, QString* error) {
         *error = QStringLiteral("chromedriver did not start");
         return false;
     }
-    const QJsonArray args{QStringLiteral("--headless=new"),
-                          QStringLiteral("--no-sandbox"),
-                          QStringLiteral("--disable-gpu"),
-                          QStringLiteral("--disable-quic"),
-                          QStringLiteral("--no-first-run"),
-                          QStringLiteral("--disable-background-networking"),
-                          QStringLiteral("--disable-component-update"),
-                          QStringLiteral("--disable-sync"),
-                          QStringLiteral("--disable-dev-shm-usage"),
-                          QStringLiteral("--autoplay-policy=no-user-gesture-required"),
-                          QStringLiteral("--window-size=1920,1080")};
-    const QJsonObject caps{{QStringLiteral("browserName"), QStringLiteral("chrome")},
-                           {QStringLiteral("goog:chromeOptions"),
-                            QJsonObject{{QStringLiteral("binary"), QStringLiteral("/usr/bin/chromium")},
-                                        {QStringLiteral("args"), args}}}};
+    const QJsonObject caps = headlessChromium(1920, 1080);
     for (int attempt = 0; attempt < 50 && m_session.isEmpty(); ++attempt) {
         m_session = call("POST", QStringLiteral("/session"),
                          QJsonObject{{QStringLiteral("capabilities"),

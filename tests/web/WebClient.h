@@ -3,6 +3,8 @@
 // What the web station's tests talk to it with: plain requests, an event stream reader, and a
 // real browser driven through chromedriver (the WebDriver protocol).
 
+#include "HeadlessChromium.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -131,23 +133,8 @@ public:
             *error = QStringLiteral("chromedriver did not start: %1").arg(m_driver.errorString());
             return false;
         }
-        const QJsonArray args{QStringLiteral("--headless=new"),
-                              QStringLiteral("--no-sandbox"),
-                              QStringLiteral("--disable-gpu"),
-                              QStringLiteral("--disable-quic"),
-                              QStringLiteral("--no-first-run"),
-                              QStringLiteral("--disable-background-networking"),
-                              QStringLiteral("--disable-component-update"),
-                              QStringLiteral("--disable-sync"),
-                              QStringLiteral("--disable-dev-shm-usage"),
-                              QStringLiteral("--autoplay-policy=no-user-gesture-required"),
-                              QStringLiteral("--window-size=%1,%2").arg(width).arg(height)};
-        const QJsonObject caps{{QStringLiteral("browserName"), QStringLiteral("chrome")},
-                               {QStringLiteral("goog:chromeOptions"),
-                                QJsonObject{{QStringLiteral("binary"), QStringLiteral("/usr/bin/chromium")},
-                                            {QStringLiteral("args"), args}}},
-                               {QStringLiteral("goog:loggingPrefs"),
-                                QJsonObject{{QStringLiteral("browser"), QStringLiteral("ALL")}}}};
+        QJsonObject caps = headlessChromium(width, height);
+        caps.insert(QStringLiteral("goog:loggingPrefs"), QJsonObject{{QStringLiteral("browser"), QStringLiteral("ALL")}});
         // chromedriver takes a moment before it listens.
         QJsonObject answer;
         for (int attempt = 0; attempt < 50; ++attempt) {
