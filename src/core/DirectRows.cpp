@@ -31,26 +31,34 @@ bool isWhole(const QVariant& v) {
 
 } // namespace
 
+DirectRows::DirectRows(sqlite3* raw, const QString& sql, const QVariantList& values) {
+    prepare(raw, sql, values);
+}
+
+void DirectRows::prepare(sqlite3* raw, const QString& sql, const QVariantList& values) {
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(raw, text.constData(), int(text.size()), &m_stmt, nullptr) != SQLITE_OK) {
+        const QString why = QString::fromUtf8(sqlite3_errmsg(raw));
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+        throw DbError(why);
+    }
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& v = values[i];
+        if (!v.isValid() || (v.isNull() && v.typeId() != QMetaType::QString))
+            sqlite3_bind_null(m_stmt, i + 1);
+        else if (isWhole(v))
+            sqlite3_bind_int64(m_stmt, i + 1, v.toLongLong());
+        else {
+            const QByteArray b = textOf(v);
+            sqlite3_bind_text(m_stmt, i + 1, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+        }
+    }
+}
+
 DirectRows::DirectRows(const Database& db, const QString& sql, const QVariantList& values, Plan plan) {
     if (sqlite3* raw = db.sqliteHandle()) {
-        const QByteArray text = sql.toUtf8();
-        if (sqlite3_prepare_v2(raw, text.constData(), int(text.size()), &m_stmt, nullptr) != SQLITE_OK) {
-            const QString why = QString::fromUtf8(sqlite3_errmsg(raw));
-            sqlite3_finalize(m_stmt);
-            m_stmt = nullptr;
-            throw DbError(why);
-        }
-        for (int i = 0; i < values.size(); ++i) {
-            const QVariant& v = values[i];
-            if (!v.isValid() || (v.isNull() && v.typeId() != QMetaType::QString))
-                sqlite3_bind_null(m_stmt, i + 1);
-            else if (isWhole(v))
-                sqlite3_bind_int64(m_stmt, i + 1, v.toLongLong());
-            else {
-                const QByteArray b = textOf(v);
-                sqlite3_bind_text(m_stmt, i + 1, b.constData(), int(b.size()), SQLITE_TRANSIENT);
-            }
-        }
+        prepare(raw, sql, values);
         return;
     }
     PGconn* conn = db.postgresHandle();
@@ -163,8 +171,11 @@ bool DirectRows::isNull(int column) const {
 
 QByteArrayView DirectRows::bytes(int column) const {
     if (m_stmt) {
-        const char* t = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-        return t ? QByteArrayView(t, sqlite3_column_bytes(m_stmt, column)) : QByteArrayView();
+        // One call into the statement, not two: the value's own text and length, without the
+        // statement's checks, which is safe as the rows are read on the thread that asked for them.
+        sqlite3_value* value = sqlite3_column_value(m_stmt, column);
+        const char* t = reinterpret_cast<const char*>(sqlite3_value_text(value));
+        return t ? QByteArrayView(t, sqlite3_value_bytes(value)) : QByteArrayView();
     }
     if (m_result)
         return QByteArrayView(PQgetvalue(m_result, m_row, column), PQgetlength(m_result, m_row, column));

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+struct sqlite3;
 struct sqlite3_stmt;
 struct pg_result;
 
@@ -29,6 +30,8 @@ public:
 
     DirectRows(const Database& db, const QString& sql, const QVariantList& values = {},
                Plan plan = Plan::Once);
+    // On a SQLite connection of the reader's own (a second reader of a long range).
+    DirectRows(sqlite3* raw, const QString& sql, const QVariantList& values = {});
     ~DirectRows();
     DirectRows(const DirectRows&) = delete;
     DirectRows& operator=(const DirectRows&) = delete;
@@ -46,6 +49,7 @@ public:
                                            const QVariantList& values = {}, Plan plan = Plan::Once);
 
 private:
+    void prepare(sqlite3* raw, const QString& sql, const QVariantList& values);
     void viaQueryLayer(const Database& db, const QString& sql, const QVariantList& values);
 
     sqlite3_stmt* m_stmt = nullptr;

@@ -1,6 +1,7 @@
 #include "reports/Report.h"
 
 #include "core/Database.h"
+#include "core/DirectRows.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -433,35 +434,10 @@ void readPostgres(PGconn* conn, const ReportRequest& r, const DayRange& days, Ro
 
 void readSqlite(sqlite3* raw, const ReportRequest& r, const DayRange& days, RowBuilder& build)
 {
-    sqlite3_stmt* stmt = nullptr;
-    auto fail = [&] {
-        const QString why = QString::fromUtf8(sqlite3_errmsg(raw));
-        sqlite3_finalize(stmt);
-        throw DbError(why);
-    };
-    const QByteArray sql = ticketSql(r, days).toUtf8();
-    if (sqlite3_prepare_v2(raw, sql.constData(), int(sql.size()), &stmt, nullptr) != SQLITE_OK)
-        fail();
-    const std::vector<QByteArray> bound{days.from.toUtf8(), days.to.toUtf8()};
-    for (size_t i = 0; i < bound.size(); ++i)
-        sqlite3_bind_text(stmt, int(i + 1), bound[i].constData(), int(bound[i].size()), SQLITE_STATIC);
-    // One call into the statement per text, not two: the value's own text and length are read
-    // without the statement's checks, which is safe here because only this thread uses the
-    // connection while the statement runs (the station's own connection waits for the report,
-    // the second one is this reader's alone).
-    auto bytes = [&](int c) {
-        sqlite3_value* value = sqlite3_column_value(stmt, c);
-        const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-        return QByteArrayView(text, text ? sqlite3_value_bytes(value) : 0);
-    };
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        build.add(sqlite3_column_int64(stmt, 0), sqlite3_column_int64(stmt, 1), bytes(2), bytes(3),
-                  sqlite3_column_int64(stmt, 4), bytes(5), bytes(6));
-    }
-    if (rc != SQLITE_DONE)
-        fail();
-    sqlite3_finalize(stmt);
+    DirectRows rows(raw, ticketSql(r, days), {days.from, days.to});
+    while (rows.next())
+        build.add(rows.integer(0), rows.integer(1), rows.bytes(2), rows.bytes(3), rows.integer(4), rows.bytes(5),
+                  rows.bytes(6));
 }
 
 // A second connection to the station's database, on which the later half of a long range is

@@ -1,6 +1,7 @@
 #include "stats/QueueFigures.h"
 
 #include "core/Database.h"
+#include "core/DirectRows.h"
 #include "core/DbError.h"
 
 #include <QHash>
@@ -337,40 +338,24 @@ QString idList(const std::vector<int>& ids)
 // rows, and a value object per cell would cost most of the time.
 template <typename Tally> void readSqlite(sqlite3* raw, const Reading& reading, const Slice& slice, Tally& tally)
 {
-    const QByteArray sql = (reading.select() + reading.where +
-                            (slice.before.isEmpty() ? QStringLiteral("tickDate >= ? AND tickDate <= ?")
-                                                    : QStringLiteral("tickDate >= ? AND tickDate < ?")))
-                               .toUtf8();
+    const QString sql = reading.select() + reading.where +
+        (slice.before.isEmpty() ? QStringLiteral("tickDate >= ? AND tickDate <= ?")
+                                : QStringLiteral("tickDate >= ? AND tickDate < ?"));
     const QByteArray& end = slice.before.isEmpty() ? slice.to : slice.before;
-    sqlite3_stmt* stmt = nullptr;
-    auto fail = [&] {
-        const QString why = QString::fromUtf8(sqlite3_errmsg(raw));
-        sqlite3_finalize(stmt);
-        throw DbError(why);
-    };
-    if (sqlite3_prepare_v2(raw, sql.constData(), int(sql.size()), &stmt, nullptr) != SQLITE_OK)
-        fail();
-    sqlite3_bind_text(stmt, 1, slice.from.constData(), int(slice.from.size()), SQLITE_STATIC);
-    sqlite3_bind_text(stmt, 2, end.constData(), int(end.size()), SQLITE_STATIC);
+    DirectRows rows(raw, sql, {QString::fromUtf8(slice.from), QString::fromUtf8(end)});
     int at[Columns];
     int n = 0;
     for (int c = 0; c < Columns; ++c)
         at[c] = reading.columns[c] ? n++ : -1;
     Raw r;
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    while (rows.next()) {
         for (int c = 0; c < Columns; ++c) {
             if (at[c] < 0 || c == ServiceCol || c == CounterCol)
                 continue;
-            const char* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, at[c]));
-            r.cell[c] = QByteArrayView(t, t ? sqlite3_column_bytes(stmt, at[c]) : 0);
+            r.cell[c] = rows.bytes(at[c]);
         }
-        tally.add(r, sqlite3_column_int64(stmt, at[ServiceCol]),
-                  at[CounterCol] < 0 ? 0 : int(sqlite3_column_int64(stmt, at[CounterCol])));
+        tally.add(r, rows.integer(at[ServiceCol]), at[CounterCol] < 0 ? 0 : int(rows.integer(at[CounterCol])));
     }
-    if (rc != SQLITE_DONE)
-        fail();
-    sqlite3_finalize(stmt);
 }
 
 QString postgresError(PGconn* conn, PGresult* res)
