@@ -67,11 +67,16 @@ DirectRows::DirectRows(const Database& db, const QString& sql, const QVariantLis
         viaQueryLayer(db, sql, values);
         return;
     }
+    // '?' is one byte in UTF-8 and never part of another character's bytes.
     QByteArray text;
     text.reserve(sql.size() + 8);
     int n = 0;
-    for (const QChar c : sql)
-        text += c == QLatin1Char('?') ? QByteArray("$") + QByteArray::number(++n) : QString(c).toUtf8();
+    for (const char c : sql.toUtf8()) {
+        if (c == '?')
+            text += '$' + QByteArray::number(++n);
+        else
+            text += c;
+    }
     std::vector<QByteArray> bound;
     std::vector<const char*> params;
     bound.reserve(size_t(values.size()));
