@@ -147,6 +147,7 @@ struct HttpServer::Impl {
     std::vector<std::unique_ptr<Listener>> listeners;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
     std::vector<std::thread> threads;
+    std::vector<Strand> deliveries; // deliver()'s, made with the server and never changed
     std::mutex runningMutex;
     std::condition_variable runningChanged;
     int running = 0;
@@ -216,6 +217,9 @@ void HttpServer::Impl::admit(Listener& listener, tcp::socket socket, const Stran
 HttpServer::HttpServer(Limits limits, Handler handler)
     : m_impl(std::make_unique<Impl>(std::move(limits), std::move(handler)))
 {
+    // As many as a busy station's threads can use: a batch's parts are written side by side.
+    for (int i = 0; i < 4; ++i)
+        m_impl->deliveries.push_back(asio::make_strand(m_impl->core->ioc));
 }
 
 HttpServer::~HttpServer()
@@ -321,15 +325,18 @@ void HttpServer::deliver(std::vector<Delivery> batch)
     if (batch.empty())
         return;
     Impl& d = *m_impl;
-    const std::size_t parts = std::clamp<std::size_t>(d.threads.size(), 1, batch.size());
-    const std::size_t each = (batch.size() + parts - 1) / parts;
-    for (std::size_t from = 0; from < batch.size(); from += each) {
-        std::vector<Delivery> part(std::make_move_iterator(batch.begin() + std::ptrdiff_t(from)),
-                                   std::make_move_iterator(batch.begin() +
-                                                           std::ptrdiff_t(std::min(batch.size(), from + each))));
+    // A stream always falls in the same part, and a part always goes through the same strand, so
+    // each stream's events keep their order within a batch and from one batch to the next.
+    const std::size_t parts = d.deliveries.size();
+    std::vector<std::vector<Delivery>> split(parts);
+    for (auto& delivery : batch)
+        split[std::hash<const EventStream*>{}(delivery.first.get()) % parts].push_back(std::move(delivery));
+    for (std::size_t k = 0; k < parts; ++k) {
+        if (split[k].empty())
+            continue;
         // Sent from a server thread, each stream's write joins that thread's own queue: no
         // wake-up of another thread per stream.
-        d.core->post(d.core->ioc.get_executor(), [part = std::move(part)] {
+        d.core->post(d.deliveries[k], [part = std::move(split[k])] {
             for (const auto& [stream, framed] : part)
                 stream->send(framed);
         });

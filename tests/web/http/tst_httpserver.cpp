@@ -635,14 +635,15 @@ void TestHttpServer::slowReaderDropped()
 
 void TestHttpServer::fanOutSharedEvent_data()
 {
-    QTest::addColumn<bool>("batch");
-    QTest::newRow("stream by stream") << false;
-    QTest::newRow("in one batch") << true;
+    QTest::addColumn<int>("batches"); // 0: stream by stream
+    QTest::newRow("stream by stream") << 0;
+    QTest::newRow("in one batch") << 1;
+    QTest::newRow("in a batch each") << 2;
 }
 
 void TestHttpServer::fanOutSharedEvent()
 {
-    QFETCH(bool, batch);
+    QFETCH(int, batches);
     TestServer t;
     constexpr int count = 200;
     std::vector<std::unique_ptr<RawClient>> clients;
@@ -657,11 +658,14 @@ void TestHttpServer::fanOutSharedEvent()
     QTRY_COMPARE(t.closed.load(), 1);
     const auto first = EventStream::frame("{\"state\":\"called\"}\n{\"ahead\":0}", "9");
     const auto second = EventStream::frame("{\"ahead\":1}", "10");
-    if (batch) {
+    if (batches > 0) {
         std::vector<HttpServer::Delivery> all;
-        for (const auto& framed : {first, second})
+        for (const auto& framed : {first, second}) {
             for (int i = 0; i < count; ++i)
                 all.emplace_back(t.stream(i), framed);
+            if (batches == 2)
+                t.server.deliver(std::exchange(all, {}));
+        }
         t.server.deliver(std::move(all));
     } else {
         int refused = 0;
