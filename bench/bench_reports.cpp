@@ -2,22 +2,29 @@
 // 5,000,000 tokens over 365 days, 20 services in 5 departments, 40 counters, tokens issued from
 // 08:00 over nine hours, waiting up to 20 minutes and served in 1 to 15. Prints "name: value"
 // lines: the time to fill the site and, for one day, one month and the whole year, the rows
-// listed, the median time of a run of the report (query and rows read) and of the report window's
-// part too (the report, its grid filled and the average line read back from the grid) with the
-// processor time the process spent on it, on SQLite and on PostgreSQL.
+// listed, the median time of a run of the report (query and rows read), and of the report window
+// shown: to its first rows on the screen and to its last row and average line, with the processor
+// time the process spent on it, on SQLite and on PostgreSQL.
 //
 //   bench_reports [--tokens N] [--runs N] [--pg postgresql://user:pw@host:port/db] [--no-sqlite]
-//                 [--sqlite-file PATH] [--pg-database NAME] [--ranges day,month,year] [--figures-only]
+//                 [--sqlite-file PATH] [--pg-database NAME] [--ranges day,month,year]
+//                 [--figures-only | --report-only]
 //
 // --sqlite-file and --pg-database keep the site (in that file, or in that database on the server,
 // which must exist), filled on the first run and reused after, so a profiler can be pointed at the
-// report alone. --figures-only leaves the department report out and times the figures alone.
+// report alone. --figures-only leaves the department report out and times the figures alone;
+// --report-only does the opposite.
 //
 // The PostgreSQL URL may also come from TALLYVO_BENCH_PG; the role must be allowed to create a
 // throwaway database, which is dropped at the end. The site is made by one INSERT ... SELECT on the
 // server side, with the ticket indexes built after it, so filling takes seconds, not hours.
 
+#include "core/Clock.h"
+#include "core/Connection.h"
 #include "core/Database.h"
+#include "core/Prompt.h"
+#include "core/Session.h"
+#include "core/SettingsStore.h"
 #include "core/Schema.h"
 #include "reports/Report.h"
 #include "reports/ui/ReportWindow.h"
@@ -25,6 +32,10 @@
 #include "widgets/Grid.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -39,6 +50,39 @@ using namespace tallyvo;
 namespace {
 
 constexpr int kDays = 365;
+
+// The window's day, which its dates start at; the bench sets them itself.
+class FixedDay final : public Clock {
+public:
+    explicit FixedDay(QDate day)
+        : m_day(day)
+    {
+    }
+    QDate today() const override { return m_day; }
+    QTime now() const override { return QTime(12, 0); }
+
+private:
+    QDate m_day;
+};
+
+// A refusal ends the bench instead of waiting for a click.
+class QuietPrompt final : public Prompt {
+public:
+    void message(const QString& text, const QString&) override { qFatal("%s", qPrintable(text)); }
+    bool question(const QString& text, const QString&) override
+    {
+        qFatal("%s", qPrintable(text));
+        return false;
+    }
+    std::optional<QString> input(const QString& text, const QString&, const QString&) override
+    {
+        qFatal("%s", qPrintable(text));
+        return std::nullopt;
+    }
+    QString openFileName(const QString&, const QString&) override { return QString(); }
+    QString saveFileName(const QString&, const QString&) override { return QString(); }
+    QString folder(const QString&) override { return QString(); }
+};
 constexpr int kServices = 20;
 constexpr int kDepartments = 5;
 const QDate kFirstDay(2025, 1, 1);
@@ -172,6 +216,7 @@ double median(std::vector<double> v)
 
 QStringList g_ranges{QStringLiteral("day"), QStringLiteral("month"), QStringLiteral("year")};
 bool g_figuresOnly = false;
+bool g_reportOnly = false;
 
 struct Range {
     const char* name;
@@ -242,35 +287,63 @@ void measure(const QString& engine, const Database& db, int tokens, int runs)
         print(engine, rowsName.constData(), double(rows));
         print(engine, msName.constData(), median(ms));
 
-        // What the report window adds: filling its grid and the average line read back from it.
-        std::vector<double> windowMs, windowCpuMs;
+        // The report window itself, shown: from "Show" to its first rows on the screen, and to
+        // the last row and the average line (the same as the report's).
+        const QString expected = Reports::run(db, request).average;
+        std::vector<double> firstMs, windowMs, windowCpuMs;
+        QTemporaryDir settingsDir;
+        SettingsStore settings(settingsDir.path());
+        Session session;
+        Connection connection(settings, session);
+        connection.setOverride(db.url());
+        const FixedDay clock(r.to);
+        QuietPrompt prompt;
+        frmReport window(connection, session, clock, prompt);
+        window.resize(1000, 700);
+        window.show();
+        window.findChild<QComboBox*>(QStringLiteral("cmbDept"))->setEditText(QStringLiteral("All"));
+        window.findChild<QDateEdit*>(QStringLiteral("dtFrom"))->setDate(r.from);
+        window.findChild<QDateEdit*>(QStringLiteral("DTto"))->setDate(r.to);
+        QCoreApplication::processEvents();
         for (int i = 0; i < std::max(1, r.runs / 2); ++i) {
-            Grid grid;
             QElapsedTimer t;
             const double cpuBefore = cpuMs();
             t.start();
-            ReportResult result = Reports::run(db, request);
-            const QString expected = result.average;
-            layOutReportGrid(grid);
-            fillReportGrid(grid, std::move(result));
-            const QString average = gridAverage(grid);
+            window.addFG();
+            while (window.filling() && window.grid()->rows() <= 1)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            QCoreApplication::processEvents(); // the first rows drawn
+            firstMs.push_back(double(t.nsecsElapsed()) / 1e6);
+            // TALLYVO_SHOTS=<folder> keeps a picture of the window with its first rows.
+            if (const QString shots = qEnvironmentVariable("TALLYVO_SHOTS"); !shots.isEmpty() && i == 0)
+                window.grab().save(QDir(shots).filePath(engine + QLatin1Char('-') + QLatin1String(r.name) +
+                                                        QStringLiteral("-first-rows.png")));
+            while (window.filling())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            QCoreApplication::processEvents();
             windowMs.push_back(double(t.nsecsElapsed()) / 1e6);
             windowCpuMs.push_back(cpuMs() - cpuBefore);
+            const QString average = window.findChild<QLabel*>(QStringLiteral("lblAvg"))->text();
             if (average != expected)
                 qFatal("the window's average line %s differs from the report's %s", qPrintable(average),
                        qPrintable(expected));
+            if (size_t(window.grid()->rows() - 1) != rows)
+                qFatal("the window shows %d rows of the report's %zu", window.grid()->rows() - 1, rows);
         }
+        window.close();
+        print(engine, (QByteArray(r.name) + "_window_first_rows_ms").constData(), median(firstMs));
         const QByteArray windowName = QByteArray(r.name) + "_window_ms";
         print(engine, windowName.constData(), median(windowMs));
         // The process's own processor time for it (all its threads; not the server's): on a
         // shared machine a steadier figure than the time on the clock.
         print(engine, (QByteArray(r.name) + "_window_cpu_ms").constData(), median(windowCpuMs));
         // The process's peak so far: the report and its window for this range and those before it.
-        rusage window{};
-        getrusage(RUSAGE_SELF, &window);
-        print(engine, (QByteArray(r.name) + "_window_peak_rss_mb").constData(), double(window.ru_maxrss) / 1024.0);
+        rusage peak{};
+        getrusage(RUSAGE_SELF, &peak);
+        print(engine, (QByteArray(r.name) + "_window_peak_rss_mb").constData(), double(peak.ru_maxrss) / 1024.0);
 
-        measureFigures(engine, db, r);
+        if (!g_reportOnly)
+            measureFigures(engine, db, r);
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -306,6 +379,8 @@ int main(int argc, char** argv)
             g_ranges = args.value(++i).split(QLatin1Char(','));
         else if (args[i] == QLatin1String("--figures-only"))
             g_figuresOnly = true;
+        else if (args[i] == QLatin1String("--report-only"))
+            g_reportOnly = true;
         else if (args[i] == QLatin1String("--no-sqlite"))
             sqlite = false;
         else

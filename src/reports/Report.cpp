@@ -12,6 +12,9 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <memory>
 #include <thread>
 #include <cmath>
@@ -451,6 +454,8 @@ public:
     {
         if (m_sqlite)
             sqlite3_close_v2(m_sqlite);
+        if (m_cancel)
+            PQfreeCancel(m_cancel);
         if (m_pg)
             PQfinish(m_pg);
     }
@@ -495,7 +500,19 @@ public:
         // in that one.
         if (PQstatus(side->m_pg) != CONNECTION_OK || PQsetClientEncoding(side->m_pg, "UTF8") != 0)
             return nullptr;
+        side->m_cancel = PQgetCancel(side->m_pg);
         return side;
+    }
+
+    // Asks the statement under way to stop; may be called from another thread than the reader's.
+    void cancel()
+    {
+        if (m_sqlite) {
+            sqlite3_interrupt(m_sqlite);
+        } else if (m_cancel) {
+            char why[256];
+            PQcancel(m_cancel, why, int(sizeof why));
+        }
     }
 
     void read(const ReportRequest& r, const DayRange& days, RowBuilder& build)
@@ -510,6 +527,7 @@ private:
     SideConnection() = default;
     sqlite3* m_sqlite = nullptr;
     PGconn* m_pg = nullptr;
+    PGcancel* m_cancel = nullptr;
 };
 
 // Ranges shorter than this are read in one part: a second connection would cost more than it
@@ -537,6 +555,34 @@ void append(ReportResult& result, ReportResult&& later)
     result.texts.insert(result.texts.end(), later.texts.begin(), later.texts.end());
     result.tokens += later.tokens;
     later.tokens = QByteArray();
+}
+
+void setAverage(ReportResult& result, const ReportRequest& request)
+{
+    if (!request.showAll && !result.rows.empty()) {
+        // Whole minutes added up exactly; a token not finished counts 0.
+        double sum = 0;
+        for (const ReportRow& row : result.rows) {
+            const qint32 m = result.minutes(row);
+            sum += m == ReportRow::kNoMinutes ? 0 : m;
+        }
+        result.average = tr("Average Time : ") + generalNumber(sum / double(result.rows.size()));
+    }
+}
+
+QString failureText(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const DbError& e) {
+        return e.text();
+    } catch (const std::bad_alloc&) {
+        return tr("There is not enough memory for the report; choose fewer days.");
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return tr("The report could not be read.");
+    }
 }
 
 } // namespace
@@ -618,12 +664,8 @@ ReportResult run(const Database& db, const ReportRequest& request)
                 try {
                     RowBuilder laterBuild(lookups, request.kind, later);
                     side->read(request, {middle, whole.to, true}, laterBuild);
-                } catch (const DbError& e) {
-                    laterError = e.text();
-                } catch (const std::bad_alloc&) {
-                    laterError = tr("There is not enough memory for the report; choose fewer days.");
-                } catch (const std::exception& e) {
-                    laterError = QString::fromLocal8Bit(e.what());
+                } catch (...) {
+                    laterError = failureText(std::current_exception());
                 }
             });
             try {
@@ -671,15 +713,7 @@ ReportResult run(const Database& db, const ReportRequest& request)
         result.error = tr("There is not enough memory for the report; choose fewer days.");
         return result;
     }
-    if (!request.showAll && !result.rows.empty()) {
-        // Whole minutes added up exactly; a token not finished counts 0.
-        double sum = 0;
-        for (const ReportRow& row : result.rows) {
-            const qint32 m = result.minutes(row);
-            sum += m == ReportRow::kNoMinutes ? 0 : m;
-        }
-        result.average = tr("Average Time : ") + generalNumber(sum / double(result.rows.size()));
-    }
+    setAverage(result, request);
     return result;
 }
 
@@ -787,6 +821,173 @@ std::optional<QString> averageLine(const QStringList& durations)
 } // namespace tallyvo::Reports
 
 namespace tallyvo {
+
+struct ReportFill::Impl {
+    ReportRequest request;
+    std::function<void()> partReady;
+    ReportResult names; // the departments, services and counters the rows refer to
+    std::unique_ptr<Reports::Lookups> lookups;
+    std::vector<Reports::DayRange> pieces;
+    std::unique_ptr<Reports::SideConnection> sides[2];
+    std::thread readers[2];
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::optional<ReportResult>> ready; // by piece, until taken
+    QString error;
+    bool stop = false;
+    size_t next = 0; // the next piece to take
+    bool namesGiven = false;
+
+    // Reads pieces [first, end) in order on one connection.
+    void read(Reports::SideConnection& side, size_t first, size_t end)
+    {
+        for (size_t i = first; i < end; ++i) {
+            {
+                const std::lock_guard lock(mutex);
+                if (stop || !error.isEmpty())
+                    return;
+            }
+            ReportResult part;
+            QString why;
+            try {
+                Reports::RowBuilder build(*lookups, request.kind, part);
+                side.read(request, pieces[i], build);
+            } catch (...) {
+                why = Reports::failureText(std::current_exception());
+            }
+            {
+                const std::lock_guard lock(mutex);
+                if (stop)
+                    return; // a cancelled statement's refusal is nobody's news
+                if (why.isEmpty())
+                    ready[i] = std::move(part);
+                else if (error.isEmpty())
+                    error = why;
+            }
+            changed.notify_all();
+            partReady();
+            if (!why.isEmpty())
+                return;
+        }
+    }
+};
+
+ReportFill::ReportFill(std::unique_ptr<Impl> impl)
+    : m(std::move(impl))
+{
+}
+
+ReportFill::~ReportFill()
+{
+    {
+        const std::lock_guard lock(m->mutex);
+        m->stop = true;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (m->readers[i].joinable()) {
+            m->sides[i]->cancel();
+            m->readers[i].join();
+        }
+    }
+}
+
+std::unique_ptr<ReportFill> ReportFill::start(const Database& db, const ReportRequest& request,
+                                              std::function<void()> partReady)
+{
+    const qint64 days = request.from.daysTo(request.to) + 1;
+    if (days < Reports::kSplitDays)
+        return nullptr;
+    sqlite3* raw = db.sqliteHandle();
+    PGconn* conn = raw ? nullptr : Reports::idlePostgres(db);
+    if (!raw && !conn)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->request = request;
+    impl->partReady = std::move(partReady);
+    try {
+        impl->lookups = std::make_unique<Reports::Lookups>(db, request, impl->names);
+    } catch (const DbError&) {
+        return nullptr; // run tells the refusal as it always has
+    }
+    for (auto& side : impl->sides) {
+        side = Reports::SideConnection::open(raw, conn);
+        if (!side)
+            return nullptr;
+    }
+    // The halves run tells apart, each in pieces of about a fortnight in a year, one statement
+    // each; the first piece is the first day alone, so the window has rows to show at once.
+    const qint64 half = days / 2;
+    const qint64 step = std::max<qint64>(1, days / 24);
+    auto day = [&](qint64 n) { return request.from.addDays(n).toString(QStringLiteral("yyyy-MM-dd")); };
+    size_t firstOfLater = 0;
+    for (qint64 at = 0; at < days;) {
+        if (at == half)
+            firstOfLater = impl->pieces.size();
+        const qint64 end = std::min(at < half ? half : days, at + (at == 0 ? 1 : step));
+        impl->pieces.push_back({day(at), end == days ? day(days - 1) : day(end), end == days});
+        at = end;
+    }
+    impl->ready.resize(impl->pieces.size());
+    Impl* state = impl.get();
+    auto fill = std::unique_ptr<ReportFill>(new ReportFill(std::move(impl)));
+    state->readers[0] = std::thread([state, firstOfLater] { state->read(*state->sides[0], 0, firstOfLater); });
+    state->readers[1] = std::thread(
+        [state, firstOfLater] { state->read(*state->sides[1], firstOfLater, state->pieces.size()); });
+    return fill;
+}
+
+bool ReportFill::takeParts(ReportResult& result, bool wait)
+{
+    std::unique_lock lock(m->mutex);
+    try {
+        if (!m->namesGiven) {
+            m->namesGiven = true;
+            result.depts = m->names.depts;
+            result.services = m->names.services;
+            result.counters = m->names.counters;
+        }
+        for (;;) {
+            if (!m->error.isEmpty())
+                break;
+            while (m->next < m->ready.size() && m->ready[m->next]) {
+                ReportResult part = std::move(*m->ready[m->next]);
+                m->ready[m->next].reset();
+                ++m->next;
+                lock.unlock();
+                Reports::append(result, std::move(part));
+                lock.lock();
+            }
+            if (m->next == m->ready.size()) {
+                lock.unlock();
+                Reports::setAverage(result, m->request);
+                return true;
+            }
+            if (!wait)
+                return false;
+            m->changed.wait(lock);
+        }
+    } catch (...) {
+        if (!lock.owns_lock())
+            lock.lock();
+        if (m->error.isEmpty())
+            m->error = Reports::failureText(std::current_exception());
+    }
+    result = ReportResult();
+    result.error = m->error;
+    return true;
+}
+
+int ReportFill::parts() const
+{
+    return int(m->pieces.size());
+}
+
+int ReportFill::taken() const
+{
+    const std::lock_guard lock(m->mutex);
+    return int(m->next);
+}
 
 void ReportRows::truncate(size_t n)
 {

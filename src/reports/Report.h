@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QVariantList>
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <memory>
@@ -168,6 +169,38 @@ struct ReportResult {
     std::vector<QString> days;
     std::vector<QString> texts;
     QByteArray tokens; // every row's label in UTF-8, one after the other
+};
+
+// A long range read in the background, in parts of a few days handed over in the order of the
+// days, so a window shows the first days at once and stays usable while the rest is read. Two
+// connections of its own read the two halves of the range side by side, as run does.
+class ReportFill {
+public:
+    // Starts reading. nullptr when the request is better read at once with Reports::run: a range
+    // of a few days, or no connections of its own to be had (the station's connection is in a
+    // transaction or busy, the machine has one core, the database lives in memory, or the names
+    // the rows refer to cannot be read). partReady is called on a reading thread each time a
+    // part is ready; it may only pass the news on, to be taken on the caller's thread.
+    static std::unique_ptr<ReportFill> start(const Database& db, const ReportRequest& request,
+                                             std::function<void()> partReady);
+    ReportFill(const ReportFill&) = delete;
+    ReportFill& operator=(const ReportFill&) = delete;
+    // Stops the reading, cancelling a statement under way, and waits for it.
+    ~ReportFill();
+
+    // Moves the parts read so far into result (begun empty), in order; with wait, waits for all
+    // of them. True once the report is whole, with its average line as run gives it, or has
+    // failed: then result holds no rows and the reason, as run's refusals do.
+    bool takeParts(ReportResult& result, bool wait = false);
+    // Parts in all, and parts taken so far.
+    int parts() const;
+    int taken() const;
+
+    struct Impl;
+
+private:
+    explicit ReportFill(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m;
 };
 
 namespace Reports {

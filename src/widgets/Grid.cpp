@@ -182,6 +182,13 @@ void Grid::setRowSource(std::shared_ptr<const GridRowSource> source) {
     syncSelection();
 }
 
+void Grid::rowSourceGrew() {
+    m_model->sourceGrew();
+    const int rows = m_model->gridRows();
+    m_rowTwips.resize(size_t(rows), -1);
+    m_mergeRow.resize(size_t(rows), false);
+}
+
 const std::shared_ptr<const GridRowSource>& Grid::rowSource() const {
     return m_model->rowSource();
 }

@@ -58,6 +58,9 @@ public:
     // default height; the selection is kept where the rows still reach.
     void setRowSource(std::shared_ptr<const GridRowSource> source);
     const std::shared_ptr<const GridRowSource>& rowSource() const;
+    // The source's rows grew at the end (a report still being read): the new rows are shown
+    // without moving the view or the selection.
+    void rowSourceGrew();
 
     QString textMatrix(int row, int col) const;
     void setTextMatrix(int row, int col, const QString& text);

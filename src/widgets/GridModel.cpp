@@ -17,6 +17,17 @@ void GridModel::setRowSource(std::shared_ptr<const GridRowSource> source) {
     endResetModel();
 }
 
+void GridModel::sourceGrew() {
+    if (!m_source)
+        return;
+    const int rows = 1 + qMax(0, m_source->rowCount());
+    if (rows <= m_rows)
+        return;
+    beginInsertRows({}, m_rows - 1, rows - 2);
+    m_rows = rows;
+    endInsertRows();
+}
+
 void GridModel::dropSource() {
     if (m_source)
         setRowSource(nullptr);

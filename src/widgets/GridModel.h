@@ -56,6 +56,9 @@ public:
     // row count lets the source go and holds cells again, as every fill starts with the header.
     void setRowSource(std::shared_ptr<const GridRowSource> source);
     const std::shared_ptr<const GridRowSource>& rowSource() const { return m_source; }
+    // The source has more rows than before, added after the ones it had: they are announced as
+    // inserted, so the rows already shown keep their place, selection and looks.
+    void sourceGrew();
 
     bool contains(int row, int col) const;
     // Text and look of a cell; a cell outside the grid reads empty.

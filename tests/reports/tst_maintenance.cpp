@@ -89,10 +89,13 @@ void tst_maintenance::clearDataDeletesTheSelectedRows_data()
     QTest::addColumn<int>("end");
     QTest::addColumn<bool>("yes");
     QTest::addColumn<int>("deleted");
-    QTest::newRow("rows 3 to 5 downward") << 3 << 5 << true << 3;
-    QTest::newRow("rows 5 to 3 upward") << 5 << 3 << true << 3;
-    QTest::newRow("one row") << 2 << 2 << true << 1;
-    QTest::newRow("No only refills") << 3 << 5 << false << 0;
+    QTest::addColumn<int>("days");
+    QTest::newRow("rows 3 to 5 downward") << 3 << 5 << true << 3 << 1;
+    QTest::newRow("rows 5 to 3 upward") << 5 << 3 << true << 3 << 1;
+    QTest::newRow("one row") << 2 << 2 << true << 1 << 1;
+    QTest::newRow("No only refills") << 3 << 5 << false << 0 << 1;
+    // A week is read in the background: the refill after the delete too.
+    QTest::newRow("a week, rows 2 to 4") << 2 << 4 << true << 3 << 7;
 }
 
 void tst_maintenance::clearDataDeletesTheSelectedRows()
@@ -101,15 +104,21 @@ void tst_maintenance::clearDataDeletesTheSelectedRows()
     QFETCH(int, end);
     QFETCH(bool, yes);
     QFETCH(int, deleted);
+    QFETCH(int, days);
     Station s;
     s.call(QStringLiteral("2026-03-14"));
     frmClearData w(s.connection, s.session, s.clock, s.prompt);
     QCOMPARE(w.windowTitle(), QStringLiteral("Clear Data"));
+    // Today's five called tokens; the week adds yesterday's A4 and X1 to X3 of the 10th.
+    const int listed = days == 1 ? 5 : 9;
+    test::control<QDateEdit>(&w, "dtFrom")->setDate(QDate(2026, 3, 14).addDays(1 - days));
     auto* list = test::control<QComboBox>(&w, "cmbDept");
     list->setCurrentIndex(list->findText(QStringLiteral("All")));
     emit list->activated(list->currentIndex());
+    QCOMPARE(w.filling(), days >= 4);
+    QTRY_VERIFY(!w.filling());
     Grid* fg = w.grid();
-    QCOMPARE(fg->rows(), 6);
+    QCOMPARE(fg->rows(), listed + 1);
     QStringList keys;
     for (int r = qMin(start, end); r <= qMax(start, end); ++r)
         keys << fg->textMatrix(r, 0);
@@ -127,7 +136,8 @@ void tst_maintenance::clearDataDeletesTheSelectedRows()
     for (const QString& key : keys)
         QCOMPARE(s.site.temp.db().scalar(QStringLiteral("SELECT count(*) FROM tblTicket WHERE tickAuto=?"), {key}).toInt(),
                  yes ? 0 : 1);
-    QCOMPARE(fg->rows(), 6 - deleted + 1);
+    QTRY_VERIFY(!w.filling());
+    QCOMPARE(fg->rows(), listed + 1 - deleted + 1);
     QCOMPARE(s.count("tblCall"), 1); // call records stay with their tokens gone
     QVERIFY(s.prompt.messages.isEmpty());
 }

@@ -234,6 +234,8 @@ void tst_reportwindows::typingRefillsOncePaused()
     QCOMPARE(w->fillCount(), fills);
     QTRY_VERIFY(!w->refillPending());
     QCOMPARE(w->fillCount(), fills + 1);
+    // Four days are read in the background; the rows come while the window goes on.
+    QTRY_VERIFY(!w->filling());
     QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), QStringLiteral("A1 A2 A4"));
 
     // A choice from the list fills at once, and a pending fill is not run again after it.
@@ -320,10 +322,13 @@ void tst_reportwindows::resizeFollowsTheWindow()
 void tst_reportwindows::manyRowsStayTheReportsRows_data()
 {
     QTest::addColumn<int>("tokens");
+    QTest::addColumn<int>("days");
     QTest::addColumn<bool>("showAll");
     QTest::addColumn<bool>("exported");
-    QTest::newRow("busy day, average") << 30000 << false << false;
-    QTest::newRow("Show All, exported") << 3000 << true << true;
+    QTest::newRow("busy day, average") << 30000 << 1 << false << false;
+    QTest::newRow("Show All, exported") << 3000 << 1 << true << true;
+    // Read in the background a day at a time; exported before the last day is in.
+    QTest::newRow("a fortnight in the background, exported") << 28000 << 14 << false << true;
 }
 
 // A busy range is shown from the report's own rows: the grid counts them, makes a cell's text
@@ -331,50 +336,30 @@ void tst_reportwindows::manyRowsStayTheReportsRows_data()
 void tst_reportwindows::manyRowsStayTheReportsRows()
 {
     QFETCH(int, tokens);
+    QFETCH(int, days);
     QFETCH(bool, showAll);
     QFETCH(bool, exported);
     Station s;
-    // Every third token of a day unfinished, the others 5 or 7 minutes at Counter 1.
-    s.site.temp.db().run(
-        QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, "
-                       "attTime, finished, status) "
-                       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?) "
-                       "SELECT ?, i, '2026-03-12', '08:00:00', '1', 'A' || i, ?, '10:00:00', "
-                       "CASE i % 3 WHEN 0 THEN '' WHEN 1 THEN '10:05:00' ELSE '10:07:59' END, 'Finished' FROM n"),
-        {tokens, s.site.consult, s.site.counter1});
+    // Every third token of a day unfinished, the others 5 or 7 minutes at Counter 1; the tokens
+    // shared out over the days, from 2026-02-27 for a fortnight.
+    const QDate first = days == 1 ? QDate(2026, 3, 12) : QDate(2026, 2, 27);
+    for (int d = 0; d < days; ++d)
+        s.site.temp.db().run(
+            QStringLiteral("INSERT INTO tblTicket (servAuto, tickNo, tickDate, tickTime, call, no_abr, attended, "
+                           "attTime, finished, status) "
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?) "
+                           "SELECT ?, i, ?, '08:00:00', '1', 'A' || i, ?, '10:00:00', "
+                           "CASE i % 3 WHEN 0 THEN '' WHEN 1 THEN '10:05:00' ELSE '10:07:59' END, 'Finished' FROM n"),
+            {tokens / days, s.site.consult, first.addDays(d).toString(Qt::ISODate), s.site.counter1});
     auto w = s.open(ReportKind::Department);
     choose(w.get(), QStringLiteral("Outpatients"));
     test::control<QCheckBox>(w.get(), "chkAll")->setChecked(showAll);
-    test::control<QDateEdit>(w.get(), "dtFrom")->setDate(QDate(2026, 3, 12));
-    test::control<QDateEdit>(w.get(), "DTto")->setDate(QDate(2026, 3, 12));
+    test::control<QDateEdit>(w.get(), "dtFrom")->setDate(first);
+    test::control<QDateEdit>(w.get(), "DTto")->setDate(first.addDays(days - 1));
     w->show_Click();
-
-    Grid* fg = w->grid();
-    const ReportResult* shown = reportOfGrid(*fg);
-    QVERIFY(shown);
-    QCOMPARE(fg->rows(), tokens + 1);
-    QCOMPARE(fg->model()->rowCount(), tokens);
-    QCOMPARE(int(shown->rows.size()), tokens);
-    QCOMPARE(fg->textMatrix(0, int(ReportColumn::Token)), QStringLiteral("Token"));
-
+    QCOMPARE(w->filling(), days >= 4);
     const ReportResult expected = Reports::run(*s.connection.db(), w->request());
     QCOMPARE(int(expected.rows.size()), tokens);
-    for (const int r : {1, tokens / 2, tokens - 1, tokens}) {
-        for (int c = int(ReportColumn::Key); c <= int(ReportColumn::Duration); ++c)
-            QCOMPARE(fg->textMatrix(r, c), expected.text(size_t(r - 1), ReportColumn(c)));
-        QCOMPARE(fg->model()->index(r - 1, int(ReportColumn::Token)).data().toString(),
-                 expected.text(size_t(r - 1), ReportColumn::Token));
-    }
-    QCOMPARE(fg->textMatrix(tokens, int(ReportColumn::Sn)), QString::number(tokens));
-    QCOMPARE(fg->textMatrix(tokens + 1, int(ReportColumn::Token)), QString()); // past the rows
-    QCOMPARE(averageOf(w.get()), showAll ? QString() : expected.average);
-    if (!showAll) // (0 + 5 + 7) minutes over every three tokens
-        QCOMPARE(averageOf(w.get()), QStringLiteral("Average Time : 4"));
-
-    // Selecting far down reads the key from the rows.
-    fg->setRow(tokens);
-    QCOMPARE(fg->selectedKey(), expected.text(size_t(tokens - 1), ReportColumn::Key));
-    QCOMPARE(fg->selectionModel()->selectedRows().size(), 1);
 
     if (exported) {
         QTemporaryDir dir;
@@ -384,6 +369,7 @@ void tst_reportwindows::manyRowsStayTheReportsRows()
             written = p;
             return true;
         });
+        QVERIFY(!w->filling());
         QVERIFY2(!written.isEmpty(), qPrintable(s.prompt.messages.join(QLatin1Char('\n'))));
         QProcess py;
         py.start(QStringLiteral("/usr/bin/python3"),
@@ -401,11 +387,49 @@ void tst_reportwindows::manyRowsStayTheReportsRows()
                      .arg(tokens)
                      .arg(expected.text(size_t(tokens - 1), ReportColumn::Token)));
     }
+    QTRY_VERIFY(!w->filling());
 
-    // The next fill starts from the header again and holds cells of nobody else's.
+    Grid* fg = w->grid();
+    const ReportResult* shown = reportOfGrid(*fg);
+    QVERIFY(shown);
+    QCOMPARE(fg->rows(), tokens + 1);
+    QCOMPARE(fg->model()->rowCount(), tokens);
+    QCOMPARE(int(shown->rows.size()), tokens);
+    QCOMPARE(fg->textMatrix(0, int(ReportColumn::Token)), QStringLiteral("Token"));
+
+    // Rows in the order of their days: the report's own order within a day.
+    for (int r = 2; r <= tokens; ++r)
+        QVERIFY(fg->textMatrix(r - 1, int(ReportColumn::Date)) <= fg->textMatrix(r, int(ReportColumn::Date)));
+    for (const int r : {1, tokens / 2, tokens - 1, tokens}) {
+        for (int c = int(ReportColumn::Key); c <= int(ReportColumn::Duration); ++c)
+            QCOMPARE(fg->textMatrix(r, c), expected.text(size_t(r - 1), ReportColumn(c)));
+        QCOMPARE(fg->model()->index(r - 1, int(ReportColumn::Token)).data().toString(),
+                 expected.text(size_t(r - 1), ReportColumn::Token));
+    }
+    QCOMPARE(fg->textMatrix(tokens, int(ReportColumn::Sn)), QString::number(tokens));
+    QCOMPARE(fg->textMatrix(tokens + 1, int(ReportColumn::Token)), QString()); // past the rows
+    QCOMPARE(averageOf(w.get()), showAll ? QString() : expected.average);
+    if (!showAll && days == 1) // (0 + 5 + 7) minutes over every three tokens
+        QCOMPARE(averageOf(w.get()), QStringLiteral("Average Time : 4"));
+
+    // Selecting far down reads the key from the rows.
+    fg->setRow(tokens);
+    QCOMPARE(fg->selectedKey(), expected.text(size_t(tokens - 1), ReportColumn::Key));
+    QCOMPARE(fg->selectionModel()->selectedRows().size(), 1);
+
+    // The next fill starts from the header again and holds cells of nobody else's; one still
+    // reading stops and leaves none of its rows behind.
+    w->show_Click();
     choose(w.get(), QStringLiteral("Radiology"));
     QCOMPARE(fg->rows(), 1);
     QVERIFY(reportOfGrid(*fg));
+    QTRY_VERIFY(!w->filling());
+    QCOMPARE(gridTokens(fg).join(QLatin1Char(' ')), days == 1 ? QString() : QStringLiteral("X1 X2 X3"));
+
+    // Closed while reading: the reading ends with the window.
+    choose(w.get(), QStringLiteral("Outpatients"));
+    QCOMPARE(w->filling(), days >= 4);
+    w.reset();
 }
 
 void tst_reportwindows::commandLineAgreesWithWindow_data()

@@ -2,6 +2,7 @@
 
 #include "core/Prompt.h"
 #include "reports/XlsxExport.h"
+#include "reports/ui/ReportWindow.h"
 #include "widgets/BgrColor.h"
 #include "widgets/Grid.h"
 
@@ -112,6 +113,9 @@ void sendToExcel(QObject* reportWindow, Prompt& prompt, const Opener& open)
         exportSheet(source->sheet(), window->windowTitle(), prompt, open);
         return;
     }
+    // A report still being read is exported whole, never the part read so far.
+    if (auto* report = qobject_cast<ReportWindow*>(window))
+        report->finishFill();
     const QList<Grid*> grids = window ? window->findChildren<Grid*>() : QList<Grid*>();
     if (grids.isEmpty()) {
         prompt.message(QCoreApplication::translate("modExcel", "Error. Cannot Continue "));

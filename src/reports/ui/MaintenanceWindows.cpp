@@ -54,6 +54,8 @@ void frmClearData::placeButtons(int widthTwips)
 void frmClearData::Command3_Click()
 {
     if (m_prompt.question(tr("Are you want to Delete?") + QString(14, QLatin1Char(' ')))) {
+        // The selection is read from the whole report, not from one still growing under it.
+        finishFill();
         Grid* fg = grid();
         // Rows between where the selection started and where it ended, in either direction.
         const int from = qMax(1, qMin(fg->row(), fg->selectedRow()));

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -75,6 +76,7 @@ ReportWindow::ReportWindow(ReportKind kind, Connection& connection, Session& ses
 
 ReportWindow::~ReportWindow()
 {
+    m_fill.reset();
     // Closing the window takes the focus from the filter, which would report a choice and fill
     // the grid of a window already half gone.
     m_ui->cmbDept->blockSignals(true);
@@ -157,32 +159,6 @@ void ReportWindow::setFG()
     layOutReportGrid(*m_ui->FG);
 }
 
-void ReportWindow::addFG()
-{
-    m_refill->stop();
-    ++m_fillCount;
-    setFG();
-    const ReportRequest r = request();
-    ReportResult result = Reports::run(*m_connection.db(), r);
-    // Once per failure: the same refusal on the next keystroke's fill would put a box in the way
-    // of every letter.
-    if (result.error.isEmpty()) {
-        m_shownFailure.clear();
-    } else if (result.error != m_shownFailure) {
-        m_shownFailure = result.error;
-        m_prompt.message(result.error);
-    }
-
-    fillReportGrid(*m_ui->FG, std::move(result));
-
-    if (!r.showAll)
-        getAvg();
-    else
-        m_ui->lblAvg->setText(QString());
-}
-
-namespace {
-
 // A report's rows as the grid's data rows.
 class ReportGridRows final : public GridRowSource {
 public:
@@ -191,7 +167,12 @@ public:
     {
     }
 
-    int rowCount() const override { return int(m_result.rows.size()); }
+    int rowCount() const override
+    {
+        // The grid counts rows in int; a report past that (never seen: a busy year is a few
+        // million) shows what fits rather than wrapping round to a negative count.
+        return int(std::min(m_result.rows.size(), size_t(std::numeric_limits<int>::max() - 1)));
+    }
     QString text(int row, int col) const override
     {
         if (row < 0 || size_t(row) >= m_result.rows.size() || col < int(ReportColumn::Key) ||
@@ -200,17 +181,96 @@ public:
         return m_result.text(size_t(row), ReportColumn(col));
     }
     const ReportResult& result() const { return m_result; }
+    ReportResult& result() { return m_result; }
 
 private:
     ReportResult m_result;
 };
 
-} // namespace
+void ReportWindow::addFG()
+{
+    m_refill->stop();
+    ++m_fillCount;
+    // A fill under way reads for the choices before: it stops here.
+    m_fill.reset();
+    m_filling.reset();
+    setFG();
+    const ReportRequest r = request();
+    QPointer<ReportWindow> self(this);
+    m_fill = ReportFill::start(*m_connection.db(), r, [self] {
+        QMetaObject::invokeMethod(
+            self, [self] {
+                if (self)
+                    self->takeParts(false);
+            },
+            Qt::QueuedConnection);
+    });
+    if (m_fill) {
+        m_fillRequest = r;
+        m_filling = std::make_shared<ReportGridRows>(ReportResult());
+        m_ui->FG->setRowSource(m_filling);
+        m_ui->lblAvg->setText(tr("Reading the report…"));
+        takeParts(false);
+        return;
+    }
+
+    ReportResult result = Reports::run(*m_connection.db(), r);
+    tellFailure(result.error);
+    fillReportGrid(*m_ui->FG, std::move(result));
+    showAverage(r);
+}
+
+void ReportWindow::tellFailure(const QString& error)
+{
+    // Once per failure: the same refusal on the next keystroke's fill would put a box in the way
+    // of every letter.
+    if (error.isEmpty()) {
+        m_shownFailure.clear();
+    } else if (error != m_shownFailure) {
+        m_shownFailure = error;
+        m_prompt.message(error);
+    }
+}
+
+void ReportWindow::showAverage(const ReportRequest& r)
+{
+    if (!r.showAll)
+        getAvg();
+    else
+        m_ui->lblAvg->setText(QString());
+}
+
+void ReportWindow::takeParts(bool wait)
+{
+    if (!m_fill)
+        return;
+    const bool whole = m_fill->takeParts(m_filling->result(), wait);
+    if (!whole) {
+        m_ui->FG->rowSourceGrew();
+        //: The average line while a long report is still being read; %1 is the rows so far.
+        m_ui->lblAvg->setText(tr("Reading the report… %1 rows so far").arg(m_filling->rowCount()));
+        return;
+    }
+    m_fill.reset();
+    const std::shared_ptr<ReportGridRows> rows = std::move(m_filling);
+    const QString error = rows->result().error;
+    tellFailure(error);
+    if (error.isEmpty())
+        m_ui->FG->rowSourceGrew();
+    else
+        fillReportGrid(*m_ui->FG, ReportResult()); // the header row alone, as a refusal leaves it
+    showAverage(m_fillRequest);
+}
+
+void ReportWindow::finishFill()
+{
+    takeParts(true);
+}
 
 void fillReportGrid(Grid& fg, ReportResult result)
 {
-    // The grid's rows are counted in int; a report past that (never seen: a busy year is a few
-    // million) shows what fits rather than wrapping round to a negative count.
+    // The grid's rows are counted in int: a report past that keeps what fits, its average line
+    // and exports agreeing with what the grid shows.
     const size_t fits = size_t(std::numeric_limits<int>::max() - 1);
     if (result.rows.size() > fits) {
         // The last row kept ends its label where the first row dropped began.

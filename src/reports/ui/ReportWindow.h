@@ -19,6 +19,7 @@ class Clock;
 class Connection;
 class Grid;
 class Prompt;
+class ReportGridRows;
 struct Session;
 
 // The empty report grid: 11 columns with their widths and headers, the header row only.
@@ -41,6 +42,10 @@ QString gridAverage(const Grid& fg);
 // told once, not again on each fill that meets the same refusal ("Show" tells it again). When
 // the window is activated it becomes the session's currentReportWindow, the one whose grid
 // "Send to Excel" exports.
+//
+// A range of more than a few days is read in the background in parts, in the order of the days:
+// the grid shows the first days at once and grows while the rest is read, and the window stays
+// usable. The average line comes when the last part is in; a new fill stops the one under way.
 class ReportWindow : public QWidget {
     Q_OBJECT
 public:
@@ -54,6 +59,10 @@ public:
     // Runs the report for the current choices and fills the grid and the average line. A query
     // the database refuses leaves the header row and shows the database's text.
     void addFG();
+    // Waits for a fill under way to read its last part, so the grid holds the whole report.
+    void finishFill();
+    // True while a fill reads in the background.
+    bool filling() const { return m_fill != nullptr; }
     // The average line from the grid's Duration column; emptied when there are no rows.
     void getAvg();
     // Fills the filter list: the active names and "All", sorted.
@@ -89,12 +98,21 @@ protected:
 
 private:
     void refillSoon();
+    // Shows the parts of the background fill read so far (all of them with wait).
+    void takeParts(bool wait);
+    // Tells a refusal unless the same one was told last.
+    void tellFailure(const QString& error);
+    void showAverage(const ReportRequest& request);
 
     std::unique_ptr<Ui::ReportWindow> m_ui;
     ReportKind m_kind;
     QTimer* m_refill;
     int m_fillCount = 0;
     QString m_shownFailure; // the refusal last told, so the next fill does not tell it again
+    // The fill reading in the background, and the rows it fills.
+    std::unique_ptr<ReportFill> m_fill;
+    std::shared_ptr<ReportGridRows> m_filling;
+    ReportRequest m_fillRequest;
 };
 
 // "Report-Department Based": tokens by department.
