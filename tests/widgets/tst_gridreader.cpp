@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QHash>
+#include <QHeaderView>
 #include <QTest>
 
 using namespace tallyvo;
@@ -77,6 +78,7 @@ public:
         : m_rows(rows)
         , m_fill(fill) {}
     int rowCount() const override { return m_rows; }
+    void grow(int rows) { m_rows += rows; }
     QString text(int row, int col) const override {
         if (col == 0)
             return QString::number(row + 1);
@@ -181,6 +183,20 @@ void TestGridReader::screenReaderHearsEveryChange() {
     }
     grid.setTextMatrix(2, 1, QStringLiteral("own"));
     QVERIFY(heardAsShown());
+
+    // A source growing at the end, as a long report shows its days while it reads the rest: the
+    // new rows are heard, the rows already heard keep their place.
+    grid.setRows(1);
+    const auto growing = std::make_shared<NumberedRows>(3, 9);
+    grid.setRowSource(growing);
+    QVERIFY(heardAsShown());
+    for (const int more : {2, 400}) {
+        growing->grow(more);
+        grid.rowSourceGrew();
+        QCOMPARE(grid.rows(), 1 + growing->rowCount());
+        QCOMPARE(grid.verticalHeader()->count(), growing->rowCount()); // the view was told
+        QVERIFY2(heardAsShown(), qPrintable(QStringLiteral("grown by %1").arg(more)));
+    }
 
     // A change of look alone (the display's blinking top row) is no new name to announce.
     reader.namesChanged = 0;
