@@ -11,6 +11,7 @@
 #include <QThread>
 #include <libpq-fe.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
@@ -987,6 +988,20 @@ int ReportFill::taken() const
 {
     const std::lock_guard lock(m->mutex);
     return int(m->next);
+}
+
+ReportRow* ReportRows::allocateBlock()
+{
+    void* block = mmap(nullptr, kBlockRows * sizeof(ReportRow), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                       -1, 0);
+    if (block == MAP_FAILED)
+        throw std::bad_alloc();
+    return static_cast<ReportRow*>(block);
+}
+
+void ReportRows::freeBlock(ReportRow* block)
+{
+    munmap(block, kBlockRows * sizeof(ReportRow));
 }
 
 void ReportRows::truncate(size_t n)

@@ -112,7 +112,7 @@ public:
     {
         // A new block's memory is left as it comes: each row is made as it is added.
         if (m_size == m_blocks.size() * kBlockRows)
-            m_blocks.emplace_back(static_cast<ReportRow*>(::operator new(kBlockRows * sizeof(ReportRow))));
+            m_blocks.emplace_back(allocateBlock());
         ReportRow* row = new (&(*this)[m_size]) ReportRow();
         ++m_size;
         return *row;
@@ -142,8 +142,13 @@ public:
     std::optional<size_t> indexOf(const ReportRow* row) const;
 
 private:
+    // Blocks are mapped from the system and given back to it when freed, whichever thread made
+    // them: a part read on another thread, freed once joined, would otherwise stay with that
+    // thread's heap and count twice in the program's memory.
+    static ReportRow* allocateBlock();
+    static void freeBlock(ReportRow* block);
     struct FreeBlock {
-        void operator()(ReportRow* block) const { ::operator delete(block); }
+        void operator()(ReportRow* block) const { freeBlock(block); }
     };
     std::vector<std::unique_ptr<ReportRow, FreeBlock>> m_blocks;
     size_t m_size = 0;
