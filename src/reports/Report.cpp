@@ -916,10 +916,11 @@ std::unique_ptr<ReportFill> ReportFill::start(const Database& db, const ReportRe
         if (!side)
             return nullptr;
     }
-    // The halves run tells apart, each in pieces of about a fortnight in a year, one statement
-    // each; the first piece is the first day alone, so the window has rows to show at once.
+    // The halves run tells apart, each in pieces of a week (about a fortnight in a year), one
+    // statement each; the first piece is the first day alone, so the window has rows to show at
+    // once.
     const qint64 half = days / 2;
-    const qint64 step = std::max<qint64>(1, days / 24);
+    const qint64 step = std::max<qint64>(7, days / 24);
     auto day = [&](qint64 n) { return request.from.addDays(n).toString(QStringLiteral("yyyy-MM-dd")); };
     size_t firstOfLater = 0;
     for (qint64 at = 0; at < days;) {

@@ -327,7 +327,7 @@ void tst_reportwindows::manyRowsStayTheReportsRows_data()
     QTest::addColumn<bool>("exported");
     QTest::newRow("busy day, average") << 30000 << 1 << false << false;
     QTest::newRow("Show All, exported") << 3000 << 1 << true << true;
-    // Read in the background a day at a time; exported before the last day is in.
+    // Read in the background a few days at a time; exported before the last part is in.
     QTest::newRow("a fortnight in the background, exported") << 28000 << 14 << false << true;
 }
 
