@@ -40,7 +40,12 @@ free_port() {
     while (echo >/dev/tcp/127.0.0.1/$p) 2>/dev/null; do p=$((p + 1)); done
     echo $p
 }
-p1=$(free_port 56432)
+# Below the range the system hands out to outgoing connections: a port taken as the source of
+# some other program's connection between this look and the server's start would fail the start.
+first_port=56432
+read -r ephemeral _ </proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || ephemeral=32768
+[ "$ephemeral" -gt 2100 ] && first_port=$((ephemeral - 2000))
+p1=$(free_port $first_port)
 p2=$(free_port $((p1 + 1)))
 password=failover-bench
 
