@@ -39,6 +39,7 @@
 #include <QElapsedTimer>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <sys/resource.h>
 #include <cstdio>
@@ -290,7 +291,7 @@ void measure(const QString& engine, const Database& db, int tokens, int runs)
         // The report window itself, shown: from "Show" to its first rows on the screen, and to
         // the last row and the average line (the same as the report's).
         const QString expected = Reports::run(db, request).average;
-        std::vector<double> firstMs, windowMs, windowCpuMs;
+        std::vector<double> firstMs, windowMs, windowCpuMs, stallMs;
         QTemporaryDir settingsDir;
         SettingsStore settings(settingsDir.path());
         Session session;
@@ -306,9 +307,21 @@ void measure(const QString& engine, const Database& db, int tokens, int runs)
         window.findChild<QDateEdit*>(QStringLiteral("DTto"))->setDate(r.to);
         QCoreApplication::processEvents();
         for (int i = 0; i < std::max(1, r.runs / 2); ++i) {
+            // How long the window left its events waiting: the longest gap between the ticks of
+            // a timer due every 5 ms, from "Show" to the average line.
+            QElapsedTimer sinceTick;
+            double longestGap = 0;
+            QTimer ticks;
+            ticks.setInterval(5);
+            QObject::connect(&ticks, &QTimer::timeout, [&] {
+                longestGap = std::max(longestGap, double(sinceTick.nsecsElapsed()) / 1e6);
+                sinceTick.restart();
+            });
             QElapsedTimer t;
             const double cpuBefore = cpuMs();
             t.start();
+            sinceTick.start();
+            ticks.start();
             window.addFG();
             while (window.filling() && window.grid()->rows() <= 1)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -323,6 +336,8 @@ void measure(const QString& engine, const Database& db, int tokens, int runs)
             QCoreApplication::processEvents();
             windowMs.push_back(double(t.nsecsElapsed()) / 1e6);
             windowCpuMs.push_back(cpuMs() - cpuBefore);
+            ticks.stop();
+            stallMs.push_back(std::max(longestGap, double(sinceTick.nsecsElapsed()) / 1e6));
             const QString average = window.findChild<QLabel*>(QStringLiteral("lblAvg"))->text();
             if (average != expected)
                 qFatal("the window's average line %s differs from the report's %s", qPrintable(average),
@@ -334,6 +349,7 @@ void measure(const QString& engine, const Database& db, int tokens, int runs)
         print(engine, (QByteArray(r.name) + "_window_first_rows_ms").constData(), median(firstMs));
         const QByteArray windowName = QByteArray(r.name) + "_window_ms";
         print(engine, windowName.constData(), median(windowMs));
+        print(engine, (QByteArray(r.name) + "_window_longest_stall_ms").constData(), median(stallMs));
         // The process's own processor time for it (all its threads; not the server's): on a
         // shared machine a steadier figure than the time on the clock.
         print(engine, (QByteArray(r.name) + "_window_cpu_ms").constData(), median(windowCpuMs));
