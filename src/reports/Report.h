@@ -193,10 +193,12 @@ public:
     // Stops the reading, cancelling a statement under way, and waits for it.
     ~ReportFill();
 
-    // Moves the parts read so far into result (begun empty), in order; with wait, waits for all
-    // of them. True once the report is whole, with its average line as run gives it, or has
-    // failed: then result holds no rows and the reason, as run's refusals do.
-    bool takeParts(ReportResult& result, bool wait = false);
+    // Moves the parts read so far into result (begun empty), in order, at most `most` of them;
+    // with wait, waits for all of them. True once the report is whole, with its average line as
+    // run gives it, or has failed: then result holds no rows and the reason, as run's refusals do.
+    bool takeParts(ReportResult& result, bool wait = false, int most = std::numeric_limits<int>::max());
+    // True when the next part is read and waits to be taken.
+    bool partWaiting() const;
     // Parts in all, and parts taken so far.
     int parts() const;
     int taken() const;

@@ -244,11 +244,15 @@ void ReportWindow::takeParts(bool wait)
 {
     if (!m_fill)
         return;
-    const bool whole = m_fill->takeParts(m_filling->result(), wait);
+    // A part at a time, each in an event of its own: parts read meanwhile never keep the window
+    // from answering while they are joined to the rows.
+    const bool whole = m_fill->takeParts(m_filling->result(), wait, 1);
     if (!whole) {
         m_ui->FG->rowSourceGrew();
         //: The average line while a long report is still being read; %1 is the rows so far.
         m_ui->lblAvg->setText(tr("Reading the report… %1 rows so far").arg(m_filling->rowCount()));
+        if (m_fill->partWaiting())
+            QMetaObject::invokeMethod(this, [this] { takeParts(false); }, Qt::QueuedConnection);
         return;
     }
     m_fill.reset();
@@ -259,7 +263,8 @@ void ReportWindow::takeParts(bool wait)
         m_ui->FG->rowSourceGrew();
     else
         fillReportGrid(*m_ui->FG, ReportResult()); // the header row alone, as a refusal leaves it
-    showAverage(m_fillRequest);
+    // The fill added the minutes up as it read, by the rule of the grid's own average.
+    m_ui->lblAvg->setText(m_fillRequest.showAll ? QString() : rows->result().average);
 }
 
 void ReportWindow::finishFill()
