@@ -251,6 +251,23 @@ PGconn* idlePostgres(const Database& db)
         : nullptr;
 }
 
+// What the user is told of a failure while reading a report: the database's own words, or that
+// memory ran out.
+QString failureText(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const DbError& e) {
+        return e.text();
+    } catch (const std::bad_alloc&) {
+        return tr("There is not enough memory for the report; choose fewer days.");
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return tr("The report could not be read.");
+    }
+}
+
 // The rows of a COPY in its text form, as the server sends them: fields split by tabs, a row
 // ended by a newline, NULL written \N, and a backslash before a tab, newline, other control
 // character or backslash within a value. Rows may come split over or packed into the pieces the
@@ -415,10 +432,8 @@ void readPostgres(PGconn* conn, const ReportRequest& r, const DayRange& days, Ro
                                   CopyRows::number(f[4]), rows.text(f[5]), rows.text(f[6]));
                     }))
                     why = unreadable;
-            } catch (const DbError& e) {
-                why = e.text();
-            } catch (const std::bad_alloc&) {
-                why = tr("There is not enough memory for the report; choose fewer days.");
+            } catch (...) {
+                why = failureText(std::current_exception());
             }
         }
         PQfreemem(piece);
@@ -558,37 +573,10 @@ void append(ReportResult& result, ReportResult&& later)
     later.tokens = QByteArray();
 }
 
-QString averageText(double minutes, size_t rows)
-{
-    return tr("Average Time : ") + generalNumber(minutes / double(rows));
-}
-
 void setAverage(ReportResult& result, const ReportRequest& request)
 {
-    if (!request.showAll && !result.rows.empty()) {
-        // Whole minutes added up exactly; a token not finished counts 0.
-        double sum = 0;
-        for (const ReportRow& row : result.rows) {
-            const qint32 m = result.minutes(row);
-            sum += m == ReportRow::kNoMinutes ? 0 : m;
-        }
-        result.average = averageText(sum, result.rows.size());
-    }
-}
-
-QString failureText(std::exception_ptr failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const DbError& e) {
-        return e.text();
-    } catch (const std::bad_alloc&) {
-        return tr("There is not enough memory for the report; choose fewer days.");
-    } catch (const std::exception& e) {
-        return QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        return tr("The report could not be read.");
-    }
+    if (!request.showAll && !result.rows.empty())
+        result.average = averageText(result.totalMinutes(), result.rows.size());
 }
 
 } // namespace
@@ -716,7 +704,7 @@ ReportResult run(const Database& db, const ReportRequest& request)
     } catch (const std::bad_alloc&) {
         // Told like a refusal rather than ending the program with the rows read so far.
         result = ReportResult();
-        result.error = tr("There is not enough memory for the report; choose fewer days.");
+        result.error = failureText(std::current_exception());
         return result;
     }
     setAverage(result, request);
@@ -814,6 +802,11 @@ QString generalNumber(double value)
     return locale.toString(value, 'g', 15);
 }
 
+QString averageText(qint64 minutes, size_t rows)
+{
+    return tr("Average Time : ") + generalNumber(double(minutes) / double(rows));
+}
+
 std::optional<QString> averageLine(const QStringList& durations)
 {
     if (durations.isEmpty())
@@ -863,10 +856,7 @@ struct ReportFill::Impl {
                 Reports::RowBuilder build(*lookups, request.kind, part);
                 side.read(request, pieces[i], build);
                 // Added up here rather than on the window's thread once the last part is in.
-                for (const ReportRow& row : part.rows) {
-                    const qint32 m = part.minutes(row);
-                    sum += m == ReportRow::kNoMinutes ? 0 : m;
-                }
+                sum = part.totalMinutes();
             } catch (...) {
                 why = Reports::failureText(std::current_exception());
             }
@@ -979,7 +969,7 @@ bool ReportFill::takeParts(ReportResult& result, bool wait, int most)
             }
             if (m->next == m->ready.size()) {
                 if (!m->request.showAll && !result.rows.empty())
-                    result.average = Reports::averageText(double(m->minutesTaken), result.rows.size());
+                    result.average = Reports::averageText(m->minutesTaken, result.rows.size());
                 return true;
             }
             if (!wait)
@@ -1059,6 +1049,16 @@ qint32 ReportResult::minutes(const ReportRow& row) const
     const std::optional<int> m = Reports::minutesBetween(Reports::timeText(*this, row.from),
                                                          Reports::timeText(*this, row.to));
     return m ? *m : ReportRow::kNoMinutes;
+}
+
+qint64 ReportResult::totalMinutes() const
+{
+    qint64 sum = 0;
+    for (const ReportRow& row : rows) {
+        const qint32 m = minutes(row);
+        sum += m == ReportRow::kNoMinutes ? 0 : m;
+    }
+    return sum;
 }
 
 QString ReportResult::text(const ReportRow& row, ReportColumn column) const

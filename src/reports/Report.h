@@ -166,6 +166,8 @@ struct ReportResult {
     QString text(const ReportRow& row, ReportColumn column) const;
     // A row's whole minutes from From to To (minute boundaries crossed), kNoMinutes until finished.
     qint32 minutes(const ReportRow& row) const;
+    // Every row's whole minutes added up, a token not finished counting 0.
+    qint64 totalMinutes() const;
 
     // What the rows refer to.
     std::vector<QString> depts;    // per service
@@ -236,6 +238,8 @@ const std::vector<Column>& columns();
 // "Average Time : " and the mean of the durations over every listed row (an empty or non-numeric
 // duration counts 0). nullopt when there are no rows to divide by.
 std::optional<QString> averageLine(const QStringList& durations);
+// "Average Time : " and minutes over rows (at least one), as the average line shows them.
+QString averageText(qint64 minutes, size_t rows);
 // Whole minutes from one time of day ("HH:mm:ss") to another, as minute boundaries crossed:
 // 10:05:59 to 10:06:01 is 1, 10:05:00 to 10:05:59 is 0. nullopt when either time is missing.
 std::optional<int> minutesBetween(QStringView from, QStringView to);

@@ -297,13 +297,7 @@ QString gridAverage(const Grid& fg)
         // The rows' own minutes, by the same rule as the texts: an unfinished token counts 0.
         if (report->rows.empty())
             return QString();
-        double sum = 0;
-        for (const ReportRow& row : report->rows) {
-            const qint32 m = report->minutes(row);
-            sum += m == ReportRow::kNoMinutes ? 0 : m;
-        }
-        return QCoreApplication::translate("Reports", "Average Time : ") +
-            Reports::generalNumber(sum / double(report->rows.size()));
+        return Reports::averageText(report->totalMinutes(), report->rows.size());
     }
     QStringList durations;
     durations.reserve(fg.rows());
